@@ -1,0 +1,34 @@
+// installer: the package installer of the router. main only sequences the
+// steps of a run; each run mode lives in its own function.
+#include <cstdio>
+
+#include "cli/run_modes.h"
+#include "cli/run_options.h"
+#include "pdb/database_loader.h"
+#include "pdb/installer_state.h"
+#include "pdb/pending_actions.h"
+#include "staging/staged_files.h"
+
+int main(int argc, char** argv) {
+  InstallerState& state = InstallerState::instance();
+  if (isEmulatorBoard()) return 0;
+
+  RunOptions options;
+  ParsedMode mode = parseOptions(argc, argv, options);
+  for (int i = 0; i < options.resumeNotices; ++i) std::fputs(resumeNoticeText, stdout);
+  if (mode == ParsedMode::Usage) {
+    std::printf("%s\n", usageLine);
+    return 0;
+  }
+  if (!changeRoot(options.root)) return 1;
+  if (mode == ParsedMode::Commit) return commitManifestRun();
+  if (mode == ParsedMode::Cancel) return cancelManifestRun();
+
+  loadDatabase(state, options.quiet, deviceArchitecture());
+  if (options.showList) return listingRun(state);
+
+  StagedFiles staged;
+  applyPendingActions(state, staged, 1);
+  if (options.fromStdin) return standardInputRun(state, staged, options);
+  return upgradeModeRun(state, staged, options);
+}

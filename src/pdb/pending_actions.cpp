@@ -1,0 +1,3 @@
+#include "pdb/pending_actions.h"
+
+bool applyPendingActions(InstallerState&, StagedFiles&, int) { return false; }

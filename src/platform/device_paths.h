@@ -1,0 +1,49 @@
+// Every fixed path on the device, in one place. Tests reach them through a
+// changed root (-r ROOT), never by rewriting these.
+#pragma once
+
+namespace paths {
+
+// Package database and image repository.
+constexpr char databaseDir[] = "/flash/var/pdb/";
+constexpr char standardInputImage[] = "/flash/var/pdb//image";
+constexpr char imageRepository[] = "/rw/pckg/.images/";
+constexpr char scheduleDir[] = "/ram/pdb/";
+
+// Package directories of the upgrade run, in the order they are tried.
+constexpr char downloadDir[] = "/rw/pckg/.download/";
+constexpr char flashPackageDir[] = "/flash/rw/pckg/";
+constexpr char systemPackageDir[] = "/flash/var/pckg/";
+
+// Markers read by the run.
+constexpr char downloadIgnoreMarker[] = "/rw/pckg/.download/IGNORE";
+constexpr char downgradeMarker[] = "/ram/DOWNGRADE";
+constexpr char secureMarker[] = "/ram/SECURE";
+constexpr char ipv6Marker[] = "/ram/ipv6";
+
+// Markers and files written by the run.
+constexpr char packagesChangedMarker[] = "/flash/PCKGS_CHANGED";
+constexpr char convertMarker[] = "/rw/CONVERT";
+constexpr char upgradedMarker[] = "/flash/UPGRADED";
+constexpr char brandingInstalledMarker[] = "/flash/BRANDING_INSTALLED";
+constexpr char bootImage[] = "/flash/bootimage";
+constexpr char bootKernel[] = "/flash/boot/kernel";
+constexpr char manifest[] = "/ram/MANIFEST";
+constexpr char postlog[] = "/flash/postlog";
+
+// Roots of the installed files and of the disk accounting.
+constexpr char flashRoot[] = "/flash";
+constexpr char flashDir[] = "/flash/";
+constexpr char kernelDiskDir[] = "/flash/boot/";
+constexpr char ramDir[] = "/ram";
+constexpr char tmpDir[] = "/tmp";
+
+// Branding and firmware checks.
+constexpr char brandingProtectedMarker[] = "/pckg/branding/FORCE_DEFCONF_ON_RESET";
+constexpr char brandingMountPoint[] = "/ram/branding";
+constexpr char newBrandingProtectedMarker[] = "/ram/branding/FORCE_DEFCONF_ON_RESET";
+constexpr char firmwarePackageProperty[] = "/sys/firmware/devicetree/base/firmware-package";
+constexpr char loopControl[] = "/dev/loop-control";
+constexpr char flashDevice[] = "/dev/flash";
+
+}  // namespace paths

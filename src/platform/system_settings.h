@@ -1,0 +1,51 @@
+// The facts that the system library supplies, read from a settings file of
+// our own ("INSTALLER_SYSTEM_CONF", else "/etc/installer/system.conf").
+//
+//   # comment
+//   flagged 0|1
+//   device-mode-any-system 0|1
+//   safe-package MINVER MAXVER MINBUILD MAXBUILD EXTRA   (repeatable)
+//   min-system-version V
+//   processor-version V        (absent: this machine has no processor variant)
+//   flash-ioctl-result V       (absent: "/dev/flash" cannot be opened)
+//
+// Numbers are decimal or 0x-hex. The file is read once, before main runs and
+// so before any root change; a missing file means all defaults.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct SafePackageRange {
+  uint32_t minVersion = 0;
+  uint32_t maxVersion = 0;
+  uint32_t minBuildTime = 0;
+  uint32_t maxBuildTime = 0;
+  uint32_t extra = 0;
+};
+
+struct SystemSettings {
+  bool flagged = false;
+  bool deviceModeAnySystem = false;
+  std::vector<SafePackageRange> safePackages;
+  uint32_t minSystemVersion = 0;
+  bool hasProcessorVersion = false;
+  uint32_t processorVersion = 0;
+  bool hasFlashIoctlResult = false;
+  int32_t flashIoctlResult = 0;
+};
+
+// Parses settings lines into `settings`. A malformed line or an unknown key
+// gets one line on `diagnostics` naming `fileName` and the line number, and
+// is otherwise ignored.
+void parseSystemSettings(std::istream& input, const std::string& fileName, SystemSettings& settings,
+                         std::ostream& diagnostics);
+
+// The settings of this process, loaded on first use (which a static
+// initialiser makes happen before main).
+SystemSettings& systemSettings();
+
+// The file that systemSettings() reads.
+std::string systemSettingsPath();

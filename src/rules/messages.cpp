@@ -1,0 +1,114 @@
+#include "rules/messages.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "rules/package_labels.h"
+
+namespace {
+
+constexpr int wipeWidth = 79;
+constexpr size_t progressWidth = 76;
+const char hideCursor[] = "\x1b[?25l";
+const char showCursor[] = "\x1b[?25h";
+
+void writeText(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void wipeStatusLine() {
+  std::fputc('\r', stdout);
+  for (int i = 0; i < wipeWidth; ++i) std::fputc(' ', stdout);
+  std::fputc('\r', stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void report(InstallerState& state, const char* prefix, const char* format, va_list args) {
+  std::string text = prefix != nullptr ? prefix : "";
+  char formatted[256];
+  std::vsnprintf(formatted, sizeof formatted, format, args);
+  text += formatted;
+  if (state.quiet) return;
+  if (!state.statusLine.empty()) wipeStatusLine();
+  writeText(text);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  if (!state.statusLine.empty()) {
+    writeText(state.statusLine);
+    std::fflush(stdout);
+  }
+  state.messages.push_back(text);
+}
+
+void warning(InstallerState& state, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  report(state, "WARNING: ", format, args);
+  va_end(args);
+}
+
+void error(InstallerState& state, const char* format, ...) {
+  setStatusLine(state, "");
+  va_list args;
+  va_start(args, format);
+  report(state, "ERROR: ", format, args);
+  va_end(args);
+}
+
+void info(InstallerState& state, const char* format, ...) {
+  setStatusLine(state, "");
+  va_list args;
+  va_start(args, format);
+  report(state, nullptr, format, args);
+  va_end(args);
+}
+
+void setStatusLine(InstallerState& state, const std::string& text) {
+  if (state.quiet || text == state.statusLine) return;
+  std::fputs(hideCursor, stdout);
+  std::fputc('\r', stdout);
+  writeText(text);
+  for (size_t i = text.size(); i < state.statusLine.size(); ++i) std::fputc(' ', stdout);
+  std::fputc('\r', stdout);
+  std::fputs(showCursor, stdout);
+  std::fflush(stdout);
+  state.statusLine = text;
+}
+
+std::string progressLine(const InstalledPackage& package, uint64_t position, uint32_t total) {
+  std::string text = "installing ";
+  if (package.disabled && package.bundle.name.empty()) text += " (disabled) ";
+  text += displayLabel(package);
+  text += " [";
+  size_t width = text.size() < progressWidth ? progressWidth - text.size() : 0;
+  // A header length smaller than the real size must not overfill the bar.
+  uint64_t filled = total == 0 ? 0 : position * width / total;
+  if (filled > width) filled = width;
+  text.append(static_cast<size_t>(filled), '#');
+  text.append(width - static_cast<size_t>(filled), ' ');
+  text += "]";
+  return text;
+}
+
+void showInstallProgress(const InstalledPackage& package, uint64_t position, uint32_t total) {
+  setStatusLine(InstallerState::instance(), progressLine(package, position, total));
+}
+
+void reportInstallFailure(const InstalledPackage& package, const std::string& path) {
+  int code = errno;
+  InstallerState& state = InstallerState::instance();
+  std::string label = displayLabel(package);
+  if (code == ENOSPC) {
+    error(state, "installation of %s failed: disk is too small", label.c_str());
+  } else if (code == EIO) {
+    error(state, "installation of %s failed: disk error", label.c_str());
+  } else {
+    error(state, "installation of %s failed: could not create %s: %s", label.c_str(), path.c_str(),
+          std::strerror(code));
+  }
+}
+
+void reportBrokenPackage(const InstalledPackage& package) {
+  error(InstallerState::instance(), "installation of %s failed: broken package", displayLabel(package).c_str());
+}

@@ -1,0 +1,57 @@
+// End-to-end runs of the option handling that need no database.
+#include <gtest/gtest.h>
+
+#include "support/process_runner.h"
+#include "support/temp_root.h"
+
+namespace {
+
+const std::string usage = "usage: installer [-q] [-r <root>] [-]\n";
+
+TEST(Usage, UnknownOptionPrintsUsageAndSucceeds) {
+  ProcessResult result = runInstaller({"--bogus"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, usage);
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(Usage, RootWithoutValuePrintsUsage) {
+  ProcessResult result = runInstaller({"-r"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, usage);
+}
+
+TEST(Usage, ReinstallNoticeComesBeforeUsage) {
+  ProcessResult result = runInstaller({"--reinstall", "--what"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "\nResuming upgrade...\n" + usage);
+}
+
+TEST(Usage, OptionsAfterUnknownOneAreNotRead) {
+  ProcessResult result = runInstaller({"--what", "--reinstall"});
+  EXPECT_EQ(result.out, usage);
+}
+
+TEST(Usage, EmulatorBoardReadsNoOptionAndTouchesNothing) {
+  TempRoot root;
+  std::string before = describeTree(root.path());
+  ProcessResult result = runInstaller({"--bogus", "-r", root.path()}, "", {{"board", "qemu_p9"}});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(describeTree(root.path()), before);
+}
+
+TEST(Usage, OtherBoardIsNotAnEmulator) {
+  ProcessResult result = runInstaller({"--bogus"}, "", {{"board", "qemu_p9x"}});
+  EXPECT_EQ(result.out, usage);
+}
+
+TEST(RootChange, FailedChrootStopsTheRun) {
+  ProcessResult result = runInstaller({"-r", "/nonexistent/root/for/installer", "--show"});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.rfind("chroot: ", 0), 0u) << result.err;
+}
+
+}  // namespace
