@@ -1,4 +1,4 @@
 #include "cli/not_available.h"
 #include "cli/run_modes.h"
 
-int standardInputRun(InstallerState\&, StagedFiles\&, RunOptions\&) { return notAvailable("installing from standard input"); }
+int standardInputRun(InstallerState&, StagedFiles&, RunOptions&) { return notAvailable("installing from standard input"); }
