@@ -1,4 +1,70 @@
-#include "cli/not_available.h"
-#include "cli/run_modes.h"
+// The upgrade run as main drives it: the run itself, the disk space check,
+// the result lines, and the commit or the manifest.
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <vector>
 
-int upgradeModeRun(InstallerState&, StagedFiles&, RunOptions&) { return notAvailable("the upgrade run"); }
+#include "cli/postlog.h"
+#include "cli/run_modes.h"
+#include "cli/upgrade_run.h"
+#include "platform/device_paths.h"
+#include "rules/acceptance.h"
+#include "rules/messages.h"
+#include "rules/package_labels.h"
+#include "staging/disk_space.h"
+#include "staging/manifest.h"
+#include "staging/staged_commit.h"
+
+namespace {
+
+constexpr int exitFailure = 1;
+constexpr int exitNoSpace = 28;
+
+// False when the staged work does not fit; the shortfall has been reported.
+bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged) {
+  int64_t kernelFree = 0;
+  int64_t mainFree = 0;
+  if (checkDiskSpace(staged, kernelFree, mainFree)) return true;
+  if (kernelFree < 0) {
+    error(state, "upgrade failed, free %" PRId64 " kB of kernel disk space", shortfallKilobytes(kernelFree));
+  }
+  if (mainFree < 0) error(state, "upgrade failed, free %" PRId64 " kB of disk space", shortfallKilobytes(mainFree));
+  return false;
+}
+
+// Marks the change for the boot scripts, then commits or defers the work.
+int finishStagedWork(InstallerState& state, StagedFiles& staged, bool applyNow) {
+  std::ofstream marker = createStagedFile(staged, paths::packagesChangedMarker, 1, 0);
+  if (!marker.is_open()) {
+    error(state, "could not create %s: %s", paths::packagesChangedMarker, std::strerror(errno));
+    cancelStaged(staged);
+    return exitFailure;
+  }
+  marker.close();
+  if (applyNow) return commitStaged(staged, false) ? 0 : exitFailure;
+  if (writeManifest(staged, paths::manifest)) return 0;
+  error(state, "could not write %s: %s", paths::manifest, std::strerror(errno));
+  cancelStaged(staged);
+  return exitFailure;
+}
+
+}  // namespace
+
+int upgradeModeRun(InstallerState& state, StagedFiles& staged, RunOptions& options) {
+  options.flags |= Upgrade;
+  std::vector<PackageInfo> installed;
+  int status = runUpgrade(state, staged, options.flags, installed) ? 0 : exitFailure;
+  if ((options.flags & Reinstall) == 0 && !staysWithinDiskSpace(state, staged)) {
+    cancelStaged(staged);
+    installed.clear();
+    status = exitNoSpace;
+  }
+  for (const PackageInfo& record : installed) info(state, "installed %s", packageLabel(record).c_str());
+  if (!staged.empty()) {
+    int finished = finishStagedWork(state, staged, options.applyNow);
+    if (status == 0) status = finished;
+  }
+  writePostlog(state);
+  return status;
+}
