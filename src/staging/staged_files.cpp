@@ -99,7 +99,9 @@ std::ofstream createStagedFile(StagedFiles& staged, const std::string& path, uin
 }
 
 void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
-  for (const std::string& file : package.files) stageDelete(staged, std::string(paths::flashDir) + file);
+  // Entries begin with "/", so "/flash" + "/bin/x" names the file exactly as
+  // extraction staged it; a doubled slash would make a second key.
+  for (const std::string& file : package.files) stageDelete(staged, std::string(paths::flashRoot) + file);
   package.files.clear();
   std::string directory = packageDir(package);
   stageDelete(staged, directory);
