@@ -1,9 +1,11 @@
-// End-to-end runs of --commit and --cancel on hand-written manifests.
+// End-to-end runs of --commit and --cancel on hand-written manifests. Both
+// act on the root the installer starts in, so the installer is started
+// inside the test root.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/process_runner.h"
+#include "support/chrooted_installer.h"
 #include "support/scratch_mount.h"
 #include "support/temp_root.h"
 
@@ -34,7 +36,8 @@ void layOutDeferredWork(const TempRoot& root) {
 class ManifestRuns : public testing::Test {
  protected:
   void SetUp() override {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root: the installer changes its root to the test root";
+    std::string reason = chrootedRunSkipReason();
+    if (!reason.empty()) GTEST_SKIP() << reason;
   }
   TempRoot root;
 };
@@ -42,7 +45,7 @@ class ManifestRuns : public testing::Test {
 TEST_F(ManifestRuns, CommitWithoutManifestOnlyPrintsItsLine) {
   root.makeDirs("/ram");
   std::string before = describeTree(root.path());
-  ProcessResult result = runInstaller({"-r", root.path(), "--commit"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--commit"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, finishing + wipe);
   EXPECT_EQ(result.err, "");
@@ -51,7 +54,7 @@ TEST_F(ManifestRuns, CommitWithoutManifestOnlyPrintsItsLine) {
 
 TEST_F(ManifestRuns, CommitCarriesOutManifestAndKeepsIt) {
   layOutDeferredWork(root);
-  ProcessResult result = runInstaller({"-r", root.path(), "--commit"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--commit"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(result.out, finishing + wipe);  // same file system: no spinner
   EXPECT_EQ(result.err, "");
@@ -65,9 +68,9 @@ TEST_F(ManifestRuns, CommitCarriesOutManifestAndKeepsIt) {
 
 TEST_F(ManifestRuns, CommitAgainOfCarriedOutManifestFails) {
   layOutDeferredWork(root);
-  ASSERT_EQ(runInstaller({"-r", root.path(), "--commit"}).exitStatus, 0);
+  ASSERT_EQ(runInstallerInRoot(root.path(), {"--commit"}).exitStatus, 0);
   std::string after = describeTree(root.path());
-  ProcessResult again = runInstaller({"-r", root.path(), "--commit"});
+  ProcessResult again = runInstallerInRoot(root.path(), {"--commit"});
   EXPECT_EQ(again.exitStatus, 1);
   EXPECT_EQ(again.out, finishing + wipe);
   EXPECT_EQ(again.err, "rename: No such file or directory\nrename: No such file or directory\n");
@@ -78,7 +81,7 @@ TEST_F(ManifestRuns, UnreadableManifestCommitsNothing) {
   root.writeFile("/flash/old", "old");
   root.writeFile("/ram/MANIFEST", "U /flash/old\nL /flash/link\n");
   std::string before = describeTree(root.path());
-  ProcessResult result = runInstaller({"-r", root.path(), "--commit"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--commit"});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.out, "ERROR: cannot read /ram/MANIFEST, nothing committed\n");
   EXPECT_EQ(describeTree(root.path()), before);
@@ -87,7 +90,7 @@ TEST_F(ManifestRuns, UnreadableManifestCommitsNothing) {
 TEST_F(ManifestRuns, EmptyManifestCommitsNothingAndSucceeds) {
   root.writeFile("/ram/MANIFEST", "");
   std::string before = describeTree(root.path());
-  ProcessResult result = runInstaller({"-r", root.path(), "--commit"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--commit"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, finishing + wipe);
   EXPECT_EQ(describeTree(root.path()), before);
@@ -99,7 +102,7 @@ TEST_F(ManifestRuns, CommitAcrossFileSystemsDrawsSpinner) {
   root.writeFile("/flash/bin/tool", std::string(4000, 'o'), 0700);
   root.writeFile("/ram/tmpBBBBBB", "copied", 0755);
   root.writeFile("/ram/MANIFEST", "M /flash/bin/tool /ram/tmpBBBBBB\n");
-  ProcessResult result = runInstaller({"-r", root.path(), "--commit"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--commit"});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(result.out, finishing + "|" + wipe);
   EXPECT_EQ(root.readFile("/flash/bin/tool"), "copied");
@@ -112,7 +115,7 @@ TEST_F(ManifestRuns, CommitAcrossFileSystemsDrawsSpinner) {
 
 TEST_F(ManifestRuns, CancelDeletesManifestOnly) {
   layOutDeferredWork(root);
-  ProcessResult result = runInstaller({"-r", root.path(), "--cancel"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--cancel"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "");
@@ -126,7 +129,7 @@ TEST_F(ManifestRuns, CancelDeletesManifestOnly) {
 TEST_F(ManifestRuns, CancelWithoutManifestDoesNothing) {
   root.makeDirs("/ram");
   std::string before = describeTree(root.path());
-  ProcessResult result = runInstaller({"-r", root.path(), "--cancel"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--cancel"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(describeTree(root.path()), before);
@@ -135,7 +138,7 @@ TEST_F(ManifestRuns, CancelWithoutManifestDoesNothing) {
 TEST_F(ManifestRuns, CancelOfMalformedManifestStillDeletesIt) {
   root.writeFile("/ram/source", "s");
   root.writeFile("/ram/MANIFEST", "M /flash/x /ram/source\nL /broken\n");
-  ProcessResult result = runInstaller({"-r", root.path(), "--cancel"});
+  ProcessResult result = runInstallerInRoot(root.path(), {"--cancel"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_FALSE(root.exists("/ram/MANIFEST"));
   EXPECT_EQ(root.readFile("/ram/source"), "s");
