@@ -56,13 +56,15 @@ bool readBundleMembers(PackageCandidate& candidate, PackageStream& stream) {
 // Fills the candidate from its file's header parts; false when the file is
 // broken: unreadable, not as long as its header says, or without a header.
 bool readCandidate(PackageCandidate& candidate) {
+  // Only regular files are read: the standard file stream does not report a
+  // read error (a directory, a device that fails) as end of file.
+  struct stat info;
+  bool known = stat(candidate.path.c_str(), &info) == 0;
+  if (known && !S_ISREG(info.st_mode)) return false;
   std::ifstream file(candidate.path, std::ios::binary);
   if (!file.is_open()) return false;
   PackageStream stream(file, true, nullptr);
-  struct stat info;
-  if (stat(candidate.path.c_str(), &info) == 0 && static_cast<uint32_t>(info.st_size) != stream.totalSize) {
-    return false;
-  }
+  if (known && static_cast<uint32_t>(info.st_size) != stream.totalSize) return false;
   stream.wantedTypes = headerPartTypes;
   stream.nextPart();
   candidate.isBundle = isPart(stream.currentType, PartType::BundleHeader);
