@@ -1,6 +1,7 @@
 // End-to-end runs of the built pkgtool: build, bundle and keygen output
 // read back by inspect, which uses the installer's reader and verifier.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -295,6 +296,43 @@ TEST(Pkgtool, BadArgumentsAndUnreadableInputs) {
     EXPECT_EQ(result.out, "") << shown;
   }
   EXPECT_FALSE(dir.exists("/x"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Pkgtool, FilesFromATreeKeepKindsAndModes) {
+  TempRoot dir;
+  dir.writeFile("/tree/bin/tool", "#!/bin/sh\n", 0755);
+  dir.writeFile("/tree/etc/tool.conf", "a=b\n", 0600);
+  ASSERT_EQ(chmod(dir.at("/tree/bin").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(dir.at("/tree/etc").c_str(), 0750), 0);
+  ASSERT_EQ(symlink("tool", dir.at("/tree/bin/t").c_str()), 0);
+  std::string out = dir.at("/tree.npk");
+  ProcessResult build = pkgtool({"build", "-o", out, "--name", "tree", "--version", "1.0", "--files", dir.at("/tree"),
+                                 "--variant", "bin/tool 2", "--mode", "etc/tool.conf 640", "--key", devKey});
+  ASSERT_EQ(build.exitStatus, 0) << build.err;
+  ProcessResult inspect = pkgtool({"inspect", out});
+  EXPECT_EQ(inspect.exitStatus, 0) << inspect.out;
+  EXPECT_NE(inspect.out.find("  files (mode size variant name):\n"
+                             "    040755 0 0 bin\n"
+                             "    120777 4 0 bin/t\n"
+                             "    100755 10 2 bin/tool\n"
+                             "    040750 0 0 etc\n"
+                             "    100640 4 0 etc/tool.conf\n"
+                             "  digest: SHA-256 "),
+            std::string::npos)
+      << inspect.out;
+}
+
+TEST(Pkgtool, PackageWithoutSignatureDoesNotInspectClean) {
+  TempRoot dir;
+  std::string out = dir.at("/bare.npk");
+  ASSERT_EQ(pkgtool({"build", "-o", out, "--name", "bare", "--version", "1.0", "--signature", "none"}).exitStatus, 0);
+  ProcessResult inspect = pkgtool({"inspect", out});
+  EXPECT_EQ(inspect.exitStatus, 1);
+  EXPECT_NE(inspect.out.find("package bare has no signature part\n"), std::string::npos) << inspect.out;
 }
 
 }  // namespace
