@@ -24,5 +24,5 @@ bool legacyAllowed(const PackageInfo& package);
 
 // The same against other keys. When `details` is given, both signatures are
 // checked and what was found is left there.
-[[nodiscard]] bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package,
-                                          const TrustKeys& keys, SignatureCheck* details = nullptr);
+[[nodiscard]] bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package, const TrustKeys& keys,
+                                          SignatureCheck* details = nullptr);
