@@ -38,7 +38,8 @@ bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package) {
 bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package, const TrustKeys& keys,
                             SignatureCheck* details) {
   bool allowed = legacyAllowed(package);
-  if (!stream.hashing()) return false;
+  // Another part's payload is never taken for a signature.
+  if (!stream.hashing() || stream.currentType != Signature) return false;
   stream.finishDigest();
   size_t length = signatureLength(stream.remaining());
   if (length == 0) return false;

@@ -236,6 +236,15 @@ TEST(VerifyPackageSignature, SignatureBytesAreCopiedButNotDigested) {
   EXPECT_EQ(again.digest, result.digest);
 }
 
+TEST(VerifyPackageSignature, RefusedAtAnyOtherPart) {
+  std::string bytes = signedPackage(packageSpec(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
+  std::istringstream source(bytes);
+  PackageStream stream(source, true, nullptr);
+  stream.wantedTypes = {Files};
+  ASSERT_EQ(stream.nextPart(), Files);
+  EXPECT_FALSE(verifyPackageSignature(stream, PackageInfo("tool")));
+}
+
 TEST(VerifyPackageSignature, RefusedWithoutDigestsOrLegacyKeys) {
   SKIP_IF_SECURE_MARKER();
   std::string bytes = signedPackage(packageSpec(v6_46_8, SignatureKind::Both), SignatureKind::Both);
