@@ -26,13 +26,12 @@ int main(int argc, char** argv) {
     std::printf("%s\n", usageLine);
     return 0;
   }
-  // --commit and --cancel act on the manifest of the root we started in: they
-  // are carried out the moment they are read, before any "-r" takes effect.
+  // Going on in the old root after a failed chroot would change the live
+  // system instead of the one asked for, so the run stops here. A "-r" read
+  // before --commit or --cancel counts too: their manifest is the new root's.
+  if (!changeRoot(options.root)) return 1;
   if (mode == ParsedMode::Commit) return commitManifestRun();
   if (mode == ParsedMode::Cancel) return cancelManifestRun();
-  // Going on in the old root after a failed chroot would change the live
-  // system instead of the one asked for, so the run stops here.
-  if (!changeRoot(options.root)) return 1;
 
   loadDatabase(state, options.quiet, deviceArchitecture());
   if (options.showList) return listingRun(state);

@@ -13,18 +13,10 @@ PackageInfo package(const char* name, PackageVersion version = 0x07016600, uint3
 
 PackageInfo placeholder(const char* name) { return package(name, 0xFFFFFFFF, 0xFFFFFFFF); }
 
-TEST(PackageRecord, FreshRecordsHoldTheDefaults) {
-  InstalledPackage record("dhcp");
-  EXPECT_EQ(record.version, 0u);
-  EXPECT_EQ(record.architecture, "");
-  EXPECT_EQ(record.dbPrefix, "/flash/var/pdb/");
-  EXPECT_EQ(record.bundle.name, "");
-  EXPECT_EQ(record.pending, PendingAction::None);
-  EXPECT_EQ(packageDir(record), "/flash/var/pdb/dhcp/");
-  EXPECT_STREQ(pendingActionWord(PendingAction::None), "");
-  EXPECT_STREQ(pendingActionWord(PendingAction::Uninstall), "uninstall");
-  EXPECT_STREQ(pendingActionWord(PendingAction::Enable), "enable");
-  EXPECT_STREQ(pendingActionWord(PendingAction::Disable), "disable");
+TEST(PackageRecord, DirectoryAndScheduleWords) {
+  EXPECT_EQ(packageDir(InstalledPackage("dhcp")), "/flash/var/pdb/dhcp/");
+  const char* words[] = {"", "uninstall", "enable", "disable"};
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_STREQ(pendingActionWord(static_cast<PendingAction>(i)), words[i]);
 }
 
 TEST(Satisfies, VersionBounds) {

@@ -50,17 +50,6 @@ TEST(SystemSettings, ReadsEveryKeyWithCommentsAndHex) {
   EXPECT_EQ(settings.flashIoctlResult, INT32_MIN);
 }
 
-TEST(SystemSettings, EmptyInputKeepsTheDefaults) {
-  SystemSettings settings;
-  EXPECT_EQ(parse("# nothing\n\n", settings), "");
-  EXPECT_FALSE(settings.flagged);
-  EXPECT_FALSE(settings.deviceModeAnySystem);
-  EXPECT_TRUE(settings.safePackages.empty());
-  EXPECT_EQ(settings.minSystemVersion, 0u);
-  EXPECT_FALSE(settings.hasProcessorVersion);
-  EXPECT_FALSE(settings.hasFlashIoctlResult);
-}
-
 TEST(SystemSettings, BadLinesAreNamedByLineAndIgnored) {
   SystemSettings settings;
   std::string diagnostics = parse(
