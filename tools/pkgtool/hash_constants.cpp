@@ -39,7 +39,9 @@ uint64_t integerRoot(Wide n, int power) {
 
 // First 32 bits of the fractional part of p^(1/power): the root of p scaled
 // by 2^(32·power), taken modulo 2^32.
-uint32_t fractionBits(uint64_t p, int power) { return static_cast<uint32_t>(integerRoot(Wide(p) << (32 * power), power)); }
+uint32_t fractionBits(uint64_t p, int power) {
+  return static_cast<uint32_t>(integerRoot(Wide(p) << (32 * power), power));
+}
 
 }  // namespace
 
