@@ -58,8 +58,7 @@ TEST(TrustFileReader, NamesWhatIsWrongWithLineNumbers) {
   EXPECT_EQ(trustError(ed + ed), "t.trust:2: ed25519-public-key given twice");
   EXPECT_EQ(trustError(ed + "ed25519-private-key " + std::string(64, '1') + "\n"),
             "t.trust:2: unknown setting \"ed25519-private-key\"");
-  EXPECT_EQ(trustError(ed + "legacy-hash-iv 00000000\n"),
-            "t.trust:2: legacy-hash-iv needs 8 words of 8 hex digits");
+  EXPECT_EQ(trustError(ed + "legacy-hash-iv 00000000\n"), "t.trust:2: legacy-hash-iv needs 8 words of 8 hex digits");
   EXPECT_EQ(trustError(ed + "legacy-public-key " + std::string(64, 'a') + "\n"),
             "t.trust: legacy-public-key, legacy-hash-iv and legacy-hash-k go together: give all three or none");
   EXPECT_EQ(trustError(ed + "  # comment after blanks\n"), "accepted");

@@ -18,7 +18,9 @@ TEST(PackageWriter, FileHeaderLengthCountsWhatFollows) {
   PackageWriter writer(UnrecordedPackageMagic);
   writer.addPart(Note, "abc");
   std::string bytes = writer.bytes();
-  EXPECT_EQ(bytes, std::string("\xFB\x0F\x10\xA1\x09\x00\x00\x00\x17\x00\x03\x00\x00\x00" "abc", 17));
+  EXPECT_EQ(bytes, std::string("\xFB\x0F\x10\xA1\x09\x00\x00\x00\x17\x00\x03\x00\x00\x00"
+                               "abc",
+                               17));
   writer.setLengthField(0x01020304);
   EXPECT_EQ(writer.bytes().substr(4, 4), "\x04\x03\x02\x01");
 }

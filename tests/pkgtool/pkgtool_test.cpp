@@ -1,8 +1,8 @@
 // End-to-end runs of the built pkgtool: build, bundle and keygen output
 // read back by inspect, which uses the installer's reader and verifier.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -82,7 +82,9 @@ TEST(Pkgtool, BuildThenInspectShowsEveryPart) {
             "file: " + out +
                 "\n"
                 "magic: 0xbad0f11e (recorded)\n"
-                "length field: " + text(468 + filesLength) + "\n"
+                "length field: " +
+                text(468 + filesLength) +
+                "\n"
                 "parts:\n"
                 "  offset 8: type 25 (digest select), 0 bytes\n"
                 "  offset 14: type 1 (package header), 36 bytes\n"
@@ -94,8 +96,12 @@ TEST(Pkgtool, BuildThenInspectShowsEveryPart) {
                 "  offset 146: type 19 (provides), 34 bytes\n"
                 "  offset 186: type 17 (conflicts), 34 bytes\n"
                 "  offset 226: type 21 (squashfs image), 100 bytes\n"
-                "  offset 332: type 4 (files), " + text(filesLength) + " bytes\n"
-                "  offset " + text(338 + filesLength) + ": type 9 (signature), 132 bytes\n"
+                "  offset 332: type 4 (files), " +
+                text(filesLength) +
+                " bytes\n"
+                "  offset " +
+                text(338 + filesLength) +
+                ": type 9 (signature), 132 bytes\n"
                 "package hello 7.1.3 (0x07016603)\n"
                 "  build time: 1700000000\n"
                 "  header flags: 0x00000003\n"
@@ -141,8 +147,8 @@ TEST(Pkgtool, LegacySignedSha1PackageVerifiesInItsWindow) {
 TEST(Pkgtool, Ed25519OverSha1OnlyWhenAskedFor) {
   TempRoot dir;
   writeDescription(dir);
-  std::vector<std::string> arguments = {"build", "-o", dir.at("/x.npk"), "-d", dir.at("/src/hello.desc"),
-                                        "--key", devKey, "--digest", "sha1"};
+  std::vector<std::string> arguments = {"build", "-o",   dir.at("/x.npk"), "-d",  dir.at("/src/hello.desc"),
+                                        "--key", devKey, "--digest",       "sha1"};
   ProcessResult refused = pkgtool(arguments);
   EXPECT_EQ(refused.exitStatus, 2);
   EXPECT_EQ(refused.err,
@@ -173,8 +179,8 @@ TEST(Pkgtool, KeygenKeysSignAndVerifyOnlyAgainstTheirTrust) {
   EXPECT_EQ(again.err, "pkgtool: " + base + ".key or " + base + ".trust exists already; not overwriting keys\n");
 
   std::string out = dir.at("/mine.npk");
-  ASSERT_EQ(pkgtool({"build", "-o", out, "-d", dir.at("/src/hello.desc"), "--key", base + ".key", "--signature",
-                     "both", "--version", "6.48"})
+  ASSERT_EQ(pkgtool({"build", "-o", out, "-d", dir.at("/src/hello.desc"), "--key", base + ".key", "--signature", "both",
+                     "--version", "6.48"})
                 .exitStatus,
             0);
   ProcessResult compiled = pkgtool({"inspect", out});
@@ -192,8 +198,8 @@ TEST(Pkgtool, BundleOfMembersWithAndWithoutMemberList) {
   TempRoot dir;
   writeDescription(dir);
   std::string a = dir.at("/a.npk"), b = dir.at("/b.npk"), bundle = dir.at("/bundle.npk");
-  ASSERT_EQ(pkgtool({"build", "-o", a, "-d", dir.at("/src/hello.desc"), "--key", devKey, "--name", "alpha",
-                     "--version", "6.46.8", "--digest", "sha1", "--signature", "legacy"})
+  ASSERT_EQ(pkgtool({"build", "-o", a, "-d", dir.at("/src/hello.desc"), "--key", devKey, "--name", "alpha", "--version",
+                     "6.46.8", "--digest", "sha1", "--signature", "legacy"})
                 .exitStatus,
             0);
   ASSERT_EQ(pkgtool({"build", "-o", b, "-d", dir.at("/src/hello.desc"), "--key", devKey, "--name", "beta"}).exitStatus,
@@ -218,7 +224,8 @@ TEST(Pkgtool, BundleOfMembersWithAndWithoutMemberList) {
 
   ProcessResult order = pkgtool({"bundle", "-o", bundle, "--name", "set", "--version", "7.1", b, a});
   EXPECT_EQ(order.exitStatus, 1);
-  EXPECT_EQ(order.err, "pkgtool: " + a + ": a SHA-1 member cannot follow a SHA-256 member; put the SHA-1 members first\n");
+  EXPECT_EQ(order.err,
+            "pkgtool: " + a + ": a SHA-1 member cannot follow a SHA-256 member; put the SHA-1 members first\n");
   ProcessResult nested = pkgtool({"bundle", "-o", dir.at("/nested.npk"), "--name", "n", "--version", "1.0", bundle});
   EXPECT_EQ(nested.exitStatus, 1);
   EXPECT_EQ(nested.err, "pkgtool: " + bundle + ": not a stand-alone package (part 18 before its header)\n");
@@ -256,34 +263,53 @@ TEST(Pkgtool, BadArgumentsAndUnreadableInputs) {
   } cases[] = {
       {{}, 2, "pkgtool: no command\n" + std::string(usageText)},
       {{"frob"}, 2, "pkgtool: unknown command frob\n" + std::string(usageText)},
-      {{"build", "-d", dir.at("/src/hello.desc")}, 2, "pkgtool: build: no output file (-o OUT)\n" + std::string(usageText)},
+      {{"build", "-d", dir.at("/src/hello.desc")},
+       2,
+       "pkgtool: build: no output file (-o OUT)\n" + std::string(usageText)},
       {{"build", "-o", dir.at("/x"), "--name"}, 2, "pkgtool: build: --name needs a value\n" + std::string(usageText)},
-      {{"build", "-o", dir.at("/x"), "--frob", "1"}, 2, "pkgtool: --frob: unknown setting \"frob\"\n" + std::string(usageText)},
-      {{"build", "-o", dir.at("/x"), "--version", "7.1"}, 2, "pkgtool: the description needs a name\n" + std::string(usageText)},
+      {{"build", "-o", dir.at("/x"), "--frob", "1"},
+       2,
+       "pkgtool: --frob: unknown setting \"frob\"\n" + std::string(usageText)},
+      {{"build", "-o", dir.at("/x"), "--version", "7.1"},
+       2,
+       "pkgtool: the description needs a name\n" + std::string(usageText)},
       {{"build", "-o", dir.at("/x"), "--name", "n", "--version", "seven"},
-       2, "pkgtool: --version: \"seven\" is not a version (7.1.3, 7.1rc2, 0x07010303)\n" + std::string(usageText)},
+       2,
+       "pkgtool: --version: \"seven\" is not a version (7.1.3, 7.1rc2, 0x07010303)\n" + std::string(usageText)},
       {{"build", "-o", dir.at("/x"), "--name", "seventeen-letters", "--version", "1.0"},
-       2, "pkgtool: --name: needs a name of 1 to 16 bytes\n" + std::string(usageText)},
+       2,
+       "pkgtool: --name: needs a name of 1 to 16 bytes\n" + std::string(usageText)},
       {{"build", "-o", dir.at("/x"), "--name", "n", "--version", "1.0", "--depends", "a min=x"},
-       2, "pkgtool: --depends: \"min=x\" is not min=VERSION, max=VERSION or priority=NUMBER\n" + std::string(usageText)},
+       2,
+       "pkgtool: --depends: \"min=x\" is not min=VERSION, max=VERSION or priority=NUMBER\n" + std::string(usageText)},
       {{"build", "-o", dir.at("/x"), "--name", "n", "--version", "1.0"},
-       1, "pkgtool: signing needs a key file (--key KEYFILE), or --signature none\n"},
+       1,
+       "pkgtool: signing needs a key file (--key KEYFILE), or --signature none\n"},
       {{"build", "-o", dir.at("/x"), "-d", dir.at("/missing.desc")},
-       1, "pkgtool: " + dir.at("/missing.desc") + ": cannot open: No such file or directory\n"},
+       1,
+       "pkgtool: " + dir.at("/missing.desc") + ": cannot open: No such file or directory\n"},
       {{"build", "-o", dir.at("/x"), "--name", "n", "--version", "1.0", "--files", dir.at("/none")},
-       2, "pkgtool: --files: " + dir.at("/none") + ": not a directory\n" + std::string(usageText)},
+       2,
+       "pkgtool: --files: " + dir.at("/none") + ": not a directory\n" + std::string(usageText)},
       {{"build", "-o", dir.at("/x"), "--name", "n", "--version", "1.0", "--mode", "bin/x 755", "--signature", "none"},
-       2, "pkgtool: mode: no file named \"bin/x\"\n" + std::string(usageText)},
+       2,
+       "pkgtool: mode: no file named \"bin/x\"\n" + std::string(usageText)},
       {{"build", "-o", dir.at("/no/such/dir/x"), "--name", "n", "--version", "1.0", "--signature", "none"},
-       1, "pkgtool: " + dir.at("/no/such/dir/x") + ": cannot write: No such file or directory\n"},
+       1,
+       "pkgtool: " + dir.at("/no/such/dir/x") + ": cannot write: No such file or directory\n"},
       {{"bundle", "-o", dir.at("/x"), "--name", "n", "--version", "1.0"},
-       2, "pkgtool: bundle: no member package files\n" + std::string(usageText)},
+       2,
+       "pkgtool: bundle: no member package files\n" + std::string(usageText)},
       {{"bundle", "-o", dir.at("/x"), "--name", "n", "--version", "1.0", "--note", "x", dir.at("/m")},
-       2, "pkgtool: --note: unknown setting \"note\" for a bundle\n" + std::string(usageText)},
+       2,
+       "pkgtool: --note: unknown setting \"note\" for a bundle\n" + std::string(usageText)},
       {{"inspect"}, 2, "pkgtool: inspect: no package file\n" + std::string(usageText)},
-      {{"inspect", dir.at("/missing.npk")}, 1, "pkgtool: " + dir.at("/missing.npk") + ": cannot open: No such file or directory\n"},
+      {{"inspect", dir.at("/missing.npk")},
+       1,
+       "pkgtool: " + dir.at("/missing.npk") + ": cannot open: No such file or directory\n"},
       {{"inspect", dir.at("/src/hello.sh"), "--trust", dir.at("/missing.trust")},
-       1, "pkgtool: " + dir.at("/missing.trust") + ": cannot open: No such file or directory\n"},
+       1,
+       "pkgtool: " + dir.at("/missing.trust") + ": cannot open: No such file or directory\n"},
       {{"keygen"}, 2, "pkgtool: keygen: no output name\n" + std::string(usageText)},
   };
   for (const Case& c : cases) {
@@ -295,6 +321,43 @@ TEST(Pkgtool, BadArgumentsAndUnreadableInputs) {
     EXPECT_EQ(result.out, "") << shown;
   }
   EXPECT_FALSE(dir.exists("/x"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Pkgtool, FilesFromATreeKeepKindsAndModes) {
+  TempRoot dir;
+  dir.writeFile("/tree/bin/tool", "#!/bin/sh\n", 0755);
+  dir.writeFile("/tree/etc/tool.conf", "a=b\n", 0600);
+  ASSERT_EQ(chmod(dir.at("/tree/bin").c_str(), 0755), 0);
+  ASSERT_EQ(chmod(dir.at("/tree/etc").c_str(), 0750), 0);
+  ASSERT_EQ(symlink("tool", dir.at("/tree/bin/t").c_str()), 0);
+  std::string out = dir.at("/tree.npk");
+  ProcessResult build = pkgtool({"build", "-o", out, "--name", "tree", "--version", "1.0", "--files", dir.at("/tree"),
+                                 "--variant", "bin/tool 2", "--mode", "etc/tool.conf 640", "--key", devKey});
+  ASSERT_EQ(build.exitStatus, 0) << build.err;
+  ProcessResult inspect = pkgtool({"inspect", out});
+  EXPECT_EQ(inspect.exitStatus, 0) << inspect.out;
+  EXPECT_NE(inspect.out.find("  files (mode size variant name):\n"
+                             "    040755 0 0 bin\n"
+                             "    120777 4 0 bin/t\n"
+                             "    100755 10 2 bin/tool\n"
+                             "    040750 0 0 etc\n"
+                             "    100640 4 0 etc/tool.conf\n"
+                             "  digest: SHA-256 "),
+            std::string::npos)
+      << inspect.out;
+}
+
+TEST(Pkgtool, PackageWithoutSignatureDoesNotInspectClean) {
+  TempRoot dir;
+  std::string out = dir.at("/bare.npk");
+  ASSERT_EQ(pkgtool({"build", "-o", out, "--name", "bare", "--version", "1.0", "--signature", "none"}).exitStatus, 0);
+  ProcessResult inspect = pkgtool({"inspect", out});
+  EXPECT_EQ(inspect.exitStatus, 1);
+  EXPECT_NE(inspect.out.find("package bare has no signature part\n"), std::string::npos) << inspect.out;
 }
 
 }  // namespace
