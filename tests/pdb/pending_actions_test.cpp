@@ -147,7 +147,7 @@ TEST(ApplyPendingActions, UninstalledRecordsAreRemovedLastFirst) {
     EXPECT_EQ(state.messages, (std::vector<std::string>{"uninstalled b-1.0", "uninstalled a-1.0"}));
     EXPECT_EQ(pendingOf(state), "keep:");
     EXPECT_EQ(describeStaged(staged),
-              "/flash//bin/a delete\n"
+              "/flash/bin/a delete\n"
               "/flash/var/pdb/a/ delete\n"
               "/flash/var/pdb/a/image delete\n"
               "/flash/var/pdb/b/ delete\n"
