@@ -44,6 +44,7 @@ constexpr char brandingMountPoint[] = "/ram/branding";
 constexpr char newBrandingProtectedMarker[] = "/ram/branding/FORCE_DEFCONF_ON_RESET";
 constexpr char firmwarePackageProperty[] = "/sys/firmware/devicetree/base/firmware-package";
 constexpr char loopControl[] = "/dev/loop-control";
+constexpr char loopDeviceFormat[] = "/dev/loop%d";  // formatted with the number LOOP_CTL_GET_FREE gives
 constexpr char flashDevice[] = "/dev/flash";
 
 }  // namespace paths

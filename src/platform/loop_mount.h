@@ -1,0 +1,30 @@
+// Looking into a squashfs image that sits inside a larger file, without
+// extracting it: the file is attached to a free loop device at the image's
+// offset, the device is mounted read-only, one path is looked up, and
+// everything is taken down again before the call returns.
+//
+// The caller owns nothing afterwards: no mount, no attached loop device and
+// no open descriptor outlives the call, whatever step failed. Failing system
+// calls are reported with perror on standard error, each with its own label
+// ("loop-control", "GET_FREE", "dev open", "open", "SET_FD", "SET_OFFSET",
+// "mount squash"); nothing else is printed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class ImageFileResult {
+  Present,  // the image holds the file (a regular file, directory, ...; not a symbolic link)
+  Absent,   // the image was mounted and does not hold it
+  Failed,   // the image could not be attached or mounted; already reported
+};
+
+// Looks for `fileInImage` (a full path below `mountPoint`) in the squashfs
+// image that starts `imageOffset` bytes into `packagePath`. The mount point
+// and its parent directory are created (mode 0755) when missing.
+//
+// A symbolic link does not count as the file: it could point out of the image
+// (for instance at the running system's copy of the same file) and would then
+// say nothing about what the image itself holds.
+[[nodiscard]] ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset,
+                                              const std::string& mountPoint, const std::string& fileInImage);
