@@ -7,7 +7,13 @@
 #include "pdb/database_loader.h"
 #include "pdb/installer_state.h"
 #include "pdb/pending_actions.h"
+#include "rules/flagged_state.h"
 #include "staging/staged_files.h"
+
+// flaggedState (and the system settings behind it) is read by a static
+// initialiser before main runs. Nothing in main names it, so without this
+// reference the linker would leave that initialiser out of the program.
+__attribute__((used)) static const uint8_t* const flaggedStateAtStart = &flaggedState;
 
 int main(int argc, char** argv) {
   InstallerState& state = InstallerState::instance();
@@ -20,6 +26,9 @@ int main(int argc, char** argv) {
     std::printf("%s\n", usageLine);
     return 0;
   }
+  // Going on in the old root after a failed chroot would change the live
+  // system instead of the one asked for, so the run stops here. A "-r" read
+  // before --commit or --cancel counts too: their manifest is the new root's.
   if (!changeRoot(options.root)) return 1;
   if (mode == ParsedMode::Commit) return commitManifestRun();
   if (mode == ParsedMode::Cancel) return cancelManifestRun();

@@ -1,22 +1,38 @@
 #include "platform/system_settings.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
+#include <ostream>
 #include <sstream>
 
 namespace {
 
+// Decimal or 0x-hex, no blanks or '+'; a '-' only where `allowNegative`.
+// Unsigned values fit 32 bits, negative ones a signed 32-bit word.
 bool parseNumber(const std::string& word, bool allowNegative, long long& value) {
-  if (word.empty()) return false;
-  const char* text = word.c_str();
+  size_t start = allowNegative && !word.empty() && word[0] == '-' ? 1 : 0;
+  bool negative = start == 1;
+  bool hex = word.size() > start + 2 && word[start] == '0' && (word[start + 1] == 'x' || word[start + 1] == 'X');
+  const char* digits = word.c_str() + start + (hex ? 2 : 0);
+  bool digitFirst = hex ? std::isxdigit(static_cast<unsigned char>(*digits)) != 0 : (*digits >= '0' && *digits <= '9');
+  if (!digitFirst) return false;
   char* end = nullptr;
   errno = 0;
-  value = std::strtoll(text, &end, 0);
+  unsigned long long magnitude = std::strtoull(digits, &end, hex ? 16 : 10);
   if (errno != 0 || *end != '\0') return false;
-  if (value < 0) return allowNegative && value >= INT32_MIN;
-  return value <= 0xFFFFFFFFll;
+  if (negative) {
+    if (magnitude > 0x80000000ull) return false;
+    value = -static_cast<long long>(magnitude);
+    return true;
+  }
+  if (magnitude > 0xFFFFFFFFull) return false;
+  value = static_cast<long long>(magnitude);
+  return true;
 }
 
 bool readNumbers(std::istringstream& words, size_t count, bool allowNegative, std::vector<long long>& out) {
@@ -31,8 +47,10 @@ bool readNumbers(std::istringstream& words, size_t count, bool allowNegative, st
 
 bool isBoolean(const std::vector<long long>& numbers) { return numbers[0] == 0 || numbers[0] == 1; }
 
-// Applies one non-empty line; false when the line is malformed or unknown.
-bool applyLine(const std::string& key, std::istringstream& words, SystemSettings& settings) {
+// Applies one non-empty line; false when its values are malformed or the key
+// is unknown (`known` tells which).
+bool applyLine(const std::string& key, std::istringstream& words, SystemSettings& settings, bool& known) {
+  known = true;
   std::vector<long long> n;
   if (key == "flagged") {
     if (!readNumbers(words, 1, false, n) || !isBoolean(n)) return false;
@@ -57,16 +75,28 @@ bool applyLine(const std::string& key, std::istringstream& words, SystemSettings
     settings.hasFlashIoctlResult = true;
     settings.flashIoctlResult = static_cast<int32_t>(n[0]);
   } else {
+    known = false;
     return false;
   }
   return true;
 }
 
+// Diagnostics go out through stdio: this runs from a static initialiser,
+// possibly before the iostream objects are set up.
 SystemSettings loadSettings() {
   SystemSettings settings;
   std::string path = systemSettingsPath();
+  struct stat info;
+  bool found = stat(path.c_str(), &info) == 0;
+  if (!found && errno == ENOENT) return settings;
   std::ifstream file(path);
-  if (file.is_open()) parseSystemSettings(file, path, settings, std::cerr);
+  std::ostringstream diagnostics;
+  if (!found || !S_ISREG(info.st_mode) || !file.is_open()) {
+    diagnostics << path << ": cannot be read, using the default settings\n";
+  } else {
+    parseSystemSettings(file, path, settings, diagnostics);
+  }
+  std::fputs(diagnostics.str().c_str(), stderr);
   return settings;
 }
 
@@ -84,8 +114,10 @@ void parseSystemSettings(std::istream& input, const std::string& fileName, Syste
     std::istringstream words(line);
     std::string key;
     if (!(words >> key)) continue;
-    if (!applyLine(key, words, settings)) {
-      diagnostics << fileName << ":" << number << ": ignoring malformed or unknown setting: " << key << "\n";
+    bool known = true;
+    if (!applyLine(key, words, settings, known)) {
+      diagnostics << fileName << ":" << number << ": " << (known ? "malformed value for" : "unknown setting")
+                  << " \"" << key << "\", line ignored\n";
     }
   }
 }

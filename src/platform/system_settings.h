@@ -7,10 +7,12 @@
 //   safe-package MINVER MAXVER MINBUILD MAXBUILD EXTRA   (repeatable)
 //   min-system-version V
 //   processor-version V        (absent: this machine has no processor variant)
-//   flash-ioctl-result V       (absent: "/dev/flash" cannot be opened)
+//   flash-ioctl-result V       (signed; absent: "/dev/flash" cannot be opened)
 //
-// Numbers are decimal or 0x-hex. The file is read once, before main runs and
-// so before any root change; a missing file means all defaults.
+// Numbers are decimal or 0x-hex (a leading 0 is not octal). The file is read
+// once, before main runs and so before any root change. A missing file means
+// all defaults; one that exists but cannot be read gets one line on standard
+// error and the defaults too.
 #pragma once
 
 #include <cstdint>

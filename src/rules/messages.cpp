@@ -26,7 +26,7 @@ void wipeStatusLine() {
 
 void report(InstallerState& state, const char* prefix, const char* format, va_list args) {
   std::string text = prefix != nullptr ? prefix : "";
-  char formatted[256];
+  char formatted[256] = "";
   std::vsnprintf(formatted, sizeof formatted, format, args);
   text += formatted;
   if (state.quiet) return;
@@ -82,9 +82,10 @@ std::string progressLine(const InstalledPackage& package, uint64_t position, uin
   text += displayLabel(package);
   text += " [";
   size_t width = text.size() < progressWidth ? progressWidth - text.size() : 0;
-  // A header length smaller than the real size must not overfill the bar.
+  // A header length smaller than the real size must not overfill the bar,
+  // and a total of 0 (a wrapped header length) leaves it empty.
+  if (position > total) position = total;
   uint64_t filled = total == 0 ? 0 : position * width / total;
-  if (filled > width) filled = width;
   text.append(static_cast<size_t>(filled), '#');
   text.append(width - static_cast<size_t>(filled), ' ');
   text += "]";

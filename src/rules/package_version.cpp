@@ -1,5 +1,6 @@
 #include "rules/package_version.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -36,8 +37,11 @@ std::string formatVersion(PackageVersion version) {
 
 namespace {
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal digits only (no sign, no blanks), at most `limit`.
 bool readNumber(const char*& cursor, unsigned long limit, unsigned long& value) {
-  if (*cursor < '0' || *cursor > '9') return false;
+  if (!isDigit(*cursor)) return false;
   char* end = nullptr;
   errno = 0;
   value = std::strtoul(cursor, &end, 10);
@@ -56,31 +60,51 @@ bool startsWith(const char* text, const char* prefix, const char*& rest) {
   return true;
 }
 
+struct KindWord {
+  const char* text;
+  unsigned kind;  // 0: the older numbering
+  bool buildOptional;
+};
+
+// The older numbering keeps its 16-bit build below 0x6100, where a kind
+// letter would start.
+constexpr unsigned long oldBuildLimit = 0x60FF;
+
 bool parseTextForm(const char* cursor, PackageVersion& version) {
   unsigned long major = 0, minor = 0, build = 0;
   if (!readNumber(cursor, 255, major) || *cursor++ != '.' || !readNumber(cursor, 255, minor)) return false;
-  struct Word {
-    const char* text;
-    unsigned kind;
-  };
-  static const Word words[] = {{"alpha", Alpha}, {"beta", Beta}, {"rc", ReleaseCandidate}, {"_ab", 0}, {".", Final}};
-  unsigned kind = Final;
-  const char* rest = cursor;
-  for (const Word& word : words) {
-    if (startsWith(cursor, word.text, rest)) {
-      kind = word.kind;
-      cursor = rest;
-      break;
+  if (*cursor == '\0') {
+    version = makeVersion(major, minor, Final, 0);
+    return true;
+  }
+  static const KindWord words[] = {
+      {"alpha", Alpha, true}, {"beta", Beta, true}, {"rc", ReleaseCandidate, true}, {"_ab", 0, false}, {".", Final, false}};
+  for (const KindWord& word : words) {
+    const char* rest = nullptr;
+    if (!startsWith(cursor, word.text, rest)) continue;
+    cursor = rest;
+    if (*cursor == '\0') {
+      if (!word.buildOptional) return false;  // "7.1." or "7.1_ab"
+    } else if (!readNumber(cursor, word.kind == 0 ? oldBuildLimit : 255, build) || *cursor != '\0') {
+      return false;
     }
+    version = word.kind == 0 ? static_cast<PackageVersion>(major << 24 | minor << 16 | build)
+                             : makeVersion(major, minor, word.kind, build);
+    return true;
   }
-  bool needsBuild = cursor != rest || (kind == Final && *cursor != '\0');
-  if (*cursor != '\0' && !readNumber(cursor, kind == 0 ? 0xFFFF : 255, build)) return false;
-  if (*cursor != '\0' || (needsBuild && kind == Final && build == 0 && cursor == rest)) return false;
-  if (kind == 0) {
-    version = static_cast<PackageVersion>(major << 24 | minor << 16 | build);
-  } else {
-    version = makeVersion(major, minor, kind, build);
-  }
+  return false;
+}
+
+// "117532163" or "0x07016603": digits only, no sign or blanks.
+bool parsePlainNumber(const std::string& text, PackageVersion& version) {
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* digits = text.c_str() + (hex ? 2 : 0);
+  if (!(hex ? std::isxdigit(static_cast<unsigned char>(*digits)) != 0 : isDigit(*digits))) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long value = std::strtoull(digits, &end, hex ? 16 : 10);
+  if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) return false;
+  version = static_cast<PackageVersion>(value);
   return true;
 }
 
@@ -88,13 +112,6 @@ bool parseTextForm(const char* cursor, PackageVersion& version) {
 
 bool parseVersion(const std::string& text, PackageVersion& version) {
   if (text.empty()) return false;
-  if (text.find('.') == std::string::npos) {
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull || text[0] == '-') return false;
-    version = static_cast<PackageVersion>(value);
-    return true;
-  }
+  if (text.find('.') == std::string::npos) return parsePlainNumber(text, version);
   return parseTextForm(text.c_str(), version);
 }

@@ -28,5 +28,7 @@ constexpr PackageVersion makeVersion(unsigned major, unsigned minor, unsigned ki
 std::string formatVersion(PackageVersion version);
 
 // Parses the text form back ("7.1.3", "7.1rc2", "6.40_ab261") or a plain
-// number ("0x07016603", "117532163"). Returns false for anything else.
+// number ("0x07016603", "117532163"). Returns false for anything else. Texts
+// that more than one version prints as ("7.13", "7.1") read as the final
+// release with that minor number.
 bool parseVersion(const std::string& text, PackageVersion& version);

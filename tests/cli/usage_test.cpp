@@ -1,6 +1,9 @@
 // End-to-end runs of the option handling that need no database.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "support/process_runner.h"
 #include "support/temp_root.h"
 
@@ -19,6 +22,15 @@ TEST(Usage, RootWithoutValuePrintsUsage) {
   ProcessResult result = runInstaller({"-r"});
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, usage);
+  EXPECT_EQ(result.err, "");  // no root change was tried
+  result = runInstaller({"-q", "-r"});
+  EXPECT_EQ(result.out, usage);
+}
+
+TEST(Usage, EachReinstallPrintsItsNotice) {
+  ProcessResult result = runInstaller({"--reinstall", "--reinstall", "-x"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "\nResuming upgrade...\n\nResuming upgrade...\n" + usage);
 }
 
 TEST(Usage, ReinstallNoticeComesBeforeUsage) {
@@ -52,6 +64,25 @@ TEST(RootChange, FailedChrootStopsTheRun) {
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err.rfind("chroot: ", 0), 0u) << result.err;
+}
+
+TEST(RootChange, RootReadBeforeCommitOrCancelIsChangedFirst) {
+  // Otherwise "-r /mnt/other --commit" would carry out the live system's manifest.
+  for (const char* mode : {"--commit", "--cancel"}) {
+    ProcessResult result = runInstaller({"-r", "/nonexistent/root/for/installer", mode});
+    EXPECT_EQ(result.exitStatus, 1) << mode;
+    EXPECT_EQ(result.out, "") << mode;
+    EXPECT_EQ(result.err.rfind("chroot: ", 0), 0u) << mode << ": " << result.err;
+  }
+}
+
+TEST(RootChange, FailedChrootNamesTheSystemError) {
+  TempRoot root;
+  root.writeFile("/not-a-directory", "x");
+  ProcessResult result = runInstaller({"-r", root.at("/not-a-directory")});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, std::string("chroot: ") + std::strerror(ENOTDIR) + "\n");
 }
 
 }  // namespace

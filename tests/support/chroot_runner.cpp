@@ -23,7 +23,7 @@ void writeAll(int descriptor, const std::string& text) {
 [[noreturn]] void runChild(const std::string& root, const std::function<void()>& body, int output) {
   std::ostringstream failures;
   if (chroot(root.c_str()) != 0 || chdir("/") != 0) {
-    failures << __FILE__ << fieldSeparator << __LINE__ << fieldSeparator << "chroot into " << root
+    failures << "F" << fieldSeparator << __FILE__ << fieldSeparator << __LINE__ << fieldSeparator << "chroot into " << root
              << " failed" << recordSeparator;
   } else {
     testing::TestPartResultArray results;
@@ -34,7 +34,8 @@ void writeAll(int descriptor, const std::string& text) {
     }
     for (int i = 0; i < results.size(); ++i) {
       const testing::TestPartResult& result = results.GetTestPartResult(i);
-      if (!result.failed()) continue;
+      if (!result.failed() && !result.skipped()) continue;
+      failures << (result.skipped() ? "S" : "F") << fieldSeparator;
       failures << (result.file_name() ? result.file_name() : "?") << fieldSeparator << result.line_number()
                << fieldSeparator << result.message() << recordSeparator;
     }
@@ -45,17 +46,26 @@ void writeAll(int descriptor, const std::string& text) {
   _exit(0);
 }
 
-void reportFailures(const std::string& text) {
+// Failures become failures of the parent's test; a skip inside the body
+// (a missing kernel feature, say) is returned as the skip reason.
+std::string reportFailures(const std::string& text) {
   std::stringstream records(text);
   std::string record;
+  std::string skipReason;
   while (std::getline(records, record, recordSeparator)) {
     std::stringstream fields(record);
-    std::string file, line, message;
+    std::string kind, file, line, message;
+    std::getline(fields, kind, fieldSeparator);
     std::getline(fields, file, fieldSeparator);
     std::getline(fields, line, fieldSeparator);
     std::getline(fields, message, '\0');
+    if (kind == "S") {
+      skipReason = message;
+      continue;
+    }
     ADD_FAILURE_AT(file.c_str(), std::atoi(line.c_str())) << "(in chroot) " << message;
   }
+  return skipReason;
 }
 
 }  // namespace
@@ -79,7 +89,8 @@ void runInChroot(const std::string& root, const std::function<void()>& body) {
   close(channel[0]);
   int status = 0;
   waitpid(child, &status, 0);
-  reportFailures(text);
+  std::string skipReason = reportFailures(text);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the chrooted test body did not finish (status "
                                                              << status << ")";
+  if (!skipReason.empty()) GTEST_SKIP() << "(in chroot) " << skipReason;
 }

@@ -47,6 +47,12 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   std::string outPath = temporaryFile("");
   std::string errPath = temporaryFile("");
   pid_t child = fork();
+  if (child < 0) {
+    unlink(inPath.c_str());
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    return ProcessResult{-1, "", "fork failed"};
+  }
   if (child == 0) {
     redirect(inPath, 0, O_RDONLY);
     redirect(outPath, 1, O_WRONLY | O_TRUNC);

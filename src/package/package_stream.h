@@ -1,0 +1,122 @@
+// PackageStream: reads a package file one typed part at a time.
+//
+// The stream never reads past the end of the current part: the standard
+// istream operations (read, get, peek, seekg, tellg, putback) act on the
+// current part's payload, and reading past its end gives end-of-file.
+// `nextPart` skips to the next part whose type is wanted.
+//
+// While reading, the buffer optionally feeds every byte after the file
+// header to a running digest (SHA-1, or SHA-256 from a part 25 on; a part-1
+// header finishes it and starts afresh, so each package of a stream has its
+// own digest) and copies every byte it takes from the source, file header
+// included, to a copy sink. Skipped parts are digested and copied like read
+// ones. Bytes are never buffered here: they go from the source straight to
+// the caller, the digest and the sink, so a stream on standard input is
+// digested and copied while it streams in.
+//
+// Ownership: the source and the copy sink belong to the caller and must
+// outlive the stream; the PackageStream owns its PackageStreamBuf. A stream
+// serves one pass over one package file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <streambuf>
+#include <vector>
+
+#include "package/package_format.h"
+#include "platform/crypto.h"
+
+// A stream buffer without a buffer of its own, bounded to the current part.
+class PackageStreamBuf : public std::streambuf {
+ public:
+  PackageStreamBuf(std::streambuf* source, bool hashing, std::streambuf* copySink);
+  PackageStreamBuf(const PackageStreamBuf&) = delete;
+  PackageStreamBuf& operator=(const PackageStreamBuf&) = delete;
+
+  std::streambuf* const source;
+  uint32_t payloadOffset = 0;  // file offset of the current part's payload
+  uint32_t partLength = 0;
+  uint32_t remaining = 0;  // payload bytes not yet consumed
+  std::streambuf* const copySink;
+  Digest sha1;
+  Digest sha256;
+  Digest* currentDigest;
+  const bool hashing;
+  // Bytes put back into the source that were digested and copied already;
+  // when read again they pass neither the digest nor the sink.
+  uint32_t pushedBack = 0;
+  uint8_t digestResult[32] = {};
+
+  // Reads the 8-byte file header; false when it is short.
+  bool readFileHeader(uint8_t header[8]);
+  // Consumes the rest of the current payload; false when the source ends first.
+  bool skipPayload();
+  // Reads the next part header, moving the offsets past the old payload;
+  // false when the source ends first (the digest is then finished).
+  bool readPartHeader(uint16_t& type, uint32_t& length);
+  void finishDigest();
+  // Reads up to n bytes of the payload from the source, bypassing the digest.
+  size_t readRaw(uint8_t* buffer, size_t n);
+
+ protected:
+  int_type underflow() override;
+  int_type uflow() override;
+  std::streamsize xsgetn(char* buffer, std::streamsize n) override;
+  std::streamsize showmanyc() override;
+  int_type pbackfail(int_type c) override;
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
+  pos_type seekpos(pos_type position, std::ios_base::openmode which) override;
+
+ private:
+  // The gate every consumed payload byte passes: pushed-back bytes are let
+  // through untouched, the others are digested and copied.
+  void consumed(const uint8_t* bytes, size_t n, bool digest);
+  void copyOut(const uint8_t* bytes, size_t n);
+  // Reads and discards n payload bytes in 16384-byte chunks; returns how
+  // many were consumed.
+  uint32_t readThrough(uint32_t n);
+  bool canSeekSource() const { return !hashing && copySink == nullptr; }
+};
+
+class PackageStream : public std::istream {
+ public:
+  // Reads the file header from `source`. A short header or an unknown magic
+  // sets badbit, so the first nextPart() returns -1.
+  PackageStream(std::istream& source, bool hashing, std::streambuf* copySink);
+  ~PackageStream() override;
+  PackageStream(const PackageStream&) = delete;
+  PackageStream& operator=(const PackageStream&) = delete;
+
+  std::vector<uint32_t> wantedTypes;  // filled by the caller before nextPart()
+  int32_t currentType = -1;           // -1 before the first part, at the end or after a failure
+  uint32_t magic = MissingMagic;
+  uint32_t totalSize = 0;  // file header length + 8; only scales the progress bar
+
+  // Moves to the next part whose type is wanted and returns its type; -1 at
+  // the end of the stream or after a failure (eofbit and failbit set).
+  // A part 25 is never delivered.
+  int32_t nextPart();
+
+  uint32_t partLength() const { return buffer->partLength; }
+  uint32_t payloadOffset() const { return buffer->payloadOffset; }
+  uint32_t remaining() const { return buffer->remaining; }
+  // File offset reached: the payload offset plus the position in the part.
+  uint64_t position() const { return uint64_t{buffer->payloadOffset} + buffer->partLength - buffer->remaining; }
+  // Finishes the running digest into digestResult() and starts it afresh.
+  void finishDigest() { buffer->finishDigest(); }
+  // 32 bytes; a SHA-1 result fills bytes 0..19 and leaves the rest zero.
+  const uint8_t* digestResult() const { return buffer->digestResult; }
+  bool hashing() const { return buffer->hashing; }
+  // Reads up to n bytes of the current payload straight from the source:
+  // copied to the sink, not digested. Returns the count read.
+  size_t readRaw(uint8_t* bytes, size_t n) { return buffer->readRaw(bytes, n); }
+  PackageStreamBuf* streamBuffer() { return buffer.get(); }
+
+ private:
+  bool wants(uint16_t type) const;
+
+  std::unique_ptr<PackageStreamBuf> buffer;
+};

@@ -1,0 +1,163 @@
+#include "package_builder.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace {
+
+std::string le16(uint16_t value) {
+  uint8_t bytes[2];
+  encodeLE16(bytes, value);
+  return std::string(reinterpret_cast<char*>(bytes), sizeof bytes);
+}
+
+std::string le32(uint32_t value) {
+  uint8_t bytes[4];
+  encodeLE32(bytes, value);
+  return std::string(reinterpret_cast<char*>(bytes), sizeof bytes);
+}
+
+void addOptionalText(PackageWriter& writer, PartType type, const std::optional<std::string>& text) {
+  if (text) writer.addPart(type, *text);
+}
+
+void addOptionalList(PackageWriter& writer, PartType type, const std::optional<std::vector<DependencyRef>>& list) {
+  if (list) writer.addPart(type, encodeDependencyList(*list));
+}
+
+void addTrailer(PackageWriter& writer, const FileSpec& file) {
+  if (file.trailingArchitecture) writer.addPart(Architecture, *file.trailingArchitecture);
+}
+
+}  // namespace
+
+PackageWriter::PackageWriter(uint32_t magic) { data = le32(magic) + le32(0); }
+
+void PackageWriter::addPartHeader(uint16_t type, uint32_t lengthField) {
+  std::string header = le16(type) + le32(lengthField);
+  if (type == DigestSelect) current = &sha256;
+  if (type == PackageHeader) {
+    uint8_t discarded[32];
+    current->finish(discarded);
+  }
+  current->update(header.data(), header.size());
+  written.push_back({type, data.size(), lengthField});
+  data += header;
+}
+
+void PackageWriter::addPart(uint16_t type, const std::string& payload) {
+  addPartWithLength(type, static_cast<uint32_t>(payload.size()), payload);
+}
+
+void PackageWriter::addPartWithLength(uint16_t type, uint32_t lengthField, const std::string& payload) {
+  addPartHeader(type, lengthField);
+  addRaw(payload);
+}
+
+void PackageWriter::addRaw(const std::string& bytes) {
+  current->update(bytes.data(), bytes.size());
+  data += bytes;
+}
+
+void PackageWriter::addSignature(const SignatureCallback& sign, uint32_t length) {
+  // The digest covers this part's header, length field included, so the
+  // length is fixed before the payload is made.
+  addPartHeader(Signature, length);
+  uint8_t digest[32] = {};
+  current->finish(digest);
+  digests.emplace_back(reinterpret_cast<char*>(digest), sizeof digest);
+  std::string payload = sign ? sign(digest, current == &sha256) : std::string(length, '\0');
+  // The signature bytes are not part of any digest.
+  data += payload;
+}
+
+std::string PackageWriter::bytes() const {
+  std::string result = data;
+  uint32_t length = lengthOverride ? *lengthOverride : static_cast<uint32_t>(data.size() - FileHeaderSize);
+  std::string field = le32(length);
+  result.replace(4, 4, field);
+  return result;
+}
+
+std::string encodeNameField(const std::string& name) {
+  std::string field = name.substr(0, NameFieldSize);
+  field.resize(NameFieldSize, '\0');
+  return field;
+}
+
+std::string encodeHeaderRecord(const std::string& name, PackageVersion version, uint32_t buildTime,
+                               std::optional<uint32_t> flags) {
+  std::string record = encodeNameField(name) + le32(version) + le32(buildTime) + std::string(8, '\0');
+  if (flags) record += le32(*flags);
+  return record;
+}
+
+std::string encodeDependencyList(const std::vector<DependencyRef>& list) {
+  std::string bytes = le16(static_cast<uint16_t>(list.size()));
+  for (const DependencyRef& ref : list) {
+    bytes += encodeNameField(ref.name) + le32(ref.min) + le32(0) + le32(ref.max) +
+             le32(static_cast<uint32_t>(ref.priority));
+  }
+  return bytes;
+}
+
+std::string encodeFileRecord(const FileEntry& entry) {
+  std::string header(FileRecordHeaderSize, '\0');
+  uint8_t* bytes = reinterpret_cast<uint8_t*>(&header[0]);
+  encodeLE16(bytes + FileModeOffset, entry.mode);
+  bytes[FileVariantOffset] = entry.variant;
+  encodeLE32(bytes + FileDataSizeOffset, static_cast<uint32_t>(entry.data.size()));
+  encodeLE16(bytes + FileNameLengthOffset, static_cast<uint16_t>(entry.name.size()));
+  return header + entry.name + entry.data;
+}
+
+std::string deflateBytes(const std::string& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::string out(size, '\0');
+  int result = compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(raw.data()),
+                         static_cast<uLong>(raw.size()), Z_BEST_COMPRESSION);
+  // compressBound guarantees room; anything else is a broken zlib.
+  if (result != Z_OK) return std::string();
+  out.resize(size);
+  return out;
+}
+
+std::string encodeFilesPayload(const std::vector<FileEntry>& files) {
+  std::string raw;
+  for (const FileEntry& entry : files) raw += encodeFileRecord(entry);
+  return deflateBytes(raw);
+}
+
+void appendPackage(PackageWriter& writer, const PackageSpec& spec, const SignatureCallback& sign) {
+  if (spec.sha256) writer.addPart(DigestSelect, std::string());
+  writer.addPart(PackageHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
+  addOptionalText(writer, Text24, spec.text24);
+  addOptionalText(writer, Architecture, spec.architecture);
+  addOptionalText(writer, Text2, spec.text2);
+  addOptionalText(writer, Note, spec.note);
+  addOptionalList(writer, Dependencies, spec.deps);
+  addOptionalList(writer, Provides, spec.provides);
+  addOptionalList(writer, Conflicts, spec.conflicts);
+  addOptionalText(writer, SquashfsImage, spec.squashfsImage);
+  if (spec.withFiles) writer.addPart(Files, spec.filesPayload ? *spec.filesPayload : encodeFilesPayload(spec.files));
+  if (spec.withSignature) writer.addSignature(sign, spec.signatureLength);
+}
+
+std::string buildPackage(const PackageSpec& spec, const SignatureCallback& sign, const FileSpec& file) {
+  PackageWriter writer(file.magic);
+  appendPackage(writer, spec, sign);
+  addTrailer(writer, file);
+  return writer.bytes();
+}
+
+std::string buildBundle(const BundleSpec& spec, const SignatureCallback& sign, const FileSpec& file) {
+  PackageWriter writer(file.magic);
+  writer.addPart(BundleHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
+  addOptionalText(writer, Architecture, spec.architecture);
+  addOptionalText(writer, SquashfsImage, spec.squashfsImage);
+  addOptionalList(writer, BundleMembers, spec.members);
+  for (const PackageSpec& member : spec.packages) appendPackage(writer, member, sign);
+  addTrailer(writer, file);
+  return writer.bytes();
+}
