@@ -29,7 +29,7 @@ class StdinImage {
   // Forwards to the file's buffer and latches the first short write.
   class CheckedBuffer : public std::streambuf {
    public:
-    explicit CheckedBuffer(std::streambuf* target) : target(target) {}
+    explicit CheckedBuffer(std::streambuf* into) : target(into) {}
     bool failed = false;
 
    protected:
