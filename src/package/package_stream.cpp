@@ -15,6 +15,18 @@ std::streambuf* emptySource() {
   return &empty;
 }
 
+// Reads until n bytes or the end of the source: a source may hand out
+// fewer bytes per call (a pipe, a socket) without having ended.
+std::streamsize readFully(std::streambuf* source, char* bytes, std::streamsize n) {
+  std::streamsize total = 0;
+  while (total < n) {
+    std::streamsize got = source->sgetn(bytes + total, n - total);
+    if (got <= 0) break;
+    total += got;
+  }
+  return total;
+}
+
 }  // namespace
 
 PackageStreamBuf::PackageStreamBuf(std::streambuf* sourceBuffer, bool hashingOn, std::streambuf* sink)
@@ -40,7 +52,7 @@ void PackageStreamBuf::consumed(const uint8_t* bytes, size_t n, bool digest) {
 }
 
 bool PackageStreamBuf::readFileHeader(uint8_t header[8]) {
-  std::streamsize got = source->sgetn(reinterpret_cast<char*>(header), FileHeaderSize);
+  std::streamsize got = readFully(source, reinterpret_cast<char*>(header), FileHeaderSize);
   if (got > 0) copyOut(header, static_cast<size_t>(got));
   payloadOffset = FileHeaderSize;
   return got == std::streamsize(FileHeaderSize);
@@ -51,7 +63,7 @@ uint32_t PackageStreamBuf::readThrough(uint32_t n) {
   uint32_t total = 0;
   while (total < n) {
     uint32_t chunk = std::min(n - total, skipChunkSize);
-    std::streamsize got = source->sgetn(scratch, chunk);
+    std::streamsize got = readFully(source, scratch, chunk);
     if (got > 0) {
       remaining -= static_cast<uint32_t>(got);
       total += static_cast<uint32_t>(got);
@@ -78,7 +90,7 @@ bool PackageStreamBuf::readPartHeader(uint16_t& type, uint32_t& length) {
   payloadOffset += partLength;
   partLength = remaining = 0;
   uint8_t header[PartHeaderSize];
-  std::streamsize got = source->sgetn(reinterpret_cast<char*>(header), PartHeaderSize);
+  std::streamsize got = readFully(source, reinterpret_cast<char*>(header), PartHeaderSize);
   if (got > 0) copyOut(header, static_cast<size_t>(got));
   if (got != std::streamsize(PartHeaderSize)) {
     trailingBytes = got > 0 ? static_cast<uint32_t>(got) : 0;
@@ -108,7 +120,7 @@ void PackageStreamBuf::finishDigest() {
 size_t PackageStreamBuf::readRaw(uint8_t* bytes, size_t n) {
   n = std::min<size_t>(n, remaining);
   if (n == 0) return 0;
-  std::streamsize got = source->sgetn(reinterpret_cast<char*>(bytes), std::streamsize(n));
+  std::streamsize got = readFully(source, reinterpret_cast<char*>(bytes), std::streamsize(n));
   if (got <= 0) return 0;
   remaining -= static_cast<uint32_t>(got);
   consumed(bytes, static_cast<size_t>(got), false);
@@ -133,7 +145,7 @@ PackageStreamBuf::int_type PackageStreamBuf::uflow() {
 std::streamsize PackageStreamBuf::xsgetn(char* bytes, std::streamsize n) {
   std::streamsize wanted = std::min<std::streamsize>(n, remaining);
   if (wanted <= 0) return 0;
-  std::streamsize got = source->sgetn(bytes, wanted);
+  std::streamsize got = readFully(source, bytes, wanted);
   if (got <= 0) return 0;
   remaining -= static_cast<uint32_t>(got);
   consumed(reinterpret_cast<uint8_t*>(bytes), static_cast<size_t>(got), true);

@@ -1,8 +1,12 @@
-// pkgtool: the developer's tool for package files. The commands are added
-// one by one; without a known command it prints its usage.
-#include <cstdio>
+// pkgtool: the developer's tool for package files: keys, building, bundling
+// and inspecting. See pkgtool_commands.h and the README, section "pkgtool".
+#include <iostream>
+#include <string>
+#include <vector>
 
-int main() {
-  std::fprintf(stderr, "usage: pkgtool <command> [arguments]\n");
-  return 2;
+#include "pkgtool_commands.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  return runPkgtool(arguments, std::cout, std::cerr);
 }

@@ -1,0 +1,67 @@
+// InflateStream: the inflated bytes of a package's part 4.
+//
+// The files of a package travel as one zlib stream in part 4. The buffer
+// takes compressed bytes from the PackageStreamBuf (so they are digested
+// and copied as they pass, and never read past the part) and inflates them
+// into a 4096-byte get area, with a 16-byte put-back area in front that
+// keeps the last consumed byte across a refill. Corrupt or truncated data
+// reads as end-of-file; the caller decides what a short read means.
+//
+// Only relative forward seeks are supported: they inflate and discard the
+// bytes passed over, which is how unwanted file data is skipped.
+//
+// Ownership: the PackageStreamBuf belongs to the caller and must outlive
+// the buffer; InflateStream owns its InflateStreamBuf.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <streambuf>
+
+#include "package/package_stream.h"
+
+struct z_stream_s;
+
+class InflateStreamBuf : public std::streambuf {
+ public:
+  explicit InflateStreamBuf(PackageStreamBuf* source);
+  ~InflateStreamBuf() override;
+  InflateStreamBuf(const InflateStreamBuf&) = delete;
+  InflateStreamBuf& operator=(const InflateStreamBuf&) = delete;
+
+  uint32_t produced = 0;  // inflated bytes produced so far
+
+  static constexpr size_t PutBackSize = 16;
+  static constexpr size_t OutputSize = 4096;
+  static constexpr size_t InputSize = 4096;
+  static constexpr size_t SkipChunkSize = 1024;
+
+ protected:
+  int_type underflow() override;
+  pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
+
+ private:
+  // Inflates until some bytes appear in the output buffer; 0 at the end of
+  // the zlib stream, on corrupt data or when the source runs dry.
+  size_t inflateSome();
+
+  PackageStreamBuf* source;
+  std::unique_ptr<z_stream_s> zlib;
+  bool ready = false;  // inflateInit succeeded and the stream has not ended
+  char area[PutBackSize + OutputSize];
+  unsigned char input[InputSize];
+};
+
+class InflateStream : public std::istream {
+ public:
+  explicit InflateStream(PackageStreamBuf* source);
+  ~InflateStream() override;
+  InflateStream(const InflateStream&) = delete;
+  InflateStream& operator=(const InflateStream&) = delete;
+
+  uint32_t produced() const { return buffer->produced; }
+
+ private:
+  std::unique_ptr<InflateStreamBuf> buffer;
+};

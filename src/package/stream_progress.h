@@ -1,0 +1,10 @@
+// The progress bar of a package being installed, from how far its stream
+// has been read.
+#pragma once
+
+#include "package/package_stream.h"
+#include "pdb/package_info.h"
+
+// Shows "installing <label> [###   ]" for the position reached in `stream`
+// out of its total size.
+void showInstallProgress(const InstalledPackage& package, const PackageStream& stream);

@@ -1,0 +1,318 @@
+#include "package_inspector.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "package/package_format.h"
+#include "package/package_header.h"
+#include "package/package_signature.h"
+#include "package/package_stream.h"
+#include "rules/package_labels.h"
+
+namespace {
+
+struct RawPart {
+  uint64_t offset = 0;  // of the part header
+  uint16_t type = 0;
+  uint32_t length = 0;
+};
+
+const char* partName(uint32_t type) {
+  switch (type) {
+    case PackageHeader: return "package header";
+    case BundleHeader: return "bundle header";
+    case Text24: return "text 24";
+    case Architecture: return "architecture";
+    case Text2: return "text 2";
+    case Note: return "note";
+    case Dependencies: return "dependencies";
+    case Provides: return "provides";
+    case Conflicts: return "conflicts";
+    case SquashfsImage: return "squashfs image";
+    case BundleMembers: return "bundle members";
+    case Files: return "files";
+    case Signature: return "signature";
+    case DigestSelect: return "digest select";
+    default: return "unknown";
+  }
+}
+
+std::string hex(const uint8_t* bytes, size_t length) {
+  std::string text;
+  char pair[3];
+  for (size_t i = 0; i < length; ++i) {
+    std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+    text += pair;
+  }
+  return text;
+}
+
+std::string hexNumber(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+// Walks the part headers without interpreting anything; false when the file
+// does not end exactly after a complete part.
+bool listParts(std::istream& in, std::vector<RawPart>& parts, std::ostream& out) {
+  in.seekg(0, std::ios::end);
+  uint64_t size = static_cast<uint64_t>(in.tellg());
+  uint64_t offset = FileHeaderSize;
+  out << "parts:\n";
+  while (offset < size) {
+    uint8_t header[PartHeaderSize];
+    in.seekg(static_cast<std::streamoff>(offset));
+    if (size - offset < PartHeaderSize || !in.read(reinterpret_cast<char*>(header), sizeof header)) {
+      out << "  offset " << offset << ": " << size - offset << " bytes that are no complete part header\n";
+      return false;
+    }
+    RawPart part{offset, decodeLE16(header), decodeLE32(header + 2)};
+    out << "  offset " << offset << ": type " << part.type << " (" << partName(part.type) << "), " << part.length
+        << " bytes\n";
+    parts.push_back(part);
+    offset += PartHeaderSize + uint64_t{part.length};
+    if (offset > size) {
+      out << "  the last part ends " << offset - size << " bytes after the end of the file\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+void printRelations(const char* label, const std::vector<DependencyRef>& list, std::ostream& out) {
+  for (const DependencyRef& ref : list) {
+    out << "  " << label << ": " << ref.name << " min=" << (ref.min ? formatVersion(ref.min) : "-")
+        << " max=" << (ref.max ? formatVersion(ref.max) : "-") << " priority=" << ref.priority << "\n";
+  }
+}
+
+void printHeader(const PackageInfo& record, std::ostream& out) {
+  out << (record.isBundle ? "bundle " : "package ") << record.name << " " << formatVersion(record.version) << " ("
+      << hexNumber(record.version) << ")\n";
+  out << "  build time: " << record.buildTime << "\n";
+  out << "  header flags: " << hexNumber(record.headerFlags) << "\n";
+  out << "  architecture: " << record.architecture << "\n";
+  if (!record.text24.empty()) out << "  text24: " << record.text24 << "\n";
+  if (!record.text2.empty()) out << "  text2: " << record.text2 << "\n";
+  if (!record.note.empty()) out << "  note: " << record.note << "\n";
+  printRelations("depends", record.deps, out);
+  printRelations("provides", record.provides, out);
+  printRelations("conflicts", record.conflicts, out);
+}
+
+// Lists the file records of an inflated part 4 as the bytes come.
+class FileRecordLister {
+ public:
+  explicit FileRecordLister(std::ostream& output) : out(output) {}
+
+  void feed(const uint8_t* bytes, size_t n) {
+    while (n > 0) {
+      if (skipping > 0) {
+        size_t step = n < skipping ? n : static_cast<size_t>(skipping);
+        skipping -= step;
+        bytes += step;
+        n -= step;
+        continue;
+      }
+      pending.push_back(*bytes++);
+      --n;
+      takePending();
+    }
+  }
+  bool atRecordBoundary() const { return skipping == 0 && pending.empty(); }
+
+ private:
+  void takePending() {
+    if (pending.size() < FileRecordHeaderSize) return;
+    const uint8_t* header = pending.data();
+    size_t nameLength = decodeLE16(header + FileNameLengthOffset);
+    if (pending.size() < FileRecordHeaderSize + nameLength) return;
+    char mode[16];
+    std::snprintf(mode, sizeof mode, "%06o", decodeLE16(header + FileModeOffset));
+    uint32_t size = decodeLE32(header + FileDataSizeOffset);
+    out << "    " << mode << " " << size << " " << unsigned{header[FileVariantOffset]} << " "
+        << std::string(pending.begin() + FileRecordHeaderSize, pending.end()) << "\n";
+    skipping = size;
+    pending.clear();
+  }
+
+  std::ostream& out;
+  std::vector<uint8_t> pending;  // the record header and name read so far
+  uint64_t skipping = 0;         // data bytes of the current record still to pass
+};
+
+// Inflates the current part 4 and lists its records; false when the
+// compressed stream is damaged or ends inside a record.
+bool listFiles(PackageStream& stream, std::ostream& out) {
+  out << "  files (mode size variant name):\n";
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  FileRecordLister lister(out);
+  std::vector<uint8_t> input(16384), output(16384);
+  int result = Z_OK;
+  while (result == Z_OK) {
+    if (z.avail_in == 0) {
+      stream.read(reinterpret_cast<char*>(input.data()), static_cast<std::streamsize>(input.size()));
+      z.next_in = input.data();
+      z.avail_in = static_cast<uInt>(stream.gcount());
+      if (z.avail_in == 0) break;
+    }
+    z.next_out = output.data();
+    z.avail_out = static_cast<uInt>(output.size());
+    result = inflate(&z, Z_NO_FLUSH);
+    if (result == Z_BUF_ERROR) result = Z_OK;  // no progress possible yet: more input
+    lister.feed(output.data(), output.size() - z.avail_out);
+  }
+  inflateEnd(&z);
+  stream.clear(stream.rdstate() & ~(std::ios::eofbit | std::ios::failbit));
+  if (result != Z_STREAM_END) {
+    out << "  the compressed file data is damaged or incomplete\n";
+    return false;
+  }
+  if (!lister.atRecordBoundary()) {
+    out << "  the file data ends inside a record\n";
+    return false;
+  }
+  return true;
+}
+
+bool sha256Before(const std::vector<RawPart>& parts, uint64_t offset) {
+  for (const RawPart& part : parts) {
+    if (part.type == DigestSelect && part.offset < offset) return true;
+  }
+  return false;
+}
+
+const char* verdict(bool checked, bool valid) {
+  if (!checked) return "not checked";
+  return valid ? "valid" : "invalid";
+}
+
+bool reportSignature(PackageStream& stream, const PackageInfo& record, const TrustKeys& keys,
+                     const std::vector<RawPart>& parts, std::ostream& out) {
+  SignatureCheck check;
+  uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
+  bool accepted = verifyPackageSignature(stream, record, keys, &check);
+  bool sha256 = sha256Before(parts, headerOffset);
+  out << "  digest: " << (sha256 ? "SHA-256 " : "SHA-1 ") << hex(stream.digestResult(), sha256 ? 32 : 20) << "\n";
+  if (check.length == 0) {
+    out << "  signature: " << stream.partLength() << " bytes, too short for any signature\n";
+  } else {
+    out << "  signature: " << check.length << " bytes; ed25519 "
+        << verdict(check.length == fullSignatureLength, check.ed25519Valid) << "; legacy "
+        << verdict(check.legacyChecked, check.legacyValid) << " ("
+        << (check.legacyAllowed ? "allowed" : "not allowed") << " for this package)\n";
+  }
+  out << "  verdict: " << (accepted ? "accepted" : "REFUSED") << "\n";
+  return accepted;
+}
+
+// The second pass: what the installer's reader makes of the file.
+class PackageReport {
+ public:
+  PackageReport(std::istream& in, const TrustKeys& trust, const std::vector<RawPart>& rawParts, std::ostream& output)
+      : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
+    stream.wantedTypes = {PackageHeader, BundleHeader, Text24, Architecture, Text2,         Note,  Dependencies,
+                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature};
+  }
+
+  // True when every package read and verified.
+  bool run() {
+    int32_t type = stream.nextPart();
+    while (type != -1) {
+      if (type == PackageHeader || type == BundleHeader) {
+        readHeader();
+        type = stream.currentType;
+        continue;
+      }
+      handlePart(type);
+      type = stream.nextPart();
+    }
+    if (packages == 0) {
+      out << "no package in the file\n";
+      ok = false;
+    } else if (inPackage) {
+      out << "package " << record.name << " has no signature part\n";
+      ok = false;
+    }
+    return ok;
+  }
+
+ private:
+  void readHeader() {
+    if (inPackage) {
+      out << "package " << record.name << " has no signature part\n";
+      ok = false;
+    }
+    record = PackageInfo();
+    if (!readPackageHeader(record, stream)) {
+      out << "a header could not be read\n";
+      ok = false;
+      return;
+    }
+    printHeader(record, out);
+    inPackage = !record.isBundle;
+    if (!record.isBundle) ++packages;
+  }
+
+  void handlePart(int32_t type) {
+    if (type == SquashfsImage) {
+      out << "  squashfs image: " << stream.partLength() << " bytes at file offset " << stream.payloadOffset() << "\n";
+    } else if (type == BundleMembers) {
+      std::vector<DependencyRef> members;
+      if (!readDependencyList(stream, members)) ok = false;
+      out << "  member list (" << members.size() << " entries):\n";
+      printRelations("member", members, out);
+    } else if (type == Files && inPackage) {
+      if (!listFiles(stream, out)) ok = false;
+    } else if (type == Signature && inPackage) {
+      if (!reportSignature(stream, record, keys, parts, out)) ok = false;
+      inPackage = false;
+    } else {
+      out << "part " << type << " (" << partName(static_cast<uint32_t>(type)) << ", " << stream.partLength()
+          << " bytes) " << (inPackage ? "out of order" : "outside a package") << "\n";
+      if (type != Architecture && type != Dependencies) ok = false;
+    }
+  }
+
+  PackageStream stream;
+  const TrustKeys& keys;
+  const std::vector<RawPart>& parts;
+  std::ostream& out;
+  PackageInfo record;
+  bool inPackage = false;
+  int packages = 0;
+  bool ok = true;
+};
+
+}  // namespace
+
+int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostream& out, std::ostream& err) {
+  std::ifstream in(path, std::ios::binary);
+  uint8_t header[FileHeaderSize];
+  if (!in.is_open()) {
+    err << "pkgtool: " << path << ": cannot open: " << std::strerror(errno) << "\n";
+    return 1;
+  }
+  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+    out << "file: " << path << "\nmagic: missing (shorter than a file header)\n";
+    return 1;
+  }
+  uint32_t magic = decodeLE32(header);
+  const char* kind = magic == PackageMagic ? "recorded" : magic == UnrecordedPackageMagic ? "unrecorded" : nullptr;
+  out << "file: " << path << "\nmagic: " << hexNumber(magic) << " (" << (kind ? kind : "not a package file")
+      << ")\nlength field: " << decodeLE32(header + 4) << "\n";
+  std::vector<RawPart> parts;
+  bool wellFormed = listParts(in, parts, out);
+  if (kind == nullptr) return 1;
+  in.clear();
+  in.seekg(0);
+  bool verified = PackageReport(in, keys, parts, out).run();
+  return wellFormed && verified ? 0 : 1;
+}

@@ -1,0 +1,20 @@
+// The commands of pkgtool, one function each, and the dispatcher that main()
+// calls. Every command prints its errors on `err` as "pkgtool: ..." and
+// returns the exit status: 0 on success, 1 for a failure of the work
+// (unreadable input, a package that does not verify), 2 for bad arguments.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+int bundleCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+int inspectCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+
+// Writes `bytes` to `path` through a temporary file renamed into place, so
+// that a failure never leaves a half-written file under that name.
+[[nodiscard]] bool writeOutputFile(const std::string& path, const std::string& bytes, std::string& error);
