@@ -1,6 +1,11 @@
 #include "support/signed_packages.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
+
+#include "key_file.h"
+#include "package_signer.h"
 
 namespace {
 
@@ -63,23 +68,16 @@ std::string treeWithoutPostlog(const TempRoot& root) {
   return kept;
 }
 
-// Until pkgtool's signer is available: Ed25519 with the development seed,
-// legacy half left zero.
-#include <fstream>
-
-#include "platform/signing.h"
-
 SignatureCallback developmentSigner() {
-  std::ifstream keyFile(std::string(SOURCE_DIR) + "/keys/development.key");
-  std::string word, hex;
-  while (keyFile >> word) {
-    if (word == "ed25519-private-key") keyFile >> hex;
-  }
-  std::string seed;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) seed.push_back(static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return [seed](const uint8_t* digest, bool) {
-    uint8_t signature[64] = {};
-    if (!signing::ed25519Sign(reinterpret_cast<const uint8_t*>(seed.data()), digest, 32, signature)) return std::string();
-    return std::string(68, '\0') + std::string(reinterpret_cast<const char*>(signature), 64);
-  };
+  // Both halves of a 132-byte signature, from the committed development keys.
+  static PackageSigner* signer = [] {
+    SigningKeys keys;
+    std::string error;
+    if (!readKeyFile(std::string(SOURCE_DIR) + "/keys/development.key", keys, error)) {
+      std::fprintf(stderr, "development keys: %s\n", error.c_str());
+      std::abort();
+    }
+    return new PackageSigner(keys, SignatureKind::Both);
+  }();
+  return signer->callback();
 }
