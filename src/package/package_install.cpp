@@ -172,17 +172,15 @@ bool isListed(const InstallerState& state, const InstalledPackage* record) {
 }
 
 InstalledPackage* installAccepted(InstallerState& state, StagedFiles& staged, PackageStream& stream,
-                                  std::unique_ptr<InstalledPackage> record, const DependencyRef* bundleRef,
-                                  bool* bootImage) {
-  if (bundleRef != nullptr) record->bundle = *bundleRef;
+                                  std::unique_ptr<InstalledPackage> record, bool standAlone, bool* bootImage) {
   bool recorded = isRecorded(stream);
   if (recorded) replaceInstalled(state, staged, record->name);
   showInstallProgress(*record, stream);
   if (recorded && !prepareDatabaseDir(*record, staged)) return nullptr;
-  if (!readPackageBody(*record, staged, stream, true, bundleRef == nullptr)) return nullptr;
+  if (!readPackageBody(*record, staged, stream, true, standAlone)) return nullptr;
   if (recorded && !writePackageMeta(*record, staged)) return nullptr;
   if (!stageMarkers(staged, *record)) return nullptr;
-  if (record->bundle.name.empty()) setStatusLine(state, "");
+  if (standAlone) setStatusLine(state, "");
 
   InstalledPackage* installed = record.get();
   bool ownsBootImage = (installed->headerFlags & OwnsBootImage) != 0;
@@ -203,6 +201,9 @@ InstalledPackage* installPackage(InstallerState& state, StagedFiles& staged, Pac
   auto record = std::make_unique<InstalledPackage>();
   if (!readPackageHeader(*record, stream)) return nullptr;
   if (bundleRef != nullptr && nameEquals(record->name, bundleRef->name)) return nullptr;
+  // A member belongs to its bundle from here on, so that every message
+  // names the bundle, also for a member that is not installed.
+  if (bundleRef != nullptr) record->bundle = *bundleRef;
   if (record->bootImageFlag && imageDir != nullptr) *imageDir = packageDir(*record);
   markConversion(*record);
 
@@ -211,7 +212,7 @@ InstalledPackage* installPackage(InstallerState& state, StagedFiles& staged, Pac
   if ((mask & (~mode | Reinstall)) != 0) {
     return settleNotInstalled(state, staged, stream, *record, mask, mode, bundleRef == nullptr, bootImage);
   }
-  return installAccepted(state, staged, stream, std::move(record), bundleRef, bootImage);
+  return installAccepted(state, staged, stream, std::move(record), bundleRef == nullptr, bootImage);
 }
 
 bool prepareDatabaseDir(const InstalledPackage& package, StagedFiles& staged) {
@@ -220,6 +221,8 @@ bool prepareDatabaseDir(const InstalledPackage& package, StagedFiles& staged) {
     if (op->kind != StagedKind::Delete) return false;
     unstage(staged, directory);
   }
+  // Without its trailing "/", so that a file standing there is seen as one.
+  std::string path = directory.substr(0, directory.size() - 1);
   struct stat info;
-  return stat(directory.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
+  return stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode);
 }

@@ -251,7 +251,7 @@ TEST_F(StandardInputRun, TrailingArchitectureAndEmptyDependencyPartsAreAccepted)
   PackageWriter writer;
   appendPackage(writer, helloSpec(v1), developmentSigner());
   writer.addPart(Architecture, "i386");
-  writer.addPart(Dependencies, encodeDependencyList({}));
+  writer.addPart(Dependencies, "");
   ProcessResult result = install(writer.bytes());
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(root.readFile("/flash/bin/hello"), "hello " + v1Text + "\n");

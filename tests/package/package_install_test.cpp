@@ -148,6 +148,7 @@ TEST_F(PackageInstall, EqualPackageIsReadToItsEndAndVerified) {
     EXPECT_EQ(broken.install(state, staged, reinstallFlags, {}, nullptr, &boot), nullptr);
     EXPECT_FALSE(boot);
     EXPECT_TRUE(staged.empty());
+    ASSERT_FALSE(state.messages.empty());
     EXPECT_EQ(state.messages.back(), "ERROR: installation of hello-1.0 failed: broken package");
   });
 }
@@ -195,6 +196,7 @@ TEST_F(PackageInstall, FileThatCannotBeCreatedLeavesNeitherRecord) {
     OnePackage package(bytes);
     EXPECT_EQ(package.install(state, staged, runFlags), nullptr);
     EXPECT_EQ(findByName(state, "hello"), nullptr);
+    ASSERT_FALSE(state.messages.empty());
     EXPECT_EQ(state.messages.back(),
               "ERROR: installation of hello-2.0 failed: could not create blocker/x: Not a directory");
     cancelStaged(staged);

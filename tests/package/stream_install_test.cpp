@@ -184,7 +184,7 @@ TEST_F(StreamInstall, MemberNotNeededIsStillVerified) {
         EXPECT_NE(staged.find("/flash/bin/b"), nullptr);
       } else {
         EXPECT_EQ(result, 2);
-        EXPECT_EQ(state.messages.back(), "ERROR: installation of suite-1.0 failed: broken package");
+        EXPECT_EQ(state.messages, std::vector<std::string>{"ERROR: installation of suite-1.0 failed: broken package"});
         EXPECT_EQ(staged.find("/flash/bin/b"), nullptr);
       }
       cancelStaged(staged);

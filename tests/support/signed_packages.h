@@ -10,7 +10,7 @@
 #include "support/temp_root.h"
 
 // Signs with the development keys: a 132-byte part 9 whose Ed25519 half
-// verifies (the legacy half is whatever the signer writes).
+// verifies; the legacy half is zero and never verifies.
 SignatureCallback developmentSigner();
 
 // A stand-alone package of version `version`, built 2023-11-14, with the
