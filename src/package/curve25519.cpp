@@ -125,8 +125,8 @@ struct Exponent {
   }
 };
 
-const Exponent inverseExponent(0xeb, 0x7f);     // p - 2 = 2^255 - 21
-const Exponent squareRootExponent(0xfe, 0x0f);  // (p + 3) / 8 = 2^252 - 2
+const Exponent inverseExponent(0xeb, 0x7f);       // p - 2 = 2^255 - 21
+const Exponent squareRootExponent(0xfe, 0x0f);    // (p + 3) / 8 = 2^252 - 2
 const Exponent minusOneRootExponent(0xfb, 0x1f);  // (p - 1) / 4 = 2^253 - 5
 
 // 1/a; 0 for a = 0.
@@ -240,9 +240,7 @@ bool fromMontgomery(const EdwardsCurve& curve, const uint8_t uBytes[32], Edwards
 }
 
 // u = (1 + y) / (1 - y) = (Z + Y) / (Z - Y); the identity gives 0.
-FieldElement montgomeryU(const EdwardsPoint& p) {
-  return multiply(add(p.z, p.y), invert(subtract(p.z, p.y)));
-}
+FieldElement montgomeryU(const EdwardsPoint& p) { return multiply(add(p.z, p.y), invert(subtract(p.z, p.y))); }
 
 const uint8_t basePointU[32] = {9};
 

@@ -14,8 +14,7 @@
 // `key` is the u-coordinate of K. Returns false when `key` is not the
 // u-coordinate of a point of order greater than 2 on the curve (no square
 // root exists, or v = 0): no signature can be checked against such a key.
-[[nodiscard]] bool legacyCombine(const uint8_t key[32], const uint8_t s[32], const uint8_t e[32],
-                                 uint8_t out[32]);
+[[nodiscard]] bool legacyCombine(const uint8_t key[32], const uint8_t s[32], const uint8_t e[32], uint8_t out[32]);
 
 // u(k·B) and the parity of its v: the legacy public key of private scalar k.
 // A key whose v is even is, to the verifier, the point -k·B, so a signer

@@ -1,5 +1,6 @@
 #include "package/file_extraction.h"
 
+#include <algorithm>
 #include <climits>
 #include <vector>
 

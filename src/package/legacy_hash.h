@@ -11,8 +11,8 @@
 #include <cstdint>
 
 struct LegacyHashConstants {
-  uint32_t iv[8];   // initial hash value H0..H7
-  uint32_t k[64];   // round constants K0..K63
+  uint32_t iv[8];  // initial hash value H0..H7
+  uint32_t k[64];  // round constants K0..K63
 };
 
 // Longest message that fits the single block with its padding.

@@ -8,11 +8,11 @@
 namespace {
 
 // Release windows in which packages were signed with the legacy scheme only.
-constexpr PackageVersion lastLegacyOf646 = 0x062E6608;   // 6.46.8
-constexpr PackageVersion firstOf647 = 0x062F0000;        // 6.47, older numbering
-constexpr PackageVersion lastLegacyOf648 = 0x06306600;   // 6.48
-constexpr PackageVersion firstOf70 = 0x07000000;         // 7.0, older numbering
-constexpr PackageVersion lastLegacyOf71 = 0x07016203;    // 7.1beta3
+constexpr PackageVersion lastLegacyOf646 = 0x062E6608;  // 6.46.8
+constexpr PackageVersion firstOf647 = 0x062F0000;       // 6.47, older numbering
+constexpr PackageVersion lastLegacyOf648 = 0x06306600;  // 6.48
+constexpr PackageVersion firstOf70 = 0x07000000;        // 7.0, older numbering
+constexpr PackageVersion lastLegacyOf71 = 0x07016203;   // 7.1beta3
 
 bool secureMarkerExists() {
   struct stat status;
@@ -38,7 +38,8 @@ bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package) {
 bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package, const TrustKeys& keys,
                             SignatureCheck* details) {
   bool allowed = legacyAllowed(package);
-  if (!stream.hashing()) return false;
+  // Another part's payload is never taken for a signature.
+  if (!stream.hashing() || stream.currentType != Signature) return false;
   stream.finishDigest();
   size_t length = signatureLength(stream.remaining());
   if (length == 0) return false;

@@ -14,6 +14,11 @@
 // the caller, the digest and the sink, so a stream on standard input is
 // digested and copied while it streams in.
 //
+// Positions are offsets in the current payload. A seek relative to the end
+// counts back from the part length (offset 3 is three bytes before the
+// end). Without digest and copy, seeks go to the source where it can seek;
+// otherwise only forward moves work, by reading the bytes through.
+//
 // Ownership: the source and the copy sink belong to the caller and must
 // outlive the stream; the PackageStream owns its PackageStreamBuf. A stream
 // serves one pass over one package file.

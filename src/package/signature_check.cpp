@@ -41,8 +41,8 @@ bool legacySignatureValid(const uint8_t* signature, const uint8_t digest[32], co
 
 }  // namespace
 
-SignatureCheck checkSignature(const uint8_t* signature, size_t length, const uint8_t digest[32],
-                              bool legacyAllowed, const TrustKeys& keys, bool checkBoth) {
+SignatureCheck checkSignature(const uint8_t* signature, size_t length, const uint8_t digest[32], bool legacyAllowed,
+                              const TrustKeys& keys, bool checkBoth) {
   SignatureCheck check;
   check.legacyAllowed = legacyAllowed;
   if (length != fullSignatureLength && length != legacySignatureLength) return check;

@@ -36,8 +36,8 @@ size_t signatureLength(uint32_t partLength);
 // Checks `length` (132 or 68) signature bytes against the 32-byte digest
 // result. The legacy signature is checked when the Ed25519 one is absent or
 // wrong, and always when `checkBoth` is set.
-SignatureCheck checkSignature(const uint8_t* signature, size_t length, const uint8_t digest[32],
-                              bool legacyAllowed, const TrustKeys& keys, bool checkBoth = false);
+SignatureCheck checkSignature(const uint8_t* signature, size_t length, const uint8_t digest[32], bool legacyAllowed,
+                              const TrustKeys& keys, bool checkBoth = false);
 
 // The legacy tag t for a curve point u(R) and the scalar e for a digest and
 // tag: the two values a legacy signer and the verifier must agree on.

@@ -19,8 +19,7 @@ namespace signing {
 [[nodiscard]] bool ed25519PublicKey(const uint8_t seed[32], uint8_t publicKey[32]);
 
 // The RFC 8032 signature of `message` by the key with this seed.
-[[nodiscard]] bool ed25519Sign(const uint8_t seed[32], const uint8_t* message, size_t length,
-                               uint8_t signature[64]);
+[[nodiscard]] bool ed25519Sign(const uint8_t seed[32], const uint8_t* message, size_t length, uint8_t signature[64]);
 
 // `length` little-endian bytes (at most 64) reduced modulo L.
 [[nodiscard]] bool scalarReduce(const uint8_t* bytes, size_t length, uint8_t out[32]);

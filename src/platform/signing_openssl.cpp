@@ -8,9 +8,7 @@
 
 namespace signing {
 
-bool randomBytes(uint8_t* out, size_t n) {
-  return n <= INT_MAX && RAND_bytes(out, static_cast<int>(n)) == 1;
-}
+bool randomBytes(uint8_t* out, size_t n) { return n <= INT_MAX && RAND_bytes(out, static_cast<int>(n)) == 1; }
 
 namespace {
 
@@ -32,8 +30,7 @@ bool ed25519Sign(const uint8_t seed[32], const uint8_t* message, size_t length, 
   EVP_PKEY* key = privateKey(seed);
   EVP_MD_CTX* context = EVP_MD_CTX_new();
   size_t signatureLength = 64;
-  bool ok = key != nullptr && context != nullptr &&
-            EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1 &&
+  bool ok = key != nullptr && context != nullptr && EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key) == 1 &&
             EVP_DigestSign(context, signature, &signatureLength, message, length) == 1 && signatureLength == 64;
   EVP_MD_CTX_free(context);
   EVP_PKEY_free(key);
@@ -100,8 +97,8 @@ bool scalarMultiply(const uint8_t a[32], const uint8_t b[32], uint8_t out[32]) {
 
 bool scalarInvert(const uint8_t a[32], uint8_t out[32]) {
   ScalarContext s;
-  return s.load(a, 32, nullptr) && !BN_is_zero(s.a) &&
-         BN_mod_inverse(s.result, s.a, s.order, s.context) != nullptr && s.store(out);
+  return s.load(a, 32, nullptr) && !BN_is_zero(s.a) && BN_mod_inverse(s.result, s.a, s.order, s.context) != nullptr &&
+         s.store(out);
 }
 
 }  // namespace signing

@@ -99,7 +99,12 @@ std::ofstream createStagedFile(StagedFiles& staged, const std::string& path, uin
 }
 
 void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
-  for (const std::string& file : package.files) stageDelete(staged, std::string(paths::flashDir) + file);
+  // Entries begin with "/": joined to "/flash" they give the same path as the
+  // extraction's destination, so a removal and a new file of one path share
+  // one entry (and the disk accounting counts the old file once).
+  for (const std::string& file : package.files) {
+    stageDelete(staged, !file.empty() && file.front() == '/' ? paths::flashRoot + file : paths::flashDir + file);
+  }
   package.files.clear();
   std::string directory = packageDir(package);
   stageDelete(staged, directory);

@@ -1,7 +1,6 @@
 #include "package/package_signature.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstring>
@@ -97,9 +96,9 @@ const PackageVersion v6_46_8 = 0x062E6608;    // last of the first window
 const PackageVersion v7_1beta4 = 0x07016204;  // first after the last window
 
 // Legacy signatures are never accepted while the machine has the marker.
-#define SKIP_IF_SECURE_MARKER()                                                       \
-  do {                                                                                \
-    struct stat status;                                                               \
+#define SKIP_IF_SECURE_MARKER()                                                                  \
+  do {                                                                                           \
+    struct stat status;                                                                          \
     if (stat(paths::secureMarker, &status) == 0) GTEST_SKIP() << "this machine has /ram/SECURE"; \
   } while (0)
 
@@ -155,8 +154,8 @@ TEST(VerifyPackageSignature, LegacySignatureOnlyInsideItsWindows) {
     const char* name;
     bool accepted;
   } cases[] = {
-      {0x062E6608, "tool", true},  {0x06306600, "tool", true},  {0x07016203, "tool", true},
-      {0x062E6609, "tool", false}, {0x06306601, "tool", false}, {0x07016204, "tool", false},
+      {0x062E6608, "tool", true},     {0x06306600, "tool", true},  {0x07016203, "tool", true},
+      {0x062E6609, "tool", false},    {0x06306601, "tool", false}, {0x07016204, "tool", false},
       {0x07016204, "branding", true},
   };
   for (const Case& c : cases) {
@@ -237,6 +236,15 @@ TEST(VerifyPackageSignature, SignatureBytesAreCopiedButNotDigested) {
   EXPECT_EQ(again.digest, result.digest);
 }
 
+TEST(VerifyPackageSignature, RefusedAtAnyOtherPart) {
+  std::string bytes = signedPackage(packageSpec(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
+  std::istringstream source(bytes);
+  PackageStream stream(source, true, nullptr);
+  stream.wantedTypes = {Files};
+  ASSERT_EQ(stream.nextPart(), Files);
+  EXPECT_FALSE(verifyPackageSignature(stream, PackageInfo("tool")));
+}
+
 TEST(VerifyPackageSignature, RefusedWithoutDigestsOrLegacyKeys) {
   SKIP_IF_SECURE_MARKER();
   std::string bytes = signedPackage(packageSpec(v6_46_8, SignatureKind::Both), SignatureKind::Both);
@@ -255,9 +263,9 @@ TEST(LegacyAllowed, VersionWindowsAndBranding) {
     PackageVersion version;
     bool allowed;
   } cases[] = {
-      {0, true},           {0x062E6608, true},  {0x062E6609, false}, {0x062EFFFF, false},
-      {0x062F0000, true},  {0x06306600, true},  {0x06306601, false}, {0x06FFFFFF, false},
-      {0x07000000, true},  {0x07016203, true},  {0x07016204, false}, {0xFFFFFFFF, false},
+      {0, true},          {0x062E6608, true}, {0x062E6609, false}, {0x062EFFFF, false},
+      {0x062F0000, true}, {0x06306600, true}, {0x06306601, false}, {0x06FFFFFF, false},
+      {0x07000000, true}, {0x07016203, true}, {0x07016204, false}, {0xFFFFFFFF, false},
   };
   for (const Case& c : cases) {
     PackageInfo package("tool");

@@ -26,9 +26,10 @@ std::string words(int count) {
 TEST(TrustFile, DevelopmentFileHasEveryKey) {
   TempRoot dir;
   dir.makeDirs("/src");
-  ProcessResult result = runProcess(
-      "/bin/sh", {"-c", "cd '" + dir.at("/src") + "' && cmake -DINSTALLER_TRUST_FILE=" SOURCE_DIR
-                        "/keys/development.trust -P '" SOURCE_DIR "/cmake/TrustFile.cmake'"});
+  ProcessResult result =
+      runProcess("/bin/sh", {"-c", "cd '" + dir.at("/src") +
+                                       "' && cmake -DINSTALLER_TRUST_FILE=" SOURCE_DIR
+                                       "/keys/development.trust -P '" SOURCE_DIR "/cmake/TrustFile.cmake'"});
   ASSERT_EQ(result.exitStatus, 0) << result.err;
   std::string header = dir.readFile("/src/generated/trust_config.h");
   EXPECT_NE(header.find("constexpr bool hasLegacyKeys = true;"), std::string::npos);

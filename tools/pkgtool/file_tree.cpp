@@ -39,8 +39,7 @@ bool readLink(const std::string& path, std::string& target, std::string& error) 
   return true;
 }
 
-bool addEntry(const std::string& path, const std::string& name, std::vector<FileEntry>& entries,
-              std::string& error);
+bool addEntry(const std::string& path, const std::string& name, std::vector<FileEntry>& entries, std::string& error);
 
 bool addTree(const std::string& directory, const std::string& prefix, std::vector<FileEntry>& entries,
              std::string& error) {
@@ -52,8 +51,7 @@ bool addTree(const std::string& directory, const std::string& prefix, std::vecto
   return true;
 }
 
-bool addEntry(const std::string& path, const std::string& name, std::vector<FileEntry>& entries,
-              std::string& error) {
+bool addEntry(const std::string& path, const std::string& name, std::vector<FileEntry>& entries, std::string& error) {
   struct stat status;
   if (lstat(path.c_str(), &status) != 0) {
     error = path + ": " + std::strerror(errno);

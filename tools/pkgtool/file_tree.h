@@ -11,8 +11,7 @@
 // symbolic links with their target as data, each with its st_mode. Other
 // kinds of file, unreadable entries and names longer than a record can hold
 // are errors.
-[[nodiscard]] bool collectFileTree(const std::string& directory, std::vector<FileEntry>& entries,
-                                   std::string& error);
+[[nodiscard]] bool collectFileTree(const std::string& directory, std::vector<FileEntry>& entries, std::string& error);
 
 // The whole contents of a file.
 [[nodiscard]] bool readWholeFile(const std::string& path, std::string& data, std::string& error);

@@ -5,7 +5,28 @@
 
 namespace {
 
-using Wide = unsigned __int128;
+// Unsigned 128-bit numbers from two 64-bit halves, portable to targets
+// without a native 128-bit type; only what the root search needs.
+struct Wide {
+  uint64_t high = 0;
+  uint64_t low = 0;
+};
+
+Wide multiply64(uint64_t a, uint64_t b) {
+  uint64_t a0 = a & 0xFFFFFFFF, a1 = a >> 32, b0 = b & 0xFFFFFFFF, b1 = b >> 32;
+  uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+  uint64_t middle = (p00 >> 32) + (p01 & 0xFFFFFFFF) + (p10 & 0xFFFFFFFF);
+  return {p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (p00 & 0xFFFFFFFF) | middle << 32};
+}
+
+// REQUIRES: the product fits in 128 bits.
+Wide multiply(const Wide& a, uint64_t b) {
+  Wide r = multiply64(a.low, b);
+  r.high += a.high * b;
+  return r;
+}
+
+bool lessOrEqual(const Wide& a, const Wide& b) { return a.high != b.high ? a.high < b.high : a.low <= b.low; }
 
 std::vector<uint64_t> firstPrimes(unsigned count) {
   std::vector<uint64_t> primes;
@@ -20,26 +41,25 @@ std::vector<uint64_t> firstPrimes(unsigned count) {
   return primes;
 }
 
-// The largest x below 2^42 with x^power <= n, by bisection; 2^42 keeps a
-// cube inside 128 bits and is far above the roots needed here.
-uint64_t integerRoot(Wide n, int power) {
+// First 32 bits of the fractional part of p^(1/power), power 2 or 3: the
+// largest x with x^power <= p * 2^(32 power), taken modulo 2^32. Found by
+// bisection below 2^42, which keeps a cube inside 128 bits and is far above
+// the roots of the small primes used here.
+uint32_t fractionBits(uint64_t p, int power) {
+  Wide scaled{power == 2 ? p : p << 32, 0};
   uint64_t low = 0, high = uint64_t{1} << 42;
   while (low < high) {
     uint64_t middle = low + (high - low + 1) / 2;
-    Wide value = 1;
-    for (int i = 0; i < power; ++i) value *= middle;
-    if (value <= n) {
+    Wide value{0, middle};
+    for (int i = 1; i < power; ++i) value = multiply(value, middle);
+    if (lessOrEqual(value, scaled)) {
       low = middle;
     } else {
       high = middle - 1;
     }
   }
-  return low;
+  return static_cast<uint32_t>(low);
 }
-
-// First 32 bits of the fractional part of p^(1/power): the root of p scaled
-// by 2^(32·power), taken modulo 2^32.
-uint32_t fractionBits(uint64_t p, int power) { return static_cast<uint32_t>(integerRoot(Wide(p) << (32 * power), power)); }
 
 }  // namespace
 

@@ -43,7 +43,8 @@ struct ParsedKeys {
 };
 
 // Applies one "keyword value" line; returns an error text or "".
-std::string applySetting(ParsedKeys& parsed, const std::string& keyword, const std::string& value, bool privateAllowed) {
+std::string applySetting(ParsedKeys& parsed, const std::string& keyword, const std::string& value,
+                         bool privateAllowed) {
   SigningKeys& keys = parsed.keys;
   if (keyword == "ed25519-public-key") {
     return parseKeyBytes(value, keys.trust.ed25519Key) ? "" : keyword + " needs 64 hex digits (32 bytes)";
@@ -81,8 +82,8 @@ bool parseLines(const std::string& path, ParsedKeys& parsed, bool privateAllowed
     size_t blank = line.find_first_of(" \t");
     std::string keyword = line.substr(0, blank);
     std::string value = blank == std::string::npos ? std::string() : trim(line.substr(blank));
-    std::string problem = parsed.has(keyword.c_str()) ? keyword + " given twice"
-                                                       : applySetting(parsed, keyword, value, privateAllowed);
+    std::string problem =
+        parsed.has(keyword.c_str()) ? keyword + " given twice" : applySetting(parsed, keyword, value, privateAllowed);
     if (!problem.empty()) {
       error = path + ":" + std::to_string(number) + ": " + problem;
       return false;

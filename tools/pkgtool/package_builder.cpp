@@ -154,7 +154,12 @@ std::string buildPackage(const PackageSpec& spec, const SignatureCallback& sign,
 std::string buildBundle(const BundleSpec& spec, const SignatureCallback& sign, const FileSpec& file) {
   PackageWriter writer(file.magic);
   writer.addPart(BundleHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
+  addOptionalText(writer, Text24, spec.text24);
   addOptionalText(writer, Architecture, spec.architecture);
+  addOptionalText(writer, Note, spec.note);
+  addOptionalList(writer, Dependencies, spec.deps);
+  addOptionalList(writer, Provides, spec.provides);
+  addOptionalList(writer, Conflicts, spec.conflicts);
   addOptionalText(writer, SquashfsImage, spec.squashfsImage);
   addOptionalList(writer, BundleMembers, spec.members);
   for (const PackageSpec& member : spec.packages) appendPackage(writer, member, sign);

@@ -134,12 +134,19 @@ struct BundleSpec {
   PackageVersion version = 0;
   uint32_t buildTime = 0;
   std::optional<uint32_t> headerFlags;
+  std::optional<std::string> text24;
   std::optional<std::string> architecture;
+  std::optional<std::string> note;
+  // A well-formed bundle has none of these; they exist to build ones that are not.
+  std::optional<std::vector<DependencyRef>> deps;
+  std::optional<std::vector<DependencyRef>> provides;
+  std::optional<std::vector<DependencyRef>> conflicts;
   std::optional<std::string> squashfsImage;
   std::optional<std::vector<DependencyRef>> members;  // part 20
   std::vector<PackageSpec> packages;                  // the members' own bytes
 };
 
-// A bundle file: part 18 with its optional parts, then the members.
+// A bundle file: part 18 with its optional parts (24, 16, 23, 3, 19, 17,
+// 21), then part 20 and the members.
 std::string buildBundle(const BundleSpec& spec, const SignatureCallback& sign = nullptr,
                         const FileSpec& file = FileSpec());

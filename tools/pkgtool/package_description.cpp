@@ -114,8 +114,7 @@ bool DescriptionParser::applyOption(const std::string& keyword, const std::strin
   return false;
 }
 
-std::string DescriptionParser::apply(const std::string& keyword, const std::string& value,
-                                     const std::string& baseDir) {
+std::string DescriptionParser::apply(const std::string& keyword, const std::string& value, const std::string& baseDir) {
   bool known = false;
   std::string problem = applyHeaderSetting(keyword, value, known);
   if (!known) {
@@ -130,8 +129,7 @@ std::string DescriptionParser::apply(const std::string& keyword, const std::stri
 }
 
 // Settings of the header record and the file, for packages and bundles.
-std::string DescriptionParser::applyHeaderSetting(const std::string& keyword, const std::string& value,
-                                                  bool& known) {
+std::string DescriptionParser::applyHeaderSetting(const std::string& keyword, const std::string& value, bool& known) {
   known = true;
   PackageSpec& spec = result.package;
   if (keyword == "name") {

@@ -42,8 +42,8 @@ class DescriptionParser {
   // Returns an error text, or "" when the setting was applied.
   std::string apply(const std::string& keyword, const std::string& value, const std::string& baseDir);
   std::string applyHeaderSetting(const std::string& keyword, const std::string& value, bool& known);
-  std::string applyPackageSetting(const std::string& keyword, const std::string& value,
-                                  const std::string& baseDir, bool& known);
+  std::string applyPackageSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
+                                  bool& known);
   std::string applyFileSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
                                bool& known);
   std::string applyBundleSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,

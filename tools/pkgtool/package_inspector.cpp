@@ -24,21 +24,36 @@ struct RawPart {
 
 const char* partName(uint32_t type) {
   switch (type) {
-    case PackageHeader: return "package header";
-    case BundleHeader: return "bundle header";
-    case Text24: return "text 24";
-    case Architecture: return "architecture";
-    case Text2: return "text 2";
-    case Note: return "note";
-    case Dependencies: return "dependencies";
-    case Provides: return "provides";
-    case Conflicts: return "conflicts";
-    case SquashfsImage: return "squashfs image";
-    case BundleMembers: return "bundle members";
-    case Files: return "files";
-    case Signature: return "signature";
-    case DigestSelect: return "digest select";
-    default: return "unknown";
+    case PackageHeader:
+      return "package header";
+    case BundleHeader:
+      return "bundle header";
+    case Text24:
+      return "text 24";
+    case Architecture:
+      return "architecture";
+    case Text2:
+      return "text 2";
+    case Note:
+      return "note";
+    case Dependencies:
+      return "dependencies";
+    case Provides:
+      return "provides";
+    case Conflicts:
+      return "conflicts";
+    case SquashfsImage:
+      return "squashfs image";
+    case BundleMembers:
+      return "bundle members";
+    case Files:
+      return "files";
+    case Signature:
+      return "signature";
+    case DigestSelect:
+      return "digest select";
+    default:
+      return "unknown";
   }
 }
 
@@ -206,8 +221,8 @@ bool reportSignature(PackageStream& stream, const PackageInfo& record, const Tru
   } else {
     out << "  signature: " << check.length << " bytes; ed25519 "
         << verdict(check.length == fullSignatureLength, check.ed25519Valid) << "; legacy "
-        << verdict(check.legacyChecked, check.legacyValid) << " ("
-        << (check.legacyAllowed ? "allowed" : "not allowed") << " for this package)\n";
+        << verdict(check.legacyChecked, check.legacyValid) << " (" << (check.legacyAllowed ? "allowed" : "not allowed")
+        << " for this package)\n";
   }
   out << "  verdict: " << (accepted ? "accepted" : "REFUSED") << "\n";
   return accepted;
@@ -218,7 +233,7 @@ class PackageReport {
  public:
   PackageReport(std::istream& in, const TrustKeys& trust, const std::vector<RawPart>& rawParts, std::ostream& output)
       : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
-    stream.wantedTypes = {PackageHeader, BundleHeader, Text24, Architecture, Text2,         Note,  Dependencies,
+    stream.wantedTypes = {PackageHeader, BundleHeader, Text24,        Architecture,  Text2, Note,     Dependencies,
                           Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature};
   }
 

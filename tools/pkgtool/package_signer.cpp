@@ -38,8 +38,7 @@ std::string PackageSigner::sign(const uint8_t* digest32) {
   bool ok = true;
   if (needsLegacyKey(kind)) ok = keys.hasLegacy && legacySign(keys.legacyScalar, keys.trust, digest32, signature);
   if (ok && needsEd25519Key(kind)) {
-    ok = keys.hasEd25519 &&
-         signing::ed25519Sign(keys.ed25519Seed, digest32, 32, signature + legacySignatureLength);
+    ok = keys.hasEd25519 && signing::ed25519Sign(keys.ed25519Seed, digest32, 32, signature + legacySignatureLength);
   }
   if (!ok) failure = true;
   return std::string(reinterpret_cast<const char*>(signature), signatureLengthOf(kind));

@@ -129,8 +129,7 @@ bool readDescription(const BuildArguments& arguments, DescriptionParser& parser,
 }
 
 // The key file a build needs for its signature; "" when it has all it needs.
-std::string loadSigningKeys(const BuildArguments& arguments, const PackageDescription& description,
-                            SigningKeys& keys) {
+std::string loadSigningKeys(const BuildArguments& arguments, const PackageDescription& description, SigningKeys& keys) {
   SignatureKind kind = description.signature;
   if (kind == SignatureKind::None) return std::string();
   if (arguments.keyFile.empty()) return "signing needs a key file (--key KEYFILE), or --signature none";
@@ -179,8 +178,8 @@ int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, 
     if (!source.hasLegacyKeys) return failure(err, constantsFile + ": no legacy-hash-iv and legacy-hash-k");
     keys.trust.legacyHash = source.legacyHash;
   }
-  keys.hasEd25519 = signing::randomBytes(keys.ed25519Seed, 32) &&
-                    signing::ed25519PublicKey(keys.ed25519Seed, keys.trust.ed25519Key);
+  keys.hasEd25519 =
+      signing::randomBytes(keys.ed25519Seed, 32) && signing::ed25519PublicKey(keys.ed25519Seed, keys.trust.ed25519Key);
   keys.hasLegacy = legacyGenerateKey(keys.legacyScalar, keys.trust.legacyKey);
   keys.trust.hasLegacyKeys = keys.hasLegacy;
   if (!keys.hasEd25519 || !keys.hasLegacy) return failure(err, "keygen: could not make keys");
@@ -198,8 +197,9 @@ int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, s
   if (!readDescription(parsed, parser, err, status)) return status;
   const PackageDescription& description = parser.description();
   if (description.sha1 && needsEd25519Key(description.signature) && !parsed.allowEd25519OverSha1) {
-    return usage(err, "build: an Ed25519 signature over a SHA-1 digest is refused; "
-                      "use --digest sha256, or --allow-ed25519-over-sha1 to build it anyway");
+    return usage(err,
+                 "build: an Ed25519 signature over a SHA-1 digest is refused; "
+                 "use --digest sha256, or --allow-ed25519-over-sha1 to build it anyway");
   }
   SigningKeys keys;
   problem = loadSigningKeys(parsed, description, keys);

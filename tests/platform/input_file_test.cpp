@@ -1,0 +1,51 @@
+#include "platform/input_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/temp_root.h"
+
+namespace {
+
+TEST(InputFile, ReadsAFileWholeAndSeeks) {
+  TempRoot root;
+  std::string contents(40000, 'a');
+  for (size_t i = 0; i < contents.size(); ++i) contents[i] = static_cast<char>('a' + i % 26);
+  root.writeFile("/data", contents);
+  InputFile file(root.at("/data"));
+  ASSERT_TRUE(file.is_open());
+  std::string word;
+  char head[3];
+  file.read(head, 3);
+  EXPECT_EQ(std::string(head, 3), "abc");
+  std::string rest(contents.size() - 3, '\0');
+  file.read(&rest[0], static_cast<std::streamsize>(rest.size()));
+  EXPECT_EQ(rest, contents.substr(3));
+  EXPECT_EQ(file.get(), std::char_traits<char>::eof());
+  EXPECT_FALSE(file.readError());
+  file.clear();
+  file.seekg(26 * 3 + 2);
+  EXPECT_EQ(file.get(), 'c');
+  file.seekg(1, std::ios::cur);
+  EXPECT_EQ(file.get(), 'e');
+  EXPECT_EQ(static_cast<long>(file.tellg()), 26 * 3 + 5);
+}
+
+TEST(InputFile, MissingFileIsNotOpen) {
+  InputFile file("/nonexistent/installer/input");
+  EXPECT_FALSE(file.is_open());
+  EXPECT_TRUE(file.fail());
+}
+
+TEST(InputFile, DirectoryReadsAsAnErrorInsteadOfEndingTheProcess) {
+  TempRoot root;
+  root.makeDirs("/dir");
+  InputFile file(root.at("/dir"));
+  ASSERT_TRUE(file.is_open());
+  std::string line;
+  EXPECT_FALSE(std::getline(file, line));
+  EXPECT_TRUE(file.readError());
+}
+
+}  // namespace
