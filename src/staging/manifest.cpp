@@ -1,5 +1,7 @@
 #include "staging/manifest.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <vector>
 
@@ -121,6 +123,9 @@ bool writeManifest(const StagedFiles& staged, const std::string& path) {
 }
 
 bool readManifest(StagedFiles& staged, const std::string& path) {
+  // A directory opens like a file but reads as if empty; it is no manifest.
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in.is_open()) return false;
   std::string line;

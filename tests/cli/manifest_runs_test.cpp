@@ -87,6 +87,13 @@ TEST_F(ManifestRuns, UnreadableManifestCommitsNothing) {
   EXPECT_EQ(describeTree(root.path()), before);
 }
 
+TEST_F(ManifestRuns, ManifestThatIsADirectoryIsRefused) {
+  root.makeDirs("/ram/MANIFEST");
+  ProcessResult result = runInstallerInRoot(root.path(), {"--commit"});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "ERROR: cannot read /ram/MANIFEST, nothing committed\n");
+}
+
 TEST_F(ManifestRuns, EmptyManifestCommitsNothingAndSucceeds) {
   root.writeFile("/ram/MANIFEST", "");
   std::string before = describeTree(root.path());

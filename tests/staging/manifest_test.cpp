@@ -203,6 +203,12 @@ TEST_F(Manifest, MissingFileFails) {
   EXPECT_TRUE(staged.empty());
 }
 
+TEST_F(Manifest, DirectoryIsNoManifest) {
+  root.makeDirs("/ram/MANIFEST");
+  StagedFiles staged;
+  EXPECT_FALSE(readManifest(staged, path));
+}
+
 TEST_F(Manifest, ReadAddsToExistingEntries) {
   StagedFiles staged;
   stageRecord(staged, "/kept", StagedKind::Delete, "");
