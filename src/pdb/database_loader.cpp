@@ -11,6 +11,7 @@
 #include "package/package_stream.h"
 #include "platform/device_paths.h"
 #include "rules/messages.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ void appendBundle(InstallerState& state, const std::string& entry, std::unique_p
 void loadImage(InstallerState& state, const std::string& entry, const std::string& imageDir, bool fromRepo) {
   auto record = std::make_unique<InstalledPackage>(entry);
   std::string path = fromRepo ? imageDir + entry : packageDir(*record) + "image";
-  std::ifstream image(path, std::ios::binary);
+  InputFile image(path);
   if (!image.is_open()) return;
   PackageStream stream(image, false, nullptr);
   stream.wantedTypes = imageParts;

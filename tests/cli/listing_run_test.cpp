@@ -9,11 +9,7 @@
 
 namespace {
 
-// LeakSanitizer reads /proc when the program exits, and there is no /proc
-// inside the changed root: sanitizer builds check leaks in the unit tests.
-ProcessResult show(const TempRoot& root) {
-  return runInstaller({"-r", root.path(), "--show"}, "", {{"ASAN_OPTIONS", "detect_leaks=0"}});
-}
+ProcessResult show(const TempRoot& root) { return runInstaller({"-r", root.path(), "--show"}); }
 
 const std::string pdb = "/flash/var/pdb/";
 const std::string table =
