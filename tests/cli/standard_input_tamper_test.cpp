@@ -39,10 +39,7 @@ class TamperedPackage : public ::testing::Test {
     prepareDeviceRoot(root);
     installByMetaFiles(root, "tiny", v1, {"bin/tiny"});
   }
-  ProcessResult install(const std::string& stream) {
-    // LeakSanitizer needs /proc, which a test root lacks.
-    return runInstaller({"-q", "-r", root.path(), "-"}, stream, {{"ASAN_OPTIONS", "detect_leaks=0"}});
-  }
+  ProcessResult install(const std::string& stream) { return runInstaller({"-q", "-r", root.path(), "-"}, stream); }
   TempRoot root;
 };
 

@@ -162,6 +162,26 @@ TEST_F(StreamInstall, BundleWithoutMembersGivesThreeAfterStagingItsRecord) {
   });
 }
 
+TEST_F(StreamInstall, BundleThatEndsBeforeOrAfterItsDeclaredLengthGivesTwo) {
+  std::string bytes = signedBundle(suite(v1, {"a"}, false));
+  std::vector<std::string> streams;
+  for (int delta : {-1, 1}) {
+    PackageWriter writer;
+    writer.addRaw(bytes.substr(8));
+    writer.setLengthField(static_cast<uint32_t>(bytes.size() - 8 + delta));
+    streams.push_back(writer.bytes());
+  }
+  streams.push_back(bytes + "\x01\x02");
+  runInChroot(root.path(), [&] {
+    for (const std::string& stream : streams) {
+      InstallerState& state = freshState();
+      StagedFiles staged;
+      EXPECT_EQ(runStream(state, staged, stream), 2);
+      cancelStaged(staged);
+    }
+  });
+}
+
 TEST_F(StreamInstall, MemberNotNeededIsStillVerified) {
   BundleSpec spec = suite(v1, {"a", "b"}, false);
   std::string good = signedBundle(spec);
