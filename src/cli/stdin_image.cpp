@@ -4,8 +4,7 @@
 
 #include "platform/device_paths.h"
 
-StdinImage::StdinImage()
-    : file(paths::standardInputImage, std::ios::binary | std::ios::trunc), checked(file.rdbuf()) {}
+StdinImage::StdinImage() : file(paths::standardInputImage, std::ios::binary | std::ios::trunc), checked(file.rdbuf()) {}
 
 bool StdinImage::finish() {
   file.flush();

@@ -27,9 +27,7 @@ constexpr uint32_t imageStep = 4096;
 constexpr uint32_t everyReason = 0xFFFFFFFF;
 constexpr size_t statusWipeWidth = 78;
 
-bool partIs(const PackageStream& stream, PartType type) {
-  return stream.currentType == static_cast<int32_t>(type);
-}
+bool partIs(const PackageStream& stream, PartType type) { return stream.currentType == static_cast<int32_t>(type); }
 
 void advance(PackageStream& stream) { static_cast<void>(stream.nextPart()); }
 

@@ -33,8 +33,7 @@ class PackageStream;
 // reported where there is something to say).
 [[nodiscard]] InstalledPackage* installPackage(InstallerState& state, StagedFiles& staged, PackageStream& stream,
                                                uint32_t mode, const std::map<std::string, uint8_t>& userChoices,
-                                               const DependencyRef* bundleRef, std::string* imageDir,
-                                               bool* bootImage);
+                                               const DependencyRef* bundleRef, std::string* imageDir, bool* bootImage);
 
 // Makes the package's database directory usable: a staged removal of the
 // directory itself is dropped (the directory is reused). False when another

@@ -16,19 +16,17 @@
 
 namespace {
 
-bool partIs(const PackageStream& stream, PartType type) {
-  return stream.currentType == static_cast<int32_t>(type);
-}
+bool partIs(const PackageStream& stream, PartType type) { return stream.currentType == static_cast<int32_t>(type); }
 
 void advance(PackageStream& stream) { static_cast<void>(stream.nextPart()); }
 
 // The parts the install run wants, in the order it meets them.
 const std::vector<uint32_t> installRunParts = {
-    static_cast<uint32_t>(PartType::PackageHeader),  static_cast<uint32_t>(PartType::BundleHeader),
-    static_cast<uint32_t>(PartType::BundleMembers),  static_cast<uint32_t>(PartType::Architecture),
-    static_cast<uint32_t>(PartType::Dependencies),   static_cast<uint32_t>(PartType::Provides),
-    static_cast<uint32_t>(PartType::Conflicts),      static_cast<uint32_t>(PartType::SquashfsImage),
-    static_cast<uint32_t>(PartType::Files),          static_cast<uint32_t>(PartType::Signature),
+    static_cast<uint32_t>(PartType::PackageHeader), static_cast<uint32_t>(PartType::BundleHeader),
+    static_cast<uint32_t>(PartType::BundleMembers), static_cast<uint32_t>(PartType::Architecture),
+    static_cast<uint32_t>(PartType::Dependencies),  static_cast<uint32_t>(PartType::Provides),
+    static_cast<uint32_t>(PartType::Conflicts),     static_cast<uint32_t>(PartType::SquashfsImage),
+    static_cast<uint32_t>(PartType::Files),         static_cast<uint32_t>(PartType::Signature),
 };
 
 // Everything a bundle run carries from step to step.

@@ -1,12 +1,11 @@
 // End-to-end runs of `installer -r ROOT -`: a package stream on standard
 // input, installed into a throw-away device root.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <set>
 #include <sstream>
@@ -339,7 +338,8 @@ TEST_F(StandardInputRun, ImageThatCannotBeWrittenFailsTheRun) {
   EXPECT_FALSE(root.exists("/flash/bin/hello"));
   EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
   std::string expected = before;
-  expected.erase(expected.find("/flash/var/pdb/image link"), std::string("/flash/var/pdb/image link /dev/full 777\n").size());
+  expected.erase(expected.find("/flash/var/pdb/image link"),
+                 std::string("/flash/var/pdb/image link /dev/full 777\n").size());
   EXPECT_EQ(treeWithoutPostlog(root), expected);
 }
 
@@ -380,15 +380,20 @@ TEST_F(ReadOnlyFlash, MarkerThatCannotBeCreatedFailsThePackage) {
   PackageSpec spec = packageSpec("kernel", v1, {fileEntry("boot/vmlinux", "k\n")});
   spec.headerFlags = 1;
   std::string before = describeTree(root.path());
-  ProcessResult result = install(signedPackage(spec), {"-q"});
+  ProcessResult result = install(signedPackage(spec));
   EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_THAT(result.out, HasSubstr("ERROR: installation of kernel-1.0 failed: could not create /flash/UPGRADED: "
+                                    "Read-only file system\n"));
   EXPECT_EQ(describeTree(root.path()), before);
 }
 
 TEST_F(ReadOnlyFlash, PackagesChangedMarkerThatCannotBeCreatedCancelsTheRun) {
   std::string before = describeTree(root.path());
-  ProcessResult result = install(signedPackage(packageSpec("tool", v1, {fileEntry("bin/tool", "t\n")})), {"-q"});
+  ProcessResult result = install(signedPackage(packageSpec("tool", v1, {fileEntry("bin/tool", "t\n")})));
   EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_THAT(result.out, HasSubstr("ERROR: installation of tool-1.0 failed: could not create /flash/PCKGS_CHANGED: "
+                                    "Read-only file system\n"));
+  // The post-run log cannot be written on a read-only "/flash" either.
   EXPECT_EQ(describeTree(root.path()), before);
 }
 

@@ -2,13 +2,12 @@
 // that the database's fixed paths point into it.
 #include "package/package_install.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "package/package_format.h"
 #include "package/package_stream.h"

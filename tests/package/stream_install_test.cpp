@@ -1,11 +1,10 @@
 // installStream over bundles, inside a throw-away root.
 #include "package/stream_install.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "support/chroot_runner.h"
 #include "support/signed_packages.h"
