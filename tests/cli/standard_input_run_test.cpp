@@ -110,6 +110,22 @@ TEST_F(StandardInputRun, InstallsFilesAndDatabaseRecord) {
   EXPECT_EQ(pathsIn(root), expected);
 }
 
+TEST_F(StandardInputRun, SafeOptionDoesNotDeferAStandardInputInstall) {
+  ProcessResult result = install(signedPackage(helloSpec(v1)), {"--safe"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(root.readFile("/flash/bin/hello"), "hello " + v1Text + "\n");
+  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
+}
+
+TEST_F(StandardInputRun, InputThatIsNoPackageChangesNothing) {
+  std::string before = describeTree(root.path());
+  for (const std::string& input : {std::string(), std::string("not a package at all\n")}) {
+    ProcessResult result = install(input, {"-q"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(describeTree(root.path()), before);
+  }
+}
+
 TEST_F(StandardInputRun, UpgradeRemovesFilesOfTheOlderVersion) {
   installByMetaFiles(root, "hello", v1, {"bin/hello", "bin/obsolete"});
   ProcessResult result = install(signedPackage(packageSpec("hello", v2, {fileEntry("bin/hello", "new\n")})));
