@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/device_paths.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ bool postlogPrepared = false;
 
 std::vector<std::string> readCompleteLines(const char* path) {
   std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
+  InputFile in(path);
   if (!in.is_open()) return lines;
   std::string line;
   // A line that meets the end of the file was never finished: leave it out.

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "pdb/schedule.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ bool readNumber(std::istream& in, Number& value) {
 }
 
 bool readVersion(InstalledPackage& package, const std::string& dir) {
-  std::ifstream in(dir + "version");
+  InputFile in(dir + "version");
   PackageVersion version = 0;
   uint32_t buildTime = 0;
   if (!readNumber(in, version) || !readNumber(in, buildTime)) return false;
@@ -33,7 +34,7 @@ bool readVersion(InstalledPackage& package, const std::string& dir) {
 // A sub-package restored without its bundle's image: the bundle no longer
 // lists it, so it is to be removed.
 void readBundle(InstalledPackage& package, const std::string& dir) {
-  std::ifstream in(dir + "bundle");
+  InputFile in(dir + "bundle");
   std::string word;
   if (!(in >> word)) return;
   package.bundle = DependencyRef();
@@ -42,7 +43,7 @@ void readBundle(InstalledPackage& package, const std::string& dir) {
 }
 
 void readFiles(InstalledPackage& package, const std::string& dir) {
-  std::ifstream in(dir + "files");
+  InputFile in(dir + "files");
   std::string line;
   while (std::getline(in, line)) {
     if (!isAcceptableFileLine(line)) continue;
@@ -66,7 +67,7 @@ void readMetaFiles(InstalledPackage& package) {
 void readStateFiles(InstalledPackage& package) {
   std::string dir = packageDir(package);
   package.byUser = false;
-  std::ifstream disabled(dir + "disabled");
+  InputFile disabled(dir + "disabled");
   package.disabled = disabled.is_open();
   if (package.disabled) {
     std::string line;
@@ -74,14 +75,14 @@ void readStateFiles(InstalledPackage& package) {
     package.byUser = line != "auto";
     return;
   }
-  std::ifstream enabled(dir + "enabled");
+  InputFile enabled(dir + "enabled");
   if (enabled.is_open()) package.byUser = true;
 }
 
 }  // namespace
 
 bool readRefList(const std::string& path, std::vector<DependencyRef>& list, bool withPriority) {
-  std::ifstream in(path);
+  InputFile in(path);
   for (;;) {
     DependencyRef ref;
     if (!(in >> ref.name)) return true;

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "platform/device_paths.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ std::string scheduleName(const std::string& name) {
 }
 
 void readSchedule(InstalledPackage& package) {
-  std::ifstream in(paths::scheduleDir + scheduleName(package.name) + "/schedule");
+  InputFile in(paths::scheduleDir + scheduleName(package.name) + "/schedule");
   std::string word;
   if (!(in >> word)) return;
   if (word == "uninstall") {

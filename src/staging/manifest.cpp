@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "staging/file_replacement.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ bool readManifest(StagedFiles& staged, const std::string& path) {
   // A directory opens like a file but reads as if empty; it is no manifest.
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
-  std::ifstream in(path, std::ios::binary);
+  InputFile in(path);
   if (!in.is_open()) return false;
   std::string line;
   while (!in.fail() && !in.bad()) {

@@ -50,9 +50,8 @@ TEST(PackageState, HostileFileLinesAreIgnored) {
   SKIP_UNLESS_ROOT();
   TempRoot root;
   root.writeFile(pdb + "p/version", "1 1\n");
-  root.writeFile(pdb + "p/files",
-                 std::string("/\n//\n..\n../etc/passwd\nbin/../../etc\nbin/..\nbad\tname\nnul") + '\0' +
-                     "x\ncr\r\ndel\x7f\nkept\n");
+  root.writeFile(pdb + "p/files", std::string("/\n//\n..\n../etc/passwd\nbin/../../etc\nbin/..\nbad\tname\nnul") +
+                                      '\0' + "x\ncr\r\ndel\x7f\nkept\n");
   runInChroot(root.path(), [] {
     InstalledPackage package("p");
     readPackageState(package);
@@ -67,9 +66,9 @@ TEST(PackageState, FileLineRule) {
     bool accepted;
   };
   const Case cases[] = {
-      {"bin/x", true},   {"/bin/x", true}, {"a..b", true}, {"...", true}, {".x/y", true},
-      {"", false},       {"/", false},     {"///", false}, {"..", false}, {"a/../b", false},
-      {"a/..", false},   {"../a", false},  {"a\nb", false}, {"\x1f", false},
+      {"bin/x", true}, {"/bin/x", true}, {"a..b", true},  {"...", true},   {".x/y", true},
+      {"", false},     {"/", false},     {"///", false},  {"..", false},   {"a/../b", false},
+      {"a/..", false}, {"../a", false},  {"a\nb", false}, {"\x1f", false},
   };
   for (const Case& c : cases) EXPECT_EQ(isAcceptableFileLine(c.line), c.accepted) << '"' << c.line << '"';
 }
@@ -180,14 +179,10 @@ TEST(PackageState, StateFiles) {
     bool expectByUser;
   };
   const Case cases[] = {
-      {"auto", "auto\n", false, true, false},
-      {"autonl", "auto", false, true, false},
-      {"user", "user\n", false, true, true},
-      {"other", "Auto\n", false, true, true},
-      {"spaced", "auto \n", false, true, true},
-      {"empty", "", false, true, true},
-      {"autoenabled", "auto\n", true, true, false},
-      {"enabled", nullptr, true, false, true},
+      {"auto", "auto\n", false, true, false},       {"autonl", "auto", false, true, false},
+      {"user", "user\n", false, true, true},        {"other", "Auto\n", false, true, true},
+      {"spaced", "auto \n", false, true, true},     {"empty", "", false, true, true},
+      {"autoenabled", "auto\n", true, true, false}, {"enabled", nullptr, true, false, true},
       {"none", nullptr, false, false, false},
   };
   TempRoot root;

@@ -17,8 +17,12 @@ const std::string pdb = "/flash/var/pdb/";
 
 TEST(ScheduleName, KeepsOnlyLettersDigitsAndDash) {
   const std::pair<const char*, const char*> cases[] = {
-      {"routing", "routing"},   {"wifi-qcom.ac", "wifi-qcomac"}, {"a_b-C9", "ab-C9"},
-      {"..", ""},               {"x/../y", "xy"},                {"caf\xc3\xa9", "caf"},
+      {"routing", "routing"},
+      {"wifi-qcom.ac", "wifi-qcomac"},
+      {"a_b-C9", "ab-C9"},
+      {"..", ""},
+      {"x/../y", "xy"},
+      {"caf\xc3\xa9", "caf"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(scheduleName(c.first), c.second) << c.first;
