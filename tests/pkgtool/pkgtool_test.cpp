@@ -68,7 +68,7 @@ std::string withoutDigest(const std::string& text) {
 TEST(Pkgtool, BuildThenInspectShowsEveryPart) {
   TempRoot dir;
   writeDescription(dir);
-  std::string out = dir.at("/hello.npk");
+  std::string out = dir.at("/hello.kmp");
   ProcessResult build = pkgtool({"build", "-o", out, "-d", dir.at("/src/hello.desc"), "--key", devKey});
   ASSERT_EQ(build.exitStatus, 0) << build.err;
   // The compressed size depends on the zlib at hand.
@@ -125,7 +125,7 @@ TEST(Pkgtool, LegacySignedSha1PackageVerifiesInItsWindow) {
   SKIP_IF_SECURE_MARKER();
   TempRoot dir;
   writeDescription(dir);
-  std::string out = dir.at("/old.npk");
+  std::string out = dir.at("/old.kmp");
   ProcessResult build = pkgtool({"build", "-o", out, "-d", dir.at("/src/hello.desc"), "--key", devKey, "--version",
                                  "6.46.8", "--digest", "sha1", "--signature", "legacy", "--magic", "unrecorded"});
   ASSERT_EQ(build.exitStatus, 0) << build.err;
@@ -147,7 +147,7 @@ TEST(Pkgtool, LegacySignedSha1PackageVerifiesInItsWindow) {
 TEST(Pkgtool, Ed25519OverSha1OnlyWhenAskedFor) {
   TempRoot dir;
   writeDescription(dir);
-  std::vector<std::string> arguments = {"build", "-o",   dir.at("/x.npk"), "-d",  dir.at("/src/hello.desc"),
+  std::vector<std::string> arguments = {"build", "-o",   dir.at("/x.kmp"), "-d",  dir.at("/src/hello.desc"),
                                         "--key", devKey, "--digest",       "sha1"};
   ProcessResult refused = pkgtool(arguments);
   EXPECT_EQ(refused.exitStatus, 2);
@@ -155,10 +155,10 @@ TEST(Pkgtool, Ed25519OverSha1OnlyWhenAskedFor) {
             "pkgtool: build: an Ed25519 signature over a SHA-1 digest is refused; use --digest sha256, or "
             "--allow-ed25519-over-sha1 to build it anyway\n" +
                 std::string(usageText));
-  EXPECT_FALSE(dir.exists("/x.npk"));
+  EXPECT_FALSE(dir.exists("/x.kmp"));
   arguments.push_back("--allow-ed25519-over-sha1");
   ASSERT_EQ(pkgtool(arguments).exitStatus, 0);
-  ProcessResult inspect = pkgtool({"inspect", dir.at("/x.npk")});
+  ProcessResult inspect = pkgtool({"inspect", dir.at("/x.kmp")});
   EXPECT_EQ(inspect.exitStatus, 0);
   EXPECT_NE(inspect.out.find("  digest: SHA-1 "), std::string::npos);
 }
@@ -178,7 +178,7 @@ TEST(Pkgtool, KeygenKeysSignAndVerifyOnlyAgainstTheirTrust) {
   EXPECT_EQ(again.exitStatus, 1);
   EXPECT_EQ(again.err, "pkgtool: " + base + ".key or " + base + ".trust exists already; not overwriting keys\n");
 
-  std::string out = dir.at("/mine.npk");
+  std::string out = dir.at("/mine.kmp");
   ASSERT_EQ(pkgtool({"build", "-o", out, "-d", dir.at("/src/hello.desc"), "--key", base + ".key", "--signature", "both",
                      "--version", "6.48"})
                 .exitStatus,
@@ -197,7 +197,7 @@ TEST(Pkgtool, BundleOfMembersWithAndWithoutMemberList) {
   SKIP_IF_SECURE_MARKER();
   TempRoot dir;
   writeDescription(dir);
-  std::string a = dir.at("/a.npk"), b = dir.at("/b.npk"), bundle = dir.at("/bundle.npk");
+  std::string a = dir.at("/a.kmp"), b = dir.at("/b.kmp"), bundle = dir.at("/bundle.kmp");
   ASSERT_EQ(pkgtool({"build", "-o", a, "-d", dir.at("/src/hello.desc"), "--key", devKey, "--name", "alpha", "--version",
                      "6.46.8", "--digest", "sha1", "--signature", "legacy"})
                 .exitStatus,
@@ -226,7 +226,7 @@ TEST(Pkgtool, BundleOfMembersWithAndWithoutMemberList) {
   EXPECT_EQ(order.exitStatus, 1);
   EXPECT_EQ(order.err,
             "pkgtool: " + a + ": a SHA-1 member cannot follow a SHA-256 member; put the SHA-1 members first\n");
-  ProcessResult nested = pkgtool({"bundle", "-o", dir.at("/nested.npk"), "--name", "n", "--version", "1.0", bundle});
+  ProcessResult nested = pkgtool({"bundle", "-o", dir.at("/nested.kmp"), "--name", "n", "--version", "1.0", bundle});
   EXPECT_EQ(nested.exitStatus, 1);
   EXPECT_EQ(nested.err, "pkgtool: " + bundle + ": not a stand-alone package (part 18 before its header)\n");
 }
@@ -234,21 +234,21 @@ TEST(Pkgtool, BundleOfMembersWithAndWithoutMemberList) {
 TEST(Pkgtool, InspectRefusesDamagedFiles) {
   TempRoot dir;
   writeDescription(dir);
-  std::string out = dir.at("/hello.npk");
+  std::string out = dir.at("/hello.kmp");
   ASSERT_EQ(pkgtool({"build", "-o", out, "-d", dir.at("/src/hello.desc"), "--key", devKey}).exitStatus, 0);
-  std::string bytes = dir.readFile("/hello.npk");
-  dir.writeFile("/cut.npk", bytes.substr(0, bytes.size() - 1));
-  ProcessResult cut = pkgtool({"inspect", dir.at("/cut.npk")});
+  std::string bytes = dir.readFile("/hello.kmp");
+  dir.writeFile("/cut.kmp", bytes.substr(0, bytes.size() - 1));
+  ProcessResult cut = pkgtool({"inspect", dir.at("/cut.kmp")});
   EXPECT_EQ(cut.exitStatus, 1);
   EXPECT_NE(cut.out.find("  the last part ends 1 bytes after the end of the file\n"), std::string::npos);
   std::string changed = bytes;
   changed[100] ^= 0x01;  // inside the note
-  dir.writeFile("/changed.npk", changed);
-  ProcessResult damaged = pkgtool({"inspect", dir.at("/changed.npk")});
+  dir.writeFile("/changed.kmp", changed);
+  ProcessResult damaged = pkgtool({"inspect", dir.at("/changed.kmp")});
   EXPECT_EQ(damaged.exitStatus, 1);
   EXPECT_NE(damaged.out.find("ed25519 invalid"), std::string::npos);
-  dir.writeFile("/junk.npk", "not a package at all");
-  ProcessResult junk = pkgtool({"inspect", dir.at("/junk.npk")});
+  dir.writeFile("/junk.kmp", "not a package at all");
+  ProcessResult junk = pkgtool({"inspect", dir.at("/junk.kmp")});
   EXPECT_EQ(junk.exitStatus, 1);
   EXPECT_NE(junk.out.find("magic: 0x20746f6e (not a package file)\n"), std::string::npos);
 }
@@ -304,9 +304,9 @@ TEST(Pkgtool, BadArgumentsAndUnreadableInputs) {
        2,
        "pkgtool: --note: unknown setting \"note\" for a bundle\n" + std::string(usageText)},
       {{"inspect"}, 2, "pkgtool: inspect: no package file\n" + std::string(usageText)},
-      {{"inspect", dir.at("/missing.npk")},
+      {{"inspect", dir.at("/missing.kmp")},
        1,
-       "pkgtool: " + dir.at("/missing.npk") + ": cannot open: No such file or directory\n"},
+       "pkgtool: " + dir.at("/missing.kmp") + ": cannot open: No such file or directory\n"},
       {{"inspect", dir.at("/src/hello.sh"), "--trust", dir.at("/missing.trust")},
        1,
        "pkgtool: " + dir.at("/missing.trust") + ": cannot open: No such file or directory\n"},
@@ -334,7 +334,7 @@ TEST(Pkgtool, FilesFromATreeKeepKindsAndModes) {
   ASSERT_EQ(chmod(dir.at("/tree/bin").c_str(), 0755), 0);
   ASSERT_EQ(chmod(dir.at("/tree/etc").c_str(), 0750), 0);
   ASSERT_EQ(symlink("tool", dir.at("/tree/bin/t").c_str()), 0);
-  std::string out = dir.at("/tree.npk");
+  std::string out = dir.at("/tree.kmp");
   ProcessResult build = pkgtool({"build", "-o", out, "--name", "tree", "--version", "1.0", "--files", dir.at("/tree"),
                                  "--variant", "bin/tool 2", "--mode", "etc/tool.conf 640", "--key", devKey});
   ASSERT_EQ(build.exitStatus, 0) << build.err;
@@ -353,7 +353,7 @@ TEST(Pkgtool, FilesFromATreeKeepKindsAndModes) {
 
 TEST(Pkgtool, PackageWithoutSignatureDoesNotInspectClean) {
   TempRoot dir;
-  std::string out = dir.at("/bare.npk");
+  std::string out = dir.at("/bare.kmp");
   ASSERT_EQ(pkgtool({"build", "-o", out, "--name", "bare", "--version", "1.0", "--signature", "none"}).exitStatus, 0);
   ProcessResult inspect = pkgtool({"inspect", out});
   EXPECT_EQ(inspect.exitStatus, 1);
