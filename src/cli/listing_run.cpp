@@ -1,4 +1,7 @@
-#include "cli/not_available.h"
 #include "cli/run_modes.h"
+#include "rules/package_listing.h"
 
-int listingRun(InstallerState&) { return notAvailable("--show"); }
+int listingRun(InstallerState& state) {
+  listPackages(state);
+  return 0;
+}

@@ -93,6 +93,7 @@ bool PackageStreamBuf::readPartHeader(uint16_t& type, uint32_t& length) {
   std::streamsize got = readFully(source, reinterpret_cast<char*>(header), PartHeaderSize);
   if (got > 0) copyOut(header, static_cast<size_t>(got));
   if (got != std::streamsize(PartHeaderSize)) {
+    trailingBytes = got > 0 ? static_cast<uint32_t>(got) : 0;
     finishDigest();
     return false;
   }

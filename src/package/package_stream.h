@@ -54,6 +54,9 @@ class PackageStreamBuf : public std::streambuf {
   // when read again they pass neither the digest nor the sink.
   uint32_t pushedBack = 0;
   uint8_t digestResult[32] = {};
+  // Bytes of a part header cut short by the end of the source: bytes after
+  // the last complete part, which no part accounts for.
+  uint32_t trailingBytes = 0;
 
   // Reads the 8-byte file header; false when it is short.
   bool readFileHeader(uint8_t header[8]);
@@ -108,6 +111,8 @@ class PackageStream : public std::istream {
   uint32_t partLength() const { return buffer->partLength; }
   uint32_t payloadOffset() const { return buffer->payloadOffset; }
   uint32_t remaining() const { return buffer->remaining; }
+  // After the end: the bytes that followed the last complete part.
+  uint32_t trailingBytes() const { return buffer->trailingBytes; }
   // File offset reached: the payload offset plus the position in the part.
   uint64_t position() const { return uint64_t{buffer->payloadOffset} + buffer->partLength - buffer->remaining; }
   // Finishes the running digest into digestResult() and starts it afresh.

@@ -1,6 +1,107 @@
 #include "pdb/database_loader.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "package/package_header.h"
+#include "package/package_stream.h"
+#include "platform/device_paths.h"
+#include "rules/messages.h"
+#include "platform/input_file.h"
+
+namespace {
+
+// The header parts an image is read for; everything else is skipped.
+const std::vector<uint32_t> imageParts = {BundleHeader, PackageHeader, Text24, Note, Dependencies, Provides, Conflicts};
+
+// The package directories of the database in listing order: entries not
+// beginning with ".", and only directories, so that a stray file there is
+// not taken for a package. False when the database cannot be opened.
+bool listPackageDirectories(std::vector<std::string>& names) {
+  DIR* dir = opendir(paths::databaseDir);
+  if (dir == nullptr) return false;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.') continue;
+    struct stat info;
+    if (stat((paths::databaseDir + name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
+    names.push_back(name);
+  }
+  closedir(dir);
+  return true;
+}
+
+// The sub-packages of a bundle image, each naming the bundle at its exact
+// version, then the bundle. A member header that cannot be read ends the
+// list, and so does a failed stream: what follows cannot be trusted to be
+// a header at all, and the stream would not move past it. A bundle
+// header that cannot be read gives a bare record, restored from its meta
+// files like any package whose image is unreadable.
+void appendBundle(InstallerState& state, const std::string& entry, std::unique_ptr<InstalledPackage> bundle,
+                  PackageStream& stream) {
+  if (!readPackageHeader(*bundle, stream)) {
+    *bundle = InstalledPackage(entry);
+  } else {
+    DependencyRef ref;
+    ref.name = bundle->name;
+    ref.min = bundle->version;
+    ref.max = bundle->version;
+    while (stream.currentType == PackageHeader && !stream.fail()) {
+      auto member = std::make_unique<InstalledPackage>("");
+      if (!readPackageHeader(*member, stream)) break;
+      member->bundle = ref;
+      state.packages.push_back(std::move(member));
+    }
+  }
+  state.packages.push_back(std::move(bundle));
+}
+
+void loadImage(InstallerState& state, const std::string& entry, const std::string& imageDir, bool fromRepo) {
+  auto record = std::make_unique<InstalledPackage>(entry);
+  std::string path = fromRepo ? imageDir + entry : packageDir(*record) + "image";
+  InputFile image(path);
+  if (!image.is_open()) return;
+  PackageStream stream(image, false, nullptr);
+  stream.wantedTypes = imageParts;
+  stream.nextPart();
+  if (stream.currentType == BundleHeader) {
+    appendBundle(state, entry, std::move(record), stream);
+    return;
+  }
+  // Kept even when the header cannot be read, but with nothing of what was
+  // read: with version 0 it is then restored from its meta files alone.
+  if (!readPackageHeader(*record, stream)) *record = InstalledPackage(entry);
+  state.packages.push_back(std::move(record));
+}
+
+}  // namespace
+
+bool loadImages(InstallerState& state, const std::string& imageDir, bool fromRepo) {
+  std::vector<std::string> entries;
+  if (!listPackageDirectories(entries)) return false;
+  for (const std::string& entry : entries) loadImage(state, entry, imageDir, fromRepo);
+  return true;
+}
+
 void loadDatabase(InstallerState& state, bool quiet, const std::string& architecture) {
   state.quiet = quiet;
   state.architecture = architecture;
+  if (!loadImages(state, paths::databaseDir, false)) {
+    warning(state, "could not open repo");
+    return;
+  }
+  if (!loadImages(state, paths::imageRepository, true)) return;
+  std::vector<std::string> entries;
+  if (!listPackageDirectories(entries)) return;
+  for (const auto& record : state.packages) readPackageState(*record);
+  for (const std::string& entry : entries) {
+    if (indexOfName(state, entry) != -1) continue;
+    auto record = std::make_unique<InstalledPackage>(entry);
+    readPackageState(*record);
+    state.packages.push_back(std::move(record));
+  }
 }

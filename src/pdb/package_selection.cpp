@@ -5,9 +5,7 @@
 
 namespace {
 
-bool related(const PackageInfo& a, const PackageInfo& b) {
-  return isOrBundles(a, b.name) || isOrBundles(b, a.name);
-}
+bool related(const PackageInfo& a, const PackageInfo& b) { return isOrBundles(a, b.name) || isOrBundles(b, a.name); }
 
 // Whether some other candidate of `candidates` beats the one at `index`.
 // In downgrade mode, candidates below the floor are out of the running and
@@ -26,8 +24,9 @@ bool isBeaten(InstallerState& state, const std::vector<PackageInfo*>& candidates
     if (downgrade) order = -order;
     if (order > 0) {
       if (verbose) {
-        warning(state, downgrade ? "omitting package %s: older package is already provided"
-                                 : "omitting package %s: newer package is already provided",
+        warning(state,
+                downgrade ? "omitting package %s: older package is already provided"
+                          : "omitting package %s: newer package is already provided",
                 packageLabel(candidate).c_str());
       }
       return true;
@@ -42,8 +41,8 @@ bool isBeaten(InstallerState& state, const std::vector<PackageInfo*>& candidates
   return false;
 }
 
-std::vector<PackageInfo*> selectBest(InstallerState& state, const std::vector<PackageInfo*>& candidates,
-                                     uint32_t floor, bool verbose) {
+std::vector<PackageInfo*> selectBest(InstallerState& state, const std::vector<PackageInfo*>& candidates, uint32_t floor,
+                                     bool verbose) {
   std::vector<PackageInfo*> kept;
   for (size_t i = 0; i < candidates.size(); ++i) {
     PackageInfo* candidate = candidates[i];

@@ -6,6 +6,7 @@
 
 #include "platform/system_settings.h"
 #include "rules/package_version.h"
+#include "platform/input_file.h"
 
 namespace tq {
 
@@ -40,7 +41,7 @@ void KalmarisModeValue::assign(const message& value) { anySystemPackage = value.
 SafePkgs::SafePkgs(const message& settings) : entries(settings.safePackages) {}
 
 std::string readFile(const std::string& path, unsigned maxLength, unsigned offset) {
-  std::ifstream file(path, std::ios::binary);
+  InputFile file(path);
   if (!file.is_open()) return std::string();
   file.seekg(offset);
   std::string contents;

@@ -1,4 +1,5 @@
 #include "platform/system_settings.h"
+#include "platform/input_file.h"
 
 #include <sys/stat.h>
 
@@ -89,7 +90,7 @@ SystemSettings loadSettings() {
   struct stat info;
   bool found = stat(path.c_str(), &info) == 0;
   if (!found && errno == ENOENT) return settings;
-  std::ifstream file(path);
+  InputFile file(path);
   std::ostringstream diagnostics;
   if (!found || !S_ISREG(info.st_mode) || !file.is_open()) {
     diagnostics << path << ": cannot be read, using the default settings\n";

@@ -35,9 +35,7 @@ class Verdict {
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Branding and firmware packages replace each other by rules of their own.
-bool skipsVersionTest(const std::string& name) {
-  return nameEquals(name, "branding") || startsWith(name, "firmware-");
-}
+bool skipsVersionTest(const std::string& name) { return nameEquals(name, "branding") || startsWith(name, "firmware-"); }
 
 void checkInstalledVersion(InstallerState& state, const InstalledPackage& package, Verdict& verdict) {
   const InstalledPackage* installed = findByName(state, package.name);

@@ -14,6 +14,7 @@
 #include "rules/acceptance.h"
 #include "rules/messages.h"
 #include "rules/package_labels.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ bool readCandidate(PackageCandidate& candidate) {
   struct stat info;
   bool known = stat(candidate.path.c_str(), &info) == 0;
   if (known && !S_ISREG(info.st_mode)) return false;
-  std::ifstream file(candidate.path, std::ios::binary);
+  InputFile file(candidate.path);
   if (!file.is_open()) return false;
   PackageStream stream(file, true, nullptr);
   if (known && static_cast<uint32_t>(info.st_size) != stream.totalSize) return false;
@@ -81,7 +82,7 @@ bool isForThisArchitecture(const PackageCandidate& candidate, InstallerState& st
 
 // The file offset of the first squashfs image in the package file.
 bool findImageOffset(const std::string& path, uint32_t& offset) {
-  std::ifstream file(path, std::ios::binary);
+  InputFile file(path);
   if (!file.is_open()) return false;
   PackageStream stream(file, true, nullptr);
   stream.wantedTypes = {PartType::SquashfsImage};

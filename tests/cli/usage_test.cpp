@@ -86,3 +86,18 @@ TEST(RootChange, FailedChrootNamesTheSystemError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RootChange, CancelActsOnTheManifestOfTheRootGivenBeforeIt) {
+  TempRoot root;
+  root.writeFile("/ram/MANIFEST", "U /flash/a\n");
+  root.writeFile("/flash/a", "keep");
+  ProcessResult result = runInstaller({"-r", root.path(), "--cancel"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(root.exists("/ram/MANIFEST"));
+  EXPECT_EQ(root.readFile("/flash/a"), "keep");
+}
+
+}  // namespace

@@ -223,8 +223,9 @@ class DatabaseWriterFailure : public DatabaseWriter {
 
 TEST_F(DatabaseWriterFailure, MetaFileFailureIsReportedOnceAndStops) {
   EXPECT_FALSE(writePackageMeta(package, staged));
-  EXPECT_EQ(messages(), std::vector<std::string>{
-                            "ERROR: installation of system-7.1.3 failed: could not create meta/version: Not a directory"});
+  EXPECT_EQ(messages(),
+            std::vector<std::string>{
+                "ERROR: installation of system-7.1.3 failed: could not create meta/version: Not a directory"});
   EXPECT_TRUE(staged.empty());
 }
 

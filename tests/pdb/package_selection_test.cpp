@@ -54,10 +54,10 @@ TEST(SummarizeFate, SingleProviders) {
     int fate;
   };
   const Case cases[] = {
-      {false, PendingAction::None, FateStays},        {true, PendingAction::Enable, FateStays},
-      {false, PendingAction::Enable, FateStays},      {true, PendingAction::None, FateDisabled},
-      {true, PendingAction::Disable, FateDisabled},   {true, PendingAction::Uninstall, FateDisabled},
-      {false, PendingAction::Disable, FateDisabled},  {false, PendingAction::Uninstall, FateRemoved},
+      {false, PendingAction::None, FateStays},       {true, PendingAction::Enable, FateStays},
+      {false, PendingAction::Enable, FateStays},     {true, PendingAction::None, FateDisabled},
+      {true, PendingAction::Disable, FateDisabled},  {true, PendingAction::Uninstall, FateDisabled},
+      {false, PendingAction::Disable, FateDisabled}, {false, PendingAction::Uninstall, FateRemoved},
   };
   InstallerState state;
   InstalledPackage& record = addRecord(state, "p", v(1, 0));
@@ -85,7 +85,8 @@ TEST(SelectPackages, UpgradeKeepsTheNewest) {
   std::vector<PackageInfo*> copy = list;
   EXPECT_EQ(select(state, list, NoFloor, true), "WARNING: omitting package a-1.0: newer package is already provided\n");
   EXPECT_EQ(labels(list), "a-1.1");
-  EXPECT_EQ(state.messages, std::vector<std::string>{"WARNING: omitting package a-1.0: newer package is already provided"});
+  EXPECT_EQ(state.messages,
+            std::vector<std::string>{"WARNING: omitting package a-1.0: newer package is already provided"});
   EXPECT_EQ(select(state, copy, NoFloor, false), "");
   EXPECT_EQ(labels(copy), "a-1.1");
 }

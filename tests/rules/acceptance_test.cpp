@@ -43,8 +43,7 @@ std::string check(InstallerState& state, const InstalledPackage& package, uint32
   return captureOutput([&] { mask = checkAcceptance(state, package, flags); });
 }
 
-void restrictSystemPackage(PackageVersion minVersion, PackageVersion maxVersion, uint32_t minBuild,
-                           uint32_t maxBuild) {
+void restrictSystemPackage(PackageVersion minVersion, PackageVersion maxVersion, uint32_t minBuild, uint32_t maxBuild) {
   SafePackageRange range;
   range.minVersion = minVersion;
   range.maxVersion = maxVersion;
@@ -170,7 +169,8 @@ TEST_F(Acceptance, SystemPackageBelowMinimumVersion) {
 TEST_F(Acceptance, ArchitectureMustMatchUnlessEmpty) {
   InstalledPackage package = candidate("tool", v(1, 0));
   package.architecture = "mipsbe";
-  EXPECT_EQ(check(state, package, Upgrade, mask), "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n");
+  EXPECT_EQ(check(state, package, Upgrade, mask),
+            "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n");
   EXPECT_EQ(mask, static_cast<uint32_t>(Requirement));
   package.architecture = "";
   EXPECT_EQ(check(state, package, Upgrade, mask), "");
@@ -181,13 +181,15 @@ TEST_F(Acceptance, OnlyTheFirstMissingDependencyIsNamed) {
   addRecord(state, "present", v(1, 0));
   InstalledPackage package = candidate("tool", v(1, 0));
   package.deps = {ref("present"), ref("lib", v(1, 2)), ref("other")};
-  EXPECT_EQ(check(state, package, Upgrade, mask), "ERROR: can not install tool-1.0: lib-1.2 is not installed, but is required\n");
+  EXPECT_EQ(check(state, package, Upgrade, mask),
+            "ERROR: can not install tool-1.0: lib-1.2 is not installed, but is required\n");
   EXPECT_EQ(mask, static_cast<uint32_t>(Requirement));
   // A disabled provider counts; a placeholder does not.
   InstalledPackage& lib = addRecord(state, "lib", v(1, 3));
   lib.disabled = true;
   InstalledPackage& other = addRecord(state, "other", 0xFFFFFFFF, 0xFFFFFFFF);
-  EXPECT_EQ(check(state, package, Upgrade, mask), "ERROR: can not install tool-1.0: other is not installed, but is required\n");
+  EXPECT_EQ(check(state, package, Upgrade, mask),
+            "ERROR: can not install tool-1.0: other is not installed, but is required\n");
   other.version = v(1, 0);
   EXPECT_EQ(check(state, package, Upgrade, mask), "");
   EXPECT_EQ(mask, 0u);
@@ -212,7 +214,8 @@ TEST_F(Acceptance, OneMessagePerPackageTheFirstNotSilenced) {
   InstalledPackage package = candidate("tool", v(1, 0));
   package.architecture = "mipsbe";
   package.deps = {ref("missing")};
-  EXPECT_EQ(check(state, package, Upgrade, mask), "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n");
+  EXPECT_EQ(check(state, package, Upgrade, mask),
+            "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n");
   EXPECT_EQ(mask, static_cast<uint32_t>(Requirement | Conflict));
   EXPECT_EQ(check(state, package, Upgrade | Requirement, mask),
             "ERROR: can not install tool-1.0: it conflicts with rival-3.0\n");
@@ -254,8 +257,8 @@ TEST(DeviceMode, RangesAreInclusiveInVersionAndBuildTime) {
     bool allowed;
   };
   const Case cases[] = {
-      {v(7, 1), 100, true},  {v(7, 3), 200, true},   {v(7, 2), 150, true},  {v(7, 0), 150, false},
-      {v(7, 4), 150, false}, {v(7, 2), 99, false},   {v(7, 2), 201, false}, {v(8, 0), 0, true},
+      {v(7, 1), 100, true},        {v(7, 3), 200, true},   {v(7, 2), 150, true},  {v(7, 0), 150, false},
+      {v(7, 4), 150, false},       {v(7, 2), 99, false},   {v(7, 2), 201, false}, {v(8, 0), 0, true},
       {v(8, 0), 0xFFFFFFFF, true}, {v(8, 0, 1), 5, false},
   };
   for (const Case& c : cases) {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -54,6 +55,9 @@ void collectTree(const std::string& base, const std::string& relative, std::set<
       char target[4096];
       ssize_t n = readlink((base + child).c_str(), target, sizeof target - 1);
       line << "link " << std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+    } else if (!S_ISREG(info.st_mode)) {
+      // Device nodes and pipes are not read: /dev/full never ends.
+      line << "special " << major(info.st_rdev) << "," << minor(info.st_rdev);
     } else {
       std::ifstream file(base + child, std::ios::binary);
       std::ostringstream contents;

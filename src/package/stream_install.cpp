@@ -1,0 +1,155 @@
+#include "package/stream_install.h"
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "package/package_format.h"
+#include "package/package_header.h"
+#include "package/package_install.h"
+#include "package/package_stream.h"
+#include "package/stream_end.h"
+#include "pdb/database_writer.h"
+#include "pdb/pending_actions.h"
+#include "rules/acceptance.h"
+#include "rules/messages.h"
+
+namespace {
+
+bool partIs(const PackageStream& stream, PartType type) { return stream.currentType == static_cast<int32_t>(type); }
+
+void advance(PackageStream& stream) { static_cast<void>(stream.nextPart()); }
+
+// The parts the install run wants, in the order it meets them.
+const std::vector<uint32_t> installRunParts = {
+    static_cast<uint32_t>(PartType::PackageHeader), static_cast<uint32_t>(PartType::BundleHeader),
+    static_cast<uint32_t>(PartType::BundleMembers), static_cast<uint32_t>(PartType::Architecture),
+    static_cast<uint32_t>(PartType::Dependencies),  static_cast<uint32_t>(PartType::Provides),
+    static_cast<uint32_t>(PartType::Conflicts),     static_cast<uint32_t>(PartType::SquashfsImage),
+    static_cast<uint32_t>(PartType::Files),         static_cast<uint32_t>(PartType::Signature),
+};
+
+// Everything a bundle run carries from step to step.
+struct BundleRun {
+  InstallerState& state;
+  StagedFiles& staged;
+  PackageStream& stream;
+  uint32_t flags;
+  const std::map<std::string, uint8_t>& userChoices;
+  bool* bootOut;
+};
+
+void dropRecordNamed(InstallerState& state, const std::string& name, StagedFiles* staged) {
+  int index = indexOfName(state, name);
+  if (index < 0) return;
+  if (staged != nullptr) stagePackageRemoval(*staged, *state.packages[static_cast<size_t>(index)]);
+  removePackageAt(state, static_cast<size_t>(index));
+}
+
+// Reads the bundle's own header and checks it. 0, or the result code to
+// give up with.
+int readBundleHeader(BundleRun& run, InstalledPackage& bundle, std::string* directoryOut) {
+  if (!readPackageHeader(bundle, run.stream)) return StreamFailed;
+  // A bundle only groups packages; relations belong to its members.
+  if (!bundle.deps.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) return StreamFailed;
+  if (partIs(run.stream, PartType::SquashfsImage)) advance(run.stream);
+  if (bundle.bootImageFlag && directoryOut != nullptr) *directoryOut = packageDir(bundle);
+  if ((checkAcceptance(run.state, bundle, run.flags) & ~run.flags) != 0) return StreamBundleFailed;
+  return 0;
+}
+
+// Stages the bundle's own record in place of the installed one and hands
+// the record to the state. 0, or the result code to give up with.
+int recordBundle(BundleRun& run, std::unique_ptr<InstalledPackage> bundle) {
+  dropRecordNamed(run.state, bundle->name, &run.staged);
+  if (!prepareDatabaseDir(*bundle, run.staged) || !writePackageMeta(*bundle, run.staged)) return StreamFailed;
+  dropRecordNamed(run.state, bundle->name, nullptr);
+  run.state.packages.push_back(std::move(bundle));
+  return 0;
+}
+
+std::set<std::string> membersOf(const InstallerState& state, const std::string& bundleName) {
+  std::set<std::string> names;
+  for (const auto& package : state.packages) {
+    if (nameEquals(package->bundle.name, bundleName)) names.insert(package->name);
+  }
+  return names;
+}
+
+// A nameless record that conflicts with every version of a member keeps the
+// member disabled for the rest of the process, unless the user chose its
+// state.
+void holdListedMembersDisabled(BundleRun& run) {
+  std::vector<DependencyRef> members;
+  // A short list still holds back the members read before the break; the
+  // stream's failure then ends the bundle.
+  static_cast<void>(readDependencyList(run.stream, members));
+  for (const DependencyRef& member : members) {
+    if (run.userChoices.count(member.name) != 0) continue;
+    auto guard = std::make_unique<InstalledPackage>();
+    guard->conflicts.push_back(DependencyRef{member.name, 0, 0, 0});
+    run.state.packages.push_back(std::move(guard));
+  }
+  advance(run.stream);
+}
+
+// Installs the members, each from its part 1. The number installed, or -1
+// when one failed.
+int installMembers(BundleRun& run, const DependencyRef& bundleRef, std::set<std::string>& oldMembers) {
+  int count = 0;
+  while (partIs(run.stream, PartType::PackageHeader)) {
+    bool memberBoot = false;
+    InstalledPackage* member =
+        installPackage(run.state, run.staged, run.stream, run.flags, run.userChoices, &bundleRef, nullptr, &memberBoot);
+    if (member == nullptr) return -1;
+    oldMembers.erase(member->name);
+    if (run.bootOut != nullptr && memberBoot) *run.bootOut = true;
+    ++count;
+  }
+  return count;
+}
+
+int installBundle(BundleRun& run, std::string* directoryOut, InstalledPackage* installedOut) {
+  if (run.bootOut != nullptr) *run.bootOut = false;
+  auto bundle = std::make_unique<InstalledPackage>();
+  if (int failure = readBundleHeader(run, *bundle, directoryOut)) return failure;
+  const DependencyRef bundleRef{bundle->name, bundle->version, bundle->version, 0};
+  InstalledPackage summary = *bundle;
+  if (int failure = recordBundle(run, std::move(bundle))) return failure;
+
+  std::set<std::string> oldMembers = membersOf(run.state, bundleRef.name);
+  if (partIs(run.stream, PartType::BundleMembers)) holdListedMembersDisabled(run);
+  int installed = installMembers(run, bundleRef, oldMembers);
+  if (installed < 0) return StreamBundleFailed;
+  if (partIs(run.stream, PartType::Architecture)) advance(run.stream);
+  if (run.stream.currentType != -1 || !endedAtDeclaredLength(run.stream)) return StreamBundleFailed;
+  if (installed == 0) return StreamNoMember;
+
+  for (const std::string& name : oldMembers) {
+    int index = indexOfName(run.state, name);
+    if (index >= 0) run.state.packages[static_cast<size_t>(index)]->pending = PendingAction::Uninstall;
+  }
+  static_cast<void>(applyPendingActions(run.state, run.staged, 0));
+  setStatusLine(run.state, "");
+  if (installedOut != nullptr) *installedOut = summary;
+  return StreamInstalled;
+}
+
+}  // namespace
+
+int installStream(InstallerState& state, StagedFiles& staged, std::istream& input, uint32_t flags,
+                  const std::map<std::string, uint8_t>& userChoices, std::streambuf* copySink,
+                  std::string* directoryOut, bool* bootOut, InstalledPackage* installedOut) {
+  PackageStream stream(input, true, copySink);
+  stream.wantedTypes = installRunParts;
+  advance(stream);
+  if (!partIs(stream, PartType::BundleHeader)) {
+    InstalledPackage* installed =
+        installPackage(state, staged, stream, flags, userChoices, nullptr, directoryOut, bootOut);
+    if (installed == nullptr) return StreamFailed;
+    if (installedOut != nullptr) *installedOut = *installed;
+    return StreamInstalled;
+  }
+  BundleRun run{state, staged, stream, flags, userChoices, bootOut};
+  return installBundle(run, directoryOut, installedOut);
+}

@@ -1,0 +1,116 @@
+#include "pdb/package_state.h"
+
+#include <sys/stat.h>
+
+#include <charconv>
+#include <fstream>
+
+#include "pdb/schedule.h"
+#include "platform/input_file.h"
+
+namespace {
+
+// Numbers are whole white-space-delimited words: "5x", "+5" or "-5" in an
+// unsigned field make the entry malformed instead of being half read.
+template <class Number>
+bool readNumber(std::istream& in, Number& value) {
+  std::string word;
+  if (!(in >> word)) return false;
+  const char* end = word.data() + word.size();
+  auto result = std::from_chars(word.data(), end, value);
+  return result.ec == std::errc() && result.ptr == end;
+}
+
+bool readVersion(InstalledPackage& package, const std::string& dir) {
+  InputFile in(dir + "version");
+  PackageVersion version = 0;
+  uint32_t buildTime = 0;
+  if (!readNumber(in, version) || !readNumber(in, buildTime)) return false;
+  package.version = version;
+  package.buildTime = buildTime;
+  return true;
+}
+
+// A sub-package restored without its bundle's image: the bundle no longer
+// lists it, so it is to be removed.
+void readBundle(InstalledPackage& package, const std::string& dir) {
+  InputFile in(dir + "bundle");
+  std::string word;
+  if (!(in >> word)) return;
+  package.bundle = DependencyRef();
+  package.bundle.name = word;
+  package.pending = PendingAction::Uninstall;
+}
+
+void readFiles(InstalledPackage& package, const std::string& dir) {
+  InputFile in(dir + "files");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!isAcceptableFileLine(line)) continue;
+    package.files.insert(line[0] == '/' ? line : "/" + line);
+  }
+}
+
+void readMetaFiles(InstalledPackage& package) {
+  std::string dir = packageDir(package);
+  bool complete = readVersion(package, dir);
+  complete = readRefList(dir + "deps", package.deps, false) && complete;
+  complete = readRefList(dir + "provides", package.provides, true) && complete;
+  complete = readRefList(dir + "conflicts", package.conflicts, false) && complete;
+  if (!complete) package.pending = PendingAction::Uninstall;
+  readBundle(package, dir);
+  struct stat info;
+  package.isBundle = stat((dir + "files").c_str(), &info) != 0;
+  if (!package.isBundle) readFiles(package, dir);
+}
+
+void readStateFiles(InstalledPackage& package) {
+  std::string dir = packageDir(package);
+  package.byUser = false;
+  InputFile disabled(dir + "disabled");
+  package.disabled = disabled.is_open();
+  if (package.disabled) {
+    std::string line;
+    std::getline(disabled, line);
+    package.byUser = line != "auto";
+    return;
+  }
+  InputFile enabled(dir + "enabled");
+  if (enabled.is_open()) package.byUser = true;
+}
+
+}  // namespace
+
+bool readRefList(const std::string& path, std::vector<DependencyRef>& list, bool withPriority) {
+  InputFile in(path);
+  for (;;) {
+    DependencyRef ref;
+    if (!(in >> ref.name)) return true;
+    if (!readNumber(in, ref.min) || !readNumber(in, ref.max)) return false;
+    if (withPriority && !readNumber(in, ref.priority)) return false;
+    list.push_back(ref);
+  }
+}
+
+bool isAcceptableFileLine(const std::string& line) {
+  bool hasName = false;
+  size_t start = 0;
+  while (start <= line.size()) {
+    size_t end = line.find('/', start);
+    if (end == std::string::npos) end = line.size();
+    std::string component = line.substr(start, end - start);
+    if (component == "..") return false;
+    if (!component.empty()) hasName = true;
+    start = end + 1;
+  }
+  for (unsigned char c : line) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return hasName;
+}
+
+void readPackageState(InstalledPackage& package) {
+  if (package.version == 0) readMetaFiles(package);
+  readStateFiles(package);
+  if (!isPlaceholder(package)) readSchedule(package);
+}

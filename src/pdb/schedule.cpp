@@ -1,0 +1,37 @@
+#include "pdb/schedule.h"
+
+#include <fstream>
+
+#include "platform/device_paths.h"
+#include "platform/input_file.h"
+
+namespace {
+
+bool isScheduleNameByte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+}  // namespace
+
+std::string scheduleName(const std::string& name) {
+  std::string kept;
+  for (char c : name) {
+    if (isScheduleNameByte(c)) kept += c;
+  }
+  return kept;
+}
+
+void readSchedule(InstalledPackage& package) {
+  InputFile in(paths::scheduleDir + scheduleName(package.name) + "/schedule");
+  std::string word;
+  if (!(in >> word)) return;
+  if (word == "uninstall") {
+    package.pending = PendingAction::Uninstall;
+  } else if (word == "enable") {
+    package.pending = PendingAction::Enable;
+    package.byUser = true;
+  } else if (word == "disable") {
+    package.pending = PendingAction::Disable;
+    package.byUser = true;
+  }
+}

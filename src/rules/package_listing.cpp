@@ -1,0 +1,47 @@
+#include "rules/package_listing.h"
+
+#include <ctime>
+#include <iomanip>
+#include <iostream>
+
+#include "platform/system_library.h"
+
+namespace {
+
+constexpr int nameWidth = 16;
+constexpr int versionWidth = 13;
+constexpr int builtWidth = 20;
+constexpr int noteWidth = 40;
+constexpr size_t dashCount = 94;
+
+void printHeader(std::ostream& out) {
+  out << std::setw(nameWidth) << "Name"
+      << "    " << std::setw(versionWidth) << "Version"
+      << " " << std::setw(builtWidth) << "Built" << std::setw(noteWidth) << "Note" << std::endl;
+  out << std::string(dashCount, '-') << std::endl;
+}
+
+void printRecord(std::ostream& out, const InstalledPackage& package) {
+  out << std::setw(nameWidth) << package.name << " " << std::setw(1) << (package.disabled ? "X" : " ") << std::setw(2)
+      << (package.bundle.name.empty() ? "  " : "B ") << std::setw(versionWidth) << version2string(package.version)
+      << " " << std::setw(builtWidth) << formatBuildTime(package.buildTime) << " " << std::setw(noteWidth)
+      << package.note << std::endl;
+}
+
+}  // namespace
+
+std::string formatBuildTime(uint32_t buildTime) {
+  time_t seconds = static_cast<time_t>(buildTime);
+  struct tm fields;
+  if (gmtime_r(&seconds, &fields) == nullptr) return std::string();
+  char text[128];
+  size_t length = std::strftime(text, sizeof text, "%b/%d/%Y %H:%M:%S", &fields);
+  return std::string(text, length);
+}
+
+void listPackages(const InstallerState& state, std::ostream& out) {
+  printHeader(out);
+  for (const auto& package : state.packages) printRecord(out, *package);
+}
+
+void listPackages(const InstallerState& state) { listPackages(state, std::cout); }

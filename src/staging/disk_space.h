@@ -1,0 +1,52 @@
+// Disk space accounting: whether a staged file set fits on the flash.
+//
+// Before an upgrade run commits, its staged work is weighed against two file
+// systems, the kernel disk ("/flash/boot/") and the main disk ("/flash/"):
+// each path under "/flash/boot/" counts against the kernel disk only, any
+// other path under "/flash/" against the main disk, and nothing else counts.
+// Whatever stands at a staged path is credited back; what a Move or Write
+// brings in from another file system is charged. Files are counted in whole
+// blocks. Nothing is opened or changed, and failing stat calls simply count
+// nothing. All figures are 64-bit, so large disks do not overflow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "staging/staged_files.h"
+
+struct DiskSpace {
+  std::string path;               // "/flash/boot/" or "/flash/"
+  int64_t blockSize = 1;          // 1 when statfs failed
+  int64_t freeBlocks = 0;         // changed by the accounting
+  int64_t freeBlocksAtStart = 0;  // as first read
+};
+
+// What statfs says about `path`; block size 1 and no free blocks when it
+// cannot be read.
+DiskSpace readDiskSpace(const std::string& path);
+
+// The path begins with the disk's path ("/flash/" is under "/flash/",
+// "/flash" is not).
+bool isUnderPath(const DiskSpace& disk, const std::string& path);
+
+// Whole blocks taken by a file of `bytes` bytes (0 for an empty file).
+int64_t blocksFor(const DiskSpace& disk, int64_t bytes);
+
+// For the file a staged entry replaces or removes: credits its blocks (a
+// link is measured itself). True when the path belongs to this disk, even
+// when nothing stands there.
+bool creditExisting(DiskSpace& disk, const std::string& path);
+
+// For the file a Move or Write brings to `path` from `source`: charges its
+// blocks unless the source already lies on the destination's file system.
+// True when the path belongs to this disk.
+bool chargeNew(DiskSpace& disk, const std::string& source, const std::string& path);
+
+// Bytes left on each disk once the work is done, less a 32 KiB reserve on a
+// disk whose free space the work reduces. True when both are 0 or more.
+[[nodiscard]] bool checkDiskSpace(const StagedFiles& staged, int64_t& kernelFreeBytes, int64_t& mainFreeBytes);
+
+// The kilobytes to free for a negative figure of checkDiskSpace: the whole
+// kilobytes of the shortfall plus one (1 byte short: 1; 1024 bytes: 2).
+int64_t shortfallKilobytes(int64_t figure);

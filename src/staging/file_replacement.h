@@ -1,0 +1,14 @@
+// Replacing a file so that readers never see it half written.
+//
+// The new contents go to a temporary file beside the destination, which is
+// flushed to the storage and then renamed over the destination; after a
+// power cut the path holds either the old or the new contents, never a
+// mixture. On any failure the temporary file is removed and the destination
+// is left as it was.
+#pragma once
+
+#include <string>
+
+// True when `path` now holds exactly `contents` (mode 0644) and they have
+// reached the storage; false (errno tells why) when nothing was changed.
+[[nodiscard]] bool replaceFile(const std::string& path, const std::string& contents);

@@ -1,0 +1,36 @@
+// The manifest: a staged file set kept on disk ("/ram/MANIFEST") so that an
+// upgrade run with --safe can leave its work for a later --commit or
+// --cancel run.
+//
+// One line per entry, in path order, each ended by a line feed:
+//   "U <path>"            the path is removed        (Delete)
+//   "L <path> <target>"   the path becomes a link    (Symlink)
+//   "M <path> <target>"   target is moved to path    (Move and Write)
+// Copy entries exist only during a commit and get no line. Fields are
+// separated by one space; inside a field every byte below 0x21, 0x7F and the
+// backslash are written as a backslash and three octal digits ("\040" for a
+// space, "\012" for a line feed, "\134" for a backslash), so any path fits
+// on one line. A backslash not followed by three such digits is read as
+// itself. The set read back holds Move entries only: the manifest owns no
+// temporary file, so cancelling a read set deletes nothing.
+#pragma once
+
+#include <string>
+
+#include "staging/staged_files.h"
+
+// Writes the set to `path`, replacing any earlier manifest as a whole (a
+// reader sees the old or the new one, never a part). False, with the old
+// file left in place, when it could not be written.
+[[nodiscard]] bool writeManifest(const StagedFiles& staged, const std::string& path);
+
+// Adds the entries of the manifest at `path` to the set. True when the file
+// was read to its end or to an empty line; false when it cannot be opened,
+// when a "U", "L" or "M" line lacks a field (the entries before it stay in
+// the set), or when reading fails with nothing read. Lines of other kinds
+// are skipped.
+[[nodiscard]] bool readManifest(StagedFiles& staged, const std::string& path);
+
+// One field in manifest form, and back.
+std::string escapeManifestField(const std::string& field);
+std::string unescapeManifestField(const std::string& field);

@@ -1,0 +1,220 @@
+// The manifest: exact bytes written, entries read back, malformed files.
+#include "staging/manifest.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "support/temp_root.h"
+
+namespace {
+
+struct Entry {
+  std::string path;
+  StagedKind kind;
+  std::string target;
+  bool operator==(const Entry& other) const {
+    return path == other.path && kind == other.kind && target == other.target;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Entry& entry) {
+  return out << "{" << entry.path << " " << static_cast<uint32_t>(entry.kind) << " " << entry.target << "}";
+}
+
+std::vector<Entry> entriesOf(const StagedFiles& staged) {
+  std::vector<Entry> out;
+  for (const auto& entry : staged.entries) out.push_back({entry.first, entry.second.kind, entry.second.target});
+  return out;
+}
+
+std::vector<std::string> namesIn(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(directory.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+class Manifest : public testing::Test {
+ protected:
+  TempRoot root;
+  std::string path = root.at("/ram/MANIFEST");
+
+  void SetUp() override { root.makeDirs("/ram"); }
+
+  // Reads `text` as a manifest into `staged`; returns the result.
+  bool readText(const std::string& text, StagedFiles& staged) {
+    root.writeFile("/ram/MANIFEST", text);
+    return readManifest(staged, path);
+  }
+};
+
+// --- Writing -----------------------------------------------------------------
+
+TEST_F(Manifest, WritesOneLinePerEntryInPathOrder) {
+  StagedFiles staged;
+  stageRecord(staged, "/flash/var/pdb/pkg/image", StagedKind::Move, "/flash/var/pdb/image");
+  stageRecord(staged, "/flash/var/pdb/pkg/", StagedKind::Delete, "");
+  stageRecord(staged, "/flash/bin/x", StagedKind::Write, "/ram/tmpAbC123");
+  stageRecord(staged, "/flash/lib/link", StagedKind::Symlink, "libx.so.1");
+  stageRecord(staged, "/flash/lib/copied", StagedKind::Copy, "/ram/tmpXyZ987");
+  ASSERT_TRUE(writeManifest(staged, path));
+  EXPECT_EQ(root.readFile("/ram/MANIFEST"),
+            "M /flash/bin/x /ram/tmpAbC123\n"
+            "L /flash/lib/link libx.so.1\n"
+            "U /flash/var/pdb/pkg/\n"
+            "M /flash/var/pdb/pkg/image /flash/var/pdb/image\n");
+}
+
+TEST_F(Manifest, EmptySetWritesEmptyFile) {
+  root.writeFile("/ram/MANIFEST", "U /old\n");
+  StagedFiles staged;
+  ASSERT_TRUE(writeManifest(staged, path));
+  EXPECT_EQ(root.readFile("/ram/MANIFEST"), "");
+}
+
+TEST_F(Manifest, ReplacesWholeFileWithMode0644AndLeavesNoTemporaryFile) {
+  root.writeFile("/ram/MANIFEST", std::string(5000, 'x'), 0600);
+  StagedFiles staged;
+  stageRecord(staged, "/a", StagedKind::Delete, "");
+  ASSERT_TRUE(writeManifest(staged, path));
+  EXPECT_EQ(root.readFile("/ram/MANIFEST"), "U /a\n");
+  struct stat info;
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  EXPECT_EQ(namesIn(root.at("/ram")), std::vector<std::string>{"MANIFEST"});
+}
+
+TEST_F(Manifest, FailedWriteReportsFalseAndLeavesNoTemporaryFile) {
+  root.makeDirs("/ram/MANIFEST/busy");  // a directory cannot be replaced by a file
+  StagedFiles staged;
+  stageRecord(staged, "/a", StagedKind::Delete, "");
+  EXPECT_FALSE(writeManifest(staged, path));
+  EXPECT_EQ(namesIn(root.at("/ram")), std::vector<std::string>{"MANIFEST"});
+  EXPECT_FALSE(writeManifest(staged, root.at("/missing/dir/MANIFEST")));
+}
+
+// --- Escaping ------------------------------------------------------------------
+
+TEST_F(Manifest, EscapesBlanksControlsDeleteAndBackslash) {
+  StagedFiles staged;
+  std::string odd = std::string("/flash/a b\nc\\d\x7f" "e\tf\x01g\xc3\xa9h");
+  stageRecord(staged, odd, StagedKind::Move, "/ram/with space");
+  ASSERT_TRUE(writeManifest(staged, path));
+  EXPECT_EQ(root.readFile("/ram/MANIFEST"),
+            "M /flash/a\\040b\\012c\\134d\\177e\\011f\\001g\xc3\xa9h /ram/with\\040space\n");
+  StagedFiles back;
+  ASSERT_TRUE(readManifest(back, path));
+  EXPECT_EQ(entriesOf(back), (std::vector<Entry>{{odd, StagedKind::Move, "/ram/with space"}}));
+}
+
+TEST_F(Manifest, WrittenEscapeTextSurvivesRoundTrip) {
+  // A path that already looks like an escape keeps its backslash escaped.
+  StagedFiles staged;
+  stageRecord(staged, "/flash/\\040", StagedKind::Symlink, "\\\\");
+  ASSERT_TRUE(writeManifest(staged, path));
+  EXPECT_EQ(root.readFile("/ram/MANIFEST"), "L /flash/\\134040 \\134\\134\n");
+  StagedFiles back;
+  ASSERT_TRUE(readManifest(back, path));
+  EXPECT_EQ(entriesOf(back), (std::vector<Entry>{{"/flash/\\040", StagedKind::Symlink, "\\\\"}}));
+}
+
+TEST(ManifestField, OtherBackslashesStayLiteral) {
+  struct Case {
+    const char* text;
+    std::string field;
+  };
+  const Case cases[] = {
+      {"\\040", " "},       {"a\\x", "a\\x"},       {"\\12", "\\12"},   {"\\0128", "\n8"},
+      {"\\400", "\\400"},   {"\\8", "\\8"},         {"\\", "\\"},       {"\\\\040", "\\ "},
+      {"\\000", std::string(1, '\0')}, {"\\377", "\xff"}, {"plain", "plain"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(unescapeManifestField(c.text), c.field) << c.text;
+}
+
+// --- Reading -------------------------------------------------------------------
+
+TEST_F(Manifest, ReadsEveryKindAndWritesBecomeMoves) {
+  StagedFiles staged;
+  ASSERT_TRUE(readText("U /flash/old\nL /flash/link text\nM /flash/new /ram/tmp123456\n", staged));
+  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/flash/link", StagedKind::Symlink, "text"},
+                                                   {"/flash/new", StagedKind::Move, "/ram/tmp123456"},
+                                                   {"/flash/old", StagedKind::Delete, ""}}));
+}
+
+TEST_F(Manifest, LastLineWithoutLineFeedIsRead) {
+  StagedFiles staged;
+  ASSERT_TRUE(readText("U /a\nU /b", staged));
+  EXPECT_EQ(staged.size(), 2u);
+}
+
+TEST_F(Manifest, DeleteLineIgnoresFurtherFields) {
+  StagedFiles staged;
+  ASSERT_TRUE(readText("U /flash/x extra more\n", staged));
+  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/flash/x", StagedKind::Delete, ""}}));
+}
+
+TEST_F(Manifest, RepeatedSpacesSeparateFieldsOnce) {
+  StagedFiles staged;
+  ASSERT_TRUE(readText("M   /flash/x    /ram/y  \n", staged));
+  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/flash/x", StagedKind::Move, "/ram/y"}}));
+}
+
+TEST_F(Manifest, UnknownKindsAreSkipped) {
+  StagedFiles staged;
+  ASSERT_TRUE(readText("X /a /b\nu /c\nUU /d\nMM /e /f\nU /g\n", staged));
+  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/g", StagedKind::Delete, ""}}));
+}
+
+TEST_F(Manifest, EmptyFileOrEmptyFirstLineGivesEmptySetAndTrue) {
+  StagedFiles empty;
+  EXPECT_TRUE(readText("", empty));
+  EXPECT_TRUE(empty.empty());
+  StagedFiles blank;
+  EXPECT_TRUE(readText("\nU /a\n", blank));
+  EXPECT_TRUE(blank.empty());
+}
+
+TEST_F(Manifest, LinesAfterEmptyLineAreNotRead) {
+  StagedFiles staged;
+  EXPECT_TRUE(readText("U /a\n\nU /b\nL /broken\n", staged));
+  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/a", StagedKind::Delete, ""}}));
+}
+
+TEST_F(Manifest, MissingFieldsFailAndKeepEarlierEntries) {
+  const char* malformed[] = {"L /flash/link\n", "M /flash/x\n", "U\n", "M\n", "   \n", "U \n"};
+  for (const char* line : malformed) {
+    StagedFiles staged;
+    EXPECT_FALSE(readText(std::string("U /first\n") + line + "U /after\n", staged)) << line;
+    EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/first", StagedKind::Delete, ""}})) << line;
+  }
+}
+
+TEST_F(Manifest, MissingFileFails) {
+  StagedFiles staged;
+  EXPECT_FALSE(readManifest(staged, root.at("/ram/none")));
+  EXPECT_TRUE(staged.empty());
+}
+
+TEST_F(Manifest, DirectoryIsNoManifest) {
+  root.makeDirs("/ram/MANIFEST");
+  StagedFiles staged;
+  EXPECT_FALSE(readManifest(staged, path));
+}
+
+TEST_F(Manifest, ReadAddsToExistingEntries) {
+  StagedFiles staged;
+  stageRecord(staged, "/kept", StagedKind::Delete, "");
+  ASSERT_TRUE(readText("M /kept /ram/x\nU /other\n", staged));
+  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/kept", StagedKind::Move, "/ram/x"},
+                                                   {"/other", StagedKind::Delete, ""}}));
+}
+
+}  // namespace

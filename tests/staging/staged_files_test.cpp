@@ -1,0 +1,365 @@
+// The staged file set: entries, temporary files and the two path helpers.
+#include "staging/staged_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "pdb/package_info.h"
+#include "support/chroot_runner.h"
+#include "support/scratch_mount.h"
+#include "support/temp_root.h"
+
+namespace {
+
+bool pathExists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+unsigned permissions(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return 0xFFFF;
+  return info.st_mode & 07777;
+}
+
+std::vector<std::string> keys(const StagedFiles& staged) {
+  std::vector<std::string> out;
+  for (const auto& entry : staged.entries) out.push_back(entry.first);
+  return out;
+}
+
+// Makes a Write entry for `path` whose temporary file lies beside it, and
+// returns the temporary file's name.
+std::string stageWrite(StagedFiles& staged, const std::string& path, const std::string& contents) {
+  std::ofstream stream = createStagedFile(staged, path, 1, 0);
+  EXPECT_TRUE(stream.is_open());
+  stream << contents;
+  stream.close();
+  const StagedOp* op = staged.find(path);
+  EXPECT_NE(op, nullptr);
+  return op != nullptr ? op->target : std::string();
+}
+
+// --- Entries ---------------------------------------------------------------
+
+TEST(StagedFiles, SecondWriteDeletesTheFirstTemporaryFile) {
+  TempRoot root;
+  root.makeDirs("/flash");
+  StagedFiles staged;
+  std::string path = root.at("/flash/file");
+  std::string first = stageWrite(staged, path, "one");
+  ASSERT_TRUE(pathExists(first));
+  std::string second = stageWrite(staged, path, "two");
+  EXPECT_NE(first, second);
+  EXPECT_FALSE(pathExists(first));
+  ASSERT_TRUE(pathExists(second));
+  ASSERT_EQ(staged.size(), 1u);
+  EXPECT_EQ(staged.find(path)->kind, StagedKind::Write);
+  EXPECT_EQ(staged.find(path)->target, second);
+}
+
+TEST(StagedFiles, ReplacingAMoveKeepsItsSource) {
+  TempRoot root;
+  root.writeFile("/ram/source", "data");
+  StagedFiles staged;
+  stageMove(staged, root.at("/ram/source"), root.at("/flash/x"));
+  stageSymlink(staged, "elsewhere", root.at("/flash/x"));
+  EXPECT_TRUE(root.exists("/ram/source"));
+  ASSERT_EQ(staged.size(), 1u);
+  EXPECT_EQ(staged.find(root.at("/flash/x"))->kind, StagedKind::Symlink);
+  EXPECT_EQ(staged.find(root.at("/flash/x"))->target, "elsewhere");
+}
+
+TEST(StagedFiles, DeleteOfMissingPathDropsPendingWriteAndItsTemporaryFile) {
+  TempRoot root;
+  root.makeDirs("/flash");
+  StagedFiles staged;
+  std::string path = root.at("/flash/new");
+  std::string temporary = stageWrite(staged, path, "x");
+  stageDelete(staged, path);
+  EXPECT_TRUE(staged.empty());
+  EXPECT_FALSE(pathExists(temporary));
+}
+
+TEST(StagedFiles, DeleteOfExistingPathReplacesPendingWrite) {
+  TempRoot root;
+  root.writeFile("/flash/old", "old");
+  StagedFiles staged;
+  std::string path = root.at("/flash/old");
+  std::string temporary = stageWrite(staged, path, "new");
+  stageDelete(staged, path);
+  ASSERT_EQ(staged.size(), 1u);
+  EXPECT_EQ(staged.find(path)->kind, StagedKind::Delete);
+  EXPECT_EQ(staged.find(path)->target, "");
+  EXPECT_FALSE(pathExists(temporary));
+  EXPECT_EQ(root.readFile("/flash/old"), "old");
+}
+
+TEST(StagedFiles, DeleteOfDanglingSymlinkStagesNothing) {
+  TempRoot root;
+  root.makeDirs("/flash");
+  ASSERT_EQ(symlink("/nowhere/at/all", root.at("/flash/link").c_str()), 0);
+  StagedFiles staged;
+  stageDelete(staged, root.at("/flash/link"));
+  EXPECT_TRUE(staged.empty());
+}
+
+TEST(StagedFiles, DeleteOfLinkToExistingFileIsStaged) {
+  TempRoot root;
+  root.writeFile("/flash/real", "r");
+  ASSERT_EQ(symlink("real", root.at("/flash/link").c_str()), 0);
+  StagedFiles staged;
+  stageDelete(staged, root.at("/flash/link"));
+  ASSERT_NE(staged.find(root.at("/flash/link")), nullptr);
+  EXPECT_EQ(staged.find(root.at("/flash/link"))->kind, StagedKind::Delete);
+}
+
+TEST(StagedFiles, UnstageOfUnknownPathChangesNothing) {
+  StagedFiles staged;
+  stageSymlink(staged, "t", "/a");
+  unstage(staged, "/b");
+  EXPECT_EQ(staged.size(), 1u);
+}
+
+TEST(StagedFiles, DirectoryPathSortsBeforeItsFiles) {
+  StagedFiles staged;
+  stageSymlink(staged, "t", "/flash/var/pdb/pkg/image");
+  stageSymlink(staged, "t", "/flash/var/pdb/pkg/");
+  stageSymlink(staged, "t", "/flash/var/pdb/pkg");
+  stageSymlink(staged, "t", "/flash/var/pdb/pkg-extra");
+  stageSymlink(staged, "t", "/flash/var/pdb/pk");
+  std::vector<std::string> expected = {"/flash/var/pdb/pk", "/flash/var/pdb/pkg", "/flash/var/pdb/pkg-extra",
+                                       "/flash/var/pdb/pkg/", "/flash/var/pdb/pkg/image"};
+  EXPECT_EQ(keys(staged), expected);
+}
+
+// --- Temporary files -------------------------------------------------------
+
+TEST(StagedFiles, ModeIsAppliedAndZeroKeepsPrivateMode) {
+  TempRoot root;
+  root.makeDirs("/flash");
+  StagedFiles staged;
+  ::umask(022);
+  { std::ofstream s = createStagedFile(staged, root.at("/flash/a"), 1, 0751); }
+  { std::ofstream s = createStagedFile(staged, root.at("/flash/b"), 1, 0); }
+  EXPECT_EQ(permissions(staged.find(root.at("/flash/a"))->target), 0751u);
+  EXPECT_EQ(permissions(staged.find(root.at("/flash/b"))->target), 0600u);
+}
+
+TEST(StagedFiles, StreamWritesTheTemporaryFile) {
+  TempRoot root;
+  root.makeDirs("/flash");
+  StagedFiles staged;
+  std::string temporary = stageWrite(staged, root.at("/flash/a"), std::string("bin\0ary", 7));
+  std::ifstream in(temporary, std::ios::binary);
+  std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(contents, std::string("bin\0ary", 7));
+  EXPECT_FALSE(root.exists("/flash/a"));
+}
+
+TEST(StagedFiles, TemporaryFileGoesToNearestExistingAncestor) {
+  TempRoot root;
+  root.makeDirs("/flash");
+  StagedFiles staged;
+  std::string temporary = stageWrite(staged, root.at("/flash/not/yet/there/file"), "x");
+  EXPECT_EQ(parentDirectory(temporary), root.at("/flash"));
+}
+
+TEST(StagedFiles, SizeHintZeroWithoutRamUsesTmp) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.makeDirs("/flash");
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    std::ofstream stream = createStagedFile(staged, "/flash/file", 0, 0);
+    EXPECT_TRUE(stream.is_open());
+    ASSERT_NE(staged.find("/flash/file"), nullptr);
+    const std::string& name = staged.find("/flash/file")->target;
+    EXPECT_EQ(name.substr(0, 8), "/tmp/tmp");
+    EXPECT_EQ(name.size(), 14u);
+  });
+}
+
+TEST(StagedFiles, SizeHintZeroWithRamUsesRam) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.makeDirs("/flash");
+  root.makeDirs("/ram");
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    std::ofstream stream = createStagedFile(staged, "/flash/file", 0, 0);
+    ASSERT_NE(staged.find("/flash/file"), nullptr);
+    EXPECT_EQ(staged.find("/flash/file")->target.substr(0, 8), "/ram/tmp");
+  });
+}
+
+TEST(StagedFiles, MarkerWithRoomGetsTemporaryFileOnFlash) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.makeDirs("/flash");
+  root.makeDirs("/ram");
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    std::ofstream stream = createStagedFile(staged, "/flash/PCKGS_CHANGED", 1, 0);
+    EXPECT_TRUE(stream.is_open());
+    ASSERT_NE(staged.find("/flash/PCKGS_CHANGED"), nullptr);
+    const std::string& name = staged.find("/flash/PCKGS_CHANGED")->target;
+    EXPECT_EQ(name.substr(0, 10), "/flash/tmp");
+    EXPECT_EQ(name.size(), 16u);
+    EXPECT_TRUE(pathExists(name));
+  });
+}
+
+TEST(StagedFiles, FullDestinationSendsTemporaryFileToRam) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.makeDirs("/ram");
+  ScratchMount flash(root.at("/flash"), 32768);  // 32 KiB: less than 64 KiB spare
+  SKIP_UNLESS_MOUNTED(flash);
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    std::ofstream stream = createStagedFile(staged, "/flash/PCKGS_CHANGED", 1, 0);
+    EXPECT_TRUE(stream.is_open());
+    ASSERT_NE(staged.find("/flash/PCKGS_CHANGED"), nullptr);
+    EXPECT_EQ(staged.find("/flash/PCKGS_CHANGED")->target.substr(0, 8), "/ram/tmp");
+  });
+}
+
+TEST(StagedFiles, NoTemporaryDirectoryLeavesStreamClosedAndRecordsNothing) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  ScratchMount flash(root.at("/flash"), 32768);
+  SKIP_UNLESS_MOUNTED(flash);
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    // No room on "/flash", and no "/ram" to fall back to.
+    std::ofstream stream = createStagedFile(staged, "/flash/file", 1, 0);
+    EXPECT_FALSE(stream.is_open());
+    EXPECT_TRUE(staged.empty());
+  });
+}
+
+TEST(StagedFiles, CancelLeavesNoTemporaryFileAnywhere) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.makeDirs("/flash/var");
+  root.makeDirs("/ram");
+  root.writeFile("/ram/moved", "stays");
+  std::string before = describeTree(root.path());
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    { std::ofstream s = createStagedFile(staged, "/flash/a", 1, 0); s << "a"; }
+    { std::ofstream s = createStagedFile(staged, "/flash/var/b", 0, 0644); s << "b"; }
+    { std::ofstream s = createStagedFile(staged, "/elsewhere/c", 0, 0); s << "c"; }
+    stageMove(staged, "/ram/moved", "/flash/moved");
+    stageSymlink(staged, "x", "/flash/link");
+    cancelStaged(staged);
+    EXPECT_TRUE(staged.empty());
+  });
+  EXPECT_EQ(describeTree(root.path()), before);
+}
+
+// --- Package removal ---------------------------------------------------------
+
+TEST(StagedFiles, PackageRemovalStagesFilesDirectoryImageAndBootImage) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.writeFile("/flash/bin/tool", "t");
+  root.writeFile("/flash/lib/lib.so", "l");
+  root.writeFile("/flash/var/pdb/pkg/image", "i");
+  root.writeFile("/flash/bootimage", "b");
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    InstalledPackage package("pkg");
+    package.files = {"/bin/tool", "/lib/lib.so", "/lib/missing"};
+    package.headerFlags = OwnsBootImage;
+    package.pending = PendingAction::Uninstall;
+    stagePackageRemoval(staged, package);
+    std::vector<std::string> expected = {"/flash/bin/tool", "/flash/bootimage", "/flash/lib/lib.so",
+                                         "/flash/var/pdb/pkg/", "/flash/var/pdb/pkg/image"};
+    EXPECT_EQ(keys(staged), expected);
+    for (const auto& entry : staged.entries) EXPECT_EQ(entry.second.kind, StagedKind::Delete) << entry.first;
+    EXPECT_TRUE(package.files.empty());
+    EXPECT_EQ(package.pending, PendingAction::None);
+  });
+}
+
+TEST(StagedFiles, PackageRemovalCancelsPendingWritesOfMissingFiles) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.makeDirs("/flash/bin");
+  root.makeDirs("/ram");
+  std::string before = describeTree(root.path());
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    { std::ofstream s = createStagedFile(staged, "/flash/bin/new", 1, 0); }
+    InstalledPackage package("pkg");
+    package.files = {"/bin/new"};
+    stagePackageRemoval(staged, package);
+    EXPECT_TRUE(staged.empty());
+  });
+  EXPECT_EQ(describeTree(root.path()), before);
+}
+
+TEST(StagedFiles, SharedBootImageIsKept) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.writeFile("/flash/bootimage", "b");
+  ASSERT_EQ(link(root.at("/flash/bootimage").c_str(), root.at("/flash/second").c_str()), 0);
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    InstalledPackage owner("pkg");
+    owner.headerFlags = OwnsBootImage;
+    stagePackageRemoval(staged, owner);
+    EXPECT_EQ(staged.find("/flash/bootimage"), nullptr);
+  });
+}
+
+// --- Path helpers --------------------------------------------------------------
+
+TEST(ParentDirectory, Table) {
+  struct Case {
+    const char* path;
+    const char* parent;
+  };
+  const Case cases[] = {
+      {"/flash/var/pdb/pkg/", "/flash/var/pdb"},
+      {"/flash/var/pdb/pkg", "/flash/var/pdb"},
+      {"/flash/bin/x", "/flash/bin"},
+      {"/flash///", "/"},
+      {"/flash", "/"},
+      {"/", "."},
+      {"///", "."},
+      {"", "."},
+      {"name", "."},
+      {"a/b", "a"},
+      {"a/b//", "a"},
+      {".", "."},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parentDirectory(c.path), c.parent) << c.path;
+}
+
+TEST(MakeDirectories, CreatesMissingParents) {
+  TempRoot root;
+  ::umask(022);
+  makeDirectories(root.at("/a/b/c"));
+  struct stat info;
+  ASSERT_EQ(stat(root.at("/a/b/c").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+}
+
+TEST(MakeDirectories, ExistingDirectoryAndFileAreLeftAlone) {
+  TempRoot root;
+  root.writeFile("/a/file", "f");
+  std::string before = describeTree(root.path());
+  makeDirectories(root.at("/a"));
+  makeDirectories(root.at("/a/file"));       // a file in the way: nothing happens
+  makeDirectories(root.at("/a/file/below"));  // cannot be made below a file
+  EXPECT_EQ(describeTree(root.path()), before);
+}
+
+}  // namespace
