@@ -242,8 +242,9 @@ class PackageReport {
     int32_t type = stream.nextPart();
     while (type != -1) {
       if (type == PackageHeader || type == BundleHeader) {
-        readHeader();
-        type = stream.currentType;
+        // A header that cannot be read leaves the stream failed where it
+        // stood; the next nextPart() then ends the loop.
+        type = readHeader() ? stream.currentType : stream.nextPart();
         continue;
       }
       handlePart(type);
@@ -260,7 +261,7 @@ class PackageReport {
   }
 
  private:
-  void readHeader() {
+  bool readHeader() {
     if (inPackage) {
       out << "package " << record.name << " has no signature part\n";
       ok = false;
@@ -269,11 +270,12 @@ class PackageReport {
     if (!readPackageHeader(record, stream)) {
       out << "a header could not be read\n";
       ok = false;
-      return;
+      return false;
     }
     printHeader(record, out);
     inPackage = !record.isBundle;
     if (!record.isBundle) ++packages;
+    return true;
   }
 
   void handlePart(int32_t type) {
