@@ -293,11 +293,22 @@ TEST_F(UpgradeRun, RunThatStagesNothingLeavesNoMarkers) {
   ASSERT_EQ(upgrade(root).exitStatus, 0);
   ASSERT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
   ASSERT_EQ(unlink(root.at("/flash/PCKGS_CHANGED").c_str()), 0);
-  for (bool safe : {false, true}) {
-    SCOPED_TRACE(safe);
+  // The package is not reported as installed when it is omitted, and once,
+  // not twice, when it is installed again.
+  struct Case {
+    std::vector<std::string> options;
+    std::string log;
+  };
+  const Case cases[] = {{{}, "WARNING: omitting package tool-1.0: it is already installed\n"},
+                        {{"--safe"}, "WARNING: omitting package tool-1.0: it is already installed\n"},
+                        {{"--reinstall"}, "installed tool-1.0\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.empty() ? "plain" : c.options[0]);
+    root.writeFile("/flash/postlog", "");
     std::string before = treeWithoutPostlog(root);
-    ProcessResult result = upgrade(root, safe ? std::vector<std::string>{"--safe"} : std::vector<std::string>{});
+    ProcessResult result = upgrade(root, c.options);
     EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(root.readFile("/flash/postlog"), c.log);
     EXPECT_EQ(treeWithoutPostlog(root), before);
     EXPECT_FALSE(root.exists("/flash/PCKGS_CHANGED"));
     EXPECT_FALSE(root.exists("/ram/MANIFEST"));
