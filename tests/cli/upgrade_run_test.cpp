@@ -98,7 +98,6 @@ TEST(UpgradeDirectories, DownloadFirstThenFlashThenSystemDirectory) {
       {"download used", false, {downloadDir, flashDir, systemDir}, "download", true},
       {"IGNORE marker", true, {downloadDir, flashDir, systemDir}, "flash", false},
       {"empty download dir", false, {flashDir, systemDir}, "flash", false},
-      {"flash dir first", false, {flashDir, systemDir}, "flash", false},
       {"system dir last", false, {systemDir}, "system", false},
   };
   for (const Case& c : cases) {
