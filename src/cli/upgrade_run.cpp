@@ -104,11 +104,17 @@ bool installCandidates(InstallerState& state, StagedFiles& staged, uint32_t flag
     // file stream throws from its buffer, which PackageStream reads directly.
     InputFile file(candidate->path);
     if (!file.is_open()) continue;
+    // installStream succeeds also when an equal package is already installed
+    // and leaves that record in place; such a package must not be reported
+    // as installed. (A package that is installed gets a new record, made
+    // while the old one still exists, so the two never share an address.)
+    const InstalledPackage* previous = findByName(state, candidate->name);
     bool boot = false;
     int result = installStream(state, staged, file, flags, userChoices, nullptr, nullptr, &boot);
     file.close();
     if (result != 0) return false;
     if (candidate->bootImageFlag) stageImage(staged, *candidate, boot);
+    if (findByName(state, candidate->name) == previous) continue;
     installed.push_back(*candidate);
     installed.back().children.clear();
   }
