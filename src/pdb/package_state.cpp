@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <charconv>
-#include <fstream>
 
 #include "pdb/schedule.h"
 #include "platform/input_file.h"

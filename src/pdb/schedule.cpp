@@ -1,6 +1,5 @@
 #include "pdb/schedule.h"
 
-#include <fstream>
 
 #include "platform/device_paths.h"
 #include "platform/input_file.h"
