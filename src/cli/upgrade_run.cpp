@@ -20,6 +20,7 @@
 #include "rules/acceptance.h"
 #include "rules/candidate_scan.h"
 #include "rules/messages.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ bool pathExists(const char* path) {
 // The floor for downgrades: 0xFFFFFFFF (none) unless the marker exists, then
 // the number it holds, or 0 when it holds none.
 uint32_t readDowngradeFloor(uint32_t& flags) {
-  std::ifstream marker(paths::downgradeMarker);
+  InputFile marker(paths::downgradeMarker);
   if (!marker.is_open()) return 0xFFFFFFFFu;
   flags |= Downgrade;
   std::string word;
@@ -100,7 +101,7 @@ bool installCandidates(InstallerState& state, StagedFiles& staged, uint32_t flag
                        const std::vector<PackageCandidate*>& selected, std::vector<PackageInfo>& installed) {
   std::map<std::string, uint8_t> userChoices = collectUserChoices(state);
   for (PackageCandidate* candidate : selected) {
-    std::ifstream file(candidate->path, std::ios::binary);
+    InputFile file(candidate->path);
     if (!file.is_open()) continue;
     // installStream succeeds also when an equal package is already installed
     // and leaves that record in place; such a package must not be reported
