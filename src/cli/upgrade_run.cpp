@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -17,6 +16,7 @@
 #include "pdb/package_selection.h"
 #include "pdb/pending_actions.h"
 #include "platform/device_paths.h"
+#include "platform/input_file.h"
 #include "rules/acceptance.h"
 #include "rules/candidate_scan.h"
 #include "rules/messages.h"
@@ -101,6 +101,8 @@ bool installCandidates(InstallerState& state, StagedFiles& staged, uint32_t flag
                        const std::vector<PackageCandidate*>& selected, std::vector<PackageInfo>& installed) {
   std::map<std::string, uint8_t> userChoices = collectUserChoices(state);
   for (PackageCandidate* candidate : selected) {
+    // A read error must end the package, not the process: the standard
+    // file stream throws from its buffer, which PackageStream reads directly.
     InputFile file(candidate->path);
     if (!file.is_open()) continue;
     // installStream succeeds also when an equal package is already installed

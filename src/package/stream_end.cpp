@@ -4,6 +4,8 @@
 
 bool endedAtDeclaredLength(const PackageStream& stream) {
   // At the end, payloadOffset has moved past the last complete part: it is
-  // the number of bytes the parts took, file header included.
-  return stream.payloadOffset() == stream.totalSize && stream.trailingBytes() == 0;
+  // the number of bytes the parts took, file header included. A payload
+  // that the source cut short leaves bytes unread and the offset at that
+  // payload's start, which would hide the bytes that did arrive.
+  return stream.remaining() == 0 && stream.payloadOffset() == stream.totalSize && stream.trailingBytes() == 0;
 }

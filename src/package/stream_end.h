@@ -10,5 +10,6 @@ class PackageStream;
 
 // REQUIRES: `stream` has ended (nextPart returned -1).
 // True when the parts read end exactly at the declared length (the header's
-// length + 8) and nothing, not even part of a part header, followed them.
+// length + 8), the last of them complete, and nothing, not even part of a
+// part header, followed them.
 [[nodiscard]] bool endedAtDeclaredLength(const PackageStream& stream);

@@ -152,6 +152,38 @@ TEST_F(PackageInstall, EqualPackageIsReadToItsEndAndVerified) {
   });
 }
 
+// A trailing part 16 whose length field promises more than arrives: the
+// header's length either names the start of its payload (so the bytes that
+// did arrive lie beyond it) or the true end of a payload cut short.
+TEST_F(PackageInstall, TrailingPartCutShortIsBroken) {
+  FileSpec file;
+  file.trailingArchitecture = "x86";
+  std::string good = signedPackage(packageSpec("hello", v1), file);
+  size_t partHeader = good.size() - 9;
+  std::string longer = good;
+  encodeLE32(reinterpret_cast<uint8_t*>(&longer[partHeader + 2]), 100);
+  std::string beyondDeclared = longer;
+  encodeLE32(reinterpret_cast<uint8_t*>(&beyondDeclared[4]), static_cast<uint32_t>(partHeader + 6 - 8));
+  std::string cutShort = longer.substr(0, longer.size() - 3);
+  encodeLE32(reinterpret_cast<uint8_t*>(&cutShort[4]), static_cast<uint32_t>(cutShort.size() - 8));
+  runInChroot(root.path(), [&] {
+    for (const std::string* bytes : {&beyondDeclared, &cutShort}) {
+      InstallerState& state = freshState();
+      StagedFiles staged;
+      OnePackage package(*bytes);
+      EXPECT_EQ(package.install(state, staged, runFlags), nullptr);
+      EXPECT_TRUE(state.packages.empty());
+      EXPECT_EQ(state.messages, std::vector<std::string>{"ERROR: installation of hello-1.0 failed: broken package"});
+      cancelStaged(staged);
+    }
+    InstallerState& state = freshState();
+    StagedFiles staged;
+    OnePackage intact(good);
+    EXPECT_NE(intact.install(state, staged, runFlags), nullptr);
+    cancelStaged(staged);
+  });
+}
+
 TEST_F(PackageInstall, OlderPackageIsRefusedWithoutRecord) {
   std::string bytes = signedPackage(packageSpec("hello", v1));
   runInChroot(root.path(), [&] {
