@@ -20,7 +20,6 @@
 #include "rules/acceptance.h"
 #include "rules/candidate_scan.h"
 #include "rules/messages.h"
-#include "platform/input_file.h"
 
 namespace {
 
