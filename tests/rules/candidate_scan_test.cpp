@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -116,37 +118,6 @@ TEST_F(CandidateScanTest, MissingDirectoryAddsNothingAndSaysNothing) {
   EXPECT_TRUE(state.messages.empty());
 }
 
-TEST_F(CandidateScanTest, FileWhoseSizeDiffersFromItsHeaderIsBroken) {
-  std::string bytes = buildPackage(packageNamed("alpha"));
-  writePackage("short.kmp", bytes.substr(0, bytes.size() - 1));
-  writePackage("long.kmp", bytes + "x");
-  writePackage("whole.kmp", bytes);
-
-  scanOnHost();
-
-  EXPECT_EQ(candidateFiles(), (std::vector<std::string>{root.at(packageDir) + "whole.kmp"}));
-  EXPECT_EQ(sorted(state.messages),
-            (std::vector<std::string>{"ERROR: broken package long.kmp", "ERROR: broken package short.kmp"}));
-}
-
-TEST_F(CandidateScanTest, FilesWithoutAHeaderAreBroken) {
-  PackageWriter badMagic(0x12345678);
-  badMagic.addPart(PartType::PackageHeader, encodeHeaderRecord("alpha", version71, 0, std::nullopt));
-  PackageWriter noHeader;
-  noHeader.addPart(PartType::Files, deflateBytes(""));
-  writePackage("magic.kmp", badMagic.bytes());
-  writePackage("empty.kmp", "");
-  writePackage("noheader.kmp", noHeader.bytes());
-  root.makeDirs(std::string(packageDir) + "dir.kmp");
-
-  scanOnHost();
-
-  EXPECT_TRUE(candidates.empty());
-  EXPECT_EQ(sorted(state.messages),
-            (std::vector<std::string>{"ERROR: broken package dir.kmp", "ERROR: broken package empty.kmp",
-                                      "ERROR: broken package magic.kmp", "ERROR: broken package noheader.kmp"}));
-}
-
 BundleSpec bundleNamed(const std::string& name, std::vector<PackageSpec> members) {
   BundleSpec spec;
   spec.name = name;
@@ -158,6 +129,41 @@ BundleSpec bundleNamed(const std::string& name, std::vector<PackageSpec> members
   spec.members = refs;
   spec.packages = std::move(members);
   return spec;
+}
+
+// Every way a file can be broken, in one scan: each is named once and none
+// stops the scan of the rest.
+TEST_F(CandidateScanTest, BrokenFilesAreNamedAndSkipped) {
+  std::string bytes = buildPackage(packageNamed("alpha"));
+  writePackage("short.kmp", bytes.substr(0, bytes.size() - 1));  // size differs from the header's
+  writePackage("long.kmp", bytes + "x");
+  writePackage("whole.kmp", bytes);
+  PackageWriter badMagic(0x12345678);
+  badMagic.addPart(PartType::PackageHeader, encodeHeaderRecord("alpha", version71, 0, std::nullopt));
+  writePackage("magic.kmp", badMagic.bytes());
+  PackageWriter noHeader;
+  noHeader.addPart(PartType::Files, deflateBytes(""));
+  writePackage("noheader.kmp", noHeader.bytes());
+  writePackage("empty.kmp", "");
+  root.makeDirs(std::string(packageDir) + "dir.kmp");
+  writePackage("none.kmp", buildBundle(bundleNamed("none", {})));
+  BundleSpec listed = bundleNamed("listed", {});
+  listed.members = std::vector<DependencyRef>{{"one", version71, 0, 0}};  // named, but not carried
+  writePackage("listed.kmp", buildBundle(listed));
+  PackageWriter brokenMember;
+  brokenMember.addPart(PartType::BundleHeader, encodeHeaderRecord("all", version71, 0, std::nullopt));
+  brokenMember.addPart(PartType::PackageHeader, encodeHeaderRecord("one", version71, 0, std::nullopt));
+  brokenMember.addPart(PartType::Dependencies, std::string("\x02\x00", 2) + std::string(32, '\0'));  // one entry short
+  writePackage("member.kmp", brokenMember.bytes());
+
+  scanOnHost();
+
+  EXPECT_EQ(candidateFiles(), (std::vector<std::string>{root.at(packageDir) + "whole.kmp"}));
+  std::vector<std::string> expected;
+  for (const char* name : {"dir", "empty", "listed", "long", "magic", "member", "noheader", "none", "short"}) {
+    expected.push_back(std::string("ERROR: broken package ") + name + ".kmp");
+  }
+  EXPECT_EQ(sorted(state.messages), expected);
 }
 
 TEST_F(CandidateScanTest, BundleCarriesItsMembers) {
@@ -179,32 +185,6 @@ TEST_F(CandidateScanTest, BundleCarriesItsMembers) {
   EXPECT_TRUE(state.messages.empty());
 }
 
-TEST_F(CandidateScanTest, BundleWithoutMembersIsBroken) {
-  writePackage("none.kmp", buildBundle(bundleNamed("none", {})));
-  BundleSpec listed = bundleNamed("listed", {});
-  listed.members = std::vector<DependencyRef>{{"one", version71, 0, 0}};  // named, but not carried
-  writePackage("listed.kmp", buildBundle(listed));
-
-  scanOnHost();
-
-  EXPECT_TRUE(candidates.empty());
-  EXPECT_EQ(sorted(state.messages),
-            (std::vector<std::string>{"ERROR: broken package listed.kmp", "ERROR: broken package none.kmp"}));
-}
-
-TEST_F(CandidateScanTest, BundleWithABrokenMemberIsBroken) {
-  PackageWriter writer;
-  writer.addPart(PartType::BundleHeader, encodeHeaderRecord("all", version71, 0, std::nullopt));
-  writer.addPart(PartType::PackageHeader, encodeHeaderRecord("one", version71, 0, std::nullopt));
-  writer.addPart(PartType::Dependencies, std::string("\x02\x00", 2) + std::string(32, '\0'));  // one entry short
-  writePackage("all.kmp", writer.bytes());
-
-  scanOnHost();
-
-  EXPECT_TRUE(candidates.empty());
-  EXPECT_EQ(state.messages, (std::vector<std::string>{"ERROR: broken package all.kmp"}));
-}
-
 TEST_F(CandidateScanTest, ForeignArchitectureIsWarnedAboutAndSkipped) {
   writePackage("foreign.kmp", buildPackage(packageNamed("foreign", "x86")));
   PackageSpec unnamed = packageNamed("unnamed");
@@ -220,17 +200,6 @@ TEST_F(CandidateScanTest, ForeignArchitectureIsWarnedAboutAndSkipped) {
   EXPECT_EQ(sorted(state.messages),
             (std::vector<std::string>{"WARNING: can not install foreign-7.1: it is not made for powerpc, but for x86",
                                       "WARNING: can not install unnamed-7.1: it is not made for powerpc, but for i386"}));
-}
-
-TEST_F(CandidateScanTest, RefusedFileDoesNotStopTheScan) {
-  writePackage("a.kmp", buildPackage(packageNamed("alpha", "x86")));
-  writePackage("b.kmp", "broken");
-  writePackage("c.kmp", buildPackage(packageNamed("gamma")));
-
-  scanOnHost();
-
-  EXPECT_EQ(candidateFiles(), (std::vector<std::string>{root.at(packageDir) + "c.kmp"}));
-  EXPECT_EQ(state.messages.size(), 2u);
 }
 
 // --- checks that look at the device's own paths --------------------------
@@ -253,9 +222,11 @@ TEST_F(CandidateScanTest, ProtectedBrandingRefusesReplacementWithoutImage) {
   SKIP_UNLESS_ROOT();
   root.writeFile("/pckg/branding/FORCE_DEFCONF_ON_RESET", "");
   writePackage("branding.kmp", buildPackage(packageNamed("branding")));
+  writePackage("brandingx.kmp", buildPackage(packageNamed("brandingx")));  // another package: not checked
 
   scanOnDevice([&] {
-    EXPECT_TRUE(candidates.empty());
+    ASSERT_EQ(candidates.size(), 1u);
+    EXPECT_EQ(candidates[0]->name, "brandingx");
     EXPECT_EQ(state.messages,
               (std::vector<std::string>{"ERROR: can not replace protected branding with non-protected"}));
   });
@@ -276,17 +247,6 @@ TEST_F(CandidateScanTest, ProtectedBrandingWithoutLoopDriverRefusesReplacement) 
                   (std::vector<std::string>{"ERROR: can not replace protected branding with non-protected"}));
       },
       [] { testing::internal::CaptureStderr(); });
-}
-
-TEST_F(CandidateScanTest, OtherPackagesAreNotCheckedForBrandingProtection) {
-  SKIP_UNLESS_ROOT();
-  root.writeFile("/pckg/branding/FORCE_DEFCONF_ON_RESET", "");
-  writePackage("brandingx.kmp", buildPackage(packageNamed("brandingx")));
-
-  scanOnDevice([&] {
-    EXPECT_EQ(candidates.size(), 1u);
-    EXPECT_TRUE(state.messages.empty());
-  });
 }
 
 // The protected case through a real loop device, inside the test root.
@@ -345,53 +305,40 @@ TEST_F(BrandingImageTest, ImageWithoutMarkerIsRefused) {
   expectEverythingTakenDown();
 }
 
-TEST_F(CandidateScanTest, FirmwareOnBoardWithoutPropertyIsRefused) {
+// A "firmware-" package must be the one the board's property names; the
+// property's text ends at its zero byte, or is taken whole without one.
+TEST_F(CandidateScanTest, FirmwareMustBeTheOneThePropertyNames) {
   SKIP_UNLESS_ROOT();
-  writePackage("fw.kmp", buildPackage(packageNamed("firmware-a")));
-
-  scanOnDevice([&] {
-    EXPECT_TRUE(candidates.empty());
-    EXPECT_EQ(state.messages, (std::vector<std::string>{"ERROR: can not install firmware-a-7.1: not for this platform"}));
-  });
-}
-
-TEST_F(CandidateScanTest, FirmwareForAnotherBoardNamesTheRightOne) {
-  SKIP_UNLESS_ROOT();
-  root.writeFile(firmwareProperty, std::string("firmware-b\0", 11));
-  writePackage("fw.kmp", buildPackage(packageNamed("firmware-a")));
-
-  scanOnDevice([&] {
-    EXPECT_TRUE(candidates.empty());
-    EXPECT_EQ(state.messages,
-              (std::vector<std::string>{"ERROR: can not install firmware-a-7.1: use firmware-b package instead"}));
-  });
-}
-
-TEST_F(CandidateScanTest, FirmwareNamedByThePropertyPasses) {
-  SKIP_UNLESS_ROOT();
-  // The property's text ends at its zero byte; what follows does not count.
-  root.writeFile(firmwareProperty, std::string("firmware-a\0junk", 15));
-  writePackage("fw.kmp", buildPackage(packageNamed("firmware-a")));
-  writePackage("other.kmp", buildPackage(packageNamed("firmwarea")));  // no "firmware-" prefix: not checked
-
-  scanOnDevice([&] {
-    EXPECT_EQ(candidates.size(), 2u);
-    EXPECT_TRUE(state.messages.empty());
-  });
-}
-
-TEST_F(CandidateScanTest, FirmwarePropertyWithoutTerminatorIsTakenWhole) {
-  SKIP_UNLESS_ROOT();
-  root.writeFile(firmwareProperty, "firmware-a");
-  writePackage("fw.kmp", buildPackage(packageNamed("firmware-a")));
-  writePackage("fw2.kmp", buildPackage(packageNamed("firmware-ab")));
-
-  scanOnDevice([&] {
-    ASSERT_EQ(candidates.size(), 1u);
-    EXPECT_EQ(candidates[0]->name, "firmware-a");
-    EXPECT_EQ(state.messages,
-              (std::vector<std::string>{"ERROR: can not install firmware-ab-7.1: use firmware-a package instead"}));
-  });
+  struct Case {
+    std::optional<std::string> property;
+    std::vector<std::string> packages, accepted, messages;
+  };
+  const Case cases[] = {
+      {std::nullopt, {"firmware-a"}, {}, {"ERROR: can not install firmware-a-7.1: not for this platform"}},
+      {std::string("firmware-b\0", 11),
+       {"firmware-a"},
+       {},
+       {"ERROR: can not install firmware-a-7.1: use firmware-b package instead"}},
+      {std::string("firmware-a\0junk", 15), {"firmware-a", "firmwarea"}, {"firmware-a", "firmwarea"}, {}},
+      {std::string("firmware-a"),
+       {"firmware-a", "firmware-ab"},
+       {"firmware-a"},
+       {"ERROR: can not install firmware-ab-7.1: use firmware-a package instead"}},
+  };
+  for (const Case& c : cases) {
+    TempRoot device;
+    if (c.property) device.writeFile(firmwareProperty, *c.property);
+    for (const std::string& name : c.packages) {
+      device.writeFile(packageDir + name + ".kmp", buildPackage(packageNamed(name)));
+    }
+    runInChroot(device.path(), [&] {
+      scanPackageDirectory(packageDir, candidates, state);
+      std::vector<std::string> names;
+      for (const auto& candidate : candidates) names.push_back(candidate->name);
+      EXPECT_EQ(sorted(names), c.accepted) << c.packages.back();
+      EXPECT_EQ(state.messages, c.messages) << c.packages.back();
+    });
+  }
 }
 
 // Settings under which the device mode lets only system 8.x through.
@@ -400,8 +347,9 @@ void restrictSystemPackages() {
   systemSettings().safePackages = {{makeVersion(8, 0, Final, 0), makeVersion(8, 255, Final, 255), 0, 0xFFFFFFFF, 0}};
 }
 
-TEST_F(CandidateScanTest, DeviceModeRefusesSystemPackage) {
+TEST_F(CandidateScanTest, DeviceModeRefusesSystemPackageUnlessSecure) {
   SKIP_UNLESS_ROOT();
+  root.makeDirs("/ram");
   writePackage("system.kmp", buildPackage(packageNamed("system")));
   writePackage("other.kmp", buildPackage(packageNamed("other")));
 
@@ -411,18 +359,11 @@ TEST_F(CandidateScanTest, DeviceModeRefusesSystemPackage) {
         EXPECT_EQ(candidates[0]->name, "other");
         EXPECT_EQ(state.messages, (std::vector<std::string>{
                                       "ERROR: will not install package system-7.1, not allowed by device-mode"}));
-      },
-      restrictSystemPackages);
-}
-
-TEST_F(CandidateScanTest, DeviceModeRefusalDoesNotHappenWithSecureMarker) {
-  SKIP_UNLESS_ROOT();
-  root.writeFile("/ram/SECURE", "");
-  writePackage("system.kmp", buildPackage(packageNamed("system")));
-
-  scanOnDevice(
-      [&] {
-        EXPECT_EQ(candidates.size(), 1u);
+        candidates.clear();
+        state.messages.clear();
+        std::ofstream("/ram/SECURE") << "";
+        scanPackageDirectory(packageDir, candidates, state);
+        EXPECT_EQ(candidates.size(), 2u);
         EXPECT_TRUE(state.messages.empty());
       },
       restrictSystemPackages);
