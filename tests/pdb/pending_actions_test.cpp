@@ -234,24 +234,6 @@ TEST(ApplyPendingActions, PackageBeingEnabledWinsAConflict) {
   });
 }
 
-TEST(ApplyPendingActions, OfTwoEnabledPackagesTheExcludingOneWins) {
-  SKIP_UNLESS_ROOT();
-  DeviceRoot device({"a", "b"});
-  device.run([](InstallerState& state, StagedFiles& staged) {
-    addRecord(state, "a", v(1, 0));
-    addRecord(state, "b", v(1, 0)).conflicts = {ref("a")};
-    EXPECT_TRUE(apply(state, staged, 1).result);
-    EXPECT_EQ(enabledOf(state), "a- b+");
-    cancelStaged(staged);
-
-    // Mutual exclusion: the earlier one in list order wins.
-    state.packages[0]->disabled = false;
-    state.packages[0]->conflicts = {ref("b")};
-    EXPECT_TRUE(apply(state, staged, 0).result);
-    EXPECT_EQ(enabledOf(state), "a+ b-");
-  });
-}
-
 TEST(ApplyPendingActions, OfTwoBeingEnabledTheExcludedOneGivesWay) {
   SKIP_UNLESS_ROOT();
   DeviceRoot device({"first", "second"});
@@ -274,19 +256,6 @@ TEST(ApplyPendingActions, OfTwoBeingEnabledTheExcludedOneGivesWay) {
       EXPECT_EQ(enabledOf(state), order == 0 ? "first- second+" : "second+ first-");
       cancelStaged(staged);
     }
-  });
-}
-
-TEST(ApplyPendingActions, TwoBeingEnabledExcludingEachOtherAreBothEnabled) {
-  SKIP_UNLESS_ROOT();
-  DeviceRoot device({"first", "second"});
-  device.run([](InstallerState& state, StagedFiles& staged) {
-    addDisabled(state, "first", PendingAction::Enable).conflicts = {ref("second")};
-    addDisabled(state, "second", PendingAction::Enable).conflicts = {ref("first")};
-    Outcome outcome = apply(state, staged, 0);
-    EXPECT_TRUE(outcome.result);
-    EXPECT_EQ(outcome.output, "");
-    EXPECT_EQ(enabledOf(state), "first+ second+");
   });
 }
 
@@ -375,8 +344,26 @@ TEST(ApplyPendingActions, ResolutionsByOutcome) {
          addDisabled(s, "a", PendingAction::Enable);
        },
        {"enabled a-1.0"}, "a+ a-"},
+      {"of two enabled packages the excluding one wins",
+       [](InstallerState& s) {
+         addRecord(s, "a", v(1, 0));
+         addRecord(s, "b", v(1, 0)).conflicts = {ref("a")};
+       },
+       {"disabled a-1.0"}, "a- b+"},
+      {"of two enabled packages excluding each other the earlier wins",
+       [](InstallerState& s) {
+         addRecord(s, "a", v(1, 0)).conflicts = {ref("b")};
+         addRecord(s, "b", v(1, 0)).conflicts = {ref("a")};
+       },
+       {"disabled b-1.0"}, "a+ b-"},
+      {"two being enabled excluding each other are both enabled",
+       [](InstallerState& s) {
+         addDisabled(s, "a", PendingAction::Enable).conflicts = {ref("b")};
+         addDisabled(s, "b", PendingAction::Enable).conflicts = {ref("a")};
+       },
+       {"enabled a-1.0", "enabled b-1.0"}, "a+ b+"},
   };
-  DeviceRoot device({"top", "mid", "keep", "app", "lib", "one", "two", "all", "empty", "a"});
+  DeviceRoot device({"top", "mid", "keep", "app", "lib", "one", "two", "all", "empty", "a", "b"});
   device.runBare([&] {
     for (const Case& c : cases) {
       InstallerState state;
