@@ -10,6 +10,7 @@
 #include "package_builder.h"
 #include "support/chroot_runner.h"
 #include "support/temp_root.h"
+#include "support/package_records.h"
 
 namespace {
 
@@ -17,14 +18,6 @@ const std::string pdb = "/flash/var/pdb/";
 const std::string repo = "/rw/pckg/.images/";
 constexpr PackageVersion v713 = makeVersion(7, 1, 'f', 3);
 constexpr PackageVersion v720 = makeVersion(7, 2, 'f', 0);
-
-DependencyRef ref(const std::string& name, PackageVersion min = 0, PackageVersion max = 0) {
-  DependencyRef result;
-  result.name = name;
-  result.min = min;
-  result.max = max;
-  return result;
-}
 
 PackageSpec packageSpec(const std::string& name, PackageVersion version, uint32_t buildTime = 1700000000) {
   PackageSpec spec;
@@ -98,42 +91,69 @@ std::vector<std::string> listing(const TempRoot& root) {
   return names;
 }
 
-TEST(DatabaseLoader, EmptyDatabaseLoadsNothingQuietly) {
+TEST(DatabaseLoader, WholeLoads) {
   SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.makeDirs(pdb);
-  EXPECT_EQ(load(root), "--\n");
-}
-
-TEST(DatabaseLoader, MissingDatabaseWarns) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.writeFile(repo + "system", buildPackage(packageSpec("system", v713)));
-  EXPECT_EQ(load(root), "--\nWARNING: could not open repo\n");
-}
-
-TEST(DatabaseLoader, ImageWinsOverVersionFile) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  PackageSpec spec = packageSpec("system", v713);
-  spec.note = "base";
-  spec.deps = std::vector<DependencyRef>{ref("kernel")};
-  root.writeFile(pdb + "system/image", buildPackage(spec));
-  root.writeFile(pdb + "system/version", "1 1\n");
-  root.writeFile(pdb + "system/deps", "broken 1\n");
-  root.writeFile(pdb + "system/files", "bin/system\n");
-  root.writeFile(pdb + "system/disabled", "auto\n");
-  EXPECT_EQ(load(root), "system 117532163 1700000000 disabled dep:kernel note:base\n--\n");
-}
-
-TEST(DatabaseLoader, RestoresFromMetaFilesWithoutImage) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.writeFile(pdb + "dhcp/version", "117532163 1700000000\n");
-  root.writeFile(pdb + "dhcp/deps", "system 117532163 0\n");
-  root.writeFile(pdb + "dhcp/files", "bin/dhcpd\n/etc/dhcp\n\n");
-  root.writeFile(pdb + "dhcp/enabled", "user\n");
-  EXPECT_EQ(load(root), "dhcp 117532163 1700000000 byUser dep:system file:/bin/dhcpd file:/etc/dhcp\n--\n");
+  PackageSpec noted = packageSpec("system", v713);
+  noted.note = "base";
+  noted.deps = std::vector<DependencyRef>{ref("kernel")};
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"empty database loads nothing quietly", {{pdb + ".keep", ""}}, "--\n"},
+      {"missing database warns",
+       {{repo + "system", buildPackage(packageSpec("system", v713))}},
+       "--\nWARNING: could not open repo\n"},
+      {"image wins over the meta files",
+       {{pdb + "system/image", buildPackage(noted)},
+        {pdb + "system/version", "1 1\n"},
+        {pdb + "system/deps", "broken 1\n"},
+        {pdb + "system/files", "bin/system\n"},
+        {pdb + "system/disabled", "auto\n"}},
+       "system 117532163 1700000000 disabled dep:kernel note:base\n--\n"},
+      {"restores from meta files without image",
+       {{pdb + "dhcp/version", "117532163 1700000000\n"},
+        {pdb + "dhcp/deps", "system 117532163 0\n"},
+        {pdb + "dhcp/files", "bin/dhcpd\n/etc/dhcp\n\n"},
+        {pdb + "dhcp/enabled", "user\n"}},
+       "dhcp 117532163 1700000000 byUser dep:system file:/bin/dhcpd file:/etc/dhcp\n--\n"},
+      {"bundle image gives its members first, at the bundle's exact version",
+       {{pdb + "routeros/image", buildBundle(bundleSpec())}},
+       "system 117532163 1700000000 in routeros@117532163-117532163\n"
+       "wifi 117532163 1700000000 in routeros@117532163-117532163 dep:system\n"
+       "routeros 117532163 1700000100 bundle note:all in one\n--\n"},
+      {"image in database and repository is loaded twice",
+       {{pdb + "system/image", buildPackage(packageSpec("system", v713))},
+        {repo + "system", buildPackage(packageSpec("system", v720, 5))}},
+       "system 117532163 1700000000\nsystem 117597696 5\n--\n"},
+      {"repository image serves a directory without image, not one without directory",
+       {{pdb + "system/version", "1 1\n"},
+        {repo + "system", buildPackage(packageSpec("system", v720, 5))},
+        {repo + "orphan", buildPackage(packageSpec("orphan", v720, 5))}},
+       "system 117597696 5\n--\n"},
+      {"header name other than the directory gives two records",
+       {{pdb + "old/image", buildPackage(packageSpec("new", v720, 5))},
+        {pdb + "old/version", "117532163 1\n"},
+        {pdb + "old/files", "bin/old\n"},
+        {pdb + "old/disabled", "user\n"},
+        {"/ram/pdb/new/schedule", "disable\n"}},
+       "new 117597696 5 byUser disable\nold 117532163 1 disabled byUser file:/bin/old\n--\n"},
+      {"entries that are not package directories are ignored",
+       {{pdb + "stray", "117532163 1\n"},
+        {repo + "stray", buildPackage(packageSpec("stray", v713))},
+        {pdb + ".hidden/version", "1 1\n"},
+        {repo + ".hidden", buildPackage(packageSpec("hidden", v713))},
+        {pdb + "real/version", "1 2\n"},
+        {pdb + "real/files", ""}},
+       "real 1 2\n--\n"},
+  };
+  for (const Case& c : cases) {
+    TempRoot root;
+    for (const auto& file : c.files) root.writeFile(file.first, file.second);
+    EXPECT_EQ(load(root), c.expected) << c.what;
+  }
 }
 
 TEST(DatabaseLoader, UnreadableImageIsRestoredFromMetaFiles) {
@@ -147,17 +167,6 @@ TEST(DatabaseLoader, UnreadableImageIsRestoredFromMetaFiles) {
   EXPECT_NE(loaded.find("dhcp 5 6 file:/bin/dhcpd\n"), std::string::npos) << loaded;
   EXPECT_NE(loaded.find("empty 0 0 bundle uninstall\n"), std::string::npos) << loaded;
   EXPECT_EQ(std::count(loaded.begin(), loaded.end(), '\n'), 3) << loaded;
-}
-
-TEST(DatabaseLoader, BundleImageGivesMembersFirstAtTheBundlesExactVersion) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.writeFile(pdb + "routeros/image", buildBundle(bundleSpec()));
-  EXPECT_EQ(load(root),
-            "system 117532163 1700000000 in routeros@117532163-117532163\n"
-            "wifi 117532163 1700000000 in routeros@117532163-117532163 dep:system\n"
-            "routeros 117532163 1700000100 bundle note:all in one\n"
-            "--\n");
 }
 
 TEST(DatabaseLoader, TruncatedBundleImageStopsAtTheBrokenMember) {
@@ -193,52 +202,6 @@ TEST(DatabaseLoader, MemberCutShortInsideItsNoteEndsTheMembers) {
   EXPECT_EQ(loaded.rfind("system 117532163 1700000000 in routeros@117532163-117532163", 0), 0u) << loaded;
   EXPECT_NE(loaded.find("\nrouteros 117532163 1700000100 bundle note:all in one\n--\n"), std::string::npos) << loaded;
   EXPECT_EQ(std::count(loaded.begin(), loaded.end(), '\n'), 3) << loaded;
-}
-
-TEST(DatabaseLoader, ImageInDatabaseAndRepositoryIsLoadedTwice) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.writeFile(pdb + "system/image", buildPackage(packageSpec("system", v713)));
-  root.writeFile(repo + "system", buildPackage(packageSpec("system", v720, 5)));
-  EXPECT_EQ(load(root),
-            "system 117532163 1700000000\n"
-            "system 117597696 5\n"
-            "--\n");
-}
-
-TEST(DatabaseLoader, RepositoryImageServesADirectoryWithoutImage) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.writeFile(pdb + "system/version", "1 1\n");
-  root.writeFile(repo + "system", buildPackage(packageSpec("system", v720, 5)));
-  root.writeFile(repo + "orphan", buildPackage(packageSpec("orphan", v720, 5)));
-  EXPECT_EQ(load(root), "system 117597696 5\n--\n");
-}
-
-TEST(DatabaseLoader, HeaderNameOtherThanDirectoryGivesTwoRecords) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.writeFile(pdb + "old/image", buildPackage(packageSpec("new", v720, 5)));
-  root.writeFile(pdb + "old/version", "117532163 1\n");
-  root.writeFile(pdb + "old/files", "bin/old\n");
-  root.writeFile(pdb + "old/disabled", "user\n");
-  root.writeFile("/ram/pdb/new/schedule", "disable\n");
-  EXPECT_EQ(load(root),
-            "new 117597696 5 byUser disable\n"
-            "old 117532163 1 disabled byUser file:/bin/old\n"
-            "--\n");
-}
-
-TEST(DatabaseLoader, EntriesThatAreNotPackageDirectoriesAreIgnored) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.writeFile(pdb + "stray", "117532163 1\n");
-  root.writeFile(repo + "stray", buildPackage(packageSpec("stray", v713)));
-  root.writeFile(pdb + ".hidden/version", "1 1\n");
-  root.writeFile(repo + ".hidden", buildPackage(packageSpec("hidden", v713)));
-  root.writeFile(pdb + "real/version", "1 2\n");
-  root.writeFile(pdb + "real/files", "");
-  EXPECT_EQ(load(root), "real 1 2\n--\n");
 }
 
 TEST(DatabaseLoader, KeepsTheDirectoryListingOrder) {

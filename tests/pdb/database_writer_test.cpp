@@ -8,6 +8,7 @@
 
 #include "pdb/installer_state.h"
 #include "support/temp_root.h"
+#include "support/package_records.h"
 
 namespace {
 
@@ -58,15 +59,6 @@ class DatabaseWriter : public ::testing::Test {
   InstalledPackage package;
   StagedFiles staged;
 };
-
-DependencyRef ref(const std::string& name, PackageVersion min, PackageVersion max, int32_t priority = 0) {
-  DependencyRef result;
-  result.name = name;
-  result.min = min;
-  result.max = max;
-  result.priority = priority;
-  return result;
-}
 
 TEST_F(DatabaseWriter, WritesEveryMetaFileByteExact) {
   package.deps = {ref("routing", version713, 0), ref("dhcp", 0, 7)};

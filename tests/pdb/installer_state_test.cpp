@@ -1,26 +1,15 @@
 // Lookups over the loaded database: first match in list order, by exact name.
 #include "pdb/installer_state.h"
+#include "support/package_records.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-DependencyRef ref(const std::string& name, PackageVersion min = 0, PackageVersion max = 0, int32_t priority = 0) {
-  DependencyRef result;
-  result.name = name;
-  result.min = min;
-  result.max = max;
-  result.priority = priority;
-  return result;
-}
-
 class Lookups : public ::testing::Test {
  protected:
   InstalledPackage* add(const std::string& name, PackageVersion version, bool disabled = false) {
-    state.packages.push_back(std::make_unique<InstalledPackage>(name));
-    InstalledPackage* package = state.packages.back().get();
-    package->version = version;
-    package->buildTime = 1;
+    InstalledPackage* package = &addRecord(state, name, version, 1);
     package->disabled = disabled;
     return package;
   }
