@@ -9,8 +9,8 @@
 
 #include "package_builder.h"
 #include "support/chroot_runner.h"
-#include "support/temp_root.h"
 #include "support/package_records.h"
+#include "support/temp_root.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
 // Lookups over the loaded database: first match in list order, by exact name.
 #include "pdb/installer_state.h"
-#include "support/package_records.h"
 
 #include <gtest/gtest.h>
+
+#include "support/package_records.h"
 
 namespace {
 

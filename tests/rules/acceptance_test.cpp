@@ -43,6 +43,14 @@ std::string check(InstallerState& state, const InstalledPackage& package, uint32
   return captureOutput([&] { mask = checkAcceptance(state, package, flags); });
 }
 
+// Checks `package` against `flags`: exactly `output` printed, `expectedMask` returned.
+void expectCheck(InstallerState& state, const InstalledPackage& package, uint32_t flags, const std::string& output,
+                 uint32_t expectedMask) {
+  uint32_t mask = 0xDEAD;
+  EXPECT_EQ(check(state, package, flags, mask), output);
+  EXPECT_EQ(mask, expectedMask) << output;
+}
+
 void restrictSystemPackage(PackageVersion minVersion, PackageVersion maxVersion, uint32_t minBuild, uint32_t maxBuild) {
   SafePackageRange range;
   range.minVersion = minVersion;
@@ -72,43 +80,36 @@ TEST_F(Acceptance, NewPackageWithItsNeedsMetGivesNoReason) {
   InstalledPackage package = candidate("tool", v(2, 0));
   package.deps = {ref("base")};
   package.architecture = "arm";
-  EXPECT_EQ(check(state, package, Upgrade, mask), "");
-  EXPECT_EQ(mask, 0u);
+  expectCheck(state, package, Upgrade, "", 0);
   EXPECT_TRUE(state.messages.empty());
 }
 
 TEST_F(Acceptance, OlderPackageWithoutDowngradeNamesBothVersions) {
   addRecord(state, "system", v(7, 1, 3));
   InstalledPackage package = candidate("system", v(7, 1));
-  EXPECT_EQ(check(state, package, Upgrade, mask),
-            "WARNING: omitting package system-7.1: newer package system-7.1.3 is already installed\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Downgrade));
+  expectCheck(state, package, Upgrade,
+              "WARNING: omitting package system-7.1: newer package system-7.1.3 is already installed\n", Downgrade);
   ASSERT_EQ(state.messages.size(), 1u);
   EXPECT_EQ(state.messages[0], "WARNING: omitting package system-7.1: newer package system-7.1.3 is already installed");
 
-  EXPECT_EQ(check(state, package, Upgrade | Downgrade, mask), "");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Downgrade));
+  expectCheck(state, package, Upgrade | Downgrade, "", Downgrade);
 }
 
 TEST_F(Acceptance, SamePackageNeedsReinstallAndPassesSilentlyWithIt) {
   addRecord(state, "tool", v(1, 2), 500);
   InstalledPackage package = candidate("tool", v(1, 2), 500);
-  EXPECT_EQ(check(state, package, Upgrade, mask), "WARNING: omitting package tool-1.2: it is already installed\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Reinstall));
-  EXPECT_EQ(check(state, package, Upgrade | Reinstall, mask), "");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Reinstall));
+  expectCheck(state, package, Upgrade, "WARNING: omitting package tool-1.2: it is already installed\n", Reinstall);
+  expectCheck(state, package, Upgrade | Reinstall, "", Reinstall);
   EXPECT_EQ(state.messages.size(), 1u);
 }
 
 TEST_F(Acceptance, SameVersionWithNewerBuildTimeIsAnUpgrade) {
   addRecord(state, "tool", v(1, 2), 500);
-  EXPECT_EQ(check(state, candidate("tool", v(1, 2), 501), Upgrade, mask), "");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Upgrade));
+  expectCheck(state, candidate("tool", v(1, 2), 501), Upgrade, "", Upgrade);
   // The installed record is the first of that name, disabled or not.
   state.packages[0]->disabled = true;
   addRecord(state, "tool", v(0, 1), 1);
-  EXPECT_EQ(check(state, candidate("tool", v(1, 1), 501), Upgrade | Downgrade, mask), "");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Downgrade));
+  expectCheck(state, candidate("tool", v(1, 1), 501), Upgrade | Downgrade, "", Downgrade);
 }
 
 TEST_F(Acceptance, FlaggedStateSilencesEveryLaterMessage) {
@@ -117,23 +118,21 @@ TEST_F(Acceptance, FlaggedStateSilencesEveryLaterMessage) {
   InstalledPackage package = candidate("tool", v(1, 3), 800);  // newer version, older build
   package.deps = {ref("missing")};
   package.architecture = "mipsbe";
-  EXPECT_EQ(check(state, package, Upgrade, mask), "WARNING: cannot install older tool-1.3: router in flagged state\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Forbidden | Upgrade));
+  expectCheck(state, package, Upgrade, "WARNING: cannot install older tool-1.3: router in flagged state\n",
+              Forbidden | Upgrade);
   ASSERT_EQ(state.messages.size(), 1u);
   EXPECT_EQ(state.messages[0], "WARNING: cannot install older tool-1.3: router in flagged state");
 
   // No flag silences it, and the version comparison still adds its bit.
-  EXPECT_EQ(check(state, candidate("tool", v(1, 1), 800), AllFlags, mask),
-            "WARNING: cannot install older tool-1.1: router in flagged state\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Forbidden | Downgrade));
+  expectCheck(state, candidate("tool", v(1, 1), 800), AllFlags,
+              "WARNING: cannot install older tool-1.1: router in flagged state\n", Forbidden | Downgrade);
 }
 
 TEST_F(Acceptance, FlaggedStateAllowsALaterBuild) {
   flaggedState = 1;
   addRecord(state, "tool", v(1, 2), 900);
-  EXPECT_EQ(check(state, candidate("tool", v(1, 1), 900), Upgrade, mask),
-            "WARNING: omitting package tool-1.1: newer package tool-1.2 is already installed\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Downgrade));
+  expectCheck(state, candidate("tool", v(1, 1), 900), Upgrade,
+              "WARNING: omitting package tool-1.1: newer package tool-1.2 is already installed\n", Downgrade);
 }
 
 TEST_F(Acceptance, BrandingAndFirmwareSkipTheVersionTest) {
@@ -141,49 +140,40 @@ TEST_F(Acceptance, BrandingAndFirmwareSkipTheVersionTest) {
   addRecord(state, "branding", v(2, 0), 900);
   addRecord(state, "firmware-rb", v(2, 0), 900);
   addRecord(state, "firmware", v(2, 0), 900);
-  EXPECT_EQ(check(state, candidate("branding", v(1, 0), 100), Upgrade, mask), "");
-  EXPECT_EQ(mask, 0u);
-  EXPECT_EQ(check(state, candidate("firmware-rb", v(2, 0), 900), Upgrade, mask), "");
-  EXPECT_EQ(mask, 0u);
+  expectCheck(state, candidate("branding", v(1, 0), 100), Upgrade, "", 0);
+  expectCheck(state, candidate("firmware-rb", v(2, 0), 900), Upgrade, "", 0);
   // Without the dash it is an ordinary package.
   flaggedState = 0;
-  EXPECT_EQ(check(state, candidate("firmware", v(1, 0), 900), Upgrade, mask),
-            "WARNING: omitting package firmware-1.0: newer package firmware-2.0 is already installed\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Downgrade));
+  expectCheck(state, candidate("firmware", v(1, 0), 900), Upgrade,
+              "WARNING: omitting package firmware-1.0: newer package firmware-2.0 is already installed\n", Downgrade);
 }
 
 TEST_F(Acceptance, SystemPackageBelowMinimumVersion) {
   systemSettings().minSystemVersion = v(7, 2);
-  EXPECT_EQ(check(state, candidate("system", v(7, 1)), Upgrade, mask),
-            "ERROR: omitting package system-7.1: min Kalmaris version is 7.2\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Requirement));
+  expectCheck(state, candidate("system", v(7, 1)), Upgrade,
+              "ERROR: omitting package system-7.1: min Kalmaris version is 7.2\n", Requirement);
   EXPECT_EQ(check(state, candidate("kalmaris-x", v(7, 1)), Upgrade, mask),
             "ERROR: omitting package kalmaris-x-7.1: min Kalmaris version is 7.2\n");
-  EXPECT_EQ(check(state, candidate("system", v(7, 2)), Upgrade, mask), "");
-  EXPECT_EQ(mask, 0u);
+  expectCheck(state, candidate("system", v(7, 2)), Upgrade, "", 0);
   EXPECT_EQ(check(state, candidate("tool", v(1, 0)), Upgrade, mask), "");
-  EXPECT_EQ(check(state, candidate("system", v(7, 1)), Upgrade | Requirement, mask), "");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Requirement));
+  expectCheck(state, candidate("system", v(7, 1)), Upgrade | Requirement, "", Requirement);
 }
 
 TEST_F(Acceptance, ArchitectureMustMatchUnlessEmpty) {
   InstalledPackage package = candidate("tool", v(1, 0));
   package.architecture = "mipsbe";
-  EXPECT_EQ(check(state, package, Upgrade, mask),
-            "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Requirement));
+  expectCheck(state, package, Upgrade, "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n",
+              Requirement);
   package.architecture = "";
-  EXPECT_EQ(check(state, package, Upgrade, mask), "");
-  EXPECT_EQ(mask, 0u);
+  expectCheck(state, package, Upgrade, "", 0);
 }
 
 TEST_F(Acceptance, OnlyTheFirstMissingDependencyIsNamed) {
   addRecord(state, "present", v(1, 0));
   InstalledPackage package = candidate("tool", v(1, 0));
   package.deps = {ref("present"), ref("lib", v(1, 2)), ref("other")};
-  EXPECT_EQ(check(state, package, Upgrade, mask),
-            "ERROR: can not install tool-1.0: lib-1.2 is not installed, but is required\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Requirement));
+  expectCheck(state, package, Upgrade, "ERROR: can not install tool-1.0: lib-1.2 is not installed, but is required\n",
+              Requirement);
   // A disabled provider counts; a placeholder does not.
   InstalledPackage& lib = addRecord(state, "lib", v(1, 3));
   lib.disabled = true;
@@ -191,21 +181,17 @@ TEST_F(Acceptance, OnlyTheFirstMissingDependencyIsNamed) {
   EXPECT_EQ(check(state, package, Upgrade, mask),
             "ERROR: can not install tool-1.0: other is not installed, but is required\n");
   other.version = v(1, 0);
-  EXPECT_EQ(check(state, package, Upgrade, mask), "");
-  EXPECT_EQ(mask, 0u);
+  expectCheck(state, package, Upgrade, "", 0);
 }
 
 TEST_F(Acceptance, ConflictWithAnEnabledPackage) {
   InstalledPackage& rival = addRecord(state, "rival", v(3, 0));
   rival.conflicts = {ref("tool")};
   InstalledPackage package = candidate("tool", v(1, 0));
-  EXPECT_EQ(check(state, package, Upgrade, mask), "ERROR: can not install tool-1.0: it conflicts with rival-3.0\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Conflict));
-  EXPECT_EQ(check(state, package, Upgrade | Conflict, mask), "");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Conflict));
+  expectCheck(state, package, Upgrade, "ERROR: can not install tool-1.0: it conflicts with rival-3.0\n", Conflict);
+  expectCheck(state, package, Upgrade | Conflict, "", Conflict);
   rival.disabled = true;
-  EXPECT_EQ(check(state, package, Upgrade, mask), "");
-  EXPECT_EQ(mask, 0u);
+  expectCheck(state, package, Upgrade, "", 0);
 }
 
 TEST_F(Acceptance, OneMessagePerPackageTheFirstNotSilenced) {
@@ -214,13 +200,11 @@ TEST_F(Acceptance, OneMessagePerPackageTheFirstNotSilenced) {
   InstalledPackage package = candidate("tool", v(1, 0));
   package.architecture = "mipsbe";
   package.deps = {ref("missing")};
-  EXPECT_EQ(check(state, package, Upgrade, mask),
-            "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Requirement | Conflict));
+  expectCheck(state, package, Upgrade, "ERROR: can not install tool-1.0: it is not made for arm, but for mipsbe\n",
+              Requirement | Conflict);
   EXPECT_EQ(check(state, package, Upgrade | Requirement, mask),
             "ERROR: can not install tool-1.0: it conflicts with rival-3.0\n");
-  EXPECT_EQ(check(state, package, AllFlags, mask), "");
-  EXPECT_EQ(mask, static_cast<uint32_t>(Requirement | Conflict));
+  expectCheck(state, package, AllFlags, "", Requirement | Conflict);
   EXPECT_EQ(state.messages.size(), 2u);
 }
 
@@ -279,25 +263,20 @@ TEST(DeviceMode, RefusalIsSaidWhateverTheFlagsUnlessSecure) {
     flaggedState = 0;
     restrictSystemPackage(v(7, 1), v(7, 1), 0, 0xFFFFFFFF);
     InstallerState state;
-    uint32_t mask = 0;
-    EXPECT_EQ(check(state, candidate("system", v(7, 2)), Upgrade, mask),
-              "ERROR: will not install package system-7.2, not allowed by device-mode\n");
-    EXPECT_EQ(mask, static_cast<uint32_t>(Forbidden));
-    EXPECT_EQ(check(state, candidate("system", v(7, 2)), AllFlags, mask),
-              "ERROR: will not install package system-7.2, not allowed by device-mode\n");
-    EXPECT_EQ(mask, static_cast<uint32_t>(Forbidden));
-    EXPECT_EQ(check(state, candidate("system", v(7, 1)), Upgrade, mask), "");
-    EXPECT_EQ(mask, 0u);
+    expectCheck(state, candidate("system", v(7, 2)), Upgrade,
+                "ERROR: will not install package system-7.2, not allowed by device-mode\n", Forbidden);
+    expectCheck(state, candidate("system", v(7, 2)), AllFlags,
+                "ERROR: will not install package system-7.2, not allowed by device-mode\n", Forbidden);
+    expectCheck(state, candidate("system", v(7, 1)), Upgrade, "", 0);
 
     // Something said earlier keeps it silent; the bits are still added.
     addRecord(state, "system", v(7, 3));
-    EXPECT_EQ(check(state, candidate("system", v(7, 2)), Upgrade, mask),
-              "WARNING: omitting package system-7.2: newer package system-7.3 is already installed\n");
-    EXPECT_EQ(mask, static_cast<uint32_t>(Forbidden | Downgrade));
+    expectCheck(state, candidate("system", v(7, 2)), Upgrade,
+                "WARNING: omitting package system-7.2: newer package system-7.3 is already installed\n",
+                Forbidden | Downgrade);
 
     std::ofstream("/ram/SECURE") << "";
-    EXPECT_EQ(check(state, candidate("system", v(7, 4)), Upgrade, mask), "");
-    EXPECT_EQ(mask, static_cast<uint32_t>(Upgrade));
+    expectCheck(state, candidate("system", v(7, 4)), Upgrade, "", Upgrade);
   });
 }
 

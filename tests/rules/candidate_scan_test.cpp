@@ -1,13 +1,12 @@
 #include "rules/candidate_scan.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
 #include <memory>
 #include <optional>
-
-#include <gtest/gtest.h>
 
 #include "package_builder.h"
 #include "platform/system_settings.h"
@@ -49,7 +48,8 @@ class CandidateScanTest : public testing::Test {
   void scanOnHost() { scanPackageDirectory(root.at(packageDir), candidates, state); }
   // Scans it as the device sees it, chrooted into the test root; `before`
   // prepares the chrooted process, `checks` looks at the outcome there.
-  void scanOnDevice(const std::function<void()>& checks, const std::function<void()>& before = [] {}) {
+  void scanOnDevice(
+      const std::function<void()>& checks, const std::function<void()>& before = [] {}) {
     runInChroot(root.path(), [&] {
       before();
       scanPackageDirectory(packageDir, candidates, state);
@@ -197,9 +197,10 @@ TEST_F(CandidateScanTest, ForeignArchitectureIsWarnedAboutAndSkipped) {
 
   std::string dir = root.at(packageDir);
   EXPECT_EQ(candidateFiles(), (std::vector<std::string>{dir + "any.kmp", dir + "own.kmp"}));
-  EXPECT_EQ(sorted(state.messages),
-            (std::vector<std::string>{"WARNING: can not install foreign-7.1: it is not made for powerpc, but for x86",
-                                      "WARNING: can not install unnamed-7.1: it is not made for powerpc, but for i386"}));
+  EXPECT_EQ(
+      sorted(state.messages),
+      (std::vector<std::string>{"WARNING: can not install foreign-7.1: it is not made for powerpc, but for x86",
+                                "WARNING: can not install unnamed-7.1: it is not made for powerpc, but for i386"}));
 }
 
 // --- checks that look at the device's own paths --------------------------
@@ -357,8 +358,8 @@ TEST_F(CandidateScanTest, DeviceModeRefusesSystemPackageUnlessSecure) {
       [&] {
         ASSERT_EQ(candidates.size(), 1u);
         EXPECT_EQ(candidates[0]->name, "other");
-        EXPECT_EQ(state.messages, (std::vector<std::string>{
-                                      "ERROR: will not install package system-7.1, not allowed by device-mode"}));
+        EXPECT_EQ(state.messages,
+                  (std::vector<std::string>{"ERROR: will not install package system-7.1, not allowed by device-mode"}));
         candidates.clear();
         state.messages.clear();
         std::ofstream("/ram/SECURE") << "";
