@@ -300,15 +300,13 @@ TEST(ApplyPendingActions, ResolutionsByOutcome) {
          addRecord(s, "mid", v(1, 0)).deps = {ref("gone")};
          addRecord(s, "keep", v(1, 0));
        },
-       {"uninstalled mid-1.0", "uninstalled top-1.0"},
-       "keep+"},
+       {"uninstalled mid-1.0", "uninstalled top-1.0"}, "keep+"},
       {"enables follow what they need",
        [](InstallerState& s) {
          addDisabled(s, "app", PendingAction::Enable).deps = {ref("lib")};
          addDisabled(s, "lib", PendingAction::None);
        },
-       {"enabled lib-1.0", "enabled app-1.0"},
-       "app+ lib+"},
+       {"enabled lib-1.0", "enabled app-1.0"}, "app+ lib+"},
       {"uninstalling a bundle uninstalls all of it",
        [](InstallerState& s) {
          addRecord(s, "one", v(1, 0)).bundle = ref("all");
@@ -316,16 +314,14 @@ TEST(ApplyPendingActions, ResolutionsByOutcome) {
          addPending(s, "all", PendingAction::Uninstall).isBundle = true;
          addRecord(s, "keep", v(1, 0));
        },
-       {"uninstalled all-1.0", "uninstalled two-1.0", "uninstalled one-1.0"},
-       "keep+"},
+       {"uninstalled all-1.0", "uninstalled two-1.0", "uninstalled one-1.0"}, "keep+"},
       {"enabling a bundle enables its disabled sub-packages",
        [](InstallerState& s) {
          addDisabled(s, "one", PendingAction::None).bundle = ref("all");
          addDisabled(s, "two", PendingAction::None).bundle = ref("all");
          addDisabled(s, "all", PendingAction::Enable).isBundle = true;
        },
-       {"enabled all-1.0", "enabled two-1.0", "enabled one-1.0"},
-       "one+ two+ all+"},
+       {"enabled all-1.0", "enabled two-1.0", "enabled one-1.0"}, "one+ two+ all+"},
       {"enabled bundle with only disabled sub-packages is disabled, one with none uninstalled",
        [](InstallerState& s) {
          addPending(s, "one", PendingAction::Disable).bundle = ref("all");
@@ -334,44 +330,38 @@ TEST(ApplyPendingActions, ResolutionsByOutcome) {
          addRecord(s, "empty", v(1, 0)).isBundle = true;
          addRecord(s, "keep", v(1, 0));
        },
-       {"uninstalled empty-1.0", "disabled all-1.0", "disabled one-1.0"},
-       "one- two- all- keep+"},
+       {"uninstalled empty-1.0", "disabled all-1.0", "disabled one-1.0"}, "one- two- all- keep+"},
       {"bundle with an active sub-package stays",
        [](InstallerState& s) {
          addPending(s, "one", PendingAction::Uninstall).bundle = ref("all");
          addRecord(s, "two", v(1, 0)).bundle = ref("all");
          addRecord(s, "all", v(1, 0)).isBundle = true;
        },
-       {"uninstalled one-1.0"},
-       "two+ all+"},
+       {"uninstalled one-1.0"}, "two+ all+"},
       {"second copy of a package being enabled is left pending nothing",
        [](InstallerState& s) {
          addDisabled(s, "a", PendingAction::Enable);
          addDisabled(s, "a", PendingAction::Enable);
        },
-       {"enabled a-1.0"},
-       "a+ a-"},
+       {"enabled a-1.0"}, "a+ a-"},
       {"of two enabled packages the excluding one wins",
        [](InstallerState& s) {
          addRecord(s, "a", v(1, 0));
          addRecord(s, "b", v(1, 0)).conflicts = {ref("a")};
        },
-       {"disabled a-1.0"},
-       "a- b+"},
+       {"disabled a-1.0"}, "a- b+"},
       {"of two enabled packages excluding each other the earlier wins",
        [](InstallerState& s) {
          addRecord(s, "a", v(1, 0)).conflicts = {ref("b")};
          addRecord(s, "b", v(1, 0)).conflicts = {ref("a")};
        },
-       {"disabled b-1.0"},
-       "a+ b-"},
+       {"disabled b-1.0"}, "a+ b-"},
       {"two being enabled excluding each other are both enabled",
        [](InstallerState& s) {
          addDisabled(s, "a", PendingAction::Enable).conflicts = {ref("b")};
          addDisabled(s, "b", PendingAction::Enable).conflicts = {ref("a")};
        },
-       {"enabled a-1.0", "enabled b-1.0"},
-       "a+ b+"},
+       {"enabled a-1.0", "enabled b-1.0"}, "a+ b+"},
   };
   DeviceRoot device({"top", "mid", "keep", "app", "lib", "one", "two", "all", "empty", "a", "b"});
   device.runBare([&] {
