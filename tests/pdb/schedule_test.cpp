@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "pdb/database_writer.h"
 #include "pdb/package_state.h"
@@ -111,24 +112,18 @@ TEST(Schedule, OverridesWhatLoadingSet) {
   root.writeFile(pdb + "ghost/version", "4294967295 4294967295\n");
   root.writeFile("/ram/pdb/ghost/schedule", "uninstall\n");
   runInChroot(root.path(), [] {
-    InstalledPackage broken("broken");
-    readPackageState(broken);
-    EXPECT_EQ(broken.pending, PendingAction::Enable);
-    EXPECT_TRUE(broken.byUser);
-
-    InstalledPackage kept("kept");
-    readPackageState(kept);
-    EXPECT_EQ(kept.pending, PendingAction::Uninstall);
-    EXPECT_TRUE(kept.byUser);
-
-    InstalledPackage off("off");
-    readPackageState(off);
-    EXPECT_EQ(off.pending, PendingAction::Uninstall);
-    EXPECT_FALSE(off.byUser);
-
-    InstalledPackage ghost("ghost");
-    readPackageState(ghost);
-    EXPECT_EQ(ghost.pending, PendingAction::None) << "a placeholder reads no schedule";
+    const std::tuple<const char*, PendingAction, bool> cases[] = {
+        {"broken", PendingAction::Enable, true},
+        {"kept", PendingAction::Uninstall, true},
+        {"off", PendingAction::Uninstall, false},
+        {"ghost", PendingAction::None, false},  // a placeholder reads no schedule
+    };
+    for (const auto& c : cases) {
+      InstalledPackage package(std::get<0>(c));
+      readPackageState(package);
+      EXPECT_EQ(package.pending, std::get<1>(c)) << std::get<0>(c);
+      EXPECT_EQ(package.byUser, std::get<2>(c)) << std::get<0>(c);
+    }
   });
 }
 
