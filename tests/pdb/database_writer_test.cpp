@@ -64,27 +64,19 @@ TEST_F(DatabaseWriter, WritesEveryMetaFileByteExact) {
   package.deps = {ref("routing", version713, 0), ref("dhcp", 0, 7)};
   package.provides = {ref("ppp", 1, 2, -3), ref("wifi", 0, 0, 12)};
   package.conflicts = {ref("old-wifi", 0, 4294967295u)};
-  package.files = {"/pckg/x/b", "/pckg/x", "/a", "/pckg/x/a"};
+  package.files = {"/pckg/x/b", "/pckg/x", "/a", "/pckg/x/a", "y", "", "/"};  // "" and "/" name nothing
 
   ASSERT_TRUE(writePackageMeta(package, staged));
   EXPECT_EQ(described(),
             "conflicts write <old-wifi 0 4294967295\n>\n"
             "deps write <routing 117532163 0\ndhcp 0 7\n>\n"
-            "files write <a\npckg/x\npckg/x/a\npckg/x/b\n>\n"
+            "files write <a\npckg/x\npckg/x/a\npckg/x/b\ny\n>\n"
             "provides write <ppp 1 2 -3\nwifi 0 0 12\n>\n"
             "version write <117532163 1700000000\n>\n");
   EXPECT_TRUE(InstallerState::instance().messages.empty());
 }
 
-TEST_F(DatabaseWriter, EmptyListsGiveAnEmptyDepsFileAndNothingElse) {
-  ASSERT_TRUE(writePackageMeta(package, staged));
-  EXPECT_EQ(described(),
-            "deps write <>\n"
-            "files write <>\n"
-            "version write <117532163 1700000000\n>\n");
-}
-
-TEST_F(DatabaseWriter, StaleFilesOfEmptyListsAndBundleAreRemoved) {
+TEST_F(DatabaseWriter, EmptyListsWriteOnlyDepsAndFilesAndRemoveStaleOnes) {
   for (const char* name : {"provides", "conflicts", "bundle", "disabled", "enabled"}) leave(name);
   ASSERT_TRUE(writePackageMeta(package, staged));
   EXPECT_EQ(described(),
@@ -117,13 +109,6 @@ TEST_F(DatabaseWriter, BundleMemberNamesItsBundleAndBundleHasNoFilesList) {
   EXPECT_EQ(described(),
             "deps write <>\n"
             "version write <0 0\n>\n");
-}
-
-TEST_F(DatabaseWriter, PathsThatAreOnlyASlashAreSkipped) {
-  package.files = {"", "/", "/x", "y"};
-  ASSERT_TRUE(writePackageMeta(package, staged));
-  EXPECT_EQ(staged.find(dir() + "files")->kind, StagedKind::Write);
-  EXPECT_EQ(fileContents(staged.find(dir() + "files")->target), "x\ny\n");
 }
 
 TEST_F(DatabaseWriter, BootImageAndNoMetaFlagWriteOnlyStateFiles) {
