@@ -1,6 +1,9 @@
 #include "cli/postlog.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 #include <string>
@@ -15,8 +18,18 @@ constexpr size_t reservedBytes = 4096;
 
 bool postlogPrepared = false;
 
+// The log is a plain file or not there yet. Anything else standing at its
+// path (a fifo would block the run, a device could feed it endless data) is
+// a log that cannot be opened.
+bool isFileOrMissing(const char* path) {
+  struct stat info;
+  if (stat(path, &info) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode);
+}
+
 std::vector<std::string> readCompleteLines(const char* path) {
   std::vector<std::string> lines;
+  if (!isFileOrMissing(path)) return lines;
   InputFile in(path);
   if (!in.is_open()) return lines;
   std::string line;
@@ -26,6 +39,7 @@ std::vector<std::string> readCompleteLines(const char* path) {
 }
 
 void reserveSpace(const char* path) {
+  if (!isFileOrMissing(path)) return;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out.is_open()) return;
   const std::string zeros(reservedBytes, '\0');
@@ -44,6 +58,7 @@ void preparePostlog(InstallerState& state) {
 
 bool writePostlog(InstallerState& state) {
   if (!postlogPrepared && state.messages.empty()) return true;
+  if (!isFileOrMissing(paths::postlog)) return false;
   std::ios::openmode mode = std::ios::binary | (postlogPrepared ? std::ios::trunc : std::ios::app);
   std::ofstream out(paths::postlog, std::ios::out | mode);
   if (!out.is_open()) return false;

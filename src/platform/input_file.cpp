@@ -10,8 +10,11 @@ InputFileBuf::~InputFileBuf() { close(); }
 
 bool InputFileBuf::open(const std::string& path) {
   close();
-  descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking only for the open itself: a FIFO planted where a file
+  // belongs must not hang the run waiting for a writer.
+  descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   owned = descriptor >= 0;
+  if (owned) fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
   return owned;
 }
 

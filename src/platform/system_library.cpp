@@ -1,5 +1,7 @@
 #include "platform/system_library.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -41,6 +43,10 @@ void KalmarisModeValue::assign(const message& value) { anySystemPackage = value.
 SafePkgs::SafePkgs(const message& settings) : entries(settings.safePackages) {}
 
 std::string readFile(const std::string& path, unsigned maxLength, unsigned offset) {
+  // Only a regular file has contents to give: a fifo would block, a device
+  // such as /dev/zero would never end.
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::string();
   InputFile file(path);
   if (!file.is_open()) return std::string();
   file.seekg(offset);

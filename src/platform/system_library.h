@@ -67,7 +67,8 @@ class SafePkgs {
   std::vector<std::array<uint32_t, 5>> entries;
 };
 
-// Up to maxLength bytes of the file from `offset`; empty when unreadable.
+// Up to maxLength bytes of the file from `offset`; empty when unreadable or
+// not a regular file.
 std::string readFile(const std::string& path, unsigned maxLength, unsigned offset);
 
 }  // namespace tq

@@ -124,14 +124,17 @@ bool writeManifest(const StagedFiles& staged, const std::string& path) {
 }
 
 bool readManifest(StagedFiles& staged, const std::string& path) {
-  // A directory opens like a file but reads as if empty; it is no manifest.
+  // Only a regular file is a manifest: a directory reads as if empty, a fifo
+  // would keep the run waiting, a device could feed it endless data.
   struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   InputFile in(path);
   if (!in.is_open()) return false;
   std::string line;
   while (!in.fail() && !in.bad()) {
     std::getline(in, line);
+    // A read that failed cut the line short; it is no end of the file.
+    if (in.readError()) return false;
     if (in.bad()) break;
     // The read that meets the end of the file yields an empty line too.
     if (line.empty()) return true;

@@ -27,8 +27,8 @@
 // Adds the entries of the manifest at `path` to the set. True when the file
 // was read to its end or to an empty line; false when it cannot be opened,
 // when a "U", "L" or "M" line lacks a field (the entries before it stay in
-// the set), or when reading fails with nothing read. Lines of other kinds
-// are skipped.
+// the set), when it is no regular file, or when a read fails. Lines of
+// other kinds are skipped.
 [[nodiscard]] bool readManifest(StagedFiles& staged, const std::string& path);
 
 // One field in manifest form, and back.

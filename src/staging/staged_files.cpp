@@ -95,6 +95,12 @@ std::ofstream createStagedFile(StagedFiles& staged, const std::string& path, uin
   if (mode != 0) chmod(name.c_str(), mode);
   stageRecord(staged, path, StagedKind::Write, name);
   std::ofstream stream(name, std::ios::binary | std::ios::trunc);
+  if (!stream.is_open()) {
+    // An entry nobody can write would later put an empty file in place.
+    int saved = errno;
+    unstage(staged, path);
+    errno = saved;
+  }
   return stream;
 }
 

@@ -3,6 +3,8 @@
 #include "cli/postlog.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <fstream>
 #include <sstream>
@@ -91,6 +93,21 @@ TEST_F(Postlog, PreparedRunWithoutMessagesLeavesEmptyLog) {
     EXPECT_TRUE(writePostlog(state));
   });
   EXPECT_EQ(root.readFile("/flash/postlog"), "");
+}
+
+// A device there reads as empty (or endless) and a fifo would block the
+// run: only a plain file is a log.
+TEST_F(Postlog, DeviceInPlaceOfTheLogIsNeitherReadNorWritten) {
+  runInChroot(root.path(), [] {
+    ASSERT_EQ(mknod("/flash/postlog", S_IFCHR | 0666, makedev(1, 3)), 0);  // a null device
+    InstallerState state;
+    preparePostlog(state);
+    state.messages = {"x"};
+    EXPECT_FALSE(writePostlog(state));
+    struct stat info;
+    ASSERT_EQ(stat("/flash/postlog", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+  });
 }
 
 TEST_F(Postlog, MissingDirectoryIsNeitherReadNorWritten) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "support/temp_root.h"
@@ -46,6 +48,20 @@ TEST(InputFile, DirectoryReadsAsAnErrorInsteadOfEndingTheProcess) {
   std::string line;
   EXPECT_FALSE(std::getline(file, line));
   EXPECT_TRUE(file.readError());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(InputFile, FifoWithoutWriterReadsAsEmptyInsteadOfHanging) {
+  TempRoot root;
+  ASSERT_EQ(mkfifo(root.at("/fifo").c_str(), 0600), 0);
+  InputFile file(root.at("/fifo"));
+  ASSERT_TRUE(file.is_open());
+  std::string word;
+  EXPECT_FALSE(file >> word);
+  EXPECT_FALSE(file.readError());
 }
 
 }  // namespace

@@ -174,6 +174,7 @@ TEST(SystemLibraryFiles, ReadFileWholeOrPart) {
   EXPECT_EQ(tq::readFile(root.at("/small"), 0xFFFFFFFF, 10), "");
   EXPECT_EQ(tq::readFile(root.at("/missing"), 0xFFFFFFFF, 0), "");
   EXPECT_EQ(tq::readFile(root.path(), 0xFFFFFFFF, 0), "");  // a directory
+  EXPECT_EQ(tq::readFile("/dev/zero", 16, 0), "");          // a device: no contents, however long it reads
 }
 
 TEST(SystemLibraryFiles, Version2StringIsTheTextForm) {

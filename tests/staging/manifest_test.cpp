@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -207,6 +208,19 @@ TEST_F(Manifest, DirectoryIsNoManifest) {
   root.makeDirs("/ram/MANIFEST");
   StagedFiles staged;
   EXPECT_FALSE(readManifest(staged, path));
+}
+
+// A device reads as empty (or endless), a fifo would block: neither may pass
+// as a manifest. A read that fails part way is no end of the file either.
+TEST_F(Manifest, OnlyARegularFileThatReadsCleanlyIsAManifest) {
+  ASSERT_EQ(symlink("/dev/null", path.c_str()), 0);
+  StagedFiles staged;
+  EXPECT_FALSE(readManifest(staged, path));
+  struct stat info;
+  if (stat("/proc/self/mem", &info) != 0) GTEST_SKIP() << "no /proc here to fail a read";
+  // Reading this process's memory from address 0 fails with EIO.
+  EXPECT_FALSE(readManifest(staged, "/proc/self/mem"));
+  EXPECT_TRUE(staged.empty());
 }
 
 TEST_F(Manifest, ReadAddsToExistingEntries) {

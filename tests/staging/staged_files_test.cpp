@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 #include "pdb/package_info.h"
@@ -240,6 +241,26 @@ TEST(StagedFiles, NoTemporaryDirectoryLeavesStreamClosedAndRecordsNothing) {
     EXPECT_FALSE(stream.is_open());
     EXPECT_TRUE(staged.empty());
   });
+}
+
+TEST(StagedFiles, TemporaryFileThatCannotBeOpenedIsNotRecorded) {
+  SKIP_UNLESS_ROOT();
+  TempRoot root;
+  root.makeDirs("/ram");
+  chmod(root.path().c_str(), 0755);
+  chmod(root.at("/ram").c_str(), 0777);
+  std::string emptyRam = describeTree(root.at("/ram"));
+  runInChroot(root.path(), [] {
+    // Without root's privileges a read-only mode keeps the stream from opening
+    // the file that mkstemp has just made.
+    ASSERT_EQ(seteuid(65534), 0);
+    StagedFiles staged;
+    std::ofstream stream = createStagedFile(staged, "/flash/file", 0, 0400);
+    EXPECT_FALSE(stream.is_open());
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_TRUE(staged.empty());
+  });
+  EXPECT_EQ(describeTree(root.at("/ram")), emptyRam);  // no temporary file left behind
 }
 
 TEST(StagedFiles, CancelLeavesNoTemporaryFileAnywhere) {

@@ -1,4 +1,5 @@
 #include "file_tree.h"
+#include "platform/input_file.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -88,7 +89,7 @@ bool collectFileTree(const std::string& directory, std::vector<FileEntry>& entri
 }
 
 bool readWholeFile(const std::string& path, std::string& data, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
+  InputFile file(path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;

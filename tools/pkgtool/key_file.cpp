@@ -9,6 +9,7 @@
 
 #include "legacy_signer.h"
 #include "platform/signing.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ std::string applySetting(ParsedKeys& parsed, const std::string& keyword, const s
 }
 
 bool parseLines(const std::string& path, ParsedKeys& parsed, bool privateAllowed, std::string& error) {
-  std::ifstream file(path);
+  InputFile file(path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;

@@ -10,6 +10,7 @@
 #include "file_tree.h"
 #include "package/package_format.h"
 #include "rules/package_version.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ DescriptionParser::DescriptionParser(bool bundle) {
 }
 
 bool DescriptionParser::applyFile(const std::string& path, std::string& error) {
-  std::ifstream file(path);
+  InputFile file(path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;

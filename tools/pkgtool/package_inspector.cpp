@@ -13,6 +13,7 @@
 #include "package/package_signature.h"
 #include "package/package_stream.h"
 #include "rules/package_labels.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -311,7 +312,7 @@ class PackageReport {
 }  // namespace
 
 int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostream& out, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
+  InputFile in(path);
   uint8_t header[FileHeaderSize];
   if (!in.is_open()) {
     err << "pkgtool: " << path << ": cannot open: " << std::strerror(errno) << "\n";
