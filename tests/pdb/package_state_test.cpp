@@ -39,6 +39,7 @@ TEST(PackageState, RestoresEveryMetaFile) {
     EXPECT_EQ(names(package.conflicts), (Lines{"old-routing 0 4294967295 0"}));
     EXPECT_EQ(package.files, (std::set<std::string>{"/bin/ospfd", "/lib/libospf.so", "/nvram/a..b"}));
     EXPECT_FALSE(package.isBundle);
+    EXPECT_TRUE(package.bundle.name.empty());
     EXPECT_EQ(package.pending, PendingAction::None);
   });
 }
