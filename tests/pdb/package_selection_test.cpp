@@ -226,12 +226,15 @@ class KeepDependencies : public testing::Test {
   std::string keep(InstalledPackage& package, bool verbose) {
     return captureOutput([&] { keepDependencies(state, package, verbose); });
   }
+  InstalledPackage& add(const std::string& name, PackageVersion version, PendingAction pending,
+                        bool disabled = false) {
+    return *withPending(addRecord(state, name, version), disabled, pending);
+  }
   InstallerState state;
 };
 
 TEST_F(KeepDependencies, CancelsTheUninstallOfTheOnlyProvider) {
-  InstalledPackage& lib = addRecord(state, "lib", v(1, 2));
-  lib.pending = PendingAction::Uninstall;
+  InstalledPackage& lib = add("lib", v(1, 2), PendingAction::Uninstall);
   InstalledPackage& app = addRecord(state, "app", v(1, 0));
   app.deps = {ref("lib")};
   EXPECT_EQ(keep(app, true), "WARNING: can not uninstall lib-1.2: app depends on it\n");
@@ -248,10 +251,8 @@ TEST_F(KeepDependencies, CancelsTheUninstallOfTheOnlyProvider) {
 }
 
 TEST_F(KeepDependencies, EnablesADisabledProviderAndWalksItsDependencies) {
-  InstalledPackage& base = addRecord(state, "base", v(1, 0));
-  base.pending = PendingAction::Disable;
-  InstalledPackage& lib = addRecord(state, "lib", v(1, 0));
-  lib.disabled = true;
+  add("base", v(1, 0), PendingAction::Disable);
+  InstalledPackage& lib = add("lib", v(1, 0), PendingAction::None, true);
   lib.deps = {ref("base")};
   InstalledPackage& app = addRecord(state, "app", v(1, 0));
   app.deps = {ref("lib")};
@@ -260,8 +261,7 @@ TEST_F(KeepDependencies, EnablesADisabledProviderAndWalksItsDependencies) {
 }
 
 TEST_F(KeepDependencies, ADependencyWithoutProviderStopsTheWalk) {
-  InstalledPackage& lib = addRecord(state, "lib", v(1, 0));
-  lib.pending = PendingAction::Uninstall;
+  InstalledPackage& lib = add("lib", v(1, 0), PendingAction::Uninstall);
   InstalledPackage& app = addRecord(state, "app", v(1, 0));
   app.deps = {ref("missing"), ref("lib")};
   EXPECT_EQ(keep(app, true), "");
@@ -273,8 +273,7 @@ TEST_F(KeepDependencies, ADependencyWithoutProviderStopsTheWalk) {
 }
 
 TEST_F(KeepDependencies, MetDependenciesChangeNothing) {
-  InstalledPackage& old = addRecord(state, "lib", v(1, 0));
-  old.pending = PendingAction::Uninstall;
+  add("lib", v(1, 0), PendingAction::Uninstall);
   addRecord(state, "lib", v(1, 1));
   InstalledPackage& app = addRecord(state, "app", v(1, 0));
   app.deps = {ref("lib")};
@@ -283,10 +282,8 @@ TEST_F(KeepDependencies, MetDependenciesChangeNothing) {
 }
 
 TEST_F(KeepDependencies, PicksTheNewestOfSeveralProvidersOfOneName) {
-  InstalledPackage& newer = addRecord(state, "lib", v(1, 1));
-  newer.disabled = true;
-  InstalledPackage& older = addRecord(state, "lib", v(1, 0));
-  older.disabled = true;
+  add("lib", v(1, 1), PendingAction::None, true);
+  add("lib", v(1, 0), PendingAction::None, true);
   InstalledPackage& app = addRecord(state, "app", v(1, 0));
   app.deps = {ref("lib")};
   EXPECT_EQ(keep(app, true), "");
@@ -294,12 +291,8 @@ TEST_F(KeepDependencies, PicksTheNewestOfSeveralProvidersOfOneName) {
 }
 
 TEST_F(KeepDependencies, OfUnrelatedProvidersTheFirstInListOrderIsKept) {
-  InstalledPackage& one = addRecord(state, "one", v(1, 0));
-  one.provides = {ref("svc")};
-  one.pending = PendingAction::Uninstall;
-  InstalledPackage& two = addRecord(state, "two", v(1, 0));
-  two.provides = {ref("svc")};
-  two.pending = PendingAction::Uninstall;
+  add("one", v(1, 0), PendingAction::Uninstall).provides = {ref("svc")};
+  add("two", v(1, 0), PendingAction::Uninstall).provides = {ref("svc")};
   InstalledPackage& app = addRecord(state, "app", v(1, 0));
   app.deps = {ref("svc")};
   EXPECT_EQ(keep(app, true), "WARNING: can not uninstall one-1.0: app depends on it\n");
