@@ -92,15 +92,22 @@ TEST(CommitStaged, RemovalsComeBeforeRenames) {
   EXPECT_EQ(staged.find(root.at("/flash/a"))->kind, StagedKind::Move);
 }
 
-// --- Removals --------------------------------------------------------------------
+// --- Removals, links and renames ---------------------------------------------------
 
-TEST(CommitStaged, DeletedDirectoryLosesFilesButKeepsSubdirectoriesAndDotFiles) {
+// A deleted directory loses its plain files; it goes itself only when
+// nothing else (subdirectory, dot file) is left. What is gone already is no
+// failure and says nothing; the spinner stays quiet without a copy.
+TEST(CommitStaged, DeletedDirectoriesAndMissingPaths) {
   TempRoot root;
   root.writeFile("/flash/dir/file", "f");
   root.writeFile("/flash/dir/.hidden", "h");
   root.writeFile("/flash/dir/sub/inner", "i");
+  root.writeFile("/flash/var/pdb/pkg/image", "i");
+  root.writeFile("/flash/var/pdb/pkg/version", "1 2");
   StagedFiles staged;
   stageDelete(staged, root.at("/flash/dir"));
+  stageDelete(staged, root.at("/flash/var/pdb/pkg/"));
+  stageRecord(staged, root.at("/flash/gone"), StagedKind::Delete, "");
   CommitOutcome outcome = commitCaptured(staged, true);
   EXPECT_TRUE(outcome.ok);
   EXPECT_EQ(outcome.out, "");
@@ -108,63 +115,20 @@ TEST(CommitStaged, DeletedDirectoryLosesFilesButKeepsSubdirectoriesAndDotFiles) 
   EXPECT_FALSE(root.exists("/flash/dir/file"));
   EXPECT_TRUE(root.exists("/flash/dir/.hidden"));
   EXPECT_TRUE(root.exists("/flash/dir/sub/inner"));
-}
-
-TEST(CommitStaged, DeletedDirectoryWithOnlyFilesIsRemoved) {
-  TempRoot root;
-  root.writeFile("/flash/var/pdb/pkg/image", "i");
-  root.writeFile("/flash/var/pdb/pkg/version", "1 2");
-  StagedFiles staged;
-  stageDelete(staged, root.at("/flash/var/pdb/pkg/"));
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(root.exists("/flash/var/pdb/pkg"));
   EXPECT_TRUE(root.exists("/flash/var/pdb"));
 }
 
-TEST(CommitStaged, RemovalOfWhatIsAlreadyGoneIsQuietAndNoFailure) {
-  TempRoot root;
-  StagedFiles staged;
-  stageRecord(staged, root.at("/flash/gone"), StagedKind::Delete, "");
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_TRUE(outcome.ok);
-  EXPECT_EQ(outcome.err, "");
-}
-
-// --- Links -------------------------------------------------------------------------
-
-TEST(CommitStaged, LinkWithMissingParentMakesTheDirectories) {
-  TempRoot root;
-  StagedFiles staged;
-  stageSymlink(staged, "/flash/bootimage", root.at("/flash/var/pdb/pkg/image"));
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_TRUE(outcome.ok);
-  EXPECT_EQ(linkText(root.at("/flash/var/pdb/pkg/image")), "/flash/bootimage");
-}
-
-TEST(CommitStaged, LinkReplacesExistingFile) {
+TEST(CommitStaged, LinkMakesMissingParentsAndReplacesAFile) {
   TempRoot root;
   root.writeFile("/flash/lib/libx.so", "old");
   StagedFiles staged;
+  stageSymlink(staged, "/flash/bootimage", root.at("/flash/var/pdb/pkg/image"));
   stageSymlink(staged, "libx.so.2", root.at("/flash/lib/libx.so"));
   EXPECT_TRUE(commitCaptured(staged, false).ok);
+  EXPECT_EQ(linkText(root.at("/flash/var/pdb/pkg/image")), "/flash/bootimage");
   EXPECT_EQ(linkText(root.at("/flash/lib/libx.so")), "libx.so.2");
 }
-
-TEST(CommitStaged, FailedLinkIsReportedAndTheCommitGoesOn) {
-  TempRoot root;
-  root.writeFile("/flash/file", "a file, not a directory");
-  root.writeFile("/ram/new", "new");
-  StagedFiles staged;
-  stageSymlink(staged, "t", root.at("/flash/file/link"));
-  stageMove(staged, root.at("/ram/new"), root.at("/flash/new"));
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.err, "symlink: Not a directory\n");
-  EXPECT_EQ(root.readFile("/flash/new"), "new");
-}
-
-// --- Renames -----------------------------------------------------------------------
 
 TEST(CommitStaged, RenamesIntoNewDirectories) {
   TempRoot root;
@@ -179,14 +143,21 @@ TEST(CommitStaged, RenamesIntoNewDirectories) {
   EXPECT_FALSE(root.exists("/flash/tmpAAAAAA"));
 }
 
-TEST(CommitStaged, FailedRenameIsReportedAndLeavesEntry) {
+// A failed link or rename is reported, leaves its entry, and the commit
+// goes on with the rest.
+TEST(CommitStaged, FailedLinkAndRenameAreReportedAndTheCommitGoesOn) {
   TempRoot root;
+  root.writeFile("/flash/file", "a file, not a directory");
   root.writeFile("/flash/old", "old");
+  root.writeFile("/ram/new", "new");
   StagedFiles staged;
+  stageSymlink(staged, "t", root.at("/flash/file/link"));
+  stageMove(staged, root.at("/ram/new"), root.at("/flash/new"));
   stageMove(staged, root.at("/ram/missing"), root.at("/flash/old"));
   CommitOutcome outcome = commitCaptured(staged, false);
   EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.err, "rename: No such file or directory\n");
+  EXPECT_EQ(outcome.err, "symlink: Not a directory\nrename: No such file or directory\n");
+  EXPECT_EQ(root.readFile("/flash/new"), "new");
   EXPECT_EQ(root.readFile("/flash/old"), "old");
   EXPECT_EQ(staged.find(root.at("/flash/old"))->kind, StagedKind::Move);
 }
@@ -223,20 +194,16 @@ TEST_F(CrossDevice, WriteIsCopiedIntoExistingDestinationKeepingItsMode) {
   EXPECT_FALSE(root.exists("/ram/tmpBBBBBB")) << "the copied temporary file is the set's to delete";
 }
 
-TEST_F(CrossDevice, NewDestinationTakesTheSourceModeExactly) {
+// A new destination takes the source's mode exactly; a moved source stays.
+TEST_F(CrossDevice, NewDestinationTakesSourceModeAndMoveSourceStays) {
   root.writeFile("/ram/tmpCCCCCC", "x", 0775);
+  root.writeFile("/ram/image", "image");
   StagedFiles staged;
   stageRecord(staged, root.at("/flash/new/file"), StagedKind::Write, root.at("/ram/tmpCCCCCC"));
+  stageMove(staged, root.at("/ram/image"), root.at("/flash/var/pdb/pkg/image"));
   EXPECT_TRUE(commitCaptured(staged, false).ok);
   EXPECT_EQ(root.readFile("/flash/new/file"), "x");
   EXPECT_EQ(permissions(root.at("/flash/new/file")), 0775u);
-}
-
-TEST_F(CrossDevice, MoveSourceStaysAfterCopy) {
-  root.writeFile("/ram/image", "image");
-  StagedFiles staged;
-  stageMove(staged, root.at("/ram/image"), root.at("/flash/var/pdb/pkg/image"));
-  EXPECT_TRUE(commitCaptured(staged, false).ok);
   EXPECT_EQ(root.readFile("/flash/var/pdb/pkg/image"), "image");
   EXPECT_EQ(root.readFile("/ram/image"), "image");
 }
@@ -297,21 +264,15 @@ TEST_F(CrossDevice, CopyToFullDiskReportsWriteFailure) {
 
 // --- copyFile and the spinner ------------------------------------------------------
 
-TEST(CopyFile, RefusesWhatIsNotARegularFile) {
+TEST(CopyFile, CopiesRegularFilesExactlyAndRefusesTheRest) {
   TempRoot root;
   root.makeDirs("/dir");
   root.writeFile("/dest", "kept");
   EXPECT_FALSE(copyFile(root.at("/missing"), root.at("/dest"), false));
   EXPECT_FALSE(copyFile(root.at("/dir"), root.at("/dest"), false));
   EXPECT_EQ(root.readFile("/dest"), "kept");
-  root.writeFile("/source", "s");
-  EXPECT_FALSE(copyFile(root.at("/source"), root.at("/no/such/dir/dest"), false));
-}
-
-TEST(CopyFile, CopiesEmptyAndLargeFilesExactly) {
-  TempRoot root;
   root.writeFile("/empty", "");
-  root.writeFile("/dest", "something");
+  EXPECT_FALSE(copyFile(root.at("/empty"), root.at("/no/such/dir/dest"), false));
   EXPECT_TRUE(copyFile(root.at("/empty"), root.at("/dest"), false));
   EXPECT_EQ(root.readFile("/dest"), "");
   std::string big = pattern(16384 * 3 + 1, 'q');
