@@ -119,25 +119,21 @@ TEST(CommitStaged, DeletedDirectoriesAndMissingPaths) {
   EXPECT_TRUE(root.exists("/flash/var/pdb"));
 }
 
-TEST(CommitStaged, LinkMakesMissingParentsAndReplacesAFile) {
+// Links and renames make missing parent directories; a link replaces a
+// file; a renamed temporary file keeps its mode. No copy, no spinner.
+TEST(CommitStaged, LinksAndRenamesMakeMissingParentsAndReplaceFiles) {
   TempRoot root;
   root.writeFile("/flash/lib/libx.so", "old");
+  root.writeFile("/flash/tmpAAAAAA", "contents", 0755);
   StagedFiles staged;
   stageSymlink(staged, "/flash/bootimage", root.at("/flash/var/pdb/pkg/image"));
   stageSymlink(staged, "libx.so.2", root.at("/flash/lib/libx.so"));
-  EXPECT_TRUE(commitCaptured(staged, false).ok);
-  EXPECT_EQ(linkText(root.at("/flash/var/pdb/pkg/image")), "/flash/bootimage");
-  EXPECT_EQ(linkText(root.at("/flash/lib/libx.so")), "libx.so.2");
-}
-
-TEST(CommitStaged, RenamesIntoNewDirectories) {
-  TempRoot root;
-  root.writeFile("/flash/tmpAAAAAA", "contents", 0755);
-  StagedFiles staged;
   stageRecord(staged, root.at("/flash/usr/bin/tool"), StagedKind::Write, root.at("/flash/tmpAAAAAA"));
   CommitOutcome outcome = commitCaptured(staged, true);
   EXPECT_TRUE(outcome.ok);
-  EXPECT_EQ(outcome.out, "");  // no copy, no spinner
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(linkText(root.at("/flash/var/pdb/pkg/image")), "/flash/bootimage");
+  EXPECT_EQ(linkText(root.at("/flash/lib/libx.so")), "libx.so.2");
   EXPECT_EQ(root.readFile("/flash/usr/bin/tool"), "contents");
   EXPECT_EQ(permissions(root.at("/flash/usr/bin/tool")), 0755u);
   EXPECT_FALSE(root.exists("/flash/tmpAAAAAA"));
@@ -179,12 +175,19 @@ class CrossDevice : public testing::Test {
   }
 };
 
+// A write into an existing destination is a copy that keeps the
+// destination's mode; a link there is replaced, not followed.
 TEST_F(CrossDevice, WriteIsCopiedIntoExistingDestinationKeepingItsMode) {
   root.writeFile("/flash/bin/tool", pattern(3000, 'a'), 0640);
   std::string contents = pattern(40000, 'k');  // three chunks
   root.writeFile("/ram/tmpBBBBBB", contents, 0755);
+  std::string victim = pattern(2000, 'v');
+  root.writeFile("/flash/victim", victim);
+  ASSERT_EQ(symlink(root.at("/flash/victim").c_str(), root.at("/flash/x").c_str()), 0);
+  root.writeFile("/ram/tmpDDDDDD", "new contents", 0644);
   StagedFiles staged;
   stageRecord(staged, root.at("/flash/bin/tool"), StagedKind::Write, root.at("/ram/tmpBBBBBB"));
+  stageRecord(staged, root.at("/flash/x"), StagedKind::Write, root.at("/ram/tmpDDDDDD"));
   CommitOutcome outcome = commitCaptured(staged, false);
   EXPECT_TRUE(outcome.ok) << outcome.err;
   EXPECT_EQ(outcome.out, "");
@@ -192,6 +195,10 @@ TEST_F(CrossDevice, WriteIsCopiedIntoExistingDestinationKeepingItsMode) {
   EXPECT_EQ(permissions(root.at("/flash/bin/tool")), 0640u);
   EXPECT_EQ(staged.find(root.at("/flash/bin/tool"))->kind, StagedKind::Copy);
   EXPECT_FALSE(root.exists("/ram/tmpBBBBBB")) << "the copied temporary file is the set's to delete";
+  EXPECT_EQ(root.readFile("/flash/victim"), victim);
+  EXPECT_FALSE(isLink(root.at("/flash/x")));
+  EXPECT_EQ(root.readFile("/flash/x"), "new contents");
+  EXPECT_EQ(permissions(root.at("/flash/x")), 0644u);
 }
 
 // A new destination takes the source's mode exactly; a moved source stays.
@@ -219,20 +226,6 @@ TEST_F(CrossDevice, FailedCopyLeavesDestinationCutTo512Bytes) {
   EXPECT_EQ(outcome.err, "");
   EXPECT_EQ(root.readFile("/flash/file"), old.substr(0, 512));
   EXPECT_TRUE(root.exists("/ram/not-a-file"));
-}
-
-TEST_F(CrossDevice, LinkAtDestinationIsReplacedNotFollowed) {
-  std::string victim = pattern(2000, 'v');
-  root.writeFile("/flash/victim", victim);
-  ASSERT_EQ(symlink(root.at("/flash/victim").c_str(), root.at("/flash/x").c_str()), 0);
-  root.writeFile("/ram/tmpDDDDDD", "new contents", 0644);
-  StagedFiles staged;
-  stageRecord(staged, root.at("/flash/x"), StagedKind::Write, root.at("/ram/tmpDDDDDD"));
-  EXPECT_TRUE(commitCaptured(staged, false).ok);
-  EXPECT_EQ(root.readFile("/flash/victim"), victim);
-  EXPECT_FALSE(isLink(root.at("/flash/x")));
-  EXPECT_EQ(root.readFile("/flash/x"), "new contents");
-  EXPECT_EQ(permissions(root.at("/flash/x")), 0644u);
 }
 
 TEST_F(CrossDevice, CopyShowsSpinnerOnlyWhenAsked) {

@@ -47,9 +47,12 @@ std::string stageWrite(StagedFiles& staged, const std::string& path, const std::
 
 // --- Entries ---------------------------------------------------------------
 
-TEST(StagedFiles, SecondWriteDeletesTheFirstTemporaryFile) {
+// A new entry for a path replaces the old one: a replaced write loses its
+// temporary file, a replaced move keeps its source.
+TEST(StagedFiles, ReplacedWriteLosesItsTemporaryFileAndMoveKeepsItsSource) {
   TempRoot root;
   root.makeDirs("/flash");
+  root.writeFile("/ram/source", "data");
   StagedFiles staged;
   std::string path = root.at("/flash/file");
   std::string first = stageWrite(staged, path, "one");
@@ -58,19 +61,12 @@ TEST(StagedFiles, SecondWriteDeletesTheFirstTemporaryFile) {
   EXPECT_NE(first, second);
   EXPECT_FALSE(pathExists(first));
   ASSERT_TRUE(pathExists(second));
-  ASSERT_EQ(staged.size(), 1u);
   EXPECT_EQ(staged.find(path)->kind, StagedKind::Write);
   EXPECT_EQ(staged.find(path)->target, second);
-}
-
-TEST(StagedFiles, ReplacingAMoveKeepsItsSource) {
-  TempRoot root;
-  root.writeFile("/ram/source", "data");
-  StagedFiles staged;
   stageMove(staged, root.at("/ram/source"), root.at("/flash/x"));
   stageSymlink(staged, "elsewhere", root.at("/flash/x"));
   EXPECT_TRUE(root.exists("/ram/source"));
-  ASSERT_EQ(staged.size(), 1u);
+  ASSERT_EQ(staged.size(), 2u);
   EXPECT_EQ(staged.find(root.at("/flash/x"))->kind, StagedKind::Symlink);
   EXPECT_EQ(staged.find(root.at("/flash/x"))->target, "elsewhere");
 }
@@ -99,20 +95,13 @@ TEST(StagedFiles, DeleteReplacesPendingWriteOnlyWhereSomethingExists) {
   EXPECT_EQ(root.readFile("/flash/old"), "old");
 }
 
-TEST(StagedFiles, UnstageOfUnknownPathChangesNothing) {
+TEST(StagedFiles, DirectoryPathSortsBeforeItsFilesAndUnknownUnstageIsNothing) {
   StagedFiles staged;
-  stageSymlink(staged, "t", "/a");
-  unstage(staged, "/b");
-  EXPECT_EQ(staged.size(), 1u);
-}
-
-TEST(StagedFiles, DirectoryPathSortsBeforeItsFiles) {
-  StagedFiles staged;
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg/image");
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg/");
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg");
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg-extra");
-  stageSymlink(staged, "t", "/flash/var/pdb/pk");
+  for (const char* path : {"/flash/var/pdb/pkg/image", "/flash/var/pdb/pkg/", "/flash/var/pdb/pkg",
+                           "/flash/var/pdb/pkg-extra", "/flash/var/pdb/pk"}) {
+    stageSymlink(staged, "t", path);
+  }
+  unstage(staged, "/flash/var/pdb/p");
   std::vector<std::string> expected = {"/flash/var/pdb/pk", "/flash/var/pdb/pkg", "/flash/var/pdb/pkg-extra",
                                        "/flash/var/pdb/pkg/", "/flash/var/pdb/pkg/image"};
   EXPECT_EQ(keys(staged), expected);
@@ -306,7 +295,9 @@ TEST(ParentDirectory, Table) {
   for (const Case& c : cases) EXPECT_EQ(parentDirectory(c.path), c.parent) << c.path;
 }
 
-TEST(MakeDirectories, CreatesMissingParents) {
+// Missing parents are made with mode 0755 under umask 022; an existing
+// directory or a file in the way is left alone.
+TEST(MakeDirectories, CreatesMissingParentsAndLeavesWhatExists) {
   TempRoot root;
   ::umask(022);
   makeDirectories(root.at("/a/b/c"));
@@ -314,14 +305,10 @@ TEST(MakeDirectories, CreatesMissingParents) {
   ASSERT_EQ(stat(root.at("/a/b/c").c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
   EXPECT_EQ(info.st_mode & 07777, 0755u);
-}
-
-TEST(MakeDirectories, ExistingDirectoryAndFileAreLeftAlone) {
-  TempRoot root;
   root.writeFile("/a/file", "f");
   std::string before = describeTree(root.path());
   makeDirectories(root.at("/a"));
-  makeDirectories(root.at("/a/file"));       // a file in the way: nothing happens
+  makeDirectories(root.at("/a/file"));        // a file in the way: nothing happens
   makeDirectories(root.at("/a/file/below"));  // cannot be made below a file
   EXPECT_EQ(describeTree(root.path()), before);
 }
