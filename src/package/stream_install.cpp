@@ -78,12 +78,15 @@ std::set<std::string> membersOf(const InstallerState& state, const std::string& 
 
 // A nameless record that conflicts with every version of a member keeps the
 // member disabled for the rest of the process, unless the user chose its
-// state.
-void holdListedMembersDisabled(BundleRun& run) {
+// state. False, with nothing held back, for a list longer than any bundle
+// carries: the list is outside every signature, and each of its records
+// would be weighed against every other record whenever states are settled.
+bool holdListedMembersDisabled(BundleRun& run) {
   std::vector<DependencyRef> members;
   // A short list still holds back the members read before the break; the
   // stream's failure then ends the bundle.
   static_cast<void>(readDependencyList(run.stream, members));
+  if (members.size() > MaxBundleMembers) return false;
   for (const DependencyRef& member : members) {
     if (run.userChoices.count(member.name) != 0) continue;
     auto guard = std::make_unique<InstalledPackage>();
@@ -91,6 +94,7 @@ void holdListedMembersDisabled(BundleRun& run) {
     run.state.packages.push_back(std::move(guard));
   }
   advance(run.stream);
+  return true;
 }
 
 // Installs the members, each from its part 1. The number installed, or -1
@@ -118,7 +122,7 @@ int installBundle(BundleRun& run, std::string* directoryOut, InstalledPackage* i
   if (int failure = recordBundle(run, std::move(bundle))) return failure;
 
   std::set<std::string> oldMembers = membersOf(run.state, bundleRef.name);
-  if (partIs(run.stream, PartType::BundleMembers)) holdListedMembersDisabled(run);
+  if (partIs(run.stream, PartType::BundleMembers) && !holdListedMembersDisabled(run)) return StreamFailed;
   int installed = installMembers(run, bundleRef, oldMembers);
   if (installed < 0) return StreamBundleFailed;
   if (partIs(run.stream, PartType::Architecture)) advance(run.stream);

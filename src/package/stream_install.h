@@ -21,7 +21,8 @@
 enum StreamResult : int {
   StreamInstalled = 0,
   // A stand-alone package failed, or the bundle's header, relations,
-  // database directory or meta files did.
+  // member list (longer than MaxBundleMembers), database directory or meta
+  // files did.
   StreamFailed = 1,
   // The bundle was refused, a member failed, or something other than a
   // member, an architecture part or the end followed the members.
@@ -29,6 +30,9 @@ enum StreamResult : int {
   // The bundle carried no member.
   StreamNoMember = 3,
 };
+
+// The most members a bundle's member list (part 20) may name.
+constexpr size_t MaxBundleMembers = 1024;
 
 // Installs the stream `input`. `flags` holds the AcceptReason bits the run
 // tolerates; `userChoices` maps names to the state the user chose (1 =

@@ -54,7 +54,7 @@ TEST(ListingRun, DatabaseOfImagesThenRestoredRecords) {
   SKIP_UNLESS_ROOT();
   const PackageVersion v713 = makeVersion(7, 1, 'f', 3);
   BundleSpec bundle;
-  bundle.name = "routeros";
+  bundle.name = "platform";
   bundle.version = v713;
   bundle.buildTime = 1700000000;
   bundle.note = "main bundle";
@@ -67,7 +67,7 @@ TEST(ListingRun, DatabaseOfImagesThenRestoredRecords) {
     bundle.packages.push_back(member);
   }
   TempRoot root;
-  root.writeFile(pdb + "routeros/image", buildBundle(bundle));
+  root.writeFile(pdb + "platform/image", buildBundle(bundle));
   root.writeFile(pdb + "wifi/disabled", "auto\n");
   root.writeFile(pdb + "zz-extra/version", "117532163 86399\n");
   root.writeFile(pdb + "zz-extra/files", "");
@@ -77,7 +77,7 @@ TEST(ListingRun, DatabaseOfImagesThenRestoredRecords) {
             table +
                 "          system  B         7.1.3 Nov/14/2023 22:13:19                                         \n"
                 "            wifi XB         7.1.3 Nov/14/2023 22:13:19                                         \n"
-                "        routeros            7.1.3 Nov/14/2023 22:13:20                              main bundle\n"
+                "        platform            7.1.3 Nov/14/2023 22:13:20                              main bundle\n"
                 "        zz-extra            7.1.3 Jan/01/1970 23:59:59                                         \n");
   EXPECT_EQ(result.err, "");
 }

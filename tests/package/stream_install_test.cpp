@@ -128,6 +128,30 @@ TEST_F(StreamInstall, BundleWithRelationsIsGivenUpBeforeAnythingIsStaged) {
   });
 }
 
+// Every listed member becomes a record that is weighed against every other
+// one whenever states are settled: a list of thousands would stall the run.
+TEST_F(StreamInstall, MemberListLongerThanAnyBundleCarriesIsRefused) {
+  std::vector<std::string> bytes;
+  for (size_t listed : {MaxBundleMembers, MaxBundleMembers + 1}) {
+    BundleSpec spec = suite(v1, {"a"}, true);
+    for (size_t i = 1; i < listed; ++i) spec.members->push_back({"m" + std::to_string(i), 0, 0, 0});
+    bytes.push_back(signedBundle(spec));
+  }
+  runInChroot(root.path(), [&] {
+    InstallerState& state = freshState();
+    StagedFiles staged;
+    EXPECT_EQ(runStream(state, staged, bytes[0]), 0);
+    EXPECT_EQ(state.packages.size(), 2 + MaxBundleMembers);
+    cancelStaged(staged);
+
+    InstallerState& again = freshState();
+    EXPECT_EQ(runStream(again, staged, bytes[1]), 1);
+    EXPECT_EQ(findByName(again, ""), nullptr);
+    EXPECT_EQ(findByName(again, "a"), nullptr);
+    cancelStaged(staged);
+  });
+}
+
 TEST_F(StreamInstall, SameBundleVersionIsRefusedWithTwo) {
   std::string bytes = signedBundle(suite(v1, {"a"}, false));
   runInChroot(root.path(), [&] {
