@@ -15,26 +15,27 @@ namespace {
 const char devKey[] = SOURCE_DIR "/keys/development.key";
 const char devTrust[] = SOURCE_DIR "/keys/development.trust";
 
-TEST(KeyFile, DevelopmentKeysMatchTheDevelopmentTrust) {
+SigningKeys developmentKeys() {
   SigningKeys keys;
-  TrustKeys trust;
   std::string error;
-  ASSERT_TRUE(readKeyFile(devKey, keys, error)) << error;
-  ASSERT_TRUE(readTrustFile(devTrust, trust, error)) << error;
-  EXPECT_TRUE(keys.hasEd25519);
-  EXPECT_TRUE(keys.hasLegacy);
-  EXPECT_EQ(formatTrustFile(keys.trust), formatTrustFile(trust));
+  EXPECT_TRUE(readKeyFile(devKey, keys, error)) << error;
+  return keys;
 }
 
-TEST(KeyFile, FormattedFilesReadBack) {
-  SigningKeys keys;
+// The development key file matches the development trust file, and what
+// formatKeyFile/formatTrustFile write reads back the same.
+TEST(KeyFile, DevelopmentKeysMatchTheirTrustAndFormattedFilesReadBack) {
+  SigningKeys keys = developmentKeys();
+  EXPECT_TRUE(keys.hasEd25519);
+  EXPECT_TRUE(keys.hasLegacy);
+  TrustKeys trust;
   std::string error;
-  ASSERT_TRUE(readKeyFile(devKey, keys, error)) << error;
+  ASSERT_TRUE(readTrustFile(devTrust, trust, error)) << error;
+  EXPECT_EQ(formatTrustFile(keys.trust), formatTrustFile(trust));
   TempRoot dir;
   dir.writeFile("/k.key", formatKeyFile(keys));
   dir.writeFile("/k.trust", formatTrustFile(keys.trust));
   SigningKeys again;
-  TrustKeys trust;
   ASSERT_TRUE(readKeyFile(dir.at("/k.key"), again, error)) << error;
   ASSERT_TRUE(readTrustFile(dir.at("/k.trust"), trust, error)) << error;
   EXPECT_EQ(formatKeyFile(again), formatKeyFile(keys));
@@ -64,48 +65,48 @@ TEST(TrustFileReader, NamesWhatIsWrongWithLineNumbers) {
   EXPECT_EQ(trustError(ed + "  # comment after blanks\n"), "accepted");
 }
 
-TEST(KeyFileReader, RefusesKeysThatDoNotBelongTogether) {
+// The file's name and the problem, for a key file with `contents`.
+std::string keyError(const std::string& contents, const char* name = "/bad.key") {
+  TempRoot dir;
+  if (!contents.empty()) dir.writeFile(name, contents);
   SigningKeys keys;
   std::string error;
-  ASSERT_TRUE(readKeyFile(devKey, keys, error));
-  TempRoot dir;
-  std::string text = formatKeyFile(keys);
-  // Another legacy public key.
-  std::string changed = text;
-  size_t at = changed.find("legacy-public-key ") + 18;
-  changed[at] = changed[at] == '0' ? '1' : '0';
-  dir.writeFile("/bad.key", changed);
-  EXPECT_FALSE(readKeyFile(dir.at("/bad.key"), keys, error));
-  EXPECT_NE(error.find("bad.key: legacy-public-key does not belong to legacy-private-key"), std::string::npos);
-  changed = text;
-  at = changed.find("ed25519-public-key ") + 19;
-  changed[at] = changed[at] == '0' ? '1' : '0';
-  dir.writeFile("/bad.key", changed);
-  EXPECT_FALSE(readKeyFile(dir.at("/bad.key"), keys, error));
-  EXPECT_NE(error.find("bad.key: ed25519-public-key does not belong to ed25519-private-key"), std::string::npos);
-  dir.writeFile("/public.key", formatTrustFile(keys.trust));
-  EXPECT_FALSE(readKeyFile(dir.at("/public.key"), keys, error));
-  EXPECT_NE(error.find("no private key"), std::string::npos);
-  EXPECT_FALSE(readKeyFile(dir.at("/missing.key"), keys, error));
-  EXPECT_NE(error.find("missing.key: cannot open: No such file or directory"), std::string::npos);
+  if (readKeyFile(dir.at(name), keys, error)) return "accepted";
+  return error.substr(error.find(name + 1));
 }
 
-TEST(HashConstants, DerivationGivesSha256ForTheFirstPrimes) {
+std::string withChangedDigit(std::string text, const std::string& key) {
+  size_t at = text.find(key + " ") + key.size() + 1;
+  text[at] = text[at] == '0' ? '1' : '0';
+  return text;
+}
+
+TEST(KeyFileReader, RefusesKeysThatDoNotBelongTogether) {
+  SigningKeys keys = developmentKeys();
+  std::string text = formatKeyFile(keys);
+  EXPECT_EQ(keyError(withChangedDigit(text, "legacy-public-key")),
+            "bad.key: legacy-public-key does not belong to legacy-private-key");
+  EXPECT_EQ(keyError(withChangedDigit(text, "ed25519-public-key")),
+            "bad.key: ed25519-public-key does not belong to ed25519-private-key");
+  EXPECT_NE(keyError(formatTrustFile(keys.trust)).find("no private key"), std::string::npos);
+  EXPECT_EQ(keyError("", "/missing.key"), "missing.key: cannot open: No such file or directory");
+}
+
+// Derived from the first primes the constants are SHA-256's; the development
+// trust file holds the documented (other) derivation.
+TEST(HashConstants, DerivationGivesSha256AndTheDevelopmentTrustsOwn) {
   LegacyHashConstants standard = deriveHashConstants(1, 1);
   EXPECT_EQ(standard.iv[0], 0x6a09e667u);
   EXPECT_EQ(standard.iv[7], 0x5be0cd19u);
   EXPECT_EQ(standard.k[0], 0x428a2f98u);
   EXPECT_EQ(standard.k[63], 0xc67178f2u);
-}
-
-TEST(HashConstants, DevelopmentTrustUsesTheDocumentedDerivation) {
   TrustKeys trust;
   std::string error;
   ASSERT_TRUE(readTrustFile(devTrust, trust, error)) << error;
   LegacyHashConstants derived = developmentHashConstants();
   EXPECT_EQ(std::memcmp(derived.iv, trust.legacyHash.iv, sizeof derived.iv), 0);
   EXPECT_EQ(std::memcmp(derived.k, trust.legacyHash.k, sizeof derived.k), 0);
-  EXPECT_NE(derived.iv[0], 0x6a09e667u);
+  EXPECT_NE(derived.iv[0], standard.iv[0]);
 }
 
 TEST(LegacySigner, SignaturesOfNewKeysVerifyAndOnlyForTheirDigest) {
@@ -128,9 +129,7 @@ TEST(LegacySigner, SignaturesOfNewKeysVerifyAndOnlyForTheirDigest) {
 }
 
 TEST(LegacySigner, EitherSignOfTheScalarSigns) {
-  SigningKeys keys;
-  std::string error;
-  ASSERT_TRUE(readKeyFile(devKey, keys, error));
+  SigningKeys keys = developmentKeys();
   uint8_t negated[32], publicKey[32];
   ASSERT_TRUE(signing::scalarNegate(keys.legacyScalar, negated));
   ASSERT_TRUE(legacyPublicKey(negated, publicKey));

@@ -32,19 +32,19 @@ TEST(InspectPackageFile, EveryTruncationAndByteChangeIsRefused) {
   std::string bytes = smallSignedPackage(keys);
   TempRoot dir;
   std::ostringstream out, err;
-  dir.writeFile("/p.npk", bytes);
-  ASSERT_EQ(inspectPackageFile(dir.at("/p.npk"), keys.trust, out, err), 0) << out.str();
+  dir.writeFile("/p.kmp", bytes);
+  ASSERT_EQ(inspectPackageFile(dir.at("/p.kmp"), keys.trust, out, err), 0) << out.str();
   for (size_t length = 0; length < bytes.size(); ++length) {
-    dir.writeFile("/p.npk", bytes.substr(0, length));
-    EXPECT_EQ(inspectPackageFile(dir.at("/p.npk"), keys.trust, out, err), 1) << "cut at " << length;
+    dir.writeFile("/p.kmp", bytes.substr(0, length));
+    EXPECT_EQ(inspectPackageFile(dir.at("/p.kmp"), keys.trust, out, err), 1) << "cut at " << length;
   }
   const size_t legacyHalf = bytes.size() - 132;
   for (size_t at = 0; at < bytes.size(); ++at) {
     std::string changed = bytes;
     changed[at] = static_cast<char>(changed[at] ^ 0x40);
-    dir.writeFile("/p.npk", changed);
+    dir.writeFile("/p.kmp", changed);
     bool counts = (at < 4 || at >= 8) && (at < legacyHalf || at >= legacyHalf + 68);
-    EXPECT_EQ(inspectPackageFile(dir.at("/p.npk"), keys.trust, out, err), counts ? 1 : 0) << "byte " << at;
+    EXPECT_EQ(inspectPackageFile(dir.at("/p.kmp"), keys.trust, out, err), counts ? 1 : 0) << "byte " << at;
   }
   EXPECT_EQ(err.str(), "");
 }

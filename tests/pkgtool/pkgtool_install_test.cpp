@@ -31,12 +31,12 @@ class PkgtoolInstall : public ::testing::Test {
   // Builds with pkgtool and installs with `installer -r ROOT -`.
   ProcessResult buildAndInstall(const std::vector<std::string>& settings) {
     std::vector<std::string> arguments = {
-        "build",  "-o",    work.at("/p.npk"), "--key",         SOURCE_DIR "/keys/development.key",
+        "build",  "-o",    work.at("/p.kmp"), "--key",         SOURCE_DIR "/keys/development.key",
         "--name", "hello", "--files",         work.at("/tree")};
     arguments.insert(arguments.end(), settings.begin(), settings.end());
     ProcessResult build = runProcess(PKGTOOL_BINARY, arguments);
     EXPECT_EQ(build.exitStatus, 0) << build.err;
-    return runInstaller({"-r", root.path(), "-"}, work.readFile("/p.npk"));
+    return runInstaller({"-r", root.path(), "-"}, work.readFile("/p.kmp"));
   }
 
   TempRoot root;
@@ -61,10 +61,10 @@ TEST_F(PkgtoolInstall, LegacyPackageIsInstalledOnlyInItsWindow) {
 
 TEST_F(PkgtoolInstall, PackageSignedWithAnotherKeyIsRefused) {
   ASSERT_EQ(runProcess(PKGTOOL_BINARY, {"keygen", work.at("/other")}).exitStatus, 0);
-  ProcessResult build = runProcess(PKGTOOL_BINARY, {"build", "-o", work.at("/p.npk"), "--key", work.at("/other.key"),
+  ProcessResult build = runProcess(PKGTOOL_BINARY, {"build", "-o", work.at("/p.kmp"), "--key", work.at("/other.key"),
                                                     "--name", "hello", "--version", "7.5.1", "--signature", "both"});
   ASSERT_EQ(build.exitStatus, 0) << build.err;
-  ProcessResult result = runInstaller({"-r", root.path(), "-"}, work.readFile("/p.npk"));
+  ProcessResult result = runInstaller({"-r", root.path(), "-"}, work.readFile("/p.kmp"));
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_NE(result.out.find("installation of hello-7.5.1 failed: broken package\n"), std::string::npos) << result.out;
 }

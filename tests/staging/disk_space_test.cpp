@@ -8,6 +8,7 @@
 #include <sys/statfs.h>
 
 #include <memory>
+#include <vector>
 
 #include "support/chroot_runner.h"
 #include "support/scratch_mount.h"
@@ -63,115 +64,72 @@ class DiskSpaceTest : public testing::Test {
   }
 };
 
-TEST_F(DiskSpaceTest, EmptySetReportsFreeSpaceWithoutReserve) {
-  mountDisks(1u << 20);
-  if (IsSkipped()) return;
-  runInChroot(root.path(), [] {
-    Figures figures = check(StagedFiles());
-    EXPECT_TRUE(figures.fits);
-    EXPECT_EQ(figures.kernel, freeBytesOf("/flash/boot/"));
-    EXPECT_EQ(figures.main, freeBytesOf("/flash/"));
-    EXPECT_EQ(figures.kernel, 256 << 10);
-    EXPECT_EQ(figures.main, 1 << 20);
-  });
-}
-
-TEST_F(DiskSpaceTest, ReplacementOfEqualBlocksChangesNothing) {
-  mountDisks(1u << 20);
-  if (IsSkipped()) return;
-  root.writeFile("/flash/bin/tool", std::string(10000, 'o'));
-  root.writeFile("/ram/tmpAAAAAA", std::string(10000, 'n'));
-  runInChroot(root.path(), [] {
-    ASSERT_EQ(blockSizeOf("/flash/"), 4096);
-    StagedFiles staged;
-    stageRecord(staged, "/flash/bin/tool", StagedKind::Write, "/ram/tmpAAAAAA");
-    Figures figures = check(staged);
-    EXPECT_TRUE(figures.fits);
-    EXPECT_EQ(figures.main, freeBytesOf("/flash/"));
-    EXPECT_EQ(figures.kernel, freeBytesOf("/flash/boot/"));
-  });
-}
-
-TEST_F(DiskSpaceTest, OneMoreBlockTakesTheReserve) {
-  mountDisks(1u << 20);
-  if (IsSkipped()) return;
-  root.writeFile("/flash/bin/tool", std::string(10000, 'o'));
-  root.writeFile("/ram/tmpAAAAAA", std::string(12289, 'n'));
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    stageRecord(staged, "/flash/bin/tool", StagedKind::Write, "/ram/tmpAAAAAA");
-    Figures figures = check(staged);
-    EXPECT_TRUE(figures.fits);
-    EXPECT_EQ(figures.main, freeBytesOf("/flash/") - 4096 - 32768);
-  });
-}
-
-TEST_F(DiskSpaceTest, OneByteOnEightFreeBlocksDoesNotFit) {
-  mountDisks(32768);
-  if (IsSkipped()) return;
-  root.writeFile("/ram/tmpAAAAAA", "x");
-  runInChroot(root.path(), [] {
-    ASSERT_EQ(freeBytesOf("/flash/"), 8 * 4096);
-    StagedFiles staged;
-    stageRecord(staged, "/flash/new", StagedKind::Write, "/ram/tmpAAAAAA");
-    Figures figures = check(staged);
-    EXPECT_FALSE(figures.fits);
-    EXPECT_EQ(figures.main, 7 * 4096 - 32768);
-    EXPECT_EQ(shortfallKilobytes(figures.main), 5);
-  });
-}
-
-TEST_F(DiskSpaceTest, PathsOutsideFlashCountNowhere) {
-  mountDisks(1u << 20);
-  if (IsSkipped()) return;
-  root.writeFile("/ram/big", std::string(50000, 'b'));
-  root.writeFile("/ram/old", std::string(50000, 'o'));
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    stageRecord(staged, "/ram/new", StagedKind::Move, "/ram/big");
-    stageRecord(staged, "/ram/old", StagedKind::Delete, "");
-    stageRecord(staged, "/flash", StagedKind::Move, "/ram/big");  // not under "/flash/"
-    Figures figures = check(staged);
-    EXPECT_TRUE(figures.fits);
-    EXPECT_EQ(figures.main, freeBytesOf("/flash/"));
-    EXPECT_EQ(figures.kernel, freeBytesOf("/flash/boot/"));
-  });
-}
-
-TEST_F(DiskSpaceTest, KernelPathsNeverCountAgainstMainDisk) {
-  mountDisks(1u << 20);
-  if (IsSkipped()) return;
-  root.writeFile("/flash/boot/kernel", std::string(8192, 'k'));
-  root.writeFile("/ram/tmpAAAAAA", std::string(5000, 'n'));
-  runInChroot(root.path(), [] {
-    int64_t kernelStart = freeBytesOf("/flash/boot/");
-    StagedFiles removal;
-    stageRecord(removal, "/flash/boot/kernel", StagedKind::Delete, "");
-    Figures freed = check(removal);
-    EXPECT_EQ(freed.kernel, kernelStart + 2 * 4096);
-    EXPECT_EQ(freed.main, freeBytesOf("/flash/"));
-
-    StagedFiles addition;
-    stageRecord(addition, "/flash/boot/missing/file", StagedKind::Write, "/ram/tmpAAAAAA");
-    Figures used = check(addition);
-    EXPECT_EQ(used.kernel, kernelStart - 2 * 4096 - 32768);
-    EXPECT_EQ(used.main, freeBytesOf("/flash/"));
-  });
-}
-
-TEST_F(DiskSpaceTest, TemporaryFileOnDestinationDiskIsNotCharged) {
-  mountDisks(1u << 20);
-  if (IsSkipped()) return;
-  root.writeFile("/flash/tmpAAAAAA", std::string(9000, 'n'));
-  root.writeFile("/flash/tmpBBBBBB", std::string(9000, 'n'));
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    stageRecord(staged, "/flash/new", StagedKind::Write, "/flash/tmpAAAAAA");
-    stageRecord(staged, "/flash/not/yet/made/file", StagedKind::Move, "/flash/tmpBBBBBB");
-    Figures figures = check(staged);
-    EXPECT_TRUE(figures.fits);
-    EXPECT_EQ(figures.main, freeBytesOf("/flash/"));
-  });
+// One staged set each on a "/flash" of the size given (4 KiB blocks) and a
+// 256 KiB "/flash/boot": whether it fits and how the free figures (f_bfree)
+// move. Any growth takes the 32 KiB reserve as well; no change takes none.
+TEST(DiskSpaceFigures, StagedSetTable) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a tmpfs and chroot";
+  struct File {
+    const char* path;
+    size_t size;
+  };
+  struct Op {
+    const char* path;
+    StagedKind kind;
+    const char* target;
+  };
+  struct Case {
+    const char* what;
+    unsigned long flashBytes;
+    std::vector<File> files;
+    std::vector<Op> ops;
+    bool fits;
+    int64_t mainChange, kernelChange;
+  };
+  const int64_t reserve = 32768;
+  const Case cases[] = {
+      {"empty set", 1u << 20, {}, {}, true, 0, 0},
+      {"large disk", 16ul << 30, {{"/ram/tmpAAAAAA", 4097}},  // a size limit only: tmpfs takes no memory for it
+       {{"/flash/new", StagedKind::Write, "/ram/tmpAAAAAA"}}, true, -2 * 4096 - reserve, 0},
+      {"replacement of equal blocks", 1u << 20, {{"/flash/bin/tool", 10000}, {"/ram/tmpAAAAAA", 10000}},
+       {{"/flash/bin/tool", StagedKind::Write, "/ram/tmpAAAAAA"}}, true, 0, 0},
+      {"one more block", 1u << 20, {{"/flash/bin/tool", 10000}, {"/ram/tmpAAAAAA", 12289}},
+       {{"/flash/bin/tool", StagedKind::Write, "/ram/tmpAAAAAA"}}, true, -4096 - reserve, 0},
+      {"one byte on eight free blocks", 32768, {{"/ram/tmpAAAAAA", 1}},
+       {{"/flash/new", StagedKind::Write, "/ram/tmpAAAAAA"}}, false, -4096 - reserve, 0},
+      {"paths outside /flash/", 1u << 20, {{"/ram/big", 50000}, {"/ram/old", 50000}},
+       {{"/ram/new", StagedKind::Move, "/ram/big"}, {"/ram/old", StagedKind::Delete, ""},
+        {"/flash", StagedKind::Move, "/ram/big"}}, true, 0, 0},
+      {"kernel removal", 1u << 20, {{"/flash/boot/kernel", 8192}},
+       {{"/flash/boot/kernel", StagedKind::Delete, ""}}, true, 0, 2 * 4096},
+      {"kernel addition", 1u << 20, {{"/ram/tmpAAAAAA", 5000}},
+       {{"/flash/boot/missing/file", StagedKind::Write, "/ram/tmpAAAAAA"}}, true, 0, -2 * 4096 - reserve},
+      {"temporary file on the destination disk", 1u << 20, {{"/flash/tmpAAAAAA", 9000}, {"/flash/tmpBBBBBB", 9000}},
+       {{"/flash/new", StagedKind::Write, "/flash/tmpAAAAAA"},
+        {"/flash/not/yet/made/file", StagedKind::Move, "/flash/tmpBBBBBB"}}, true, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempRoot root;
+    root.makeDirs("/ram");
+    ScratchMount flash(root.at("/flash"), c.flashBytes);
+    SKIP_UNLESS_MOUNTED(flash);
+    ScratchMount boot(root.at("/flash/boot"), 256u << 10);
+    SKIP_UNLESS_MOUNTED(boot);
+    for (const File& file : c.files) root.writeFile(file.path, std::string(file.size, 'x'));
+    runInChroot(root.path(), [&c] {
+      ASSERT_EQ(blockSizeOf("/flash/"), 4096);
+      StagedFiles staged;
+      for (const Op& op : c.ops) stageRecord(staged, op.path, op.kind, op.target);
+      Figures figures = check(staged);
+      EXPECT_EQ(figures.fits, c.fits);
+      EXPECT_EQ(figures.main, freeBytesOf("/flash/") + c.mainChange);
+      EXPECT_EQ(figures.kernel, freeBytesOf("/flash/boot/") + c.kernelChange);
+      if (!c.fits) {
+        EXPECT_EQ(shortfallKilobytes(figures.main), 5);
+      }
+    });
+  }
 }
 
 TEST_F(DiskSpaceTest, LinksCreditWhatTheyReplaceAndDirectoriesTheirOwnSize) {
@@ -205,21 +163,6 @@ TEST_F(DiskSpaceTest, UnreadableKernelDiskHasNoRoom) {
     EXPECT_FALSE(figures.fits);
     EXPECT_EQ(figures.kernel, -3 - 32768);  // block size 1
     EXPECT_EQ(figures.main, freeBytesOf("/flash/"));
-  });
-}
-
-TEST_F(DiskSpaceTest, LargeDiskDoesNotOverflow) {
-  mountDisks(16ul << 30);  // a size limit only; tmpfs takes no memory for it
-  if (IsSkipped()) return;
-  root.writeFile("/ram/tmpAAAAAA", std::string(4097, 'n'));
-  runInChroot(root.path(), [] {
-    Figures empty = check(StagedFiles());
-    EXPECT_EQ(empty.main, int64_t{16} << 30);
-    StagedFiles staged;
-    stageRecord(staged, "/flash/new", StagedKind::Write, "/ram/tmpAAAAAA");
-    Figures figures = check(staged);
-    EXPECT_TRUE(figures.fits);
-    EXPECT_EQ(figures.main, (int64_t{16} << 30) - 2 * 4096 - 32768);
   });
 }
 

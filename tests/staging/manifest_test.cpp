@@ -74,16 +74,13 @@ TEST_F(Manifest, WritesOneLinePerEntryInPathOrder) {
             "M /flash/var/pdb/pkg/image /flash/var/pdb/image\n");
 }
 
-TEST_F(Manifest, EmptySetWritesEmptyFile) {
-  root.writeFile("/ram/MANIFEST", "U /old\n");
-  StagedFiles staged;
-  ASSERT_TRUE(writeManifest(staged, path));
-  EXPECT_EQ(root.readFile("/ram/MANIFEST"), "");
-}
-
+// The whole file is replaced (an empty set gives an empty file), with mode
+// 0644, and no temporary file is left beside it.
 TEST_F(Manifest, ReplacesWholeFileWithMode0644AndLeavesNoTemporaryFile) {
   root.writeFile("/ram/MANIFEST", std::string(5000, 'x'), 0600);
   StagedFiles staged;
+  ASSERT_TRUE(writeManifest(staged, path));
+  EXPECT_EQ(root.readFile("/ram/MANIFEST"), "");
   stageRecord(staged, "/a", StagedKind::Delete, "");
   ASSERT_TRUE(writeManifest(staged, path));
   EXPECT_EQ(root.readFile("/ram/MANIFEST"), "U /a\n");
@@ -104,27 +101,25 @@ TEST_F(Manifest, FailedWriteReportsFalseAndLeavesNoTemporaryFile) {
 
 // --- Escaping ------------------------------------------------------------------
 
-TEST_F(Manifest, EscapesBlanksControlsDeleteAndBackslash) {
-  StagedFiles staged;
-  std::string odd = std::string("/flash/a b\nc\\d\x7f" "e\tf\x01g\xc3\xa9h");
-  stageRecord(staged, odd, StagedKind::Move, "/ram/with space");
-  ASSERT_TRUE(writeManifest(staged, path));
-  EXPECT_EQ(root.readFile("/ram/MANIFEST"),
-            "M /flash/a\\040b\\012c\\134d\\177e\\011f\\001g\xc3\xa9h /ram/with\\040space\n");
-  StagedFiles back;
-  ASSERT_TRUE(readManifest(back, path));
-  EXPECT_EQ(entriesOf(back), (std::vector<Entry>{{odd, StagedKind::Move, "/ram/with space"}}));
-}
-
-TEST_F(Manifest, WrittenEscapeTextSurvivesRoundTrip) {
-  // A path that already looks like an escape keeps its backslash escaped.
-  StagedFiles staged;
-  stageRecord(staged, "/flash/\\040", StagedKind::Symlink, "\\\\");
-  ASSERT_TRUE(writeManifest(staged, path));
-  EXPECT_EQ(root.readFile("/ram/MANIFEST"), "L /flash/\\134040 \\134\\134\n");
-  StagedFiles back;
-  ASSERT_TRUE(readManifest(back, path));
-  EXPECT_EQ(entriesOf(back), (std::vector<Entry>{{"/flash/\\040", StagedKind::Symlink, "\\\\"}}));
+// Blanks, controls, delete and backslash are escaped; a path that already
+// looks like an escape keeps its backslash escaped. Both read back as written.
+TEST_F(Manifest, EscapedFieldsRoundTrip) {
+  struct Case {
+    std::string path, target, line;
+    StagedKind kind;
+  } cases[] = {
+      {std::string("/flash/a b\nc\\d\x7f" "e\tf\x01g\xc3\xa9h"), "/ram/with space",
+       "M /flash/a\\040b\\012c\\134d\\177e\\011f\\001g\xc3\xa9h /ram/with\\040space\n", StagedKind::Move},
+      {"/flash/\\040", "\\\\", "L /flash/\\134040 \\134\\134\n", StagedKind::Symlink},
+  };
+  for (const Case& c : cases) {
+    StagedFiles staged, back;
+    stageRecord(staged, c.path, c.kind, c.target);
+    ASSERT_TRUE(writeManifest(staged, path));
+    EXPECT_EQ(root.readFile("/ram/MANIFEST"), c.line);
+    ASSERT_TRUE(readManifest(back, path));
+    EXPECT_EQ(entriesOf(back), (std::vector<Entry>{{c.path, c.kind, c.target}}));
+  }
 }
 
 TEST(ManifestField, OtherBackslashesStayLiteral) {
@@ -142,72 +137,49 @@ TEST(ManifestField, OtherBackslashesStayLiteral) {
 
 // --- Reading -------------------------------------------------------------------
 
-TEST_F(Manifest, ReadsEveryKindAndWritesBecomeMoves) {
-  StagedFiles staged;
-  ASSERT_TRUE(readText("U /flash/old\nL /flash/link text\nM /flash/new /ram/tmp123456\n", staged));
-  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/flash/link", StagedKind::Symlink, "text"},
-                                                   {"/flash/new", StagedKind::Move, "/ram/tmp123456"},
-                                                   {"/flash/old", StagedKind::Delete, ""}}));
-}
-
-TEST_F(Manifest, LastLineWithoutLineFeedIsRead) {
-  StagedFiles staged;
-  ASSERT_TRUE(readText("U /a\nU /b", staged));
-  EXPECT_EQ(staged.size(), 2u);
-}
-
-TEST_F(Manifest, DeleteLineIgnoresFurtherFields) {
-  StagedFiles staged;
-  ASSERT_TRUE(readText("U /flash/x extra more\n", staged));
-  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/flash/x", StagedKind::Delete, ""}}));
-}
-
-TEST_F(Manifest, RepeatedSpacesSeparateFieldsOnce) {
-  StagedFiles staged;
-  ASSERT_TRUE(readText("M   /flash/x    /ram/y  \n", staged));
-  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/flash/x", StagedKind::Move, "/ram/y"}}));
-}
-
-TEST_F(Manifest, UnknownKindsAreSkipped) {
-  StagedFiles staged;
-  ASSERT_TRUE(readText("X /a /b\nu /c\nUU /d\nMM /e /f\nU /g\n", staged));
-  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/g", StagedKind::Delete, ""}}));
-}
-
-TEST_F(Manifest, EmptyFileOrEmptyFirstLineGivesEmptySetAndTrue) {
-  StagedFiles empty;
-  EXPECT_TRUE(readText("", empty));
-  EXPECT_TRUE(empty.empty());
-  StagedFiles blank;
-  EXPECT_TRUE(readText("\nU /a\n", blank));
-  EXPECT_TRUE(blank.empty());
-}
-
-TEST_F(Manifest, LinesAfterEmptyLineAreNotRead) {
-  StagedFiles staged;
-  EXPECT_TRUE(readText("U /a\n\nU /b\nL /broken\n", staged));
-  EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/a", StagedKind::Delete, ""}}));
-}
-
-TEST_F(Manifest, MissingFieldsFailAndKeepEarlierEntries) {
-  const char* malformed[] = {"L /flash/link\n", "M /flash/x\n", "U\n", "M\n", "   \n", "U \n"};
-  for (const char* line : malformed) {
+// Each text read into an empty set (after "U /first\n" where the case says
+// so): the result and the entries kept.
+TEST_F(Manifest, ReadingTable) {
+  using D = std::vector<Entry>;
+  const Entry first{"/first", StagedKind::Delete, ""};
+  struct Case {
+    std::string text;
+    bool ok;
+    D entries;
+  } cases[] = {
+      // Every kind; writes come back as moves.
+      {"U /flash/old\nL /flash/link text\nM /flash/new /ram/tmp123456\n", true,
+       {{"/flash/link", StagedKind::Symlink, "text"},
+        {"/flash/new", StagedKind::Move, "/ram/tmp123456"},
+        {"/flash/old", StagedKind::Delete, ""}}},
+      {"U /a\nU /b", true, {{"/a", StagedKind::Delete, ""}, {"/b", StagedKind::Delete, ""}}},  // no final line feed
+      {"U /flash/x extra more\n", true, {{"/flash/x", StagedKind::Delete, ""}}},            // further fields ignored
+      {"M   /flash/x    /ram/y  \n", true, {{"/flash/x", StagedKind::Move, "/ram/y"}}},       // repeated spaces
+      {"X /a /b\nu /c\nUU /d\nMM /e /f\nU /g\n", true, {{"/g", StagedKind::Delete, ""}}},  // unknown kinds skipped
+      {"", true, {}},
+      {"\nU /a\n", true, {}},                                          // empty first line
+      {"U /a\n\nU /b\nL /broken\n", true, {{"/a", StagedKind::Delete, ""}}},  // nothing after an empty line
+      // Missing fields fail and keep what came before.
+      {"U /first\nL /flash/link\nU /after\n", false, {first}},
+      {"U /first\nM /flash/x\nU /after\n", false, {first}},
+      {"U /first\nU\nU /after\n", false, {first}},
+      {"U /first\nM\nU /after\n", false, {first}},
+      {"U /first\n   \nU /after\n", false, {first}},
+      {"U /first\nU \nU /after\n", false, {first}},
+  };
+  for (const Case& c : cases) {
     StagedFiles staged;
-    EXPECT_FALSE(readText(std::string("U /first\n") + line + "U /after\n", staged)) << line;
-    EXPECT_EQ(entriesOf(staged), (std::vector<Entry>{{"/first", StagedKind::Delete, ""}})) << line;
+    EXPECT_EQ(readText(c.text, staged), c.ok) << c.text;
+    EXPECT_EQ(entriesOf(staged), c.entries) << c.text;
   }
 }
 
-TEST_F(Manifest, MissingFileFails) {
+TEST_F(Manifest, MissingFileOrDirectoryFails) {
   StagedFiles staged;
   EXPECT_FALSE(readManifest(staged, root.at("/ram/none")));
-  EXPECT_TRUE(staged.empty());
-}
-
-TEST_F(Manifest, DirectoryIsNoManifest) {
   root.makeDirs("/ram/MANIFEST");
-  StagedFiles staged;
   EXPECT_FALSE(readManifest(staged, path));
+  EXPECT_TRUE(staged.empty());
 }
 
 // A device reads as empty (or endless), a fifo would block: neither may pass

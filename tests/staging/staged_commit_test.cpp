@@ -92,15 +92,22 @@ TEST(CommitStaged, RemovalsComeBeforeRenames) {
   EXPECT_EQ(staged.find(root.at("/flash/a"))->kind, StagedKind::Move);
 }
 
-// --- Removals --------------------------------------------------------------------
+// --- Removals, links and renames ---------------------------------------------------
 
-TEST(CommitStaged, DeletedDirectoryLosesFilesButKeepsSubdirectoriesAndDotFiles) {
+// A deleted directory loses its plain files; it goes itself only when
+// nothing else (subdirectory, dot file) is left. What is gone already is no
+// failure and says nothing; the spinner stays quiet without a copy.
+TEST(CommitStaged, DeletedDirectoriesAndMissingPaths) {
   TempRoot root;
   root.writeFile("/flash/dir/file", "f");
   root.writeFile("/flash/dir/.hidden", "h");
   root.writeFile("/flash/dir/sub/inner", "i");
+  root.writeFile("/flash/var/pdb/pkg/image", "i");
+  root.writeFile("/flash/var/pdb/pkg/version", "1 2");
   StagedFiles staged;
   stageDelete(staged, root.at("/flash/dir"));
+  stageDelete(staged, root.at("/flash/var/pdb/pkg/"));
+  stageRecord(staged, root.at("/flash/gone"), StagedKind::Delete, "");
   CommitOutcome outcome = commitCaptured(staged, true);
   EXPECT_TRUE(outcome.ok);
   EXPECT_EQ(outcome.out, "");
@@ -108,85 +115,45 @@ TEST(CommitStaged, DeletedDirectoryLosesFilesButKeepsSubdirectoriesAndDotFiles) 
   EXPECT_FALSE(root.exists("/flash/dir/file"));
   EXPECT_TRUE(root.exists("/flash/dir/.hidden"));
   EXPECT_TRUE(root.exists("/flash/dir/sub/inner"));
-}
-
-TEST(CommitStaged, DeletedDirectoryWithOnlyFilesIsRemoved) {
-  TempRoot root;
-  root.writeFile("/flash/var/pdb/pkg/image", "i");
-  root.writeFile("/flash/var/pdb/pkg/version", "1 2");
-  StagedFiles staged;
-  stageDelete(staged, root.at("/flash/var/pdb/pkg/"));
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(root.exists("/flash/var/pdb/pkg"));
   EXPECT_TRUE(root.exists("/flash/var/pdb"));
 }
 
-TEST(CommitStaged, RemovalOfWhatIsAlreadyGoneIsQuietAndNoFailure) {
-  TempRoot root;
-  StagedFiles staged;
-  stageRecord(staged, root.at("/flash/gone"), StagedKind::Delete, "");
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_TRUE(outcome.ok);
-  EXPECT_EQ(outcome.err, "");
-}
-
-// --- Links -------------------------------------------------------------------------
-
-TEST(CommitStaged, LinkWithMissingParentMakesTheDirectories) {
-  TempRoot root;
-  StagedFiles staged;
-  stageSymlink(staged, "/flash/bootimage", root.at("/flash/var/pdb/pkg/image"));
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_TRUE(outcome.ok);
-  EXPECT_EQ(linkText(root.at("/flash/var/pdb/pkg/image")), "/flash/bootimage");
-}
-
-TEST(CommitStaged, LinkReplacesExistingFile) {
+// Links and renames make missing parent directories; a link replaces a
+// file; a renamed temporary file keeps its mode. No copy, no spinner.
+TEST(CommitStaged, LinksAndRenamesMakeMissingParentsAndReplaceFiles) {
   TempRoot root;
   root.writeFile("/flash/lib/libx.so", "old");
-  StagedFiles staged;
-  stageSymlink(staged, "libx.so.2", root.at("/flash/lib/libx.so"));
-  EXPECT_TRUE(commitCaptured(staged, false).ok);
-  EXPECT_EQ(linkText(root.at("/flash/lib/libx.so")), "libx.so.2");
-}
-
-TEST(CommitStaged, FailedLinkIsReportedAndTheCommitGoesOn) {
-  TempRoot root;
-  root.writeFile("/flash/file", "a file, not a directory");
-  root.writeFile("/ram/new", "new");
-  StagedFiles staged;
-  stageSymlink(staged, "t", root.at("/flash/file/link"));
-  stageMove(staged, root.at("/ram/new"), root.at("/flash/new"));
-  CommitOutcome outcome = commitCaptured(staged, false);
-  EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.err, "symlink: Not a directory\n");
-  EXPECT_EQ(root.readFile("/flash/new"), "new");
-}
-
-// --- Renames -----------------------------------------------------------------------
-
-TEST(CommitStaged, RenamesIntoNewDirectories) {
-  TempRoot root;
   root.writeFile("/flash/tmpAAAAAA", "contents", 0755);
   StagedFiles staged;
+  stageSymlink(staged, "/flash/bootimage", root.at("/flash/var/pdb/pkg/image"));
+  stageSymlink(staged, "libx.so.2", root.at("/flash/lib/libx.so"));
   stageRecord(staged, root.at("/flash/usr/bin/tool"), StagedKind::Write, root.at("/flash/tmpAAAAAA"));
   CommitOutcome outcome = commitCaptured(staged, true);
   EXPECT_TRUE(outcome.ok);
-  EXPECT_EQ(outcome.out, "");  // no copy, no spinner
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(linkText(root.at("/flash/var/pdb/pkg/image")), "/flash/bootimage");
+  EXPECT_EQ(linkText(root.at("/flash/lib/libx.so")), "libx.so.2");
   EXPECT_EQ(root.readFile("/flash/usr/bin/tool"), "contents");
   EXPECT_EQ(permissions(root.at("/flash/usr/bin/tool")), 0755u);
   EXPECT_FALSE(root.exists("/flash/tmpAAAAAA"));
 }
 
-TEST(CommitStaged, FailedRenameIsReportedAndLeavesEntry) {
+// A failed link or rename is reported, leaves its entry, and the commit
+// goes on with the rest.
+TEST(CommitStaged, FailedLinkAndRenameAreReportedAndTheCommitGoesOn) {
   TempRoot root;
+  root.writeFile("/flash/file", "a file, not a directory");
   root.writeFile("/flash/old", "old");
+  root.writeFile("/ram/new", "new");
   StagedFiles staged;
+  stageSymlink(staged, "t", root.at("/flash/file/link"));
+  stageMove(staged, root.at("/ram/new"), root.at("/flash/new"));
   stageMove(staged, root.at("/ram/missing"), root.at("/flash/old"));
   CommitOutcome outcome = commitCaptured(staged, false);
   EXPECT_FALSE(outcome.ok);
-  EXPECT_EQ(outcome.err, "rename: No such file or directory\n");
+  EXPECT_EQ(outcome.err, "symlink: Not a directory\nrename: No such file or directory\n");
+  EXPECT_EQ(root.readFile("/flash/new"), "new");
   EXPECT_EQ(root.readFile("/flash/old"), "old");
   EXPECT_EQ(staged.find(root.at("/flash/old"))->kind, StagedKind::Move);
 }
@@ -208,12 +175,19 @@ class CrossDevice : public testing::Test {
   }
 };
 
+// A write into an existing destination is a copy that keeps the
+// destination's mode; a link there is replaced, not followed.
 TEST_F(CrossDevice, WriteIsCopiedIntoExistingDestinationKeepingItsMode) {
   root.writeFile("/flash/bin/tool", pattern(3000, 'a'), 0640);
   std::string contents = pattern(40000, 'k');  // three chunks
   root.writeFile("/ram/tmpBBBBBB", contents, 0755);
+  std::string victim = pattern(2000, 'v');
+  root.writeFile("/flash/victim", victim);
+  ASSERT_EQ(symlink(root.at("/flash/victim").c_str(), root.at("/flash/x").c_str()), 0);
+  root.writeFile("/ram/tmpDDDDDD", "new contents", 0644);
   StagedFiles staged;
   stageRecord(staged, root.at("/flash/bin/tool"), StagedKind::Write, root.at("/ram/tmpBBBBBB"));
+  stageRecord(staged, root.at("/flash/x"), StagedKind::Write, root.at("/ram/tmpDDDDDD"));
   CommitOutcome outcome = commitCaptured(staged, false);
   EXPECT_TRUE(outcome.ok) << outcome.err;
   EXPECT_EQ(outcome.out, "");
@@ -221,22 +195,22 @@ TEST_F(CrossDevice, WriteIsCopiedIntoExistingDestinationKeepingItsMode) {
   EXPECT_EQ(permissions(root.at("/flash/bin/tool")), 0640u);
   EXPECT_EQ(staged.find(root.at("/flash/bin/tool"))->kind, StagedKind::Copy);
   EXPECT_FALSE(root.exists("/ram/tmpBBBBBB")) << "the copied temporary file is the set's to delete";
+  EXPECT_EQ(root.readFile("/flash/victim"), victim);
+  EXPECT_FALSE(isLink(root.at("/flash/x")));
+  EXPECT_EQ(root.readFile("/flash/x"), "new contents");
+  EXPECT_EQ(permissions(root.at("/flash/x")), 0644u);
 }
 
-TEST_F(CrossDevice, NewDestinationTakesTheSourceModeExactly) {
+// A new destination takes the source's mode exactly; a moved source stays.
+TEST_F(CrossDevice, NewDestinationTakesSourceModeAndMoveSourceStays) {
   root.writeFile("/ram/tmpCCCCCC", "x", 0775);
+  root.writeFile("/ram/image", "image");
   StagedFiles staged;
   stageRecord(staged, root.at("/flash/new/file"), StagedKind::Write, root.at("/ram/tmpCCCCCC"));
+  stageMove(staged, root.at("/ram/image"), root.at("/flash/var/pdb/pkg/image"));
   EXPECT_TRUE(commitCaptured(staged, false).ok);
   EXPECT_EQ(root.readFile("/flash/new/file"), "x");
   EXPECT_EQ(permissions(root.at("/flash/new/file")), 0775u);
-}
-
-TEST_F(CrossDevice, MoveSourceStaysAfterCopy) {
-  root.writeFile("/ram/image", "image");
-  StagedFiles staged;
-  stageMove(staged, root.at("/ram/image"), root.at("/flash/var/pdb/pkg/image"));
-  EXPECT_TRUE(commitCaptured(staged, false).ok);
   EXPECT_EQ(root.readFile("/flash/var/pdb/pkg/image"), "image");
   EXPECT_EQ(root.readFile("/ram/image"), "image");
 }
@@ -252,20 +226,6 @@ TEST_F(CrossDevice, FailedCopyLeavesDestinationCutTo512Bytes) {
   EXPECT_EQ(outcome.err, "");
   EXPECT_EQ(root.readFile("/flash/file"), old.substr(0, 512));
   EXPECT_TRUE(root.exists("/ram/not-a-file"));
-}
-
-TEST_F(CrossDevice, LinkAtDestinationIsReplacedNotFollowed) {
-  std::string victim = pattern(2000, 'v');
-  root.writeFile("/flash/victim", victim);
-  ASSERT_EQ(symlink(root.at("/flash/victim").c_str(), root.at("/flash/x").c_str()), 0);
-  root.writeFile("/ram/tmpDDDDDD", "new contents", 0644);
-  StagedFiles staged;
-  stageRecord(staged, root.at("/flash/x"), StagedKind::Write, root.at("/ram/tmpDDDDDD"));
-  EXPECT_TRUE(commitCaptured(staged, false).ok);
-  EXPECT_EQ(root.readFile("/flash/victim"), victim);
-  EXPECT_FALSE(isLink(root.at("/flash/x")));
-  EXPECT_EQ(root.readFile("/flash/x"), "new contents");
-  EXPECT_EQ(permissions(root.at("/flash/x")), 0644u);
 }
 
 TEST_F(CrossDevice, CopyShowsSpinnerOnlyWhenAsked) {
@@ -297,21 +257,15 @@ TEST_F(CrossDevice, CopyToFullDiskReportsWriteFailure) {
 
 // --- copyFile and the spinner ------------------------------------------------------
 
-TEST(CopyFile, RefusesWhatIsNotARegularFile) {
+TEST(CopyFile, CopiesRegularFilesExactlyAndRefusesTheRest) {
   TempRoot root;
   root.makeDirs("/dir");
   root.writeFile("/dest", "kept");
   EXPECT_FALSE(copyFile(root.at("/missing"), root.at("/dest"), false));
   EXPECT_FALSE(copyFile(root.at("/dir"), root.at("/dest"), false));
   EXPECT_EQ(root.readFile("/dest"), "kept");
-  root.writeFile("/source", "s");
-  EXPECT_FALSE(copyFile(root.at("/source"), root.at("/no/such/dir/dest"), false));
-}
-
-TEST(CopyFile, CopiesEmptyAndLargeFilesExactly) {
-  TempRoot root;
   root.writeFile("/empty", "");
-  root.writeFile("/dest", "something");
+  EXPECT_FALSE(copyFile(root.at("/empty"), root.at("/no/such/dir/dest"), false));
   EXPECT_TRUE(copyFile(root.at("/empty"), root.at("/dest"), false));
   EXPECT_EQ(root.readFile("/dest"), "");
   std::string big = pattern(16384 * 3 + 1, 'q');

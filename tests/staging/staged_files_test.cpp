@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "pdb/package_info.h"
@@ -46,9 +47,12 @@ std::string stageWrite(StagedFiles& staged, const std::string& path, const std::
 
 // --- Entries ---------------------------------------------------------------
 
-TEST(StagedFiles, SecondWriteDeletesTheFirstTemporaryFile) {
+// A new entry for a path replaces the old one: a replaced write loses its
+// temporary file, a replaced move keeps its source.
+TEST(StagedFiles, ReplacedWriteLosesItsTemporaryFileAndMoveKeepsItsSource) {
   TempRoot root;
   root.makeDirs("/flash");
+  root.writeFile("/ram/source", "data");
   StagedFiles staged;
   std::string path = root.at("/flash/file");
   std::string first = stageWrite(staged, path, "one");
@@ -57,81 +61,47 @@ TEST(StagedFiles, SecondWriteDeletesTheFirstTemporaryFile) {
   EXPECT_NE(first, second);
   EXPECT_FALSE(pathExists(first));
   ASSERT_TRUE(pathExists(second));
-  ASSERT_EQ(staged.size(), 1u);
   EXPECT_EQ(staged.find(path)->kind, StagedKind::Write);
   EXPECT_EQ(staged.find(path)->target, second);
-}
-
-TEST(StagedFiles, ReplacingAMoveKeepsItsSource) {
-  TempRoot root;
-  root.writeFile("/ram/source", "data");
-  StagedFiles staged;
   stageMove(staged, root.at("/ram/source"), root.at("/flash/x"));
   stageSymlink(staged, "elsewhere", root.at("/flash/x"));
   EXPECT_TRUE(root.exists("/ram/source"));
-  ASSERT_EQ(staged.size(), 1u);
+  ASSERT_EQ(staged.size(), 2u);
   EXPECT_EQ(staged.find(root.at("/flash/x"))->kind, StagedKind::Symlink);
   EXPECT_EQ(staged.find(root.at("/flash/x"))->target, "elsewhere");
 }
 
-TEST(StagedFiles, DeleteOfMissingPathDropsPendingWriteAndItsTemporaryFile) {
-  TempRoot root;
-  root.makeDirs("/flash");
-  StagedFiles staged;
-  std::string path = root.at("/flash/new");
-  std::string temporary = stageWrite(staged, path, "x");
-  stageDelete(staged, path);
-  EXPECT_TRUE(staged.empty());
-  EXPECT_FALSE(pathExists(temporary));
-}
-
-TEST(StagedFiles, DeleteOfExistingPathReplacesPendingWrite) {
+// A delete drops a pending write and its temporary file; it is staged only
+// when something is there to delete (a dangling link is nothing).
+TEST(StagedFiles, DeleteReplacesPendingWriteOnlyWhereSomethingExists) {
   TempRoot root;
   root.writeFile("/flash/old", "old");
+  root.writeFile("/flash/real", "r");
+  ASSERT_EQ(symlink("real", root.at("/flash/link").c_str()), 0);
+  ASSERT_EQ(symlink("/nowhere/at/all", root.at("/flash/dangling").c_str()), 0);
   StagedFiles staged;
-  std::string path = root.at("/flash/old");
-  std::string temporary = stageWrite(staged, path, "new");
-  stageDelete(staged, path);
-  ASSERT_EQ(staged.size(), 1u);
-  EXPECT_EQ(staged.find(path)->kind, StagedKind::Delete);
-  EXPECT_EQ(staged.find(path)->target, "");
-  EXPECT_FALSE(pathExists(temporary));
+  std::string newTemporary = stageWrite(staged, root.at("/flash/new"), "x");
+  std::string oldTemporary = stageWrite(staged, root.at("/flash/old"), "new");
+  for (const char* path : {"/flash/new", "/flash/old", "/flash/link", "/flash/dangling"}) {
+    stageDelete(staged, root.at(path));
+  }
+  EXPECT_EQ(keys(staged), (std::vector<std::string>{root.at("/flash/link"), root.at("/flash/old")}));
+  for (const auto& entry : staged.entries) {
+    EXPECT_EQ(entry.second.kind, StagedKind::Delete) << entry.first;
+    EXPECT_EQ(entry.second.target, "") << entry.first;
+  }
+  EXPECT_FALSE(pathExists(newTemporary));
+  EXPECT_FALSE(pathExists(oldTemporary));
   EXPECT_EQ(root.readFile("/flash/old"), "old");
 }
 
-TEST(StagedFiles, DeleteOfDanglingSymlinkStagesNothing) {
-  TempRoot root;
-  root.makeDirs("/flash");
-  ASSERT_EQ(symlink("/nowhere/at/all", root.at("/flash/link").c_str()), 0);
+TEST(StagedFiles, DirectoryPathSortsBeforeItsFilesAndUnknownUnstageIsNothing) {
   StagedFiles staged;
-  stageDelete(staged, root.at("/flash/link"));
-  EXPECT_TRUE(staged.empty());
-}
-
-TEST(StagedFiles, DeleteOfLinkToExistingFileIsStaged) {
-  TempRoot root;
-  root.writeFile("/flash/real", "r");
-  ASSERT_EQ(symlink("real", root.at("/flash/link").c_str()), 0);
-  StagedFiles staged;
-  stageDelete(staged, root.at("/flash/link"));
-  ASSERT_NE(staged.find(root.at("/flash/link")), nullptr);
-  EXPECT_EQ(staged.find(root.at("/flash/link"))->kind, StagedKind::Delete);
-}
-
-TEST(StagedFiles, UnstageOfUnknownPathChangesNothing) {
-  StagedFiles staged;
-  stageSymlink(staged, "t", "/a");
-  unstage(staged, "/b");
-  EXPECT_EQ(staged.size(), 1u);
-}
-
-TEST(StagedFiles, DirectoryPathSortsBeforeItsFiles) {
-  StagedFiles staged;
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg/image");
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg/");
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg");
-  stageSymlink(staged, "t", "/flash/var/pdb/pkg-extra");
-  stageSymlink(staged, "t", "/flash/var/pdb/pk");
+  for (const char* path : {"/flash/var/pdb/pkg/image", "/flash/var/pdb/pkg/", "/flash/var/pdb/pkg",
+                           "/flash/var/pdb/pkg-extra", "/flash/var/pdb/pk"}) {
+    stageSymlink(staged, "t", path);
+  }
+  unstage(staged, "/flash/var/pdb/p");
   std::vector<std::string> expected = {"/flash/var/pdb/pk", "/flash/var/pdb/pkg", "/flash/var/pdb/pkg-extra",
                                        "/flash/var/pdb/pkg/", "/flash/var/pdb/pkg/image"};
   EXPECT_EQ(keys(staged), expected);
@@ -150,96 +120,69 @@ TEST(StagedFiles, ModeIsAppliedAndZeroKeepsPrivateMode) {
   EXPECT_EQ(permissions(staged.find(root.at("/flash/b"))->target), 0600u);
 }
 
-TEST(StagedFiles, StreamWritesTheTemporaryFile) {
+TEST(StagedFiles, StreamWritesTheTemporaryFileInNearestExistingAncestor) {
   TempRoot root;
   root.makeDirs("/flash");
   StagedFiles staged;
-  std::string temporary = stageWrite(staged, root.at("/flash/a"), std::string("bin\0ary", 7));
+  std::string temporary = stageWrite(staged, root.at("/flash/not/yet/a"), std::string("bin\0ary", 7));
+  EXPECT_EQ(parentDirectory(temporary), root.at("/flash"));
   std::ifstream in(temporary, std::ios::binary);
   std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(contents, std::string("bin\0ary", 7));
-  EXPECT_FALSE(root.exists("/flash/a"));
+  EXPECT_FALSE(root.exists("/flash/not"));
 }
 
-TEST(StagedFiles, TemporaryFileGoesToNearestExistingAncestor) {
-  TempRoot root;
-  root.makeDirs("/flash");
-  StagedFiles staged;
-  std::string temporary = stageWrite(staged, root.at("/flash/not/yet/there/file"), "x");
-  EXPECT_EQ(parentDirectory(temporary), root.at("/flash"));
-}
-
-TEST(StagedFiles, SizeHintZeroWithoutRamUsesTmp) {
+// Where the temporary file goes: beside the destination when it has room
+// (a size hint of 0 says it may not), else "/ram", else "/tmp".
+TEST(StagedFiles, TemporaryFilePlacementTable) {
   SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.makeDirs("/flash");
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    std::ofstream stream = createStagedFile(staged, "/flash/file", 0, 0);
-    EXPECT_TRUE(stream.is_open());
-    ASSERT_NE(staged.find("/flash/file"), nullptr);
-    const std::string& name = staged.find("/flash/file")->target;
-    EXPECT_EQ(name.substr(0, 8), "/tmp/tmp");
-    EXPECT_EQ(name.size(), 14u);
-  });
+  struct Case {
+    bool withRam;
+    const char* path;
+    size_t hint;
+    const char* prefix;
+  } cases[] = {
+      {false, "/flash/file", 0, "/tmp/tmp"},
+      {true, "/flash/file", 0, "/ram/tmp"},
+      {true, "/flash/PCKGS_CHANGED", 1, "/flash/tmp"},
+  };
+  for (const Case& c : cases) {
+    TempRoot root;
+    root.makeDirs("/flash");
+    if (c.withRam) root.makeDirs("/ram");
+    runInChroot(root.path(), [&c] {
+      StagedFiles staged;
+      std::ofstream stream = createStagedFile(staged, c.path, c.hint, 0);
+      EXPECT_TRUE(stream.is_open());
+      ASSERT_NE(staged.find(c.path), nullptr);
+      const std::string& name = staged.find(c.path)->target;
+      EXPECT_EQ(name.substr(0, strlen(c.prefix)), c.prefix);
+      EXPECT_EQ(name.size(), strlen(c.prefix) + 6);
+      EXPECT_TRUE(pathExists(name));
+    });
+  }
 }
 
-TEST(StagedFiles, SizeHintZeroWithRamUsesRam) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.makeDirs("/flash");
-  root.makeDirs("/ram");
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    std::ofstream stream = createStagedFile(staged, "/flash/file", 0, 0);
-    ASSERT_NE(staged.find("/flash/file"), nullptr);
-    EXPECT_EQ(staged.find("/flash/file")->target.substr(0, 8), "/ram/tmp");
-  });
-}
-
-TEST(StagedFiles, MarkerWithRoomGetsTemporaryFileOnFlash) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.makeDirs("/flash");
-  root.makeDirs("/ram");
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    std::ofstream stream = createStagedFile(staged, "/flash/PCKGS_CHANGED", 1, 0);
-    EXPECT_TRUE(stream.is_open());
-    ASSERT_NE(staged.find("/flash/PCKGS_CHANGED"), nullptr);
-    const std::string& name = staged.find("/flash/PCKGS_CHANGED")->target;
-    EXPECT_EQ(name.substr(0, 10), "/flash/tmp");
-    EXPECT_EQ(name.size(), 16u);
-    EXPECT_TRUE(pathExists(name));
-  });
-}
-
-TEST(StagedFiles, FullDestinationSendsTemporaryFileToRam) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.makeDirs("/ram");
-  ScratchMount flash(root.at("/flash"), 32768);  // 32 KiB: less than 64 KiB spare
-  SKIP_UNLESS_MOUNTED(flash);
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    std::ofstream stream = createStagedFile(staged, "/flash/PCKGS_CHANGED", 1, 0);
-    EXPECT_TRUE(stream.is_open());
-    ASSERT_NE(staged.find("/flash/PCKGS_CHANGED"), nullptr);
-    EXPECT_EQ(staged.find("/flash/PCKGS_CHANGED")->target.substr(0, 8), "/ram/tmp");
-  });
-}
-
-TEST(StagedFiles, NoTemporaryDirectoryLeavesStreamClosedAndRecordsNothing) {
+// With less than 64 KiB spare on "/flash", the temporary file goes to "/ram";
+// with no "/ram" either the stream stays closed and nothing is recorded.
+TEST(StagedFiles, FullDestinationFallsBackToRamOrFails) {
   SKIP_UNLESS_ROOT();
   TempRoot root;
   ScratchMount flash(root.at("/flash"), 32768);
   SKIP_UNLESS_MOUNTED(flash);
   runInChroot(root.path(), [] {
     StagedFiles staged;
-    // No room on "/flash", and no "/ram" to fall back to.
     std::ofstream stream = createStagedFile(staged, "/flash/file", 1, 0);
     EXPECT_FALSE(stream.is_open());
     EXPECT_TRUE(staged.empty());
+  });
+  root.makeDirs("/ram");
+  runInChroot(root.path(), [] {
+    StagedFiles staged;
+    std::ofstream stream = createStagedFile(staged, "/flash/PCKGS_CHANGED", 1, 0);
+    EXPECT_TRUE(stream.is_open());
+    ASSERT_NE(staged.find("/flash/PCKGS_CHANGED"), nullptr);
+    EXPECT_EQ(staged.find("/flash/PCKGS_CHANGED")->target.substr(0, 8), "/ram/tmp");
   });
 }
 
@@ -285,6 +228,9 @@ TEST(StagedFiles, CancelLeavesNoTemporaryFileAnywhere) {
 
 // --- Package removal ---------------------------------------------------------
 
+// Existing files, the package's directory, its image and its boot image are
+// staged for deletion; a pending write of a file that does not exist yet is
+// dropped with its temporary file.
 TEST(StagedFiles, PackageRemovalStagesFilesDirectoryImageAndBootImage) {
   SKIP_UNLESS_ROOT();
   TempRoot root;
@@ -292,10 +238,12 @@ TEST(StagedFiles, PackageRemovalStagesFilesDirectoryImageAndBootImage) {
   root.writeFile("/flash/lib/lib.so", "l");
   root.writeFile("/flash/var/pdb/pkg/image", "i");
   root.writeFile("/flash/bootimage", "b");
+  root.makeDirs("/ram");
   runInChroot(root.path(), [] {
     StagedFiles staged;
+    std::string temporary = stageWrite(staged, "/flash/bin/new", "n");
     InstalledPackage package("pkg");
-    package.files = {"/bin/tool", "/lib/lib.so", "/lib/missing"};
+    package.files = {"/bin/tool", "/lib/lib.so", "/lib/missing", "/bin/new"};
     package.headerFlags = OwnsBootImage;
     package.pending = PendingAction::Uninstall;
     stagePackageRemoval(staged, package);
@@ -303,26 +251,10 @@ TEST(StagedFiles, PackageRemovalStagesFilesDirectoryImageAndBootImage) {
                                          "/flash/var/pdb/pkg/", "/flash/var/pdb/pkg/image"};
     EXPECT_EQ(keys(staged), expected);
     for (const auto& entry : staged.entries) EXPECT_EQ(entry.second.kind, StagedKind::Delete) << entry.first;
+    EXPECT_FALSE(pathExists(temporary));
     EXPECT_TRUE(package.files.empty());
     EXPECT_EQ(package.pending, PendingAction::None);
   });
-}
-
-TEST(StagedFiles, PackageRemovalCancelsPendingWritesOfMissingFiles) {
-  SKIP_UNLESS_ROOT();
-  TempRoot root;
-  root.makeDirs("/flash/bin");
-  root.makeDirs("/ram");
-  std::string before = describeTree(root.path());
-  runInChroot(root.path(), [] {
-    StagedFiles staged;
-    { std::ofstream s = createStagedFile(staged, "/flash/bin/new", 1, 0); }
-    InstalledPackage package("pkg");
-    package.files = {"/bin/new"};
-    stagePackageRemoval(staged, package);
-    EXPECT_TRUE(staged.empty());
-  });
-  EXPECT_EQ(describeTree(root.path()), before);
 }
 
 TEST(StagedFiles, SharedBootImageIsKept) {
@@ -363,7 +295,9 @@ TEST(ParentDirectory, Table) {
   for (const Case& c : cases) EXPECT_EQ(parentDirectory(c.path), c.parent) << c.path;
 }
 
-TEST(MakeDirectories, CreatesMissingParents) {
+// Missing parents are made with mode 0755 under umask 022; an existing
+// directory or a file in the way is left alone.
+TEST(MakeDirectories, CreatesMissingParentsAndLeavesWhatExists) {
   TempRoot root;
   ::umask(022);
   makeDirectories(root.at("/a/b/c"));
@@ -371,14 +305,10 @@ TEST(MakeDirectories, CreatesMissingParents) {
   ASSERT_EQ(stat(root.at("/a/b/c").c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
   EXPECT_EQ(info.st_mode & 07777, 0755u);
-}
-
-TEST(MakeDirectories, ExistingDirectoryAndFileAreLeftAlone) {
-  TempRoot root;
   root.writeFile("/a/file", "f");
   std::string before = describeTree(root.path());
   makeDirectories(root.at("/a"));
-  makeDirectories(root.at("/a/file"));       // a file in the way: nothing happens
+  makeDirectories(root.at("/a/file"));        // a file in the way: nothing happens
   makeDirectories(root.at("/a/file/below"));  // cannot be made below a file
   EXPECT_EQ(describeTree(root.path()), before);
 }
