@@ -30,7 +30,7 @@ PackageSpec packageSpec(const std::string& name, PackageVersion version, uint32_
 
 BundleSpec bundleSpec() {
   BundleSpec spec;
-  spec.name = "routeros";
+  spec.name = "platform";
   spec.version = v713;
   spec.buildTime = 1700000100;
   spec.note = "all in one";
@@ -120,10 +120,10 @@ TEST(DatabaseLoader, WholeLoads) {
         {pdb + "dhcp/enabled", "user\n"}},
        "dhcp 117532163 1700000000 byUser dep:system file:/bin/dhcpd file:/etc/dhcp\n--\n"},
       {"bundle image gives its members first, at the bundle's exact version",
-       {{pdb + "routeros/image", buildBundle(bundleSpec())}},
-       "system 117532163 1700000000 in routeros@117532163-117532163\n"
-       "wifi 117532163 1700000000 in routeros@117532163-117532163 dep:system\n"
-       "routeros 117532163 1700000100 bundle note:all in one\n--\n"},
+       {{pdb + "platform/image", buildBundle(bundleSpec())}},
+       "system 117532163 1700000000 in platform@117532163-117532163\n"
+       "wifi 117532163 1700000000 in platform@117532163-117532163 dep:system\n"
+       "platform 117532163 1700000100 bundle note:all in one\n--\n"},
       {"image in database and repository is loaded twice",
        {{pdb + "system/image", buildPackage(packageSpec("system", v713))},
         {repo + "system", buildPackage(packageSpec("system", v720, 5))}},
@@ -175,18 +175,18 @@ TEST(DatabaseLoader, TruncatedBundleImageStopsAtTheBrokenMember) {
   size_t second = bytes.find(encodeHeaderRecord("wifi", v713, 1700000000, std::nullopt));
   ASSERT_NE(second, std::string::npos);
   TempRoot root;
-  root.writeFile(pdb + "routeros/image", bytes.substr(0, second + 10));
+  root.writeFile(pdb + "platform/image", bytes.substr(0, second + 10));
   EXPECT_EQ(load(root),
-            "system 117532163 1700000000 in routeros@117532163-117532163\n"
-            "routeros 117532163 1700000100 bundle note:all in one\n"
+            "system 117532163 1700000000 in platform@117532163-117532163\n"
+            "platform 117532163 1700000100 bundle note:all in one\n"
             "--\n");
 
   // Cut inside the bundle's own header: a bare record, restored from meta
   // files (none here, so it is to be uninstalled).
-  size_t own = bytes.find(encodeHeaderRecord("routeros", v713, 1700000100, std::nullopt));
+  size_t own = bytes.find(encodeHeaderRecord("platform", v713, 1700000100, std::nullopt));
   ASSERT_NE(own, std::string::npos);
-  root.writeFile(pdb + "routeros/image", bytes.substr(0, own + 4));
-  EXPECT_EQ(load(root), "routeros 0 0 bundle uninstall\n--\n");
+  root.writeFile(pdb + "platform/image", bytes.substr(0, own + 4));
+  EXPECT_EQ(load(root), "platform 0 0 bundle uninstall\n--\n");
 }
 
 TEST(DatabaseLoader, MemberCutShortInsideItsNoteEndsTheMembers) {
@@ -197,10 +197,10 @@ TEST(DatabaseLoader, MemberCutShortInsideItsNoteEndsTheMembers) {
   size_t note = bytes.find("a note that is cut");
   ASSERT_NE(note, std::string::npos);
   TempRoot root;
-  root.writeFile(pdb + "routeros/image", bytes.substr(0, note + 6));
+  root.writeFile(pdb + "platform/image", bytes.substr(0, note + 6));
   std::string loaded = load(root);
-  EXPECT_EQ(loaded.rfind("system 117532163 1700000000 in routeros@117532163-117532163", 0), 0u) << loaded;
-  EXPECT_NE(loaded.find("\nrouteros 117532163 1700000100 bundle note:all in one\n--\n"), std::string::npos) << loaded;
+  EXPECT_EQ(loaded.rfind("system 117532163 1700000000 in platform@117532163-117532163", 0), 0u) << loaded;
+  EXPECT_NE(loaded.find("\nplatform 117532163 1700000100 bundle note:all in one\n--\n"), std::string::npos) << loaded;
   EXPECT_EQ(std::count(loaded.begin(), loaded.end(), '\n'), 3) << loaded;
 }
 

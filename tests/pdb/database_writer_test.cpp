@@ -91,11 +91,11 @@ TEST_F(DatabaseWriter, EmptyListsWriteOnlyDepsAndFilesAndRemoveStaleOnes) {
 }
 
 TEST_F(DatabaseWriter, BundleMemberNamesItsBundleAndBundleHasNoFilesList) {
-  package.bundle = ref("routeros", version713, version713);
+  package.bundle = ref("platform", version713, version713);
   package.files = {"/lib/a.so"};
   ASSERT_TRUE(writePackageMeta(package, staged));
   EXPECT_EQ(described(),
-            "bundle write <routeros\n>\n"
+            "bundle write <platform\n>\n"
             "deps write <>\n"
             "files write <lib/a.so\n>\n"
             "version write <117532163 1700000000\n>\n");

@@ -73,7 +73,7 @@ TEST(DependsOn, DependenciesProvidersAndBundleChildren) {
   EXPECT_TRUE(dependsOn(app, other));
 
   // b is a bundle holding what a needs; a is a bundle with a needy member.
-  PackageInfo bundle = package("routeros");
+  PackageInfo bundle = package("platform");
   PackageInfo member = package("lib");
   bundle.children = {&member};
   EXPECT_TRUE(dependsOn(app, bundle));
@@ -145,7 +145,7 @@ TEST(ConflictsWith, SharedProvidedNameByPriority) {
 
 TEST(ConflictsWith, BundleChildren) {
   PackageInfo wireless = package("wireless");
-  PackageInfo bundle = package("routeros");
+  PackageInfo bundle = package("platform");
   PackageInfo member = package("wifi");
   bundle.children = {&member};
   EXPECT_FALSE(conflictsWith(wireless, bundle));
@@ -205,7 +205,7 @@ TEST(CompareVersions, SameNameByVersionThenBuildTime) {
 TEST(CompareVersions, BundleComparesItsChildOfTheOtherName) {
   PackageInfo installed = package("system", 0x07016600);
   PackageInfo newer = package("system", 0x07016601);
-  PackageInfo bundle = package("routeros", 0x01000000);  // its own version does not count
+  PackageInfo bundle = package("platform", 0x01000000);  // its own version does not count
   bundle.children = {&newer};
   EXPECT_EQ(compareVersions(bundle, installed), 1);
   EXPECT_EQ(compareVersions(installed, bundle), -1);  // child found on the right: sign reversed

@@ -137,12 +137,12 @@ TEST(PackageState, BundleFileNamesTheBundleAndMarksForUninstall) {
   SKIP_UNLESS_ROOT();
   TempRoot root;
   root.writeFile(pdb + "wifi/version", "5 6\n");
-  root.writeFile(pdb + "wifi/bundle", "routeros\n");
+  root.writeFile(pdb + "wifi/bundle", "platform\n");
   root.writeFile(pdb + "wifi/files", "lib/wifi.ko\n");
   runInChroot(root.path(), [] {
     InstalledPackage package("wifi");
     readPackageState(package);
-    EXPECT_EQ(package.bundle.name, "routeros");
+    EXPECT_EQ(package.bundle.name, "platform");
     EXPECT_EQ(package.bundle.min, 0u);
     EXPECT_EQ(package.bundle.max, 0u);
     EXPECT_EQ(package.pending, PendingAction::Uninstall);

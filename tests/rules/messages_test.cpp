@@ -119,8 +119,8 @@ TEST(ProgressLine, DisabledIsShownOnlyOutsideABundle) {
   std::string line = progressLine(x, 0, 1);
   EXPECT_EQ(line.substr(0, 30), "installing  (disabled) x-7.1 [");
   EXPECT_EQ(line.size(), 77u);
-  x.bundle = {"routeros", 0x07016601, 0x07016601, 0};
-  EXPECT_EQ(progressLine(x, 1, 1), "installing routeros-7.1.1 [" + std::string(49, '#') + "]");
+  x.bundle = {"platform", 0x07016601, 0x07016601, 0};
+  EXPECT_EQ(progressLine(x, 1, 1), "installing platform-7.1.1 [" + std::string(49, '#') + "]");
 }
 
 // The functions below report through the singleton; each test leaves it as found.
@@ -152,16 +152,16 @@ TEST_F(SingletonMessages, ShowInstallProgressDrawsOnlyChanges) {
 
 TEST_F(SingletonMessages, InstallFailureWordingFollowsErrno) {
   InstalledPackage member = makePackage("wifi");
-  member.bundle = {"routeros", 0x07016601, 0x07016601, 0};
+  member.bundle = {"platform", 0x07016601, 0x07016601, 0};
   struct Case {
     int code;
     std::string expected;
   } cases[] = {
-      {ENOSPC, "ERROR: installation of routeros-7.1.1 failed: disk is too small"},
-      {EIO, "ERROR: installation of routeros-7.1.1 failed: disk error"},
-      {EACCES, std::string("ERROR: installation of routeros-7.1.1 failed: could not create /bin/wifi: ") +
+      {ENOSPC, "ERROR: installation of platform-7.1.1 failed: disk is too small"},
+      {EIO, "ERROR: installation of platform-7.1.1 failed: disk error"},
+      {EACCES, std::string("ERROR: installation of platform-7.1.1 failed: could not create /bin/wifi: ") +
                    std::strerror(EACCES)},
-      {0, std::string("ERROR: installation of routeros-7.1.1 failed: could not create /bin/wifi: ") + std::strerror(0)},
+      {0, std::string("ERROR: installation of platform-7.1.1 failed: could not create /bin/wifi: ") + std::strerror(0)},
   };
   for (const Case& c : cases) {
     state.messages.clear();

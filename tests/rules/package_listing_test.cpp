@@ -30,12 +30,12 @@ TEST(PackageListing, RecordLinesInListOrderWithMarks) {
   addRecord(state, "system", makeVersion(7, 1, 'f', 3), 0);
   InstalledPackage& wifi = addRecord(state, "wifi", makeVersion(7, 1, 'c', 2), 1700000000);
   wifi.disabled = true;
-  wifi.bundle.name = "routeros";
+  wifi.bundle.name = "platform";
   wifi.note = "wireless";
   InstalledPackage& off = addRecord(state, "ppp", makeVersion(6, 40, 'b', 0), 4294967295u);
   off.disabled = true;
   InstalledPackage& member = addRecord(state, "dhcp", makeVersion(7, 1, 'f', 3), 86399);
-  member.bundle.name = "routeros";
+  member.bundle.name = "platform";
   EXPECT_EQ(listed(state),
             header + dashes +
                 "          system            7.1.3 Jan/01/1970 00:00:00                                         \n"

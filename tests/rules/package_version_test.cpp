@@ -101,10 +101,10 @@ TEST(PackageLabels, BundleMemberIsShownByItsBundle) {
   InstalledPackage member("wireless");
   member.version = 0x07016603;
   EXPECT_EQ(displayLabel(member), "wireless-7.1.3");
-  member.bundle = {"routeros", 0x07016601, 0x07016601, 0};
-  EXPECT_EQ(displayLabel(member), "routeros-7.1.1");
-  member.bundle = {"routeros", 0, 0, 0};  // restored from the "bundle" meta file
-  EXPECT_EQ(displayLabel(member), "routeros");
+  member.bundle = {"platform", 0x07016601, 0x07016601, 0};
+  EXPECT_EQ(displayLabel(member), "platform-7.1.1");
+  member.bundle = {"platform", 0, 0, 0};  // restored from the "bundle" meta file
+  EXPECT_EQ(displayLabel(member), "platform");
 }
 
 TEST(PackageLabels, TwoLabelsMadeInTurnKeepTheirOwnText) {
