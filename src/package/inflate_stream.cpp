@@ -48,7 +48,7 @@ InflateStreamBuf::int_type InflateStreamBuf::underflow() {
   if (saved) start[-1] = gptr()[-1];
   size_t made = inflateSome();
   if (made == 0) return traits_type::eof();
-  produced += static_cast<uint32_t>(made);
+  produced += static_cast<uint64_t>(made);
   setg(saved ? start - 1 : start, start, start + made);
   return traits_type::to_int_type(*gptr());
 }

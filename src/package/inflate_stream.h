@@ -30,7 +30,7 @@ class InflateStreamBuf : public std::streambuf {
   InflateStreamBuf(const InflateStreamBuf&) = delete;
   InflateStreamBuf& operator=(const InflateStreamBuf&) = delete;
 
-  uint32_t produced = 0;  // inflated bytes produced so far
+  uint64_t produced = 0;  // inflated bytes produced so far (64 bits: payloads may pass 4 GiB)
 
   static constexpr size_t PutBackSize = 16;
   static constexpr size_t OutputSize = 4096;
@@ -60,7 +60,7 @@ class InflateStream : public std::istream {
   InflateStream(const InflateStream&) = delete;
   InflateStream& operator=(const InflateStream&) = delete;
 
-  uint32_t produced() const { return buffer->produced; }
+  uint64_t produced() const { return buffer->produced; }
 
  private:
   std::unique_ptr<InflateStreamBuf> buffer;
