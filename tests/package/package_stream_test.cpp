@@ -23,6 +23,17 @@ std::string resultOf(const PackageStream& stream) {
   return std::string(reinterpret_cast<const char*>(stream.digestResult()), 32);
 }
 
+// The digest result of a hashing stream once it reaches its first part 9;
+// empty when it never does.
+std::string digestAtFirstSignature(const std::string& bytes) {
+  std::istringstream input(bytes);
+  PackageStream stream(input, true, nullptr);
+  stream.wantedTypes = {Signature};
+  if (stream.nextPart() != 9) return std::string();
+  stream.finishDigest();
+  return resultOf(stream);
+}
+
 // Reads every wanted part to its end; returns the types met.
 std::vector<int32_t> readAll(PackageStream& stream) {
   std::vector<int32_t> types;
@@ -279,15 +290,11 @@ TEST(PackageStreamDigest, PartTwentyFiveBeforePartOneSelectsSha256) {
   PackageWriter writer;
   writeSample(writer, true);
   std::string bytes = writer.bytes();
-  std::istringstream input(bytes);
-  PackageStream stream(input, true, nullptr);
-  stream.wantedTypes = {Signature};
-  ASSERT_EQ(stream.nextPart(), 9);
-  stream.finishDigest();
   size_t from = partOf(writer, PackageHeader).headerOffset;
   size_t to = partOf(writer, Signature).headerOffset + 6;
-  EXPECT_EQ(resultOf(stream), digestOf(Digest::Sha256, bytes, from, to));
-  EXPECT_EQ(writer.signedDigests().at(0), resultOf(stream));
+  std::string digest = digestAtFirstSignature(bytes);
+  EXPECT_EQ(digest, digestOf(Digest::Sha256, bytes, from, to));
+  EXPECT_EQ(writer.signedDigests().at(0), digest);
 }
 
 TEST(PackageStreamDigest, PartTwentyFiveAfterPartOneStartsSha256AtItsHeader) {
@@ -298,14 +305,9 @@ TEST(PackageStreamDigest, PartTwentyFiveAfterPartOneStartsSha256AtItsHeader) {
   writer.addPart(Files, "zzz");
   writer.addSignature(nullptr, 68);
   std::string bytes = writer.bytes();
-  std::istringstream input(bytes);
-  PackageStream stream(input, true, nullptr);
-  stream.wantedTypes = {Signature};
-  ASSERT_EQ(stream.nextPart(), 9);
-  stream.finishDigest();
   size_t from = partOf(writer, DigestSelect).headerOffset;
   size_t to = partOf(writer, Signature).headerOffset + 6;
-  EXPECT_EQ(resultOf(stream), digestOf(Digest::Sha256, bytes, from, to));
+  EXPECT_EQ(digestAtFirstSignature(bytes), digestOf(Digest::Sha256, bytes, from, to));
 }
 
 TEST(PackageStreamDigest, EachPackageOfAStreamHasItsOwnDigest) {

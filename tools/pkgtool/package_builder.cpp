@@ -30,6 +30,16 @@ void addTrailer(PackageWriter& writer, const FileSpec& file) {
   if (file.trailingArchitecture) writer.addPart(Architecture, *file.trailingArchitecture);
 }
 
+// The relations and the image, in the order the header reader accepts them;
+// packages and bundles share it.
+template <class Spec>
+void addRelationsAndImage(PackageWriter& writer, const Spec& spec) {
+  addOptionalList(writer, Dependencies, spec.deps);
+  addOptionalList(writer, Provides, spec.provides);
+  addOptionalList(writer, Conflicts, spec.conflicts);
+  addOptionalText(writer, SquashfsImage, spec.squashfsImage);
+}
+
 }  // namespace
 
 PackageWriter::PackageWriter(uint32_t magic) { data = le32(magic) + le32(0); }
@@ -136,10 +146,7 @@ void appendPackage(PackageWriter& writer, const PackageSpec& spec, const Signatu
   addOptionalText(writer, Architecture, spec.architecture);
   addOptionalText(writer, Text2, spec.text2);
   addOptionalText(writer, Note, spec.note);
-  addOptionalList(writer, Dependencies, spec.deps);
-  addOptionalList(writer, Provides, spec.provides);
-  addOptionalList(writer, Conflicts, spec.conflicts);
-  addOptionalText(writer, SquashfsImage, spec.squashfsImage);
+  addRelationsAndImage(writer, spec);
   if (spec.withFiles) writer.addPart(Files, spec.filesPayload ? *spec.filesPayload : encodeFilesPayload(spec.files));
   if (spec.withSignature) writer.addSignature(sign, spec.signatureLength);
 }
@@ -157,10 +164,7 @@ std::string buildBundle(const BundleSpec& spec, const SignatureCallback& sign, c
   addOptionalText(writer, Text24, spec.text24);
   addOptionalText(writer, Architecture, spec.architecture);
   addOptionalText(writer, Note, spec.note);
-  addOptionalList(writer, Dependencies, spec.deps);
-  addOptionalList(writer, Provides, spec.provides);
-  addOptionalList(writer, Conflicts, spec.conflicts);
-  addOptionalText(writer, SquashfsImage, spec.squashfsImage);
+  addRelationsAndImage(writer, spec);
   addOptionalList(writer, BundleMembers, spec.members);
   for (const PackageSpec& member : spec.packages) appendPackage(writer, member, sign);
   addTrailer(writer, file);
