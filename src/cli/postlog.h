@@ -6,11 +6,13 @@
 // this run has said, and the file is filled with 4096 zero bytes so that
 // the space is already taken when the run ends. writePostlog then replaces
 // it with all the messages. Runs that did not prepare it append their
-// messages to whatever log is there. Whether the log was prepared is
-// process-wide state, owned here.
+// messages to whatever log is there. Whether the log was prepared is kept
+// in the state (`postlogPrepared`).
 #pragma once
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
+
+namespace installer {
 
 // Loads the complete lines of the existing log (a last line without a line
 // feed is dropped) in front of the state's messages, then reserves the file.
@@ -21,4 +23,6 @@ void preparePostlog(InstallerState& state);
 // when the log was not prepared and there are no messages. False when the
 // log could not be written (nothing is reported: the log is the last thing
 // a run does, and it has nowhere else to say so).
-bool writePostlog(InstallerState& state);
+[[nodiscard]] bool writePostlog(InstallerState& state);
+
+}  // namespace installer

@@ -1,29 +1,41 @@
-// The run modes that main picks from the options, one function each.
-// Each returns the process's exit status.
+// The run modes that the installer picks from its options, one function
+// each, and installerMain, which sequences a whole run. Each returns the
+// process's exit status.
 #pragma once
 
+#include <istream>
 #include <string>
+#include <vector>
 
+#include "base/exit_status.h"
 #include "cli/run_options.h"
+#include "model/installer_state.h"
+#include "platform/env.h"
+#include "staging/staged_files.h"
 
-class InstallerState;
-class StagedFiles;
+namespace installer {
+
+// The whole life of one installer process: `arguments` are the command
+// line without the program name, `input` is standard input.
+int installerMain(Env& env, const std::vector<std::string>& arguments, std::istream& input);
 
 // True when "board" is "qemu_p9": the installer has nothing to do.
-bool isEmulatorBoard();
+bool isEmulatorBoard(Env& env);
 // chroot(root) when root is not empty, then chdir("/"). False after a failed
 // chroot, which has been reported with perror.
-bool changeRoot(const std::string& root);
+[[nodiscard]] bool changeRoot(Env& env, const std::string& root);
 // "i386", or the value of "arch" when set (even empty).
-std::string deviceArchitecture();
+std::string deviceArchitecture(Env& env);
 
 // --commit: carry out "/ram/MANIFEST".
-int commitManifestRun();
+int commitManifestRun(Env& env);
 // --cancel: drop "/ram/MANIFEST".
-int cancelManifestRun();
+int cancelManifestRun(Env& env);
 // --show: print the loaded database.
 int listingRun(InstallerState& state);
-// -: install one package stream from standard input.
-int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& options);
+// -: install one package stream from `input`.
+int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& options, std::istream& input);
 // No run-mode option: the boot-time upgrade run.
 int upgradeModeRun(InstallerState& state, StagedFiles& staged, RunOptions& options);
+
+}  // namespace installer

@@ -4,6 +4,8 @@
 
 #include "rules/acceptance.h"
 
+namespace installer {
+
 namespace {
 
 bool isIgnored(const char* argument) {
@@ -16,14 +18,14 @@ bool isIgnored(const char* argument) {
 
 }  // namespace
 
-ParsedMode parseOptions(int argc, const char* const* argv, RunOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const char* argument = argv[i];
-    bool hasValue = i + 1 < argc;
+ParsedMode parseOptions(const std::vector<std::string>& arguments, RunOptions& options) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const char* argument = arguments[i].c_str();
+    bool hasValue = i + 1 < arguments.size();
     if (std::strcmp(argument, "--safe") == 0) {
       options.applyNow = false;
     } else if (std::strcmp(argument, "-r") == 0 && hasValue) {
-      options.root = argv[++i];
+      options.root = arguments[++i];
     } else if (std::strcmp(argument, "-") == 0) {
       options.fromStdin = true;
       return ParsedMode::Run;
@@ -48,3 +50,5 @@ ParsedMode parseOptions(int argc, const char* const* argv, RunOptions& options) 
   }
   return ParsedMode::Run;
 }
+
+}  // namespace installer

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+namespace installer {
 
 struct RunOptions {
   bool showList = false;   // --show
@@ -21,9 +24,12 @@ enum class ParsedMode {
   Cancel,  // --cancel: drop "/ram/MANIFEST"
 };
 
-// Reads the options from argv[1] on, stopping at "-", "--commit", "--cancel"
-// or the first argument it does not know. Prints nothing.
-ParsedMode parseOptions(int argc, const char* const* argv, RunOptions& options);
+// Reads the options (the command line without the program name), stopping
+// at "-", "--commit", "--cancel" or the first argument it does not know.
+// Prints nothing.
+ParsedMode parseOptions(const std::vector<std::string>& arguments, RunOptions& options);
 
 constexpr char usageLine[] = "usage: installer [-q] [-r <root>] [-]";
 constexpr char resumeNoticeText[] = "\nResuming upgrade...\n";
+
+}  // namespace installer

@@ -6,29 +6,30 @@
 // committed. Any failure drops all staged work and the image, so the flash
 // keeps the software it had; only the post-run log records what happened.
 #include <cstdio>
-#include <iostream>
-#include <map>
 #include <string>
 
 #include "cli/postlog.h"
 #include "cli/run_modes.h"
 #include "cli/stdin_image.h"
-#include "package/stream_install.h"
+#include "install/stream_install.h"
 #include "platform/device_paths.h"
 #include "rules/acceptance.h"
-#include "rules/messages.h"
+#include "model/messages.h"
 #include "staging/staged_commit.h"
 #include "staging/staged_files.h"
 
+namespace installer {
+
 namespace {
 
-constexpr int imageUnavailable = -1;
-constexpr int runFailed = 1;
+// The log is the last thing the run does; there is nowhere left to say that
+// it could not be written.
+void finishLog(InstallerState& state) { static_cast<void>(writePostlog(state)); }
 
-int abandonRun(InstallerState& state, StagedFiles& staged, StdinImage& image, int status) {
+int abandonRun(InstallerState& state, StagedFiles& staged, StdinImage& image, ExitStatus status) {
   cancelStaged(staged);
   image.remove();
-  writePostlog(state);
+  finishLog(state);
   return status;
 }
 
@@ -40,50 +41,37 @@ void placeImage(StagedFiles& staged, StdinImage& image, const std::string& direc
     image.remove();
     return;
   }
-  const std::string written = std::string(paths::databaseDir) + "image";
-  const std::string imagePath = directory + "image";
-  if (!boot) {
-    stageMove(staged, written, imagePath);
-    return;
-  }
-  stageMove(staged, written, paths::bootImage);
-  stageSymlink(staged, paths::bootImage, imagePath);
-}
-
-bool stagePackagesChanged(StagedFiles& staged) {
-  std::ofstream marker = createStagedFile(staged, paths::packagesChangedMarker, 1, 0);
-  if (!marker.is_open()) return false;
-  marker.close();
-  return !marker.fail();
+  stageImage(staged, paths::standardInputImage, directory + "image", boot);
 }
 
 }  // namespace
 
-int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& options) {
-  StdinImage image;
+int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& options, std::istream& input) {
+  StdinImage image(state.env);
   if (!image.isOpen()) {
     std::fputs("ERROR: could not open image\n", stdout);
     std::fflush(stdout);
     cancelStaged(staged);
-    return imageUnavailable;
+    return ExitImageUnavailable;
   }
-  std::string directory;
-  bool boot = false;
-  InstalledPackage installed;
-  int result = installStream(state, staged, std::cin, options.flags | Upgrade, std::map<std::string, uint8_t>(),
-                             image.sink(), &directory, &boot, &installed);
+  StreamInstallRequest request;
+  request.flags = options.flags | Upgrade;
+  request.copySink = image.sink();
+  StreamInstallResult result = installStream(state, staged, input, request);
   bool imageComplete = image.finish();
-  if (result != StreamInstalled) return abandonRun(state, staged, image, result);
+  if (result.status != ExitSuccess) return abandonRun(state, staged, image, result.status);
   if (!imageComplete) {
-    reportInstallFailure(installed, paths::standardInputImage);
-    return abandonRun(state, staged, image, runFailed);
+    reportInstallFailure(state, result.record, paths::standardInputImage);
+    return abandonRun(state, staged, image, ExitFailure);
   }
-  placeImage(staged, image, directory, boot);
-  if (!stagePackagesChanged(staged)) {
-    reportInstallFailure(installed, paths::packagesChangedMarker);
-    return abandonRun(state, staged, image, runFailed);
+  placeImage(staged, image, result.imageDirectory, result.bootImage);
+  if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
+    reportInstallFailure(state, result.record, paths::packagesChangedMarker);
+    return abandonRun(state, staged, image, ExitFailure);
   }
   bool committed = commitStaged(staged, false);
-  writePostlog(state);
-  return committed ? StreamInstalled : runFailed;
+  finishLog(state);
+  return committed ? ExitSuccess : ExitFailure;
 }
+
+}  // namespace installer

@@ -1,33 +1,59 @@
 #include "cli/stdin_image.h"
 
-#include <unistd.h>
+#include <cstring>
 
 #include "platform/device_paths.h"
 
-StdinImage::StdinImage() : file(paths::standardInputImage, std::ios::binary | std::ios::trunc), checked(file.rdbuf()) {}
+namespace installer {
+
+StdinImage::StdinImage(Env& environment)
+    : env(environment),
+      file(environment.openWritable(paths::standardInputImage, WriteMode::Truncate, 0666)),
+      buffer(*this) {}
 
 bool StdinImage::finish() {
-  file.flush();
-  file.close();
-  return !file.fail() && !checked.failed;
+  bool written = buffer.drain() && file != nullptr;
+  bool closed = file != nullptr && file->close();
+  return written && closed && !buffer.failed;
 }
 
 void StdinImage::remove() {
-  if (file.is_open()) file.close();
-  unlink(paths::standardInputImage);
+  file.reset();
+  static_cast<void>(env.removeFile(paths::standardInputImage));  // gone already is fine
 }
 
-StdinImage::CheckedBuffer::int_type StdinImage::CheckedBuffer::overflow(int_type c) {
+StdinImage::ImageBuffer::ImageBuffer(StdinImage& owner) : image(owner) { setp(bytes, bytes + size); }
+
+bool StdinImage::ImageBuffer::drain() {
+  size_t pending = static_cast<size_t>(pptr() - pbase());
+  setp(bytes, bytes + size);
+  if (pending == 0 || failed) return !failed;
+  if (image.file == nullptr || !image.file->append(bytes, pending)) failed = true;
+  return !failed;
+}
+
+StdinImage::ImageBuffer::int_type StdinImage::ImageBuffer::overflow(int_type c) {
+  if (!drain()) return traits_type::eof();
   if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-  if (traits_type::eq_int_type(target->sputc(traits_type::to_char_type(c)), traits_type::eof())) {
-    failed = true;
-    return traits_type::eof();
-  }
+  *pptr() = traits_type::to_char_type(c);
+  pbump(1);
   return c;
 }
 
-std::streamsize StdinImage::CheckedBuffer::xsputn(const char* data, std::streamsize count) {
-  std::streamsize written = target->sputn(data, count);
-  if (written != count) failed = true;
-  return written;
+std::streamsize StdinImage::ImageBuffer::xsputn(const char* data, std::streamsize count) {
+  std::streamsize done = 0;
+  while (done < count) {
+    std::streamsize room = epptr() - pptr();
+    if (room == 0) {
+      if (!drain()) return done;
+      continue;
+    }
+    std::streamsize take = std::min(room, count - done);
+    std::memcpy(pptr(), data + done, static_cast<size_t>(take));
+    pbump(static_cast<int>(take));
+    done += take;
+  }
+  return done;
 }
+
+}  // namespace installer

@@ -8,28 +8,35 @@
 // or removes it.
 #pragma once
 
-#include <fstream>
+#include <memory>
 #include <streambuf>
+
+#include "platform/env.h"
+
+namespace installer {
 
 class StdinImage {
  public:
-  StdinImage();
+  explicit StdinImage(Env& env);
   StdinImage(const StdinImage&) = delete;
   StdinImage& operator=(const StdinImage&) = delete;
 
-  bool isOpen() const { return file.is_open(); }
+  bool isOpen() const { return file != nullptr; }
   // The copy sink to hand to the install run.
-  std::streambuf* sink() { return &checked; }
-  // Flushes and closes the file. True when every byte reached it.
+  std::streambuf* sink() { return &buffer; }
+  // Writes out what is buffered and closes the file. True when every byte
+  // reached it.
   [[nodiscard]] bool finish();
   // Closes (if still open) and deletes the file.
   void remove();
 
  private:
-  // Forwards to the file's buffer and latches the first short write.
-  class CheckedBuffer : public std::streambuf {
+  // Collects the copy in a buffer of its own and appends it to the file,
+  // latching the first write that fails.
+  class ImageBuffer : public std::streambuf {
    public:
-    explicit CheckedBuffer(std::streambuf* into) : target(into) {}
+    explicit ImageBuffer(StdinImage& owner);
+    bool drain();
     bool failed = false;
 
    protected:
@@ -37,9 +44,14 @@ class StdinImage {
     std::streamsize xsputn(const char* data, std::streamsize count) override;
 
    private:
-    std::streambuf* target;
+    static constexpr size_t size = 16384;
+    StdinImage& image;
+    char bytes[size];
   };
 
-  std::ofstream file;
-  CheckedBuffer checked;
+  Env& env;
+  std::unique_ptr<WritableFile> file;
+  ImageBuffer buffer;
 };
+
+}  // namespace installer

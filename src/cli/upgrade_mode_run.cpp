@@ -10,16 +10,15 @@
 #include "cli/upgrade_run.h"
 #include "platform/device_paths.h"
 #include "rules/acceptance.h"
-#include "rules/messages.h"
-#include "rules/package_labels.h"
+#include "model/messages.h"
+#include "model/package_labels.h"
 #include "staging/disk_space.h"
 #include "staging/manifest.h"
 #include "staging/staged_commit.h"
 
-namespace {
+namespace installer {
 
-constexpr int exitFailure = 1;
-constexpr int exitNoSpace = 28;
+namespace {
 
 // False when the staged work does not fit; the shortfall has been reported.
 bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged) {
@@ -34,19 +33,17 @@ bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged) {
 }
 
 // Marks the change for the boot scripts, then commits or defers the work.
-int finishStagedWork(InstallerState& state, StagedFiles& staged, bool applyNow) {
-  std::ofstream marker = createStagedFile(staged, paths::packagesChangedMarker, 1, 0);
-  if (!marker.is_open()) {
+ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool applyNow) {
+  if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
     error(state, "could not create %s: %s", paths::packagesChangedMarker, std::strerror(errno));
     cancelStaged(staged);
-    return exitFailure;
+    return ExitFailure;
   }
-  marker.close();
-  if (applyNow) return commitStaged(staged, false) ? 0 : exitFailure;
-  if (writeManifest(staged, paths::manifest)) return 0;
+  if (applyNow) return commitStaged(staged, false) ? ExitSuccess : ExitFailure;
+  if (writeManifest(staged, paths::manifest)) return ExitSuccess;
   error(state, "could not write %s: %s", paths::manifest, std::strerror(errno));
   cancelStaged(staged);
-  return exitFailure;
+  return ExitFailure;
 }
 
 }  // namespace
@@ -54,17 +51,21 @@ int finishStagedWork(InstallerState& state, StagedFiles& staged, bool applyNow) 
 int upgradeModeRun(InstallerState& state, StagedFiles& staged, RunOptions& options) {
   options.flags |= Upgrade;
   std::vector<PackageInfo> installed;
-  int status = runUpgrade(state, staged, options.flags, installed) ? 0 : exitFailure;
+  ExitStatus status = runUpgrade(state, staged, options.flags, installed) ? ExitSuccess : ExitFailure;
   if ((options.flags & Reinstall) == 0 && !staysWithinDiskSpace(state, staged)) {
     cancelStaged(staged);
     installed.clear();
-    status = exitNoSpace;
+    status = ExitNoSpace;
   }
   for (const PackageInfo& record : installed) info(state, "installed %s", packageLabel(record).c_str());
   if (!staged.empty()) {
-    int finished = finishStagedWork(state, staged, options.applyNow);
-    if (status == 0) status = finished;
+    ExitStatus finished = finishStagedWork(state, staged, options.applyNow);
+    if (status == ExitSuccess) status = finished;
   }
-  writePostlog(state);
+  // The log is the last thing the run does; there is nowhere left to say
+  // that it could not be written.
+  static_cast<void>(writePostlog(state));
   return status;
 }
+
+}  // namespace installer

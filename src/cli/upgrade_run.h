@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "pdb/installer_state.h"
-#include "pdb/package_info.h"
+#include "model/installer_state.h"
 #include "staging/staged_files.h"
 
+namespace installer {
+
 // Fills `installed` with copies of the records installed, in installation
-// order (their `children` cleared). Returns false when the run failed; the
+// order. Returns false when the run failed; the
 // failure has been reported and every staged change dropped.
 [[nodiscard]] bool runUpgrade(InstallerState& state, StagedFiles& staged, uint32_t flags,
                               std::vector<PackageInfo>& installed);
+
+}  // namespace installer

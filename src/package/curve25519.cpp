@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace installer {
+
 // Field elements hold sixteen signed limbs of 16 bits in 64-bit integers, so a
 // product of two elements fits without any carry tricks: readable and portable
 // to 32-bit targets. Point arithmetic for the full points (s·K + e·B) runs on
@@ -297,3 +299,5 @@ void x25519(const uint8_t scalar[32], const uint8_t u[32], uint8_t out[32]) {
   conditionalSwap(z2, z3, swap);
   pack(multiply(x2, invert(z2)), out);
 }
+
+}  // namespace installer

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+namespace installer {
+
 // The u-coordinate of s·K + e·B, fully reduced below p, little-endian.
 // `key` is the u-coordinate of K. Returns false when `key` is not the
 // u-coordinate of a point of order greater than 2 on the curve (no square
@@ -24,3 +26,5 @@ void legacyBaseMultiple(const uint8_t k[32], uint8_t u[32], bool& vIsOdd);
 // RFC 7748 X25519: the scalar is clamped, the top bit of u is ignored, the
 // result is the u-coordinate of the product, computed from u alone.
 void x25519(const uint8_t scalar[32], const uint8_t u[32], uint8_t out[32]);
+
+}  // namespace installer

@@ -9,7 +9,9 @@
 #include "package/stream_progress.h"
 #include "platform/device_paths.h"
 #include "platform/processor_variant.h"
-#include "rules/messages.h"
+#include "model/messages.h"
+
+namespace installer {
 
 namespace {
 
@@ -57,33 +59,42 @@ bool allComponents(const std::string& path, Check check) {
   }
 }
 
-// Copies the record's data into a new staged file for `destination`.
-bool writeFile(InstalledPackage& package, StagedFiles& staged, InflateStream& files, const FileRecord& record,
-               const std::string& destination, std::vector<char>& chunk) {
-  std::ofstream out = createStagedFile(staged, destination, record.dataSize, record.mode);
-  if (!out.is_open()) {
-    reportInstallFailure(package, record.name);
-    return false;
-  }
-  package.files.insert(extractedPath(package, record.name));
+// What the extraction of one package works with.
+struct Extraction {
+  InstallerState& state;
+  InstalledPackage& package;
+  StagedFiles& staged;
+  InflateStream& files;
+  std::vector<char> chunk = std::vector<char>(copyChunkSize);
+};
+
+bool copyData(Extraction& run, WritableFile& out, const FileRecord& record) {
   for (uint32_t left = record.dataSize; left != 0;) {
-    size_t wanted = std::min<size_t>(left, chunk.size());
-    if (!files.read(chunk.data(), std::streamsize(wanted))) {
-      reportBrokenPackage(package);
+    size_t wanted = std::min<size_t>(left, run.chunk.size());
+    if (!run.files.read(run.chunk.data(), std::streamsize(wanted))) {
+      reportBrokenPackage(run.state, run.package);
       return false;
     }
-    if (!out.write(chunk.data(), std::streamsize(wanted))) {
-      reportInstallFailure(package, record.name);
+    if (!out.append(run.chunk.data(), wanted)) {
+      reportInstallFailure(run.state, run.package, record.name);
       return false;
     }
     left -= static_cast<uint32_t>(wanted);
   }
-  out.close();
+  if (out.close()) return true;
+  reportInstallFailure(run.state, run.package, record.name);
+  return false;
+}
+
+// Copies the record's data into a new staged file for `destination`.
+bool writeFile(Extraction& run, const FileRecord& record, const std::string& destination) {
+  std::unique_ptr<WritableFile> out = createStagedFile(run.staged, destination, record.dataSize, record.mode);
   if (!out) {
-    reportInstallFailure(package, record.name);
+    reportInstallFailure(run.state, run.package, record.name);
     return false;
   }
-  return true;
+  run.package.files.insert(extractedPath(run.package, record.name));
+  return copyData(run, *out, record);
 }
 
 }  // namespace
@@ -115,16 +126,16 @@ bool canNameFile(const std::string& name, const std::string& destination) {
   return allComponents(destination, [](const std::string& component) { return component.size() <= NAME_MAX; });
 }
 
-bool extractFiles(InstalledPackage& package, StagedFiles& staged, PackageStream& stream) {
+bool extractFiles(InstallerState& state, InstalledPackage& package, StagedFiles& staged, PackageStream& stream) {
   InflateStream files(stream.streamBuffer());
+  Extraction run{state, package, staged, files};
   std::string root = extractionRoot(package);
-  std::vector<char> chunk(copyChunkSize);
   while (files.good()) {
     FileRecord record;
     // A clean end of the inflated stream at a record boundary is the normal end.
     if (!readRecordHeader(files, record)) break;
     if (!readName(files, record) || !isSafeRecordName(record.name)) {
-      reportBrokenPackage(package);
+      reportBrokenPackage(state, package);
       return false;
     }
     if (!isForThisMachine(record)) {
@@ -133,11 +144,13 @@ bool extractFiles(InstalledPackage& package, StagedFiles& staged, PackageStream&
     }
     std::string destination = root + extractedPath(package, record.name);
     if (!canNameFile(record.name, destination)) {
-      reportBrokenPackage(package);
+      reportBrokenPackage(state, package);
       return false;
     }
-    if (!writeFile(package, staged, files, record, destination, chunk)) return false;
-    showInstallProgress(package, stream);
+    if (!writeFile(run, record, destination)) return false;
+    showInstallProgress(state, package, stream);
   }
   return true;
 }
+
+}  // namespace installer

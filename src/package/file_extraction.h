@@ -17,8 +17,11 @@
 #pragma once
 
 #include "package/package_stream.h"
-#include "pdb/package_info.h"
+#include "model/installer_state.h"
+#include "model/package_info.h"
 #include "staging/staged_files.h"
+
+namespace installer {
 
 // REQUIRES: stream is at part 4 (currentType == Files).
 // True when the payload was read to its end (a record header cut short
@@ -26,7 +29,8 @@
 // ("installation of %s failed: broken package", or the write failure);
 // files staged before it stay staged and in `files`. The stream is left
 // inside part 4 either way.
-[[nodiscard]] bool extractFiles(InstalledPackage& package, StagedFiles& staged, PackageStream& stream);
+[[nodiscard]] bool extractFiles(InstallerState& state, InstalledPackage& package, StagedFiles& staged,
+                                PackageStream& stream);
 
 // The path below the root for record name `name` of `package`.
 std::string extractedPath(const InstalledPackage& package, const std::string& name);
@@ -36,3 +40,5 @@ std::string extractionRoot(const InstalledPackage& package);
 bool isSafeRecordName(const std::string& name);
 // A name that a regular file can have at `destination`.
 bool canNameFile(const std::string& name, const std::string& destination);
+
+}  // namespace installer

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace installer {
+
 InflateStreamBuf::InflateStreamBuf(PackageStreamBuf* sourceBuffer) : source(sourceBuffer), zlib(new z_stream_s()) {
   zlib->next_in = input;
   zlib->avail_in = 0;
@@ -71,3 +73,5 @@ InflateStream::InflateStream(PackageStreamBuf* source)
 }
 
 InflateStream::~InflateStream() = default;
+
+}  // namespace installer

@@ -23,6 +23,8 @@
 
 struct z_stream_s;
 
+namespace installer {
+
 class InflateStreamBuf : public std::streambuf {
  public:
   explicit InflateStreamBuf(PackageStreamBuf* source);
@@ -65,3 +67,5 @@ class InflateStream : public std::istream {
  private:
   std::unique_ptr<InflateStreamBuf> buffer;
 };
+
+}  // namespace installer

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace installer {
+
 namespace {
 
 uint32_t rotateRight(uint32_t value, unsigned count) { return value >> count | value << (32 - count); }
@@ -75,3 +77,5 @@ bool legacyHash(const LegacyHashConstants& constants, const uint8_t* message, si
   for (int i = 0; i < 8; ++i) writeBigEndian(state[i], out + 4 * i);
   return true;
 }
+
+}  // namespace installer

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace installer {
+
 struct LegacyHashConstants {
   uint32_t iv[8];  // initial hash value H0..H7
   uint32_t k[64];  // round constants K0..K63
@@ -23,3 +25,5 @@ constexpr size_t legacyHashMaxLength = 55;
 // legacyHashMaxLength.
 [[nodiscard]] bool legacyHash(const LegacyHashConstants& constants, const uint8_t* message, size_t length,
                               uint8_t out[32]);
+
+}  // namespace installer

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <string>
 
+namespace installer {
+
 enum PartType : uint32_t {
   PackageHeader = 1,  // header record; starts a package and a new digest
   Text2 = 2,
@@ -88,3 +90,5 @@ inline std::string decodeNameField(const uint8_t* field) {
   while (length < NameFieldSize && field[length] != 0) ++length;
   return std::string(reinterpret_cast<const char*>(field), length);
 }
+
+}  // namespace installer

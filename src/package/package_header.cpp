@@ -4,6 +4,8 @@
 
 #include "package/package_format.h"
 
+namespace installer {
+
 namespace {
 
 constexpr char defaultArchitecture[] = "i386";
@@ -120,3 +122,5 @@ bool readDependencyList(PackageStream& stream, std::vector<DependencyRef>& list)
   }
   return true;
 }
+
+}  // namespace installer

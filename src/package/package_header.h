@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "package/package_stream.h"
-#include "pdb/package_info.h"
+#include "model/package_info.h"
+
+namespace installer {
 
 // Parses the current header part and the optional parts behind it into
 // `record`. False when the current part is not a header part, the header
@@ -39,3 +41,5 @@ bool isAcceptableReferenceName(const std::string& name);
 
 // The longest text part (24, 16, 2, 23) a header may carry.
 constexpr uint32_t MaxHeaderTextLength = 1024 * 1024;
+
+}  // namespace installer

@@ -1,9 +1,9 @@
 #include "package/package_signature.h"
 
-#include <sys/stat.h>
-
 #include "package/package_stream.h"
 #include "platform/device_paths.h"
+
+namespace installer {
 
 namespace {
 
@@ -14,15 +14,10 @@ constexpr PackageVersion lastLegacyOf648 = 0x06306600;  // 6.48
 constexpr PackageVersion firstOf70 = 0x07000000;        // 7.0, older numbering
 constexpr PackageVersion lastLegacyOf71 = 0x07016203;   // 7.1beta3
 
-bool secureMarkerExists() {
-  struct stat status;
-  return stat(paths::secureMarker, &status) == 0;
-}
-
 }  // namespace
 
-bool legacyAllowed(const PackageInfo& package) {
-  if (secureMarkerExists()) return false;
+bool legacyAllowed(Env& env, const PackageInfo& package) {
+  if (env.exists(paths::secureMarker)) return false;
   if (package.name == "branding") return true;
   PackageVersion version = package.version;
   if (version <= lastLegacyOf646) return true;
@@ -31,13 +26,13 @@ bool legacyAllowed(const PackageInfo& package) {
   return version >= firstOf70 && version <= lastLegacyOf71;
 }
 
-bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package) {
-  return verifyPackageSignature(stream, package, compiledTrustKeys());
+bool verifyPackageSignature(Env& env, PackageStream& stream, const PackageInfo& package) {
+  return verifyPackageSignature(env, stream, package, compiledTrustKeys());
 }
 
-bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package, const TrustKeys& keys,
+bool verifyPackageSignature(Env& env, PackageStream& stream, const PackageInfo& package, const TrustKeys& keys,
                             SignatureCheck* details) {
-  bool allowed = legacyAllowed(package);
+  bool allowed = legacyAllowed(env, package);
   // Another part's payload is never taken for a signature.
   if (!stream.hashing() || stream.currentType != Signature) return false;
   stream.finishDigest();
@@ -50,3 +45,5 @@ bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package, c
   if (details != nullptr) *details = check;
   return check.accepted();
 }
+
+}  // namespace installer

@@ -9,21 +9,26 @@
 
 #include "package/signature_check.h"
 #include "package/trust_keys.h"
-#include "pdb/package_info.h"
+#include "model/package_info.h"
+#include "platform/env.h"
+
+namespace installer {
 
 class PackageStream;
 
 // Whether a legacy signature may be accepted for `package` now.
-bool legacyAllowed(const PackageInfo& package);
+bool legacyAllowed(Env& env, const PackageInfo& package);
 
 // REQUIRES: the stream is at part 9, nothing of its payload read yet.
 // True when the package is genuine; the stream stays at part 9 and the caller
 // moves on with nextPart(). False for a wrong or short signature, a legacy
 // signature outside its windows, a stream without digests, or a stream
 // that is not at a part 9.
-[[nodiscard]] bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package);
+[[nodiscard]] bool verifyPackageSignature(Env& env, PackageStream& stream, const PackageInfo& package);
 
 // The same against other keys. When `details` is given, both signatures are
 // checked and what was found is left there.
-[[nodiscard]] bool verifyPackageSignature(PackageStream& stream, const PackageInfo& package, const TrustKeys& keys,
-                                          SignatureCheck* details = nullptr);
+[[nodiscard]] bool verifyPackageSignature(Env& env, PackageStream& stream, const PackageInfo& package,
+                                          const TrustKeys& keys, SignatureCheck* details = nullptr);
+
+}  // namespace installer

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace installer {
+
 namespace {
 
 constexpr uint32_t skipChunkSize = 16384;
@@ -239,3 +241,5 @@ int32_t PackageStream::nextPart() {
     }
   }
 }
+
+}  // namespace installer

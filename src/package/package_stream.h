@@ -34,6 +34,8 @@
 #include "package/package_format.h"
 #include "platform/crypto.h"
 
+namespace installer {
+
 // A stream buffer without a buffer of its own, bounded to the current part.
 class PackageStreamBuf : public std::streambuf {
  public:
@@ -130,3 +132,5 @@ class PackageStream : public std::istream {
 
   std::unique_ptr<PackageStreamBuf> buffer;
 };
+
+}  // namespace installer

@@ -5,6 +5,8 @@
 #include "package/curve25519.h"
 #include "platform/crypto.h"
 
+namespace installer {
+
 size_t signatureLength(uint32_t partLength) {
   if (partLength >= fullSignatureLength) return fullSignatureLength;
   if (partLength >= legacySignatureLength) return legacySignatureLength;
@@ -59,3 +61,5 @@ SignatureCheck checkSignature(const uint8_t* signature, size_t length, const uin
   }
   return check;
 }
+
+}  // namespace installer

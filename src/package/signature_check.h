@@ -14,6 +14,8 @@
 
 #include "package/trust_keys.h"
 
+namespace installer {
+
 constexpr size_t legacySignatureLength = 68;
 constexpr size_t fullSignatureLength = 132;
 
@@ -45,3 +47,5 @@ SignatureCheck checkSignature(const uint8_t* signature, size_t length, const uin
 [[nodiscard]] bool legacyTag(const TrustKeys& keys, const uint8_t pointU[32], uint8_t tag[16]);
 [[nodiscard]] bool legacyChallenge(const TrustKeys& keys, const uint8_t digest[32], const uint8_t tag[16],
                                    uint8_t e[32]);
+
+}  // namespace installer

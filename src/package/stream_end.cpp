@@ -2,6 +2,8 @@
 
 #include "package/package_stream.h"
 
+namespace installer {
+
 bool endedAtDeclaredLength(const PackageStream& stream) {
   // At the end, payloadOffset has moved past the last complete part: it is
   // the number of bytes the parts took, file header included. A payload
@@ -9,3 +11,5 @@ bool endedAtDeclaredLength(const PackageStream& stream) {
   // payload's start, which would hide the bytes that did arrive.
   return stream.remaining() == 0 && stream.payloadOffset() == stream.totalSize && stream.trailingBytes() == 0;
 }
+
+}  // namespace installer

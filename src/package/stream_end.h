@@ -6,6 +6,8 @@
 // with this once it has reached it.
 #pragma once
 
+namespace installer {
+
 class PackageStream;
 
 // REQUIRES: `stream` has ended (nextPart returned -1).
@@ -13,3 +15,5 @@ class PackageStream;
 // length + 8), the last of them complete, and nothing, not even part of a
 // part header, followed them.
 [[nodiscard]] bool endedAtDeclaredLength(const PackageStream& stream);
+
+}  // namespace installer

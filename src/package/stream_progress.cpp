@@ -1,7 +1,11 @@
 #include "package/stream_progress.h"
 
-#include "rules/messages.h"
+#include "model/messages.h"
 
-void showInstallProgress(const InstalledPackage& package, const PackageStream& stream) {
-  showInstallProgress(package, stream.position(), stream.totalSize);
+namespace installer {
+
+void showInstallProgress(InstallerState& state, const InstalledPackage& package, const PackageStream& stream) {
+  showInstallProgress(state, package, stream.position(), stream.totalSize);
 }
+
+}  // namespace installer

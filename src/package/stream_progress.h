@@ -3,8 +3,12 @@
 #pragma once
 
 #include "package/package_stream.h"
-#include "pdb/package_info.h"
+#include "model/installer_state.h"
+
+namespace installer {
 
 // Shows "installing <label> [###   ]" for the position reached in `stream`
 // out of its total size.
-void showInstallProgress(const InstalledPackage& package, const PackageStream& stream);
+void showInstallProgress(InstallerState& state, const InstalledPackage& package, const PackageStream& stream);
+
+}  // namespace installer

@@ -4,6 +4,8 @@
 
 #include "trust_config.h"
 
+namespace installer {
+
 namespace {
 
 TrustKeys loadCompiledKeys() {
@@ -22,3 +24,5 @@ const TrustKeys& compiledTrustKeys() {
   static const TrustKeys keys = loadCompiledKeys();
   return keys;
 }
+
+}  // namespace installer

@@ -8,6 +8,8 @@
 
 #include "package/legacy_hash.h"
 
+namespace installer {
+
 struct TrustKeys {
   uint8_t ed25519Key[32] = {};
   bool hasLegacyKeys = false;  // false: no legacy signature verifies
@@ -17,3 +19,5 @@ struct TrustKeys {
 
 // The keys of the trust file the program was built with.
 const TrustKeys& compiledTrustKeys();
+
+}  // namespace installer

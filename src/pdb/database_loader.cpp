@@ -1,16 +1,15 @@
 #include "pdb/database_loader.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <memory>
 #include <vector>
 
 #include "package/package_header.h"
 #include "package/package_stream.h"
 #include "platform/device_paths.h"
-#include "rules/messages.h"
+#include "model/messages.h"
 #include "platform/input_file.h"
+
+namespace installer {
 
 namespace {
 
@@ -20,17 +19,13 @@ const std::vector<uint32_t> imageParts = {BundleHeader, PackageHeader, Text24, N
 // The package directories of the database in listing order: entries not
 // beginning with ".", and only directories, so that a stray file there is
 // not taken for a package. False when the database cannot be opened.
-bool listPackageDirectories(std::vector<std::string>& names) {
-  DIR* dir = opendir(paths::databaseDir);
-  if (dir == nullptr) return false;
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
+bool listPackageDirectories(Env& env, std::vector<std::string>& names) {
+  std::vector<std::string> entries;
+  if (!env.listDirectory(paths::databaseDir, entries)) return false;
+  for (const std::string& name : entries) {
     if (name.empty() || name[0] == '.') continue;
-    struct stat info;
-    if (stat((paths::databaseDir + name).c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
-    names.push_back(name);
+    if (env.isDirectory(paths::databaseDir + name)) names.push_back(name);
   }
-  closedir(dir);
   return true;
 }
 
@@ -62,7 +57,7 @@ void appendBundle(InstallerState& state, const std::string& entry, std::unique_p
 void loadImage(InstallerState& state, const std::string& entry, const std::string& imageDir, bool fromRepo) {
   auto record = std::make_unique<InstalledPackage>(entry);
   std::string path = fromRepo ? imageDir + entry : packageDir(*record) + "image";
-  InputFile image(path);
+  InputFile image(state.env, path);
   if (!image.is_open()) return;
   PackageStream stream(image, false, nullptr);
   stream.wantedTypes = imageParts;
@@ -81,7 +76,7 @@ void loadImage(InstallerState& state, const std::string& entry, const std::strin
 
 bool loadImages(InstallerState& state, const std::string& imageDir, bool fromRepo) {
   std::vector<std::string> entries;
-  if (!listPackageDirectories(entries)) return false;
+  if (!listPackageDirectories(state.env, entries)) return false;
   for (const std::string& entry : entries) loadImage(state, entry, imageDir, fromRepo);
   return true;
 }
@@ -95,12 +90,14 @@ void loadDatabase(InstallerState& state, bool quiet, const std::string& architec
   }
   if (!loadImages(state, paths::imageRepository, true)) return;
   std::vector<std::string> entries;
-  if (!listPackageDirectories(entries)) return;
-  for (const auto& record : state.packages) readPackageState(*record);
+  if (!listPackageDirectories(state.env, entries)) return;
+  for (const auto& record : state.packages) readPackageState(state.env, *record);
   for (const std::string& entry : entries) {
     if (indexOfName(state, entry) != -1) continue;
     auto record = std::make_unique<InstalledPackage>(entry);
-    readPackageState(*record);
+    readPackageState(state.env, *record);
     state.packages.push_back(std::move(record));
   }
 }
+
+}  // namespace installer

@@ -14,8 +14,10 @@
 
 #include <string>
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 #include "pdb/package_state.h"  // readPackageState, readRefList
+
+namespace installer {
 
 // Fills `state` with the whole database; warns "could not open repo" and
 // leaves it empty when "/flash/var/pdb/" cannot be opened.
@@ -26,3 +28,5 @@ void loadDatabase(InstallerState& state, bool quiet, const std::string& architec
 // directory's "image". A bundle image gives its sub-packages first, then
 // the bundle. False when "/flash/var/pdb/" cannot be opened.
 [[nodiscard]] bool loadImages(InstallerState& state, const std::string& imageDir, bool fromRepo);
+
+}  // namespace installer

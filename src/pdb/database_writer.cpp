@@ -1,8 +1,10 @@
 #include "pdb/database_writer.h"
 
-#include <fstream>
+#include <cerrno>
 
-#include "rules/messages.h"
+#include "model/messages.h"
+
+namespace installer {
 
 namespace {
 
@@ -14,25 +16,16 @@ constexpr uint32_t bundleSizeHint = 16;
 constexpr uint32_t filesSizeHint = 4096;
 constexpr uint32_t stateSizeHint = 8;
 
-// Flushes and closes a staged file; true when everything written reached
-// it. A stream that never opened fails here too, with errno left by
-// createStagedFile.
-bool finish(std::ofstream& out) {
-  out.flush();
-  if (!out.good()) return false;
-  out.close();
-  return !out.fail();
-}
-
+// Stages `path` with `text`; true when every byte reached the temporary
+// file. errno tells why not.
 bool writeTextFile(StagedFiles& staged, const std::string& path, const std::string& text, uint32_t sizeHint) {
-  std::ofstream out = createStagedFile(staged, path, sizeHint, 0);
-  out << text;
-  return finish(out);
+  std::unique_ptr<WritableFile> out = createStagedFile(staged, path, sizeHint, 0);
+  return out && out->append(text.data(), text.size()) && out->close();
 }
 
 // Reports a failed meta or state file under its "meta/" name.
-bool failed(const InstalledPackage& package, const char* fileName) {
-  reportInstallFailure(package, std::string("meta/") + fileName);
+bool failed(InstallerState& state, const InstalledPackage& package, const char* fileName) {
+  reportInstallFailure(state, package, std::string("meta/") + fileName);
   return false;
 }
 
@@ -62,81 +55,91 @@ bool writeBundle(const InstalledPackage& package, StagedFiles& staged, const std
 
 // One path per line without its leading "/", in the set's order.
 bool writeFiles(const InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
-  std::ofstream out = createStagedFile(staged, dir + "files", filesSizeHint, 0);
+  std::string text;
   for (const std::string& path : package.files) {
     size_t start = !path.empty() && path[0] == '/' ? 1 : 0;
     if (start == path.size()) continue;
-    out.write(path.data() + start, static_cast<std::streamsize>(path.size() - start));
-    out.put('\n');
+    text.append(path, start, std::string::npos);
+    text += '\n';
   }
-  return finish(out);
+  return writeTextFile(staged, dir + "files", text, filesSizeHint);
 }
 
-bool writeMetaFiles(InstalledPackage& package, StagedFiles& staged) {
+bool writeMetaFiles(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
   std::string dir = packageDir(package);
-  if (!writeVersion(package, staged, dir)) return failed(package, "version");
-  if (!writeRefList(staged, dir + "deps", package.deps, false)) return failed(package, "deps");
-  if (!writeOptionalList(staged, dir + "provides", package.provides, true)) return failed(package, "provides");
-  if (!writeOptionalList(staged, dir + "conflicts", package.conflicts, false)) return failed(package, "conflicts");
-  if (!writeBundle(package, staged, dir)) return failed(package, "bundle");
-  if (!package.isBundle && !writeFiles(package, staged, dir)) return failed(package, "files");
+  if (!writeVersion(package, staged, dir)) return failed(state, package, "version");
+  if (!writeRefList(staged, dir + "deps", package.deps, false)) return failed(state, package, "deps");
+  if (!writeOptionalList(staged, dir + "provides", package.provides, true)) {
+    return failed(state, package, "provides");
+  }
+  if (!writeOptionalList(staged, dir + "conflicts", package.conflicts, false)) {
+    return failed(state, package, "conflicts");
+  }
+  if (!writeBundle(package, staged, dir)) return failed(state, package, "bundle");
+  if (!package.isBundle && !writeFiles(package, staged, dir)) return failed(state, package, "files");
   return true;
 }
 
 const char* stateWord(const InstalledPackage& package) { return package.byUser ? "user\n" : "auto\n"; }
 
 // "enabled" exists only for a package the user enabled.
-bool writeEnabledState(InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
+bool writeEnabledState(InstallerState& state, InstalledPackage& package, StagedFiles& staged,
+                       const std::string& dir) {
   if (!package.byUser) {
     stageDelete(staged, dir + "enabled");
     return true;
   }
-  if (!writeTextFile(staged, dir + "enabled", "user\n", stateSizeHint)) return failed(package, "enabled");
+  if (!writeTextFile(staged, dir + "enabled", "user\n", stateSizeHint)) return failed(state, package, "enabled");
   return true;
 }
 
-void writeStateFiles(InstalledPackage& package, StagedFiles& staged) {
+void writeStateFiles(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
   if (package.disabled) {
-    writeDisabledState(package, staged);
+    // Reported where it failed; the record is written all the same.
+    static_cast<void>(writeDisabledState(state, package, staged));
     return;
   }
   std::string dir = packageDir(package);
   stageDelete(staged, dir + "disabled");
-  writeEnabledState(package, staged, dir);
+  static_cast<void>(writeEnabledState(state, package, staged, dir));
 }
 
 }  // namespace
 
 bool writeRefList(StagedFiles& staged, const std::string& path, const std::vector<DependencyRef>& list,
                   bool withPriority) {
-  std::ofstream out = createStagedFile(staged, path, listSizeHint, 0);
+  std::string text;
   for (const DependencyRef& ref : list) {
-    out << ref.name << ' ' << ref.min << ' ' << ref.max;
-    if (withPriority) out << ' ' << ref.priority;
-    out << '\n';
+    text += ref.name + ' ' + std::to_string(ref.min) + ' ' + std::to_string(ref.max);
+    if (withPriority) text += ' ' + std::to_string(ref.priority);
+    text += '\n';
   }
-  return finish(out);
+  return writeTextFile(staged, path, text, listSizeHint);
 }
 
-bool writePackageMeta(InstalledPackage& package, StagedFiles& staged) {
+bool writePackageMeta(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
   bool wantsMeta = !package.bootImageFlag && (package.headerFlags & NoMetaFiles) == 0;
-  if (wantsMeta && !writeMetaFiles(package, staged)) return false;
-  writeStateFiles(package, staged);
+  if (wantsMeta && !writeMetaFiles(state, package, staged)) return false;
+  writeStateFiles(state, package, staged);
   return true;
 }
 
-bool markEnabled(InstalledPackage& package, StagedFiles& staged) {
+bool markEnabled(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
   std::string dir = packageDir(package);
   stageDelete(staged, dir + "disabled");
-  bool written = writeEnabledState(package, staged, dir);
+  bool written = writeEnabledState(state, package, staged, dir);
   package.disabled = false;
   package.pending = PendingAction::None;
   return written;
 }
 
-bool writeDisabledState(InstalledPackage& package, StagedFiles& staged) {
+bool writeDisabledState(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
   std::string dir = packageDir(package);
   stageDelete(staged, dir + "enabled");
-  if (!writeTextFile(staged, dir + "disabled", stateWord(package), stateSizeHint)) return failed(package, "disabled");
+  if (!writeTextFile(staged, dir + "disabled", stateWord(package), stateSizeHint)) {
+    return failed(state, package, "disabled");
+  }
   return true;
 }
+
+}  // namespace installer

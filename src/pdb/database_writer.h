@@ -12,15 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "pdb/package_info.h"
+#include "model/installer_state.h"
+#include "model/package_info.h"
 #include "staging/staged_files.h"
+
+namespace installer {
 
 // Stages the meta files (unless the package is a boot image or asks for
 // none) and the state files of `package`. False after a meta file could not
 // be written, which has been reported once with its "meta/" name; files
 // staged before it stay staged and the caller abandons the package. A state
 // file that cannot be written is reported too but does not make it fail.
-[[nodiscard]] bool writePackageMeta(InstalledPackage& package, StagedFiles& staged);
+[[nodiscard]] bool writePackageMeta(InstallerState& state, InstalledPackage& package, StagedFiles& staged);
 
 // Stages `path` with one line per entry: "name min max", plus " priority"
 // when `withPriority`. True when every byte reached the temporary file.
@@ -33,10 +36,12 @@
 // clears `disabled` and the pending action. A state file that cannot be
 // written is reported as "meta/enabled" and false is returned; the record
 // is changed all the same, the run goes on.
-bool markEnabled(InstalledPackage& package, StagedFiles& staged);
+[[nodiscard]] bool markEnabled(InstallerState& state, InstalledPackage& package, StagedFiles& staged);
 
 // Stages the state files of a package being disabled: removes "enabled" and
 // writes "disabled" with "user" or "auto" by `byUser`. Changes no field of
 // the record; the caller sets `disabled` and the pending action. A failure
 // is reported as "meta/disabled" and gives false.
-bool writeDisabledState(InstalledPackage& package, StagedFiles& staged);
+[[nodiscard]] bool writeDisabledState(InstallerState& state, InstalledPackage& package, StagedFiles& staged);
+
+}  // namespace installer

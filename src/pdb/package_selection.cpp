@@ -1,7 +1,9 @@
 #include "pdb/package_selection.h"
 
-#include "rules/messages.h"
-#include "rules/package_labels.h"
+#include "model/messages.h"
+#include "model/package_labels.h"
+
+namespace installer {
 
 namespace {
 
@@ -122,3 +124,5 @@ void keepProvider(InstallerState& state, InstalledPackage& provider, const Insta
   }
   keepDependencies(state, provider, verbose);
 }
+
+}  // namespace installer

@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
+
+namespace installer {
 
 // summarizeFate results.
 constexpr int FateStays = 0;     // some provider stays or becomes active
@@ -47,3 +49,5 @@ void keepDependencies(InstallerState& state, InstalledPackage& package, bool ver
 // (with a warning when verbose), or schedules its enable when disabled, and
 // then walks its own dependencies.
 void keepProvider(InstallerState& state, InstalledPackage& provider, const InstalledPackage& dependent, bool verbose);
+
+}  // namespace installer

@@ -1,11 +1,11 @@
 #include "pdb/package_state.h"
 
-#include <sys/stat.h>
-
 #include <charconv>
 
 #include "pdb/schedule.h"
 #include "platform/input_file.h"
+
+namespace installer {
 
 namespace {
 
@@ -20,8 +20,8 @@ bool readNumber(std::istream& in, Number& value) {
   return result.ec == std::errc() && result.ptr == end;
 }
 
-bool readVersion(InstalledPackage& package, const std::string& dir) {
-  InputFile in(dir + "version");
+bool readVersion(Env& env, InstalledPackage& package, const std::string& dir) {
+  InputFile in(env, dir + "version");
   PackageVersion version = 0;
   uint32_t buildTime = 0;
   if (!readNumber(in, version) || !readNumber(in, buildTime)) return false;
@@ -32,8 +32,8 @@ bool readVersion(InstalledPackage& package, const std::string& dir) {
 
 // A sub-package restored without its bundle's image: the bundle no longer
 // lists it, so it is to be removed.
-void readBundle(InstalledPackage& package, const std::string& dir) {
-  InputFile in(dir + "bundle");
+void readBundle(Env& env, InstalledPackage& package, const std::string& dir) {
+  InputFile in(env, dir + "bundle");
   std::string word;
   if (!(in >> word)) return;
   package.bundle = DependencyRef();
@@ -41,8 +41,8 @@ void readBundle(InstalledPackage& package, const std::string& dir) {
   package.pending = PendingAction::Uninstall;
 }
 
-void readFiles(InstalledPackage& package, const std::string& dir) {
-  InputFile in(dir + "files");
+void readFiles(Env& env, InstalledPackage& package, const std::string& dir) {
+  InputFile in(env, dir + "files");
   std::string line;
   while (std::getline(in, line)) {
     if (!isAcceptableFileLine(line)) continue;
@@ -50,23 +50,22 @@ void readFiles(InstalledPackage& package, const std::string& dir) {
   }
 }
 
-void readMetaFiles(InstalledPackage& package) {
+void readMetaFiles(Env& env, InstalledPackage& package) {
   std::string dir = packageDir(package);
-  bool complete = readVersion(package, dir);
-  complete = readRefList(dir + "deps", package.deps, false) && complete;
-  complete = readRefList(dir + "provides", package.provides, true) && complete;
-  complete = readRefList(dir + "conflicts", package.conflicts, false) && complete;
+  bool complete = readVersion(env, package, dir);
+  complete = readRefList(env, dir + "deps", package.deps, false) && complete;
+  complete = readRefList(env, dir + "provides", package.provides, true) && complete;
+  complete = readRefList(env, dir + "conflicts", package.conflicts, false) && complete;
   if (!complete) package.pending = PendingAction::Uninstall;
-  readBundle(package, dir);
-  struct stat info;
-  package.isBundle = stat((dir + "files").c_str(), &info) != 0;
-  if (!package.isBundle) readFiles(package, dir);
+  readBundle(env, package, dir);
+  package.isBundle = !env.exists(dir + "files");
+  if (!package.isBundle) readFiles(env, package, dir);
 }
 
-void readStateFiles(InstalledPackage& package) {
+void readStateFiles(Env& env, InstalledPackage& package) {
   std::string dir = packageDir(package);
   package.byUser = false;
-  InputFile disabled(dir + "disabled");
+  InputFile disabled(env, dir + "disabled");
   package.disabled = disabled.is_open();
   if (package.disabled) {
     std::string line;
@@ -74,14 +73,14 @@ void readStateFiles(InstalledPackage& package) {
     package.byUser = line != "auto";
     return;
   }
-  InputFile enabled(dir + "enabled");
+  InputFile enabled(env, dir + "enabled");
   if (enabled.is_open()) package.byUser = true;
 }
 
 }  // namespace
 
-bool readRefList(const std::string& path, std::vector<DependencyRef>& list, bool withPriority) {
-  InputFile in(path);
+bool readRefList(Env& env, const std::string& path, std::vector<DependencyRef>& list, bool withPriority) {
+  InputFile in(env, path);
   for (;;) {
     DependencyRef ref;
     if (!(in >> ref.name)) return true;
@@ -108,8 +107,10 @@ bool isAcceptableFileLine(const std::string& line) {
   return hasName;
 }
 
-void readPackageState(InstalledPackage& package) {
-  if (package.version == 0) readMetaFiles(package);
-  readStateFiles(package);
-  if (!isPlaceholder(package)) readSchedule(package);
+void readPackageState(Env& env, InstalledPackage& package) {
+  if (package.version == 0) readMetaFiles(env, package);
+  readStateFiles(env, package);
+  if (!isPlaceholder(package)) readSchedule(env, package);
 }
+
+}  // namespace installer

@@ -17,20 +17,26 @@
 #include <string>
 #include <vector>
 
-#include "pdb/package_info.h"
+#include "model/package_info.h"
+#include "platform/env.h"
+
+namespace installer {
 
 // Completes `package` from packageDir(package): the meta files when no
 // image gave it a version (a missing or malformed one, or a "bundle" file,
 // sets `pending` to Uninstall), then `disabled` and `byUser` from the
 // state files, then the schedule unless the record is a placeholder.
-void readPackageState(InstalledPackage& package);
+void readPackageState(Env& env, InstalledPackage& package);
 
 // Appends the entries of a "deps", "provides" (`withPriority`) or
 // "conflicts" file. True when the file ended cleanly or is missing; false
 // at a malformed entry, keeping the entries before it.
-[[nodiscard]] bool readRefList(const std::string& path, std::vector<DependencyRef>& list, bool withPriority);
+[[nodiscard]] bool readRefList(Env& env, const std::string& path, std::vector<DependencyRef>& list,
+                               bool withPriority);
 
 // Whether a line of a "files" file names something below "/flash/" that
 // the package may own: not empty, not the root itself, no ".." component
 // and no control byte. Other lines are ignored when loading.
 bool isAcceptableFileLine(const std::string& line);
+
+}  // namespace installer

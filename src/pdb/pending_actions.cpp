@@ -2,8 +2,10 @@
 
 #include "pdb/database_writer.h"
 #include "pdb/package_selection.h"
-#include "rules/messages.h"
-#include "rules/package_labels.h"
+#include "model/messages.h"
+#include "model/package_labels.h"
+
+namespace installer {
 
 namespace {
 
@@ -35,17 +37,17 @@ void passBundleActions(InstallerState& state) {
   }
 }
 
-void keepActiveDependencies(InstallerState& state, int verbosity) {
+void keepActiveDependencies(InstallerState& state, Verbosity verbosity) {
   for (size_t i = 0; i < state.packages.size(); ++i) {
     InstalledPackage& package = *state.packages[i];
-    if (staysActive(package)) keepDependencies(state, package, verbosity != 0);
+    if (staysActive(package)) keepDependencies(state, package, verbosity != Verbosity::Silent);
   }
 }
 
 // Settles the conflicts of one active package with the others. A package
 // being enabled wins over an idle one whichever excludes the other; of two
 // being enabled, the one the other excludes gives way.
-void settleConflicts(InstallerState& state, InstalledPackage& package, int verbosity) {
+void settleConflicts(InstallerState& state, InstalledPackage& package, Verbosity verbosity) {
   for (const auto& record : state.packages) {
     InstalledPackage& other = *record;
     if (&other == &package || !(isEnabledIdle(other) || isBeingEnabled(other))) continue;
@@ -55,7 +57,7 @@ void settleConflicts(InstallerState& state, InstalledPackage& package, int verbo
       if (other.pending == Action::None) {
         other.pending = Action::Disable;
       } else {
-        if (verbosity != 0) {
+        if (verbosity != Verbosity::Silent) {
           warning(state, "can not enable %s: %s conflicts with it", package.name.c_str(), packageLabel(other).c_str());
         }
         package.pending = Action::None;
@@ -65,7 +67,7 @@ void settleConflicts(InstallerState& state, InstalledPackage& package, int verbo
   }
 }
 
-void resolveConflicts(InstallerState& state, int verbosity) {
+void resolveConflicts(InstallerState& state, Verbosity verbosity) {
   for (const auto& record : state.packages) {
     if (staysActive(*record)) settleConflicts(state, *record, verbosity);
   }
@@ -150,21 +152,23 @@ bool someoneStaysActive(const InstallerState& state) {
   return false;
 }
 
-void uninstallPackage(InstallerState& state, StagedFiles& staged, InstalledPackage& package, int verbosity) {
+void uninstallPackage(InstallerState& state, StagedFiles& staged, InstalledPackage& package, Verbosity verbosity) {
   std::string label = packageLabel(package);
-  if (verbosity >= 2) setStatusLine(state, "uninstalling " + label + "...");
+  if (verbosity == Verbosity::Verbose) setStatusLine(state, "uninstalling " + label + "...");
   stagePackageRemoval(staged, package);
   removePackage(state, &package);
-  if (verbosity >= 2) info(state, "uninstalled %s", label.c_str());
+  if (verbosity == Verbosity::Verbose) info(state, "uninstalled %s", label.c_str());
 }
 
-void disablePackage(InstallerState& state, StagedFiles& staged, InstalledPackage& package, int verbosity) {
+void disablePackage(InstallerState& state, StagedFiles& staged, InstalledPackage& package, Verbosity verbosity) {
   std::string label = packageLabel(package);
-  if (verbosity != 0) setStatusLine(state, "disabling " + label + "...");
-  writeDisabledState(package, staged);  // reports its own failure; the record is disabled all the same
+  if (verbosity != Verbosity::Silent) setStatusLine(state, "disabling " + label + "...");
+  // A state file that cannot be written has been reported; the record is
+  // disabled all the same.
+  static_cast<void>(writeDisabledState(state, package, staged));
   package.disabled = true;
   package.pending = Action::None;
-  if (verbosity != 0) info(state, "disabled %s", label.c_str());
+  if (verbosity != Verbosity::Silent) info(state, "disabled %s", label.c_str());
 }
 
 // The records to enable, ordered so that each follows what it needs. A
@@ -179,7 +183,7 @@ std::vector<InstalledPackage*> orderEnableList(InstallerState& state, const std:
   return result;
 }
 
-bool carryOut(InstallerState& state, StagedFiles& staged, int verbosity) {
+bool carryOut(InstallerState& state, StagedFiles& staged, Verbosity verbosity) {
   std::vector<InstalledPackage*> removal;
   std::vector<InstalledPackage*> enable;
   for (const auto& record : state.packages) {
@@ -200,7 +204,7 @@ bool carryOut(InstallerState& state, StagedFiles& staged, int verbosity) {
 
 }  // namespace
 
-bool applyPendingActions(InstallerState& state, StagedFiles& staged, int verbosity) {
+bool applyPendingActions(InstallerState& state, StagedFiles& staged, Verbosity verbosity) {
   passBundleActions(state);
   keepActiveDependencies(state, verbosity);
   resolveConflicts(state, verbosity);
@@ -208,18 +212,21 @@ bool applyPendingActions(InstallerState& state, StagedFiles& staged, int verbosi
   settleBundles(state);
   if (!state.packages.empty() && !someoneStaysActive(state)) {
     for (const auto& record : state.packages) record->pending = Action::None;
-    if (verbosity != 0) error(state, "can not uninstall or disable all packages");
+    if (verbosity != Verbosity::Silent) error(state, "can not uninstall or disable all packages");
     return false;
   }
   return carryOut(state, staged, verbosity);
 }
 
 void enablePackages(InstallerState& state, StagedFiles& staged, const std::vector<InstalledPackage*>& list,
-                    int verbosity) {
+                    Verbosity verbosity) {
   for (InstalledPackage* package : list) {
     std::string label = packageLabel(*package);
-    if (verbosity != 0) setStatusLine(state, "enabling " + label + "...");
-    markEnabled(*package, staged);  // reports its own failure; the record is enabled all the same
-    if (verbosity != 0) info(state, "enabled %s", label.c_str());
+    if (verbosity != Verbosity::Silent) setStatusLine(state, "enabling " + label + "...");
+    // Reported where it failed; the record is enabled all the same.
+    static_cast<void>(markEnabled(state, *package, staged));
+    if (verbosity != Verbosity::Silent) info(state, "enabled %s", label.c_str());
   }
 }
+
+}  // namespace installer

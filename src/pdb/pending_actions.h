@@ -9,21 +9,29 @@
 // removed from the state's `packages` and destroyed; the staged set only
 // gains entries.
 //
-// Verbosity: 0 says nothing; 1 or more shows the disable, enable, conflict
-// and dependency messages; 2 or more also the uninstall messages.
+// Verbosity: Silent says nothing; Normal shows the disable, enable,
+// conflict and dependency messages; Verbose also the uninstall messages.
 #pragma once
 
 #include <vector>
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 #include "staging/staged_files.h"
+
+namespace installer {
+
+enum class Verbosity { Silent = 0, Normal = 1, Verbose = 2 };
 
 // True when something was uninstalled, disabled or enabled; false when
 // nothing was pending, or when the outcome would have left no package
 // active (then every pending action is dropped and nothing is staged).
-bool applyPendingActions(InstallerState& state, StagedFiles& staged, int verbosity);
+// Either way the outcome is settled and whatever was refused has been
+// reported (at any verbosity but Silent).
+[[nodiscard]] bool applyPendingActions(InstallerState& state, StagedFiles& staged, Verbosity verbosity);
 
 // Enables each record of `list`, in order.
 // REQUIRES: every record is owned by `state`.
 void enablePackages(InstallerState& state, StagedFiles& staged, const std::vector<InstalledPackage*>& list,
-                    int verbosity);
+                    Verbosity verbosity);
+
+}  // namespace installer

@@ -1,8 +1,9 @@
 #include "pdb/schedule.h"
 
-
 #include "platform/device_paths.h"
 #include "platform/input_file.h"
+
+namespace installer {
 
 namespace {
 
@@ -20,8 +21,8 @@ std::string scheduleName(const std::string& name) {
   return kept;
 }
 
-void readSchedule(InstalledPackage& package) {
-  InputFile in(paths::scheduleDir + scheduleName(package.name) + "/schedule");
+void readSchedule(Env& env, InstalledPackage& package) {
+  InputFile in(env, paths::scheduleDir + scheduleName(package.name) + "/schedule");
   std::string word;
   if (!(in >> word)) return;
   if (word == "uninstall") {
@@ -34,3 +35,5 @@ void readSchedule(InstalledPackage& package) {
     package.byUser = true;
   }
 }
+
+}  // namespace installer

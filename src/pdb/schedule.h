@@ -8,7 +8,10 @@
 
 #include <string>
 
-#include "pdb/package_info.h"
+#include "model/package_info.h"
+#include "platform/env.h"
+
+namespace installer {
 
 // The package name keeping only ASCII letters, digits and "-": the name of
 // the package's directory under "/ram/pdb/".
@@ -17,4 +20,6 @@ std::string scheduleName(const std::string& name);
 // Reads "/ram/pdb/<scheduleName>/schedule". "uninstall" sets `pending` to
 // Uninstall; "enable" and "disable" set `pending` and `byUser`; any other
 // word, an empty file or no file change nothing.
-void readSchedule(InstalledPackage& package);
+void readSchedule(Env& env, InstalledPackage& package);
+
+}  // namespace installer

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace installer {
+
 class Digest {
  public:
   enum Algorithm { Sha1, Sha256 };
@@ -40,3 +42,5 @@ namespace eddsa {
 // valid signature of `message` by `key` (32 bytes).
 int verify(asn1::blob key, asn1::blob message, asn1::blob signature);
 }  // namespace eddsa
+
+}  // namespace installer

@@ -4,6 +4,8 @@
 
 #include "platform/crypto.h"
 
+namespace installer {
+
 struct Digest::Impl {
   const EVP_MD* md = nullptr;
   EVP_MD_CTX* context = nullptr;
@@ -59,3 +61,5 @@ int verify(asn1::blob key, asn1::blob message, asn1::blob signature) {
 }
 
 }  // namespace eddsa
+
+}  // namespace installer

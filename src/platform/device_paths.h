@@ -2,6 +2,8 @@
 // changed root (-r ROOT), never by rewriting these.
 #pragma once
 
+namespace installer {
+
 namespace paths {
 
 // Package database and image repository.
@@ -48,3 +50,5 @@ constexpr char loopDeviceFormat[] = "/dev/loop%d";  // formatted with the number
 constexpr char flashDevice[] = "/dev/flash";
 
 }  // namespace paths
+
+}  // namespace installer

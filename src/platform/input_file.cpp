@@ -1,45 +1,30 @@
 #include "platform/input_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+namespace installer {
 
 InputFileBuf::~InputFileBuf() { close(); }
 
-bool InputFileBuf::open(const std::string& path) {
+bool InputFileBuf::open(Env& env, const std::string& path) {
   close();
-  // Non-blocking only for the open itself: a FIFO planted where a file
-  // belongs must not hang the run waiting for a writer.
-  descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  owned = descriptor >= 0;
-  if (owned) fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-  return owned;
-}
-
-void InputFileBuf::attach(int openDescriptor) {
-  close();
-  descriptor = openDescriptor;
+  file = env.openReadable(path);
+  return file != nullptr;
 }
 
 void InputFileBuf::close() {
-  if (owned && descriptor >= 0) ::close(descriptor);
-  descriptor = -1;
-  owned = false;
+  file.reset();
   failed = false;
   setg(nullptr, nullptr, nullptr);
 }
 
 long InputFileBuf::readSome(char* bytes, size_t n) {
-  if (descriptor < 0) return 0;
-  for (;;) {
-    ssize_t got = ::read(descriptor, bytes, n);
-    if (got >= 0) return static_cast<long>(got);
-    if (errno == EINTR) continue;
-    failed = true;
-    return 0;
-  }
+  if (!file) return 0;
+  long got = file->read(bytes, n);
+  if (got >= 0) return got;
+  failed = true;
+  return 0;
 }
 
 InputFileBuf::int_type InputFileBuf::underflow() {
@@ -75,11 +60,11 @@ std::streamsize InputFileBuf::xsgetn(char* bytes, std::streamsize n) {
 
 InputFileBuf::pos_type InputFileBuf::seekoff(off_type offset, std::ios_base::seekdir direction,
                                              std::ios_base::openmode which) {
-  if ((which & std::ios_base::in) == 0 || descriptor < 0) return pos_type(-1);
+  if ((which & std::ios_base::in) == 0 || !file) return pos_type(-1);
   int whence = direction == std::ios_base::beg ? SEEK_SET : direction == std::ios_base::end ? SEEK_END : SEEK_CUR;
   // The kernel's position is ahead of ours by what is still buffered.
   if (whence == SEEK_CUR) offset -= egptr() - gptr();
-  off_t result = ::lseek(descriptor, static_cast<off_t>(offset), whence);
+  int64_t result = file->seek(static_cast<int64_t>(offset), whence);
   if (result < 0) return pos_type(-1);
   setg(nullptr, nullptr, nullptr);
   return pos_type(static_cast<off_type>(result));
@@ -93,11 +78,13 @@ std::streamsize InputFileBuf::showmanyc() { return egptr() - gptr(); }
 
 InputFile::InputFile() : std::istream(nullptr) { rdbuf(&fileBuffer); }
 
-InputFile::InputFile(const std::string& path) : InputFile() { open(path); }
+InputFile::InputFile(Env& env, const std::string& path) : InputFile() { open(env, path); }
 
-bool InputFile::open(const std::string& path) {
+bool InputFile::open(Env& env, const std::string& path) {
   clear();
-  if (fileBuffer.open(path)) return true;
+  if (fileBuffer.open(env, path)) return true;
   setstate(std::ios_base::failbit);
   return false;
 }
+
+}  // namespace installer

@@ -5,13 +5,17 @@
 // installer is built without exceptions, so such a read would end the
 // process. Here a failing read is simply the end of the data: the stream's
 // failbit is set, and `readError()` tells it apart from a clean end.
-// Use it for every file the installer reads.
+// Use it for every file the installer reads; it reads through an Env.
 #pragma once
 
 #include <istream>
 #include <memory>
 #include <streambuf>
 #include <string>
+
+#include "platform/env.h"
+
+namespace installer {
 
 class InputFileBuf : public std::streambuf {
  public:
@@ -20,11 +24,9 @@ class InputFileBuf : public std::streambuf {
   InputFileBuf(const InputFileBuf&) = delete;
   InputFileBuf& operator=(const InputFileBuf&) = delete;
 
-  bool open(const std::string& path);
-  // Reads from an already open descriptor; it is not closed by this buffer.
-  void attach(int descriptor);
+  bool open(Env& env, const std::string& path);
   void close();
-  bool isOpen() const { return descriptor >= 0; }
+  bool isOpen() const { return file != nullptr; }
   bool readError() const { return failed; }
 
  protected:
@@ -36,11 +38,10 @@ class InputFileBuf : public std::streambuf {
 
  private:
   static constexpr size_t bufferSize = 16384;
-  // read(2) until something arrives, the end, or an error other than EINTR.
+  // Reads until something arrives, the end, or an error.
   long readSome(char* bytes, size_t n);
 
-  int descriptor = -1;
-  bool owned = false;
+  std::unique_ptr<ReadableFile> file;
   bool failed = false;
   char buffer[bufferSize];
 };
@@ -48,12 +49,12 @@ class InputFileBuf : public std::streambuf {
 class InputFile : public std::istream {
  public:
   InputFile();
-  explicit InputFile(const std::string& path);
+  InputFile(Env& env, const std::string& path);
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
   // Opens `path` read-only; sets failbit when it cannot be opened.
-  bool open(const std::string& path);
+  bool open(Env& env, const std::string& path);
   bool is_open() const { return fileBuffer.isOpen(); }
   void close() { fileBuffer.close(); }
   bool readError() const { return fileBuffer.readError(); }
@@ -61,3 +62,5 @@ class InputFile : public std::istream {
  private:
   InputFileBuf fileBuffer;
 };
+
+}  // namespace installer

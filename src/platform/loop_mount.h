@@ -13,11 +13,9 @@
 #include <cstdint>
 #include <string>
 
-enum class ImageFileResult {
-  Present,  // the image holds the file (a regular file, directory, ...; not a symbolic link)
-  Absent,   // the image was mounted and does not hold it
-  Failed,   // the image could not be attached or mounted; already reported
-};
+#include "platform/env.h"
+
+namespace installer {
 
 // Looks for `fileInImage` (a full path below `mountPoint`) in the squashfs
 // image that starts `imageOffset` bytes into `packagePath`. The mount point
@@ -26,5 +24,7 @@ enum class ImageFileResult {
 // A symbolic link does not count as the file: it could point out of the image
 // (for instance at the running system's copy of the same file) and would then
 // say nothing about what the image itself holds.
-[[nodiscard]] ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset,
+[[nodiscard]] ImageFileResult lookIntoImage(const std::string& packagePath, uint32_t imageOffset,
                                               const std::string& mountPoint, const std::string& fileInImage);
+
+}  // namespace installer

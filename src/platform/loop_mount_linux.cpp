@@ -17,6 +17,8 @@
 
 #include "platform/device_paths.h"
 
+namespace installer {
+
 namespace {
 
 // The image has not been verified yet, so nothing on it may run or act as a
@@ -104,7 +106,7 @@ ImageFileResult lookThroughDevice(const char* device, int loop, const std::strin
 
 }  // namespace
 
-ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
+ImageFileResult lookIntoImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                 const std::string& fileInImage) {
   int number = freeLoopNumber();
   if (number < 0) return ImageFileResult::Failed;
@@ -122,3 +124,5 @@ ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOf
   close(loop);
   return result;
 }
+
+}  // namespace installer

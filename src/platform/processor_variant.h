@@ -5,11 +5,14 @@
 // is derived from the PowerPC processor version register (PVR) and, for two
 // processor families, from a flag that the flash driver reports through an
 // ioctl. On PowerPC both are read from the hardware; elsewhere they come
-// from the system settings ("processor-version", "flash-ioctl-result").
+// from the system settings that the system library stand-in was opened
+// with ("processor-version", "flash-ioctl-result").
 #pragma once
 
 #include <cstdint>
 #include <functional>
+
+namespace installer {
 
 constexpr int NoProcessorVariant = 0;
 
@@ -24,3 +27,5 @@ int variantFromProcessor(uint32_t pvr, const FlashProbe& probe);
 // The variant of this machine: 1..4, or NoProcessorVariant when it has none
 // (it then installs only files meant for every machine).
 int processorVariant();
+
+}  // namespace installer

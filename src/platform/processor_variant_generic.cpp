@@ -1,10 +1,12 @@
 // Machines without a readable PowerPC version register: the register and
 // the flash driver's answer come from the system settings.
 #include "platform/processor_variant.h"
-#include "platform/system_settings.h"
+#include "platform/system_library.h"
+
+namespace installer {
 
 int processorVariant() {
-  const SystemSettings& settings = systemSettings();
+  const SystemSettings& settings = systemLibrarySettings();
   if (!settings.hasProcessorVersion) return NoProcessorVariant;
   return variantFromProcessor(settings.processorVersion, [&settings](int32_t& result) {
     if (!settings.hasFlashIoctlResult) return false;  // "/dev/flash" cannot be opened
@@ -12,3 +14,5 @@ int processorVariant() {
     return true;
   });
 }
+
+}  // namespace installer

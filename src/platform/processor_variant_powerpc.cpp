@@ -6,6 +6,8 @@
 #include "platform/device_paths.h"
 #include "platform/processor_variant.h"
 
+namespace installer {
+
 namespace {
 
 // _IO('F', 43): asks the flash driver for its board flags.
@@ -28,3 +30,5 @@ bool probeFlash(int32_t& result) {
 }  // namespace
 
 int processorVariant() { return variantFromProcessor(readProcessorVersion(), probeFlash); }
+
+}  // namespace installer

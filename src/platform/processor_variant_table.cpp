@@ -1,5 +1,7 @@
 #include "platform/processor_variant.h"
 
+namespace installer {
+
 namespace {
 
 // Processor families whose variant depends on the flash driver.
@@ -27,3 +29,5 @@ int variantFromProcessor(uint32_t pvr, const FlashProbe& probe) {
   if (version == 0x1302) return 3;
   return NoProcessorVariant;
 }
+
+}  // namespace installer

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace installer {
+
 namespace signing {
 
 // Fills `out` with n bytes from the system's secure random source.
@@ -31,3 +33,5 @@ namespace signing {
 [[nodiscard]] bool scalarInvert(const uint8_t a[32], uint8_t out[32]);
 
 }  // namespace signing
+
+}  // namespace installer

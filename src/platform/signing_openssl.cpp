@@ -6,6 +6,8 @@
 
 #include "platform/signing.h"
 
+namespace installer {
+
 namespace signing {
 
 bool randomBytes(uint8_t* out, size_t n) { return n <= INT_MAX && RAND_bytes(out, static_cast<int>(n)) == 1; }
@@ -102,3 +104,5 @@ bool scalarInvert(const uint8_t a[32], uint8_t out[32]) {
 }
 
 }  // namespace signing
+
+}  // namespace installer

@@ -1,14 +1,26 @@
+// The stand-in for the device's system library (see system_library.h).
 #include "platform/system_library.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
-#include "platform/system_settings.h"
-#include "rules/package_version.h"
+#include "base/package_version.h"
 #include "platform/input_file.h"
+
+namespace {
+
+// What the stand-in was opened with. The device's library keeps its own
+// state for the life of the process in the same way.
+struct StandIn {
+  installer::Env* env = nullptr;
+  installer::SystemSettings settings;
+};
+
+StandIn& standIn() {
+  static StandIn opened;
+  return opened;
+}
+
+}  // namespace
 
 namespace tq {
 
@@ -22,15 +34,15 @@ flat_message message::fieldMessage(message_id field) const {
 
 const KalmarisModeRecord* kalmarisMode() {
   static KalmarisModeRecord record;
-  record.bytes[1] = systemSettings().flagged ? 1 : 0;
+  record.bytes[1] = standIn().settings.flagged ? 1 : 0;
   return &record;
 }
 
 message KalmarisMode::loadMsg(bool* ok) {
-  const SystemSettings& settings = systemSettings();
+  const installer::SystemSettings& settings = standIn().settings;
   message loaded;
   loaded.anySystemPackage = settings.deviceModeAnySystem;
-  for (const SafePackageRange& range : settings.safePackages) {
+  for (const installer::SafePackageRange& range : settings.safePackages) {
     loaded.safePackages.push_back(
         {range.minVersion, range.maxVersion, range.minBuildTime, range.maxBuildTime, range.extra});
   }
@@ -43,11 +55,12 @@ void KalmarisModeValue::assign(const message& value) { anySystemPackage = value.
 SafePkgs::SafePkgs(const message& settings) : entries(settings.safePackages) {}
 
 std::string readFile(const std::string& path, unsigned maxLength, unsigned offset) {
+  installer::Env* env = standIn().env;
   // Only a regular file has contents to give: a fifo would block, a device
   // such as /dev/zero would never end.
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::string();
-  InputFile file(path);
+  installer::FileStatus info;
+  if (env == nullptr || !env->status(path, info) || info.type != installer::FileType::Regular) return std::string();
+  installer::InputFile file(*env, path);
   if (!file.is_open()) return std::string();
   file.seekg(offset);
   std::string contents;
@@ -61,6 +74,17 @@ std::string readFile(const std::string& path, unsigned maxLength, unsigned offse
 
 }  // namespace tq
 
-uint32_t getMinKalmarisVersion() { return systemSettings().minSystemVersion; }
+uint32_t getMinKalmarisVersion() { return standIn().settings.minSystemVersion; }
 
-std::string version2string(unsigned version) { return formatVersion(version); }
+std::string version2string(unsigned version) { return installer::formatVersion(version); }
+
+namespace installer {
+
+void openSystemLibrary(Env& env, const SystemSettings& settings) {
+  standIn().env = &env;
+  standIn().settings = settings;
+}
+
+const SystemSettings& systemLibrarySettings() { return standIn().settings; }
+
+}  // namespace installer

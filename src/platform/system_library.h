@@ -1,13 +1,23 @@
-// The operations the installer takes from the router's system library:
-// flagged state, device-mode settings, the minimum system version, the text
-// form of a version, and small file reads. On this build they are supplied
-// from the system settings file; the rest of the installer calls only these.
+// The router's system library, as the device declares it: flagged state,
+// device-mode settings, the minimum system version, the text form of a
+// version, and small file reads. These names appear nowhere else; the rest
+// of the installer asks through the readable functions of system_facts.h.
+//
+// This build has no such library. Its stand-in answers from the system
+// settings (system_settings.h) and reads files through an Env; main opens
+// it once at its start, before any root change, and a test opens it with
+// the settings it needs. Like the library it stands in for, it keeps what
+// it was opened with for the whole process; until it is opened it answers
+// with the defaults.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/env.h"
+#include "platform/system_settings.h"
 
 namespace tq {
 
@@ -75,3 +85,13 @@ std::string readFile(const std::string& path, unsigned maxLength, unsigned offse
 
 uint32_t getMinKalmarisVersion();
 std::string version2string(unsigned version);
+
+namespace installer {
+
+// Opens the stand-in: what it answers from now on. `env` must outlive every
+// later call.
+void openSystemLibrary(Env& env, const SystemSettings& settings);
+// The settings the stand-in was opened with.
+const SystemSettings& systemLibrarySettings();
+
+}  // namespace installer

@@ -1,15 +1,14 @@
 #include "platform/system_settings.h"
 #include "platform/input_file.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <ostream>
 #include <sstream>
+
+namespace installer {
 
 namespace {
 
@@ -82,28 +81,6 @@ bool applyLine(const std::string& key, std::istringstream& words, SystemSettings
   return true;
 }
 
-// Diagnostics go out through stdio: this runs from a static initialiser,
-// possibly before the iostream objects are set up.
-SystemSettings loadSettings() {
-  SystemSettings settings;
-  std::string path = systemSettingsPath();
-  struct stat info;
-  bool found = stat(path.c_str(), &info) == 0;
-  if (!found && errno == ENOENT) return settings;
-  InputFile file(path);
-  std::ostringstream diagnostics;
-  if (!found || !S_ISREG(info.st_mode) || !file.is_open()) {
-    diagnostics << path << ": cannot be read, using the default settings\n";
-  } else {
-    parseSystemSettings(file, path, settings, diagnostics);
-  }
-  std::fputs(diagnostics.str().c_str(), stderr);
-  return settings;
-}
-
-// Read the settings before main, so that a later root change does not matter.
-const bool settingsLoadedAtStart = (systemSettings(), true);
-
 }  // namespace
 
 void parseSystemSettings(std::istream& input, const std::string& fileName, SystemSettings& settings,
@@ -123,12 +100,25 @@ void parseSystemSettings(std::istream& input, const std::string& fileName, Syste
   }
 }
 
-SystemSettings& systemSettings() {
-  static SystemSettings settings = loadSettings();
+SystemSettings loadSystemSettings(Env& env, const std::string& path, std::string& diagnostics) {
+  SystemSettings settings;
+  FileStatus info;
+  bool found = env.status(path, info);
+  if (!found && errno == ENOENT) return settings;
+  InputFile file(env, path);
+  std::ostringstream messages;
+  if (!found || info.type != FileType::Regular || !file.is_open()) {
+    messages << path << ": cannot be read, using the default settings\n";
+  } else {
+    parseSystemSettings(file, path, settings, messages);
+  }
+  diagnostics = messages.str();
   return settings;
 }
 
-std::string systemSettingsPath() {
-  const char* fromEnvironment = std::getenv("INSTALLER_SYSTEM_CONF");
-  return fromEnvironment != nullptr ? fromEnvironment : "/etc/installer/system.conf";
+std::string systemSettingsPath(Env& env) {
+  const char* fromEnvironment = env.variable(systemSettingsVariable);
+  return fromEnvironment != nullptr ? fromEnvironment : defaultSystemSettingsPath;
 }
+
+}  // namespace installer

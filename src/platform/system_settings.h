@@ -9,16 +9,20 @@
 //   processor-version V        (absent: this machine has no processor variant)
 //   flash-ioctl-result V       (signed; absent: "/dev/flash" cannot be opened)
 //
-// Numbers are decimal or 0x-hex (a leading 0 is not octal). The file is read
-// once, before main runs and so before any root change. A missing file means
-// all defaults; one that exists but cannot be read gets one line on standard
-// error and the defaults too.
+// Numbers are decimal or 0x-hex (a leading 0 is not octal). main reads the
+// file once, at its start and so before any root change. A missing file
+// means all defaults; one that exists but cannot be read gets one line of
+// diagnostics and the defaults too.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
+
+#include "platform/env.h"
+
+namespace installer {
 
 struct SafePackageRange {
   uint32_t minVersion = 0;
@@ -45,9 +49,14 @@ struct SystemSettings {
 void parseSystemSettings(std::istream& input, const std::string& fileName, SystemSettings& settings,
                          std::ostream& diagnostics);
 
-// The settings of this process, loaded on first use (which a static
-// initialiser makes happen before main).
-SystemSettings& systemSettings();
+constexpr char systemSettingsVariable[] = "INSTALLER_SYSTEM_CONF";
+constexpr char defaultSystemSettingsPath[] = "/etc/installer/system.conf";
 
-// The file that systemSettings() reads.
-std::string systemSettingsPath();
+// Reads the settings file at `path`. `diagnostics` receives one line per
+// malformed line, or one line when the file exists but cannot be read.
+SystemSettings loadSystemSettings(Env& env, const std::string& path, std::string& diagnostics);
+
+// The settings file: the variable INSTALLER_SYSTEM_CONF, else the default.
+std::string systemSettingsPath(Env& env);
+
+}  // namespace installer

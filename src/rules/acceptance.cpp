@@ -1,12 +1,11 @@
 #include "rules/acceptance.h"
 
-#include <sys/stat.h>
-
+#include "model/messages.h"
+#include "model/package_labels.h"
 #include "platform/device_paths.h"
-#include "platform/system_library.h"
-#include "rules/flagged_state.h"
-#include "rules/messages.h"
-#include "rules/package_labels.h"
+#include "platform/system_facts.h"
+
+namespace installer {
 
 namespace {
 
@@ -40,7 +39,7 @@ bool skipsVersionTest(const std::string& name) { return nameEquals(name, "brandi
 void checkInstalledVersion(InstallerState& state, const InstalledPackage& package, Verdict& verdict) {
   const InstalledPackage* installed = findByName(state, package.name);
   if (installed == nullptr || skipsVersionTest(installed->name)) return;
-  if (installed->buildTime > package.buildTime && flaggedState != 0) {
+  if (installed->buildTime > package.buildTime && state.flagged) {
     if (verdict.speak(0)) {
       warning(state, "cannot install older %s: %s", packageLabel(package).c_str(), "router in flagged state");
     }
@@ -65,11 +64,11 @@ void checkInstalledVersion(InstallerState& state, const InstalledPackage& packag
 
 void checkSystemVersion(InstallerState& state, const InstalledPackage& package, Verdict& verdict) {
   if (!nameEquals(package.name, "system") && !startsWith(package.name, "kalmaris")) return;
-  uint32_t minimum = getMinKalmarisVersion();
+  uint32_t minimum = minimumSystemVersion();
   if (minimum <= package.version) return;
   if (verdict.speak(Requirement)) {
     error(state, "omitting package %s: min Kalmaris version is %s", packageLabel(package).c_str(),
-          version2string(minimum).c_str());
+          libraryVersionText(minimum).c_str());
   }
   verdict.mask |= Requirement;
 }
@@ -109,16 +108,12 @@ void checkConflicts(InstallerState& state, const InstalledPackage& package, Verd
 }
 
 void checkDeviceMode(InstallerState& state, const InstalledPackage& package, Verdict& verdict) {
-  if (isAllowedByDeviceMode(package)) return;
-  struct stat info;
-  if (stat(paths::secureMarker, &info) == 0) return;
+  if (isAllowedByDeviceMode(package) || state.env.exists(paths::secureMarker)) return;
   if (verdict.speak(0)) {
     error(state, "will not install package %s, not allowed by device-mode", packageLabel(package).c_str());
   }
   verdict.mask |= Forbidden;
 }
-
-bool inRange(uint32_t value, uint32_t lowest, uint32_t highest) { return lowest <= value && value <= highest; }
 
 }  // namespace
 
@@ -134,18 +129,7 @@ uint32_t checkAcceptance(InstallerState& state, const InstalledPackage& package,
 }
 
 bool isAllowedByDeviceMode(const PackageInfo& package) {
-  if (!nameEquals(package.name, "system")) return true;
-  tq::message settings = tq::KalmarisMode::loadMsg(nullptr);
-  tq::KalmarisModeValue mode;
-  {
-    tq::message field(settings.get<tq::message_id>(1));
-    mode.assign(field);
-  }
-  if (mode.allowsAnySystemPackage()) return true;
-  tq::SafePkgs safe(settings);
-  if (safe.entries.empty()) return true;
-  for (const auto& entry : safe.entries) {
-    if (inRange(package.version, entry[0], entry[1]) && inRange(package.buildTime, entry[2], entry[3])) return true;
-  }
-  return false;
+  return !nameEquals(package.name, "system") || deviceModeAllowsSystem(package.version, package.buildTime);
 }
+
+}  // namespace installer

@@ -10,8 +10,10 @@
 
 #include <cstdint>
 
-#include "pdb/installer_state.h"
-#include "pdb/package_info.h"
+#include "model/installer_state.h"
+#include "model/package_info.h"
+
+namespace installer {
 
 enum AcceptReason : uint32_t {
   Upgrade = 1,      // newer than the installed package
@@ -36,3 +38,5 @@ constexpr uint32_t Forbidden = Requirement | Conflict;
 // False only for the package "system" when the device mode restricts it and
 // no safe-package range holds its version and build time.
 [[nodiscard]] bool isAllowedByDeviceMode(const PackageInfo& package);
+
+}  // namespace installer

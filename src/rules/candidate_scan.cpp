@@ -1,20 +1,16 @@
 #include "rules/candidate_scan.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <fstream>
-
+#include "model/messages.h"
+#include "model/package_labels.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_stream.h"
 #include "platform/device_paths.h"
-#include "platform/loop_mount.h"
-#include "platform/system_library.h"
-#include "rules/acceptance.h"
-#include "rules/messages.h"
-#include "rules/package_labels.h"
 #include "platform/input_file.h"
+#include "platform/system_facts.h"
+#include "rules/acceptance.h"
+
+namespace installer {
 
 namespace {
 
@@ -31,11 +27,6 @@ constexpr size_t firmwarePrefixLength = sizeof firmwarePrefix - 1;
 
 bool isPart(int32_t type, PartType part) { return type == static_cast<int32_t>(part); }
 
-bool exists(const char* path) {
-  struct stat info;
-  return stat(path, &info) == 0;
-}
-
 bool endsWith(const std::string& text, const char* ending) {
   std::string tail = ending;
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -43,46 +34,46 @@ bool endsWith(const std::string& text, const char* ending) {
 
 // The members of a bundle follow its header, each from its part 1; an image
 // part between them is passed over. A bundle without members is broken.
-bool readBundleMembers(PackageCandidate& candidate, PackageStream& stream) {
+bool readBundleMembers(PackageInfo& bundle, PackageStream& stream) {
   if (isPart(stream.currentType, PartType::SquashfsImage)) stream.nextPart();
   while (isPart(stream.currentType, PartType::PackageHeader)) {
-    auto member = std::make_unique<PackageInfo>();
-    if (!readPackageHeader(*member, stream)) return false;
-    candidate.children.push_back(member.release());
+    PackageInfo member;
+    if (!readPackageHeader(member, stream)) return false;
+    bundle.children.push_back(std::move(member));
     if (isPart(stream.currentType, PartType::SquashfsImage)) stream.nextPart();
   }
-  return !candidate.children.empty();
+  return !bundle.children.empty();
 }
 
 // Fills the candidate from its file's header parts; false when the file is
 // broken: unreadable, not as long as its header says, or without a header.
-bool readCandidate(PackageCandidate& candidate) {
-  // Only regular files are read: the standard file stream does not report a
-  // read error (a directory, a device that fails) as end of file.
-  struct stat info;
-  bool known = stat(candidate.path.c_str(), &info) == 0;
-  if (known && !S_ISREG(info.st_mode)) return false;
-  InputFile file(candidate.path);
+bool readCandidate(Env& env, PackageCandidate& candidate) {
+  // Only regular files are read: anything else has no length to compare
+  // with the header's.
+  FileStatus info;
+  bool known = env.status(candidate.path, info);
+  if (known && info.type != FileType::Regular) return false;
+  InputFile file(env, candidate.path);
   if (!file.is_open()) return false;
   PackageStream stream(file, true, nullptr);
-  if (known && static_cast<uint32_t>(info.st_size) != stream.totalSize) return false;
+  if (known && static_cast<uint32_t>(info.size) != stream.totalSize) return false;
   stream.wantedTypes = headerPartTypes;
   stream.nextPart();
-  candidate.isBundle = isPart(stream.currentType, PartType::BundleHeader);
-  if (!readPackageHeader(candidate, stream)) return false;
-  return !candidate.isBundle || readBundleMembers(candidate, stream);
+  candidate.info.isBundle = isPart(stream.currentType, PartType::BundleHeader);
+  if (!readPackageHeader(candidate.info, stream)) return false;
+  return !candidate.info.isBundle || readBundleMembers(candidate.info, stream);
 }
 
-bool isForThisArchitecture(const PackageCandidate& candidate, InstallerState& state) {
-  if (candidate.architecture.empty() || candidate.architecture == state.architecture) return true;
-  warning(state, "can not install %s: it is not made for %s, but for %s", packageLabel(candidate).c_str(),
-          state.architecture.c_str(), candidate.architecture.c_str());
+bool isForThisArchitecture(InstallerState& state, const PackageInfo& package) {
+  if (package.architecture.empty() || package.architecture == state.architecture) return true;
+  warning(state, "can not install %s: it is not made for %s, but for %s", packageLabel(package).c_str(),
+          state.architecture.c_str(), package.architecture.c_str());
   return false;
 }
 
 // The file offset of the first squashfs image in the package file.
-bool findImageOffset(const std::string& path, uint32_t& offset) {
-  InputFile file(path);
+bool findImageOffset(Env& env, const std::string& path, uint32_t& offset) {
+  InputFile file(env, path);
   if (!file.is_open()) return false;
   PackageStream stream(file, true, nullptr);
   stream.wantedTypes = {PartType::SquashfsImage};
@@ -95,11 +86,12 @@ bool findImageOffset(const std::string& path, uint32_t& offset) {
 // may only be replaced by another protected one, so that a reset cannot be
 // used to get rid of it. Whether the new one is protected is seen inside its
 // image; when that cannot be looked at, it counts as unprotected.
-bool keepsBrandingProtected(const PackageCandidate& candidate, InstallerState& state) {
-  if (candidate.name != "branding" || !exists(paths::brandingProtectedMarker)) return true;
+bool keepsBrandingProtected(InstallerState& state, const PackageCandidate& candidate) {
+  Env& env = state.env;
+  if (candidate.info.name != "branding" || !env.exists(paths::brandingProtectedMarker)) return true;
   uint32_t offset = 0;
-  if (findImageOffset(candidate.path, offset) &&
-      findFileInImage(candidate.path, offset, paths::brandingMountPoint, paths::newBrandingProtectedMarker) ==
+  if (findImageOffset(env, candidate.path, offset) &&
+      env.findFileInImage(candidate.path, offset, paths::brandingMountPoint, paths::newBrandingProtectedMarker) ==
           ImageFileResult::Present) {
     return true;
   }
@@ -108,40 +100,41 @@ bool keepsBrandingProtected(const PackageCandidate& candidate, InstallerState& s
 }
 
 // A firmware package fits only the board whose device tree names it.
-bool fitsThisBoard(const PackageCandidate& candidate, InstallerState& state) {
-  if (candidate.name.compare(0, firmwarePrefixLength, firmwarePrefix) != 0) return true;
-  if (!exists(paths::firmwarePackageProperty)) {
-    error(state, "can not install %s: not for this platform", packageLabel(candidate).c_str());
+bool fitsThisBoard(InstallerState& state, const PackageInfo& package) {
+  if (package.name.compare(0, firmwarePrefixLength, firmwarePrefix) != 0) return true;
+  if (!state.env.exists(paths::firmwarePackageProperty)) {
+    error(state, "can not install %s: not for this platform", packageLabel(package).c_str());
     return false;
   }
   // The property is a device-tree string: its text ends at the first zero byte.
-  std::string property = tq::readFile(paths::firmwarePackageProperty, 0xFFFFFFFF, 0);
+  std::string property = readDeviceFile(paths::firmwarePackageProperty);
   std::string wanted = property.substr(0, property.find('\0'));
-  if (wanted == candidate.name) return true;
-  error(state, "can not install %s: use %s package instead", packageLabel(candidate).c_str(), wanted.c_str());
+  if (wanted == package.name) return true;
+  error(state, "can not install %s: use %s package instead", packageLabel(package).c_str(), wanted.c_str());
   return false;
 }
 
-bool isAllowedHere(const PackageCandidate& candidate, InstallerState& state) {
-  if (isAllowedByDeviceMode(candidate) || exists(paths::secureMarker)) return true;
-  error(state, "will not install package %s, not allowed by device-mode", packageLabel(candidate).c_str());
+bool isAllowedHere(InstallerState& state, const PackageInfo& package) {
+  if (isAllowedByDeviceMode(package) || state.env.exists(paths::secureMarker)) return true;
+  error(state, "will not install package %s, not allowed by device-mode", packageLabel(package).c_str());
   return false;
 }
 
 // Reads and checks one directory entry; null when it is not a package file
 // or is refused (reported).
-std::unique_ptr<PackageCandidate> examineEntry(const std::string& directory, const std::string& name,
-                                               InstallerState& state) {
+std::unique_ptr<PackageCandidate> examineEntry(InstallerState& state, const std::string& directory,
+                                               const std::string& name) {
   if (name.empty() || name[0] == '.') return nullptr;
-  std::string path = directory + name;
-  if (!endsWith(path, ".kmp") && !endsWith(path, ".dpk")) return nullptr;
-  auto candidate = std::make_unique<PackageCandidate>(path);
-  if (!readCandidate(*candidate)) {
+  auto candidate = std::make_unique<PackageCandidate>();
+  candidate->path = directory + name;
+  if (!endsWith(candidate->path, ".kmp") && !endsWith(candidate->path, ".dpk")) return nullptr;
+  if (!readCandidate(state.env, *candidate)) {
     error(state, "broken package %s", name.c_str());
     return nullptr;
   }
-  if (!isForThisArchitecture(*candidate, state) || !keepsBrandingProtected(*candidate, state) ||
-      !fitsThisBoard(*candidate, state) || !isAllowedHere(*candidate, state)) {
+  const PackageInfo& package = candidate->info;
+  if (!isForThisArchitecture(state, package) || !keepsBrandingProtected(state, *candidate) ||
+      !fitsThisBoard(state, package) || !isAllowedHere(state, package)) {
     return nullptr;
   }
   return candidate;
@@ -149,19 +142,14 @@ std::unique_ptr<PackageCandidate> examineEntry(const std::string& directory, con
 
 }  // namespace
 
-PackageCandidate::PackageCandidate(std::string packagePath) : path(std::move(packagePath)) {}
-
-PackageCandidate::~PackageCandidate() {
-  for (PackageInfo* member : children) delete member;
-}
-
-void scanPackageDirectory(const std::string& directory, std::vector<std::unique_ptr<PackageCandidate>>& candidates,
-                          InstallerState& state) {
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return;
-  while (dirent* entry = readdir(dir)) {
-    std::unique_ptr<PackageCandidate> candidate = examineEntry(directory, entry->d_name, state);
+void scanPackageDirectory(InstallerState& state, const std::string& directory,
+                          std::vector<std::unique_ptr<PackageCandidate>>& candidates) {
+  std::vector<std::string> names;
+  if (!state.env.listDirectory(directory, names)) return;
+  for (const std::string& name : names) {
+    std::unique_ptr<PackageCandidate> candidate = examineEntry(state, directory, name);
     if (candidate) candidates.push_back(std::move(candidate));
   }
-  closedir(dir);
 }
+
+}  // namespace installer

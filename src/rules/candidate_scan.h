@@ -7,28 +7,22 @@
 // unprotected one, is the firmware this board wants, and the device mode
 // allows it. Each refused file is named in one message and left where it is.
 //
-// Ownership: the caller's candidate list owns the candidates it is given;
-// each candidate owns the member records in its `children`.
+// Ownership: the caller's candidate list owns the candidates it is given.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "pdb/installer_state.h"
-#include "pdb/package_info.h"
+#include "model/installer_state.h"
+#include "model/package_info.h"
 
-// A package file found in a package directory: its header record and where
-// the file is.
-class PackageCandidate : public PackageInfo {
- public:
-  explicit PackageCandidate(std::string packagePath);
-  ~PackageCandidate() override;
-  // Not copyable: the members in `children` belong to this record. (Copying
-  // the PackageInfo part alone copies the pointers, not the members.)
-  PackageCandidate(const PackageCandidate&) = delete;
-  PackageCandidate& operator=(const PackageCandidate&) = delete;
+namespace installer {
 
+// A package file found in a package directory: what its header parts say
+// (a bundle's members in `info.children`) and where the file is.
+struct PackageCandidate {
+  PackageInfo info;
   std::string path;  // directory text followed by the file name
 };
 
@@ -37,5 +31,7 @@ class PackageCandidate : public PackageInfo {
 // and not beginning with "." are looked at. Refusals are reported through
 // `state`, whose `architecture` is the device's. A directory that cannot be
 // opened adds nothing and says nothing.
-void scanPackageDirectory(const std::string& directory, std::vector<std::unique_ptr<PackageCandidate>>& candidates,
-                          InstallerState& state);
+void scanPackageDirectory(InstallerState& state, const std::string& directory,
+                          std::vector<std::unique_ptr<PackageCandidate>>& candidates);
+
+}  // namespace installer

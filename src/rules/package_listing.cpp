@@ -4,7 +4,9 @@
 #include <iomanip>
 #include <iostream>
 
-#include "platform/system_library.h"
+#include "platform/system_facts.h"
+
+namespace installer {
 
 namespace {
 
@@ -23,7 +25,7 @@ void printHeader(std::ostream& out) {
 
 void printRecord(std::ostream& out, const InstalledPackage& package) {
   out << std::setw(nameWidth) << package.name << " " << std::setw(1) << (package.disabled ? "X" : " ") << std::setw(2)
-      << (package.bundle.name.empty() ? "  " : "B ") << std::setw(versionWidth) << version2string(package.version)
+      << (package.bundle.name.empty() ? "  " : "B ") << std::setw(versionWidth) << libraryVersionText(package.version)
       << " " << std::setw(builtWidth) << formatBuildTime(package.buildTime) << " " << std::setw(noteWidth)
       << package.note << std::endl;
 }
@@ -45,3 +47,5 @@ void listPackages(const InstallerState& state, std::ostream& out) {
 }
 
 void listPackages(const InstallerState& state) { listPackages(state, std::cout); }
+
+}  // namespace installer

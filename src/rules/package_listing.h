@@ -14,7 +14,9 @@
 #include <ostream>
 #include <string>
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
+
+namespace installer {
 
 // `buildTime` as "%b/%d/%Y %H:%M:%S" in UTC; empty when it cannot be converted.
 std::string formatBuildTime(uint32_t buildTime);
@@ -23,3 +25,5 @@ std::string formatBuildTime(uint32_t buildTime);
 void listPackages(const InstallerState& state, std::ostream& out);
 // Prints the table to standard output.
 void listPackages(const InstallerState& state);
+
+}  // namespace installer

@@ -1,9 +1,8 @@
 #include "staging/disk_space.h"
 
-#include <sys/stat.h>
-#include <sys/statfs.h>
-
 #include "platform/device_paths.h"
+
+namespace installer {
 
 namespace {
 
@@ -11,15 +10,13 @@ constexpr int64_t reserveBytes = 32768;
 
 // The device of the nearest existing directory at or above `path`'s
 // parent; false when none can be found.
-bool destinationDevice(const std::string& path, dev_t& device) {
-  std::string directory = parentDirectory(path);
-  struct stat info;
-  while (stat(directory.c_str(), &info) != 0) {
-    if (directory == "/" || directory == ".") return false;
-    directory = parentDirectory(directory);
-  }
-  device = info.st_dev;
-  return true;
+bool destinationDevice(Env& env, const std::string& path, uint64_t& device) {
+  return !nearestAncestor(path, [&env, &device](const std::string& directory) {
+            FileStatus info;
+            if (!env.status(directory, info)) return false;
+            device = info.device;
+            return true;
+          }).empty();
 }
 
 // The bytes left on a disk; a disk the work makes fuller keeps a reserve.
@@ -31,13 +28,13 @@ int64_t freeBytesAfter(const DiskSpace& disk) {
 
 }  // namespace
 
-DiskSpace readDiskSpace(const std::string& path) {
+DiskSpace readDiskSpace(Env& env, const std::string& path) {
   DiskSpace disk;
   disk.path = path;
-  struct statfs info;
-  if (statfs(path.c_str(), &info) == 0 && info.f_bsize > 0) {
-    disk.blockSize = static_cast<int64_t>(info.f_bsize);
-    disk.freeBlocks = static_cast<int64_t>(info.f_bfree);
+  SpaceStatus info;
+  if (env.spaceStatus(path, info) && info.blockSize > 0) {
+    disk.blockSize = static_cast<int64_t>(info.blockSize);
+    disk.freeBlocks = static_cast<int64_t>(info.freeBlocks);
     disk.freeBlocksAtStart = disk.freeBlocks;
   }
   return disk;
@@ -52,34 +49,35 @@ int64_t blocksFor(const DiskSpace& disk, int64_t bytes) {
   return (bytes - 1 + disk.blockSize) / disk.blockSize;
 }
 
-bool creditExisting(DiskSpace& disk, const std::string& path) {
+bool creditExisting(Env& env, DiskSpace& disk, const std::string& path) {
   if (!isUnderPath(disk, path)) return false;
-  struct stat info;
-  if (lstat(path.c_str(), &info) == 0) disk.freeBlocks += blocksFor(disk, static_cast<int64_t>(info.st_size));
+  FileStatus info;
+  if (env.linkStatus(path, info)) disk.freeBlocks += blocksFor(disk, static_cast<int64_t>(info.size));
   return true;
 }
 
-bool chargeNew(DiskSpace& disk, const std::string& source, const std::string& path) {
+bool chargeNew(Env& env, DiskSpace& disk, const std::string& source, const std::string& path) {
   if (!isUnderPath(disk, path)) return false;
-  struct stat info;
-  if (stat(source.c_str(), &info) != 0) return true;
-  dev_t device;
+  FileStatus info;
+  if (!env.status(source, info)) return true;
+  uint64_t device = 0;
   // A source on the destination's file system is renamed into place: its
   // blocks are already missing from the free count.
-  if (destinationDevice(path, device) && device == info.st_dev) return true;
-  disk.freeBlocks -= blocksFor(disk, static_cast<int64_t>(info.st_size));
+  if (destinationDevice(env, path, device) && device == info.device) return true;
+  disk.freeBlocks -= blocksFor(disk, static_cast<int64_t>(info.size));
   return true;
 }
 
 bool checkDiskSpace(const StagedFiles& staged, int64_t& kernelFreeBytes, int64_t& mainFreeBytes) {
-  DiskSpace kernel = readDiskSpace(paths::kernelDiskDir);
-  DiskSpace mainDisk = readDiskSpace(paths::flashDir);
+  Env& env = staged.env();
+  DiskSpace kernel = readDiskSpace(env, paths::kernelDiskDir);
+  DiskSpace mainDisk = readDiskSpace(env, paths::flashDir);
   for (const auto& entry : staged.entries) {
     const std::string& path = entry.first;
-    if (!creditExisting(kernel, path)) creditExisting(mainDisk, path);
+    if (!creditExisting(env, kernel, path)) creditExisting(env, mainDisk, path);
     StagedKind kind = entry.second.kind;
     if (kind != StagedKind::Move && kind != StagedKind::Write) continue;
-    if (!chargeNew(kernel, entry.second.target, path)) chargeNew(mainDisk, entry.second.target, path);
+    if (!chargeNew(env, kernel, entry.second.target, path)) chargeNew(env, mainDisk, entry.second.target, path);
   }
   kernelFreeBytes = freeBytesAfter(kernel);
   mainFreeBytes = freeBytesAfter(mainDisk);
@@ -87,3 +85,5 @@ bool checkDiskSpace(const StagedFiles& staged, int64_t& kernelFreeBytes, int64_t
 }
 
 int64_t shortfallKilobytes(int64_t figure) { return (-figure) / 1024 + 1; }
+
+}  // namespace installer

@@ -15,6 +15,8 @@
 
 #include "staging/staged_files.h"
 
+namespace installer {
+
 struct DiskSpace {
   std::string path;               // "/flash/boot/" or "/flash/"
   int64_t blockSize = 1;          // 1 when statfs failed
@@ -24,7 +26,7 @@ struct DiskSpace {
 
 // What statfs says about `path`; block size 1 and no free blocks when it
 // cannot be read.
-DiskSpace readDiskSpace(const std::string& path);
+DiskSpace readDiskSpace(Env& env, const std::string& path);
 
 // The path begins with the disk's path ("/flash/" is under "/flash/",
 // "/flash" is not).
@@ -36,12 +38,12 @@ int64_t blocksFor(const DiskSpace& disk, int64_t bytes);
 // For the file a staged entry replaces or removes: credits its blocks (a
 // link is measured itself). True when the path belongs to this disk, even
 // when nothing stands there.
-bool creditExisting(DiskSpace& disk, const std::string& path);
+bool creditExisting(Env& env, DiskSpace& disk, const std::string& path);
 
 // For the file a Move or Write brings to `path` from `source`: charges its
 // blocks unless the source already lies on the destination's file system.
 // True when the path belongs to this disk.
-bool chargeNew(DiskSpace& disk, const std::string& source, const std::string& path);
+bool chargeNew(Env& env, DiskSpace& disk, const std::string& source, const std::string& path);
 
 // Bytes left on each disk once the work is done, less a 32 KiB reserve on a
 // disk whose free space the work reduces. True when both are 0 or more.
@@ -50,3 +52,5 @@ bool chargeNew(DiskSpace& disk, const std::string& source, const std::string& pa
 // The kilobytes to free for a negative figure of checkDiskSpace: the whole
 // kilobytes of the shortfall plus one (1 byte short: 1; 1024 bytes: 2).
 int64_t shortfallKilobytes(int64_t figure);
+
+}  // namespace installer

@@ -9,6 +9,12 @@
 
 #include <string>
 
+#include "platform/env.h"
+
+namespace installer {
+
 // True when `path` now holds exactly `contents` (mode 0644) and they have
 // reached the storage; false (errno tells why) when nothing was changed.
-[[nodiscard]] bool replaceFile(const std::string& path, const std::string& contents);
+[[nodiscard]] bool replaceFile(Env& env, const std::string& path, const std::string& contents);
+
+}  // namespace installer

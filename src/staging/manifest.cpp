@@ -1,12 +1,11 @@
 #include "staging/manifest.h"
 
-#include <sys/stat.h>
-
-#include <fstream>
 #include <vector>
 
 #include "staging/file_replacement.h"
 #include "platform/input_file.h"
+
+namespace installer {
 
 namespace {
 
@@ -106,7 +105,7 @@ std::string unescapeManifestField(const std::string& field) {
   return out;
 }
 
-bool writeManifest(const StagedFiles& staged, const std::string& path) {
+bool writeManifest(StagedFiles& staged, const std::string& path) {
   std::string text;
   for (const auto& entry : staged.entries) {
     const char* kind = lineKind(entry.second.kind);
@@ -120,15 +119,18 @@ bool writeManifest(const StagedFiles& staged, const std::string& path) {
     }
     text += '\n';
   }
-  return replaceFile(path, text);
+  if (!replaceFile(staged.env(), path, text)) return false;
+  // The temporary files now belong to the manifest.
+  staged.release();
+  return true;
 }
 
 bool readManifest(StagedFiles& staged, const std::string& path) {
   // Only a regular file is a manifest: a directory reads as if empty, a fifo
   // would keep the run waiting, a device could feed it endless data.
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  InputFile in(path);
+  FileStatus info;
+  if (!staged.env().status(path, info) || info.type != FileType::Regular) return false;
+  InputFile in(staged.env(), path);
   if (!in.is_open()) return false;
   std::string line;
   while (!in.fail() && !in.bad()) {
@@ -142,3 +144,5 @@ bool readManifest(StagedFiles& staged, const std::string& path) {
   }
   return !staged.empty();
 }
+
+}  // namespace installer

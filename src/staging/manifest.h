@@ -19,10 +19,13 @@
 
 #include "staging/staged_files.h"
 
+namespace installer {
+
 // Writes the set to `path`, replacing any earlier manifest as a whole (a
-// reader sees the old or the new one, never a part). False, with the old
-// file left in place, when it could not be written.
-[[nodiscard]] bool writeManifest(const StagedFiles& staged, const std::string& path);
+// reader sees the old or the new one, never a part), and hands the set's
+// temporary files over to it. False, with the old file left in place and
+// the temporary files still the set's, when it could not be written.
+[[nodiscard]] bool writeManifest(StagedFiles& staged, const std::string& path);
 
 // Adds the entries of the manifest at `path` to the set. True when the file
 // was read to its end or to an empty line; false when it cannot be opened,
@@ -34,3 +37,5 @@
 // One field in manifest form, and back.
 std::string escapeManifestField(const std::string& field);
 std::string unescapeManifestField(const std::string& field);
+
+}  // namespace installer

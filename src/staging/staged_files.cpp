@@ -1,52 +1,38 @@
 #include "staging/staged_files.h"
 
-#include <fcntl.h>
-#include <libgen.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <vector>
 
-#include "pdb/package_info.h"
+#include "base/path_text.h"
 #include "platform/device_paths.h"
+
+namespace installer {
 
 namespace {
 
 constexpr uint64_t spareBytes = 65536;
 
-void removeTemporary(const StagedOp& op) {
-  if (op.kind == StagedKind::Write) unlink(op.target.c_str());
+void removeTemporary(Env& env, const StagedOp& op) {
+  if (op.kind == StagedKind::Write) static_cast<void>(env.removeFile(op.target));
 }
 
-// The nearest existing directory at or above `path` that statfs can read,
-// and its free bytes; false when none can.
-bool freeBytesNear(const std::string& path, std::string& directory, uint64_t& freeBytes) {
-  directory = parentDirectory(path);
-  struct statfs info;
-  while (statfs(directory.c_str(), &info) != 0) {
-    if (directory == "/" || directory == ".") return false;
-    directory = parentDirectory(directory);
-  }
-  freeBytes = static_cast<uint64_t>(info.f_bfree) * static_cast<uint64_t>(info.f_bsize);
-  return true;
-}
-
-std::string temporaryDirectory(const std::string& path, uint32_t sizeHint) {
-  std::string directory = paths::ramDir;
-  struct stat info;
-  if (sizeHint == 0) {
-    if (stat(paths::ramDir, &info) != 0) directory = paths::tmpDir;
-    return directory;
-  }
-  std::string candidate;
+std::string temporaryDirectory(Env& env, const std::string& path, uint32_t sizeHint) {
+  if (sizeHint == 0) return env.exists(paths::ramDir) ? paths::ramDir : paths::tmpDir;
   uint64_t freeBytes = 0;
-  if (freeBytesNear(path, candidate, freeBytes) && sizeHint + spareBytes < freeBytes) directory = candidate;
-  return directory;
+  std::string directory = nearestAncestor(path, [&env, &freeBytes](const std::string& candidate) {
+    SpaceStatus space;
+    if (!env.spaceStatus(candidate, space)) return false;
+    freeBytes = space.freeBlocks * space.blockSize;
+    return true;
+  });
+  if (!directory.empty() && sizeHint + spareBytes < freeBytes) return directory;
+  return paths::ramDir;
 }
 
 }  // namespace
+
+StagedFiles::~StagedFiles() {
+  if (!released) cancelStaged(*this);
+}
 
 const StagedOp* StagedFiles::find(const std::string& path) const {
   auto it = entries.find(path);
@@ -55,7 +41,7 @@ const StagedOp* StagedFiles::find(const std::string& path) const {
 
 void stageRecord(StagedFiles& staged, const std::string& path, StagedKind kind, const std::string& target) {
   StagedOp& op = staged.entries[path];
-  removeTemporary(op);
+  removeTemporary(staged.env(), op);
   op.kind = kind;
   op.target = target;
 }
@@ -69,8 +55,7 @@ void stageSymlink(StagedFiles& staged, const std::string& linkText, const std::s
 }
 
 void stageDelete(StagedFiles& staged, const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0) {
+  if (staged.env().exists(path)) {
     stageRecord(staged, path, StagedKind::Delete, std::string());
   } else {
     unstage(staged, path);
@@ -80,28 +65,29 @@ void stageDelete(StagedFiles& staged, const std::string& path) {
 void unstage(StagedFiles& staged, const std::string& path) {
   auto it = staged.entries.find(path);
   if (it == staged.entries.end()) return;
-  removeTemporary(it->second);
+  removeTemporary(staged.env(), it->second);
   staged.entries.erase(it);
 }
 
-std::ofstream createStagedFile(StagedFiles& staged, const std::string& path, uint32_t sizeHint, uint32_t mode) {
-  std::string name = temporaryDirectory(path, sizeHint) + "/tmpXXXXXX";
-  std::vector<char> buffer(name.begin(), name.end());
-  buffer.push_back('\0');
-  int descriptor = mkstemp(buffer.data());
-  if (descriptor < 0) return std::ofstream();
-  close(descriptor);
-  name = buffer.data();
-  if (mode != 0) chmod(name.c_str(), mode);
+std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::string& path, uint32_t sizeHint,
+                                               uint32_t mode) {
+  Env& env = staged.env();
+  std::string name;
+  std::unique_ptr<WritableFile> file = env.createTemporary(temporaryDirectory(env, path, sizeHint) + "/tmp", name);
+  if (!file) return nullptr;
+  if (mode != 0) static_cast<void>(env.changeMode(name, mode));  // a file that keeps 0600 is still usable
   stageRecord(staged, path, StagedKind::Write, name);
-  std::ofstream stream(name, std::ios::binary | std::ios::trunc);
-  if (!stream.is_open()) {
-    // An entry nobody can write would later put an empty file in place.
-    int saved = errno;
-    unstage(staged, path);
-    errno = saved;
-  }
-  return stream;
+  return file;
+}
+
+bool stageEmptyFile(StagedFiles& staged, const std::string& path) {
+  std::unique_ptr<WritableFile> file = createStagedFile(staged, path, 1, 0);
+  if (!file) return false;
+  if (file->close()) return true;
+  int saved = errno;
+  unstage(staged, path);
+  errno = saved;
+  return false;
 }
 
 void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
@@ -115,29 +101,41 @@ void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
   std::string directory = packageDir(package);
   stageDelete(staged, directory);
   stageDelete(staged, directory + "image");
-  struct stat info;
-  if ((package.headerFlags & OwnsBootImage) != 0 && stat(paths::bootImage, &info) == 0 && info.st_nlink == 1) {
+  FileStatus info;
+  if ((package.headerFlags & OwnsBootImage) != 0 && staged.env().status(paths::bootImage, info) && info.links == 1) {
     stageDelete(staged, paths::bootImage);
   }
   package.pending = PendingAction::None;
 }
 
+void stageImage(StagedFiles& staged, const std::string& packageFile, const std::string& imagePath, bool boot) {
+  if (!boot) {
+    stageMove(staged, packageFile, imagePath);
+    return;
+  }
+  stageMove(staged, packageFile, paths::bootImage);
+  stageSymlink(staged, paths::bootImage, imagePath);
+}
+
 void cancelStaged(StagedFiles& staged) {
-  for (const auto& entry : staged.entries) removeTemporary(entry.second);
+  for (const auto& entry : staged.entries) removeTemporary(staged.env(), entry.second);
   staged.entries.clear();
 }
 
-std::string parentDirectory(const std::string& path) {
-  std::string trimmed = path;
-  while (!trimmed.empty() && trimmed.back() == '/') trimmed.pop_back();
-  std::vector<char> buffer(trimmed.begin(), trimmed.end());
-  buffer.push_back('\0');
-  return dirname(buffer.data());
+void makeDirectories(Env& env, const std::string& path) {
+  if (env.makeDirectory(path, 0777) || errno == EEXIST) return;
+  std::string parent = parentDirectory(path);
+  if (parent != path) makeDirectories(env, parent);
+  static_cast<void>(env.makeDirectory(path, 0777));  // what cannot be made shows when it is used
 }
 
-void makeDirectories(const std::string& path) {
-  if (mkdir(path.c_str(), 0777) == 0 || errno == EEXIST) return;
-  std::string parent = parentDirectory(path);
-  if (parent != path) makeDirectories(parent);
-  mkdir(path.c_str(), 0777);
+std::string nearestAncestor(const std::string& path, const std::function<bool(const std::string&)>& accepts) {
+  std::string directory = parentDirectory(path);
+  while (!accepts(directory)) {
+    if (directory == "/" || directory == ".") return std::string();
+    directory = parentDirectory(directory);
+  }
+  return directory;
 }
+
+}  // namespace installer

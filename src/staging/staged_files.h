@@ -5,15 +5,20 @@
 // into place, a link, a removal) becomes one entry here. At the end of the
 // run the set is committed, cancelled, or written as a manifest for later.
 // The set owns its entries and, of the files on disk, only the temporary
-// file of each Write entry.
+// file of each Write entry: when the set is destroyed without having been
+// committed or handed to a manifest (release()), it deletes them.
 #pragma once
 
 #include <cstdint>
-#include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
-class InstalledPackage;
+#include "model/package_info.h"
+#include "platform/env.h"
+
+namespace installer {
 
 enum class StagedKind : uint32_t {
   Move = 0,     // rename target to the path
@@ -30,12 +35,27 @@ struct StagedOp {
 
 class StagedFiles {
  public:
+  explicit StagedFiles(Env& env) : environment(env) {}
+  ~StagedFiles();
+  StagedFiles(const StagedFiles&) = delete;
+  StagedFiles& operator=(const StagedFiles&) = delete;
+
+  Env& env() const { return environment; }
+
   // Ordered by byte comparison; a proper prefix sorts first.
   std::map<std::string, StagedOp> entries;
 
   size_t size() const { return entries.size(); }
   bool empty() const { return entries.empty(); }
   const StagedOp* find(const std::string& path) const;
+
+  // The temporary files are no longer the set's to delete: they have been
+  // moved into place, or a manifest names them.
+  void release() { released = true; }
+
+ private:
+  Env& environment;
+  bool released = false;
 };
 
 // Inserts or replaces the entry of `path`; a replaced Write loses its
@@ -52,21 +72,32 @@ void unstage(StagedFiles& staged, const std::string& path);
 // Opens a new temporary file, recorded as the Write entry of `path`. The
 // temporary file goes on the destination's own file system when it has
 // room for `sizeHint` (0: unknown) plus 64 KiB, else in "/ram" (or "/tmp"
-// without "/ram"). `mode`, when not 0, is applied with chmod. When no
-// temporary file can be made, the stream is not open, errno tells why, and
-// nothing is recorded.
-std::ofstream createStagedFile(StagedFiles& staged, const std::string& path, uint32_t sizeHint, uint32_t mode);
+// without "/ram"). `mode`, when not 0, is applied with chmod. Null, with
+// errno telling why and nothing recorded, when no file could be made.
+[[nodiscard]] std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::string& path,
+                                                             uint32_t sizeHint, uint32_t mode);
+// Stages `path` as an empty file (a marker for the boot scripts). False,
+// with errno telling why, when its temporary file could not be made.
+[[nodiscard]] bool stageEmptyFile(StagedFiles& staged, const std::string& path);
 
 // Stages the removal of everything `package` put on flash: its files, its
 // database directory and image, and the boot image it owns. Clears its
 // `files` and its pending action.
 void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package);
 
+// The staged moves that make a package file a package's database image
+// `imagePath`, or, with `boot`, the boot image "/flash/bootimage" with the
+// database image a link to it.
+void stageImage(StagedFiles& staged, const std::string& packageFile, const std::string& imagePath, bool boot);
+
 // Deletes the temporary file of every Write entry, then empties the set.
 void cancelStaged(StagedFiles& staged);
 
-// The path without trailing "/", passed through dirname: "/a/b/" -> "/a",
-// "name" -> ".", "/" -> ".".
-std::string parentDirectory(const std::string& path);
 // mkdir -p with mode 0777 before the umask; errors are not reported.
-void makeDirectories(const std::string& path);
+void makeDirectories(Env& env, const std::string& path);
+
+// The nearest directory at or above the parent of `path` that `accepts`;
+// empty when none does, up to "/" or ".".
+std::string nearestAncestor(const std::string& path, const std::function<bool(const std::string&)>& accepts);
+
+}  // namespace installer

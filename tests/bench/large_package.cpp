@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     }
     files.push_back(fileEntry("data/blob" + std::to_string(files.size()), data));
   }
-  std::string bytes = signedPackage(packageSpec("large", makeVersion(1, 0, Final, 0), std::move(files)));
+  std::string bytes = signedPackage(packageRecipe("large", makeVersion(1, 0, Final, 0), std::move(files)));
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();

@@ -48,7 +48,7 @@ class DiskSpaceRun : public testing::Test {
     std::vector<FileEntry> files;
     if (mainBytes > 0) files.push_back(fileEntry("bin/big", std::string(mainBytes, 'm')));
     if (kernelBytes > 0) files.push_back(fileEntry("boot/vmlinux", std::string(kernelBytes, 'v')));
-    root.writeFile("/rw/pckg/.download/big.kmp", signedPackage(packageSpec("big", v1, files)));
+    root.writeFile("/rw/pckg/.download/big.kmp", signedPackage(packageRecipe("big", v1, files)));
   }
 
   ProcessResult upgrade(const std::vector<std::string>& options = {}) {

@@ -53,13 +53,13 @@ TEST(ListingRun, DatabaseRestoredFromMetaFiles) {
 TEST(ListingRun, DatabaseOfImagesThenRestoredRecords) {
   SKIP_UNLESS_ROOT();
   const PackageVersion v713 = makeVersion(7, 1, 'f', 3);
-  BundleSpec bundle;
+  BundleRecipe bundle;
   bundle.name = "platform";
   bundle.version = v713;
   bundle.buildTime = 1700000000;
   bundle.note = "main bundle";
   for (const char* name : {"system", "wifi"}) {
-    PackageSpec member;
+    PackageRecipe member;
     member.name = name;
     member.version = v713;
     member.buildTime = 1699999999;

@@ -73,8 +73,8 @@ class StandardInputRun : public ::testing::Test {
   TempRoot root;
 };
 
-PackageSpec helloSpec(PackageVersion version) {
-  return packageSpec("hello", version,
+PackageRecipe helloSpec(PackageVersion version) {
+  return packageRecipe("hello", version,
                      {fileEntry("bin/hello", "hello " + std::to_string(version) + "\n", 0100755),
                       fileEntry("/etc/hello.conf", "greeting=1\n")});
 }
@@ -128,7 +128,7 @@ TEST_F(StandardInputRun, InputThatIsNoPackageChangesNothing) {
 
 TEST_F(StandardInputRun, UpgradeRemovesFilesOfTheOlderVersion) {
   installByMetaFiles(root, "hello", v1, {"bin/hello", "bin/obsolete"});
-  ProcessResult result = install(signedPackage(packageSpec("hello", v2, {fileEntry("bin/hello", "new\n")})));
+  ProcessResult result = install(signedPackage(packageRecipe("hello", v2, {fileEntry("bin/hello", "new\n")})));
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(root.readFile("/flash/bin/hello"), "new\n");
   EXPECT_FALSE(root.exists("/flash/bin/obsolete"));
@@ -168,7 +168,7 @@ TEST_F(StandardInputRun, OlderPackageIsRefused) {
 }
 
 TEST_F(StandardInputRun, MissingDependencyIsRefused) {
-  PackageSpec app = packageSpec("app", v1, {fileEntry("bin/app", "app\n")});
+  PackageRecipe app = packageRecipe("app", v1, {fileEntry("bin/app", "app\n")});
   app.deps = std::vector<DependencyRef>{{"lib", v1, 0, 0}};
   expectRefused(signedPackage(app), 1, {"ERROR: can not install app-1.0: lib-1.0 is not installed, but is required"});
 }
@@ -177,7 +177,7 @@ TEST_F(StandardInputRun, ConflictingPackageIsInstalledDisabled) {
   // The installed package excludes the new one.
   installByMetaFiles(root, "first", v1, {"bin/first"});
   root.writeFile("/flash/var/pdb/first/conflicts", "second 0 0\n");
-  ProcessResult result = install(signedPackage(packageSpec("second", v1, {fileEntry("bin/second", "2\n")})));
+  ProcessResult result = install(signedPackage(packageRecipe("second", v1, {fileEntry("bin/second", "2\n")})));
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_THAT(result.out, ::testing::Not(HasSubstr("ERROR")));
   EXPECT_EQ(root.readFile("/flash/x/second/bin/second"), "2\n");
@@ -207,7 +207,7 @@ class BrokenStream : public StandardInputRun {
 TEST_F(BrokenStream, SignatureThatDoesNotVerify) { expectBroken(buildPackage(helloSpec(v2))); }
 
 TEST_F(BrokenStream, NoSignaturePart) {
-  PackageSpec spec = helloSpec(v2);
+  PackageRecipe spec = helloSpec(v2);
   spec.withSignature = false;
   expectBroken(signedPackage(spec));
 }
@@ -225,7 +225,7 @@ TEST_F(BrokenStream, StreamCutShort) {
 }
 
 TEST_F(BrokenStream, StreamCutShortInsideTheSquashfsImage) {
-  PackageSpec spec = helloSpec(v2);
+  PackageRecipe spec = helloSpec(v2);
   spec.squashfsImage = std::string(10000, 'i');
   PackageWriter writer;
   appendPackage(writer, spec, developmentSigner());
@@ -240,7 +240,7 @@ TEST_F(BrokenStream, StreamCutShortInsideTheSquashfsImage) {
 TEST_F(BrokenStream, SecondPackageAfterStandAlonePackage) {
   PackageWriter writer;
   appendPackage(writer, helloSpec(v2), developmentSigner());
-  appendPackage(writer, packageSpec("other", v1), developmentSigner());
+  appendPackage(writer, packageRecipe("other", v1), developmentSigner());
   expectBroken(writer.bytes());
 }
 
@@ -284,8 +284,8 @@ TEST_F(StandardInputRun, TrailingArchitectureAndEmptyDependencyPartsAreAccepted)
   EXPECT_EQ(root.readFile("/flash/bin/hello"), "hello " + v1Text + "\n");
 }
 
-PackageSpec bootSpec() {
-  PackageSpec spec = packageSpec("kernel", v1, {fileEntry("boot/vmlinux", "kernel bits\n")});
+PackageRecipe bootSpec() {
+  PackageRecipe spec = packageRecipe("kernel", v1, {fileEntry("boot/vmlinux", "kernel bits\n")});
   spec.headerFlags = 1;
   spec.squashfsImage = std::string(5000, 's');
   return spec;
@@ -317,7 +317,7 @@ TEST_F(StandardInputRun, BootImagePackageWithoutBootimageKeepsImageInDatabase) {
 }
 
 TEST_F(StandardInputRun, UnrecordedPackageInstallsFilesOnly) {
-  FileSpec unrecorded;
+  FileRecipe unrecorded;
   unrecorded.magic = UnrecordedPackageMagic;
   ProcessResult result = install(signedPackage(helloSpec(v1), unrecorded));
   EXPECT_EQ(result.exitStatus, 0);
@@ -393,7 +393,7 @@ class ReadOnlyFlash : public StandardInputRun {
 };
 
 TEST_F(ReadOnlyFlash, MarkerThatCannotBeCreatedFailsThePackage) {
-  PackageSpec spec = packageSpec("kernel", v1, {fileEntry("boot/vmlinux", "k\n")});
+  PackageRecipe spec = packageRecipe("kernel", v1, {fileEntry("boot/vmlinux", "k\n")});
   spec.headerFlags = 1;
   std::string before = describeTree(root.path());
   ProcessResult result = install(signedPackage(spec));
@@ -405,7 +405,7 @@ TEST_F(ReadOnlyFlash, MarkerThatCannotBeCreatedFailsThePackage) {
 
 TEST_F(ReadOnlyFlash, PackagesChangedMarkerThatCannotBeCreatedCancelsTheRun) {
   std::string before = describeTree(root.path());
-  ProcessResult result = install(signedPackage(packageSpec("tool", v1, {fileEntry("bin/tool", "t\n")})));
+  ProcessResult result = install(signedPackage(packageRecipe("tool", v1, {fileEntry("bin/tool", "t\n")})));
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_THAT(result.out, HasSubstr("ERROR: installation of tool-1.0 failed: could not create /flash/PCKGS_CHANGED: "
                                     "Read-only file system\n"));
@@ -415,15 +415,15 @@ TEST_F(ReadOnlyFlash, PackagesChangedMarkerThatCannotBeCreatedCancelsTheRun) {
 
 // Bundles on standard input. With no user choices, every member that the
 // bundle's member list names starts disabled.
-BundleSpec suiteSpec(PackageVersion version, const std::vector<std::string>& members, bool listed, bool image) {
-  BundleSpec spec;
+BundleRecipe suiteSpec(PackageVersion version, const std::vector<std::string>& members, bool listed, bool image) {
+  BundleRecipe spec;
   spec.name = "suite";
   spec.version = version;
   spec.buildTime = 1700000000;
   if (image) spec.squashfsImage = std::string(3000, 'q');
   std::vector<DependencyRef> list;
   for (const std::string& name : members) {
-    spec.packages.push_back(packageSpec(name, version, {fileEntry("bin/" + name, name + "\n")}));
+    spec.packages.push_back(packageRecipe(name, version, {fileEntry("bin/" + name, name + "\n")}));
     list.push_back({name, 0, 0, 0});
   }
   if (listed) spec.members = list;
@@ -478,7 +478,7 @@ TEST_F(StandardInputRun, BundleWithoutMembersGivesThreeAndCommitsNothing) {
 
 TEST_F(StandardInputRun, BundleFollowedByAnotherPartGivesTwoAndCommitsNothing) {
   PackageWriter writer;
-  BundleSpec spec = suiteSpec(v1, {"one"}, false, false);
+  BundleRecipe spec = suiteSpec(v1, {"one"}, false, false);
   writer.addPart(BundleHeader, encodeHeaderRecord("suite", v1, 1700000000, std::nullopt));
   appendPackage(writer, spec.packages[0], developmentSigner());
   writer.addPart(Dependencies, encodeDependencyList({}));
@@ -489,7 +489,7 @@ TEST_F(StandardInputRun, BundleFollowedByAnotherPartGivesTwoAndCommitsNothing) {
 }
 
 TEST_F(StandardInputRun, BundleWithTrailingArchitecturePartIsAccepted) {
-  FileSpec file;
+  FileRecipe file;
   file.trailingArchitecture = "i386";
   ProcessResult result = install(signedBundle(suiteSpec(v1, {"one"}, false, false), file));
   EXPECT_EQ(result.exitStatus, 0);
@@ -497,7 +497,7 @@ TEST_F(StandardInputRun, BundleWithTrailingArchitecturePartIsAccepted) {
 }
 
 TEST_F(StandardInputRun, BundleWithBrokenMemberGivesTwoAndCommitsNothing) {
-  BundleSpec spec = suiteSpec(v1, {"one", "two"}, false, false);
+  BundleRecipe spec = suiteSpec(v1, {"one", "two"}, false, false);
   SignatureCallback signer = developmentSigner();
   int signatures = 0;
   std::string stream = buildBundle(spec, [&](const uint8_t* digest, bool sha256) {

@@ -25,7 +25,7 @@ struct SignedPackage {
 
 SignedPackage smallPackage() {
   PackageWriter writer;
-  appendPackage(writer, packageSpec("tiny", v2, {fileEntry("bin/tiny", "t\n")}), developmentSigner());
+  appendPackage(writer, packageRecipe("tiny", v2, {fileEntry("bin/tiny", "t\n")}), developmentSigner());
   SignedPackage package;
   package.bytes = writer.bytes();
   package.signaturePayload = writer.parts().back().headerOffset + PartHeaderSize;

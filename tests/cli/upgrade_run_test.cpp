@@ -25,8 +25,8 @@ const std::string downloadDir = "/rw/pckg/.download/";
 const std::string flashDir = "/flash/rw/pckg/";
 const std::string systemDir = "/flash/var/pckg/";
 
-PackageSpec toolSpec(const std::string& name, PackageVersion version) {
-  return packageSpec(name, version, {fileEntry("bin/" + name, name + " " + std::to_string(version) + "\n")});
+PackageRecipe toolSpec(const std::string& name, PackageVersion version) {
+  return packageRecipe(name, version, {fileEntry("bin/" + name, name + " " + std::to_string(version) + "\n")});
 }
 
 std::string toolPackage(const std::string& name, PackageVersion version) {
@@ -170,7 +170,7 @@ TEST(UpgradeSelection, DependencyIsInstalledFirstWhateverTheDirectoryOrder) {
     std::string app = alphaFirst ? "beta" : "alpha";
     TempRoot root;
     prepareDeviceRoot(root);
-    PackageSpec appSpec = toolSpec(app, v1);
+    PackageRecipe appSpec = toolSpec(app, v1);
     appSpec.deps = std::vector<DependencyRef>{{lib, v1, 0, 0}};
     root.writeFile(flashDir + app + ".kmp", signedPackage(appSpec));
     root.writeFile(flashDir + lib + ".kmp", toolPackage(lib, v1));
@@ -245,15 +245,15 @@ TEST_F(UpgradeRun, FailingSecondCandidateLeavesNothingOfTheFirst) {
   // A pending disable applied before the run is dropped too.
   installByMetaFiles(root, "sched", v1, {"bin/sched"});
   root.writeFile("/ram/pdb/sched/schedule", "disable\n");
-  PackageSpec app = toolSpec("app", v1);
+  PackageRecipe app = toolSpec("app", v1);
   app.deps = std::vector<DependencyRef>{{"lib", v2, 0, 0}};
   root.writeFile(flashDir + "app.kmp", buildPackage(app));  // not signed
   root.writeFile(flashDir + "lib.kmp", toolPackage("lib", v2));
   expectNothingCommitted("disabled sched-1.0\nERROR: installation of app-1.0 failed: broken package\n");
 }
 
-PackageSpec kernelSpec() {
-  PackageSpec spec = packageSpec("kernel", v1, {fileEntry("boot/vmlinux", "kernel bits\n")});
+PackageRecipe kernelSpec() {
+  PackageRecipe spec = packageRecipe("kernel", v1, {fileEntry("boot/vmlinux", "kernel bits\n")});
   spec.headerFlags = 1;
   spec.squashfsImage = std::string(5000, 's');
   return spec;

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "package/package_header.h"
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 #include "package_builder.h"
 #include "platform/system_settings.h"
 #include "support/chroot_runner.h"
@@ -272,7 +272,7 @@ TEST(ExtractFiles, SkippedDataThatEndsEarlyEndsExtraction) {
 TEST(ExtractFiles, DamagedPackagesNeverCrashOrEscapeTheRoot) {
   SettingsOverride settings;
   settings.processor(0x13020000);
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "foo";
   spec.files = {file("bin/a", "alpha"), special("etc/", 0x41ED, ""), file("lib/b", std::string(300, 'b'), 3),
                 file("c", "")};

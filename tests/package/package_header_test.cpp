@@ -22,8 +22,8 @@ struct OpenedPackage {
   PackageStream stream;
 };
 
-PackageSpec fullSpec() {
-  PackageSpec spec;
+PackageRecipe fullSpec() {
+  PackageRecipe spec;
   spec.name = "routing";
   spec.version = 0x07010300;
   spec.buildTime = 1700000000;
@@ -85,7 +85,7 @@ TEST(ReadPackageHeader, InstallRunSkipsTextPartsButDigestsThem) {
 }
 
 TEST(ReadPackageHeader, ThirtyTwoByteHeaderHasNoFlagsAndLeavesTheStreamUsable) {
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "plain";
   spec.version = 5;
   spec.architecture = "x86";
@@ -100,7 +100,7 @@ TEST(ReadPackageHeader, ThirtyTwoByteHeaderHasNoFlagsAndLeavesTheStreamUsable) {
 }
 
 TEST(ReadPackageHeader, ThirtySixByteHeaderCarriesFlags) {
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "boot";
   spec.headerFlags = 0x80000001;
   OpenedPackage package(buildPackage(spec), installRunTypes);
@@ -165,7 +165,7 @@ TEST(ReadPackageHeader, NeedsAHeaderPartWithThirtyTwoBytes) {
 }
 
 TEST(ReadPackageHeader, MissingArchitectureMeansI386) {
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "noarch";
   OpenedPackage package(buildPackage(spec), installRunTypes);
   PackageInfo record;
@@ -187,7 +187,7 @@ TEST(ReadPackageHeader, PartOutOfOrderEndsTheHeader) {
 }
 
 TEST(ReadPackageHeader, SquashfsImageSetsTheFlagAndStaysCurrent) {
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "img";
   spec.squashfsImage = std::string(100, 's');
   OpenedPackage package(buildPackage(spec), installRunTypes);

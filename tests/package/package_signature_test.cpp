@@ -29,8 +29,8 @@ const SigningKeys& developmentKeys() {
   return keys;
 }
 
-PackageSpec packageSpec(PackageVersion version, SignatureKind kind, bool sha256 = true) {
-  PackageSpec spec;
+PackageRecipe packageRecipe(PackageVersion version, SignatureKind kind, bool sha256 = true) {
+  PackageRecipe spec;
   spec.name = "tool";
   spec.version = version;
   spec.buildTime = 1700000000;
@@ -41,7 +41,7 @@ PackageSpec packageSpec(PackageVersion version, SignatureKind kind, bool sha256 
   return spec;
 }
 
-std::string signedPackage(const PackageSpec& spec, SignatureKind kind) {
+std::string signedPackage(const PackageRecipe& spec, SignatureKind kind) {
   PackageSigner signer(developmentKeys(), kind);
   std::string bytes = buildPackage(spec, signer.callback());
   EXPECT_FALSE(signer.failed());
@@ -77,7 +77,7 @@ Verification verify(const std::string& bytes, const TrustKeys& keys, bool hashin
 }
 
 // Flips one byte inside the payload of the first part of `type`.
-std::string withPayloadByteChanged(const PackageSpec& spec, SignatureKind kind, uint16_t type) {
+std::string withPayloadByteChanged(const PackageRecipe& spec, SignatureKind kind, uint16_t type) {
   PackageSigner signer(developmentKeys(), kind);
   PackageWriter writer;
   appendPackage(writer, spec, signer.callback());
@@ -104,7 +104,7 @@ const PackageVersion v7_1beta4 = 0x07016204;  // first after the last window
 
 TEST(VerifyPackageSignature, Ed25519OverSha256AcceptedWhateverTheVersion) {
   for (PackageVersion version : {v7_5, v6_46_8, PackageVersion{0xFFFFFFFF}}) {
-    Verification result = verify(signedPackage(packageSpec(version, SignatureKind::Ed25519), SignatureKind::Ed25519),
+    Verification result = verify(signedPackage(packageRecipe(version, SignatureKind::Ed25519), SignatureKind::Ed25519),
                                  developmentKeys().trust);
     ASSERT_TRUE(result.reachedSignature);
     EXPECT_TRUE(result.accepted) << std::hex << version;
@@ -118,7 +118,7 @@ TEST(VerifyPackageSignature, CompiledInKeysAreTheDefault) {
   if (std::memcmp(compiled.ed25519Key, developmentKeys().trust.ed25519Key, 32) != 0) {
     GTEST_SKIP() << "built with another trust file than keys/development.trust";
   }
-  std::string bytes = signedPackage(packageSpec(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
+  std::string bytes = signedPackage(packageRecipe(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
   std::istringstream source(bytes);
   PackageStream stream(source, true, nullptr);
   stream.wantedTypes = {1, 4, 9};
@@ -136,7 +136,7 @@ TEST(VerifyPackageSignature, CompiledInKeysAreTheDefault) {
 TEST(VerifyPackageSignature, OneChangedPayloadByteIsRefused) {
   SKIP_IF_SECURE_MARKER();
   for (SignatureKind kind : {SignatureKind::Ed25519, SignatureKind::Legacy, SignatureKind::Both}) {
-    PackageSpec spec = packageSpec(v6_46_8, kind);
+    PackageRecipe spec = packageRecipe(v6_46_8, kind);
     Verification intact = verify(signedPackage(spec, kind), developmentKeys().trust);
     Verification changed = verify(withPayloadByteChanged(spec, kind, Note), developmentKeys().trust);
     ASSERT_TRUE(changed.reachedSignature);
@@ -159,7 +159,7 @@ TEST(VerifyPackageSignature, LegacySignatureOnlyInsideItsWindows) {
       {0x07016204, "branding", true},
   };
   for (const Case& c : cases) {
-    PackageSpec spec = packageSpec(c.version, SignatureKind::Legacy, false);
+    PackageRecipe spec = packageRecipe(c.version, SignatureKind::Legacy, false);
     spec.name = c.name;
     Verification result = verify(signedPackage(spec, SignatureKind::Legacy), developmentKeys().trust);
     EXPECT_TRUE(result.check.legacyValid) << std::hex << c.version;
@@ -169,14 +169,14 @@ TEST(VerifyPackageSignature, LegacySignatureOnlyInsideItsWindows) {
 
 TEST(VerifyPackageSignature, LegacySignatureOverSha256DigestUsesItsFirst20Bytes) {
   SKIP_IF_SECURE_MARKER();
-  Verification result = verify(signedPackage(packageSpec(v6_46_8, SignatureKind::Legacy, true), SignatureKind::Legacy),
+  Verification result = verify(signedPackage(packageRecipe(v6_46_8, SignatureKind::Legacy, true), SignatureKind::Legacy),
                                developmentKeys().trust);
   EXPECT_TRUE(result.accepted);
 }
 
 TEST(VerifyPackageSignature, A100BytePartIsA68ByteLegacySignature) {
   SKIP_IF_SECURE_MARKER();
-  PackageSpec spec = packageSpec(v6_46_8, SignatureKind::Legacy, false);
+  PackageRecipe spec = packageRecipe(v6_46_8, SignatureKind::Legacy, false);
   spec.signatureLength = 100;
   PackageSigner signer(developmentKeys(), SignatureKind::Legacy);
   SignatureCallback padded = [&signer](const uint8_t* digest, bool sha256) {
@@ -190,7 +190,7 @@ TEST(VerifyPackageSignature, A100BytePartIsA68ByteLegacySignature) {
 
 TEST(VerifyPackageSignature, A67BytePartIsRefused) {
   SKIP_IF_SECURE_MARKER();
-  PackageSpec spec = packageSpec(v6_46_8, SignatureKind::Legacy, false);
+  PackageRecipe spec = packageRecipe(v6_46_8, SignatureKind::Legacy, false);
   spec.signatureLength = 67;
   PackageSigner signer(developmentKeys(), SignatureKind::Legacy);
   SignatureCallback cut = [&signer](const uint8_t* digest, bool sha256) {
@@ -205,7 +205,7 @@ TEST(VerifyPackageSignature, A67BytePartIsRefused) {
 TEST(VerifyPackageSignature, WrongEd25519HalfFallsBackToTheLegacyHalf) {
   SKIP_IF_SECURE_MARKER();
   for (PackageVersion version : {v6_46_8, v7_1beta4}) {
-    PackageSpec spec = packageSpec(version, SignatureKind::Both);
+    PackageRecipe spec = packageRecipe(version, SignatureKind::Both);
     PackageSigner signer(developmentKeys(), SignatureKind::Both);
     SignatureCallback spoiled = [&signer](const uint8_t* digest, bool sha256) {
       std::string signature = signer.callback()(digest, sha256);
@@ -220,7 +220,7 @@ TEST(VerifyPackageSignature, WrongEd25519HalfFallsBackToTheLegacyHalf) {
 }
 
 TEST(VerifyPackageSignature, SignatureBytesAreCopiedButNotDigested) {
-  PackageSpec spec = packageSpec(v7_5, SignatureKind::Ed25519);
+  PackageRecipe spec = packageRecipe(v7_5, SignatureKind::Ed25519);
   PackageWriter writer;
   PackageSigner signer(developmentKeys(), SignatureKind::Ed25519);
   appendPackage(writer, spec, signer.callback());
@@ -237,7 +237,7 @@ TEST(VerifyPackageSignature, SignatureBytesAreCopiedButNotDigested) {
 }
 
 TEST(VerifyPackageSignature, RefusedAtAnyOtherPart) {
-  std::string bytes = signedPackage(packageSpec(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
+  std::string bytes = signedPackage(packageRecipe(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
   std::istringstream source(bytes);
   PackageStream stream(source, true, nullptr);
   stream.wantedTypes = {Files};
@@ -247,11 +247,11 @@ TEST(VerifyPackageSignature, RefusedAtAnyOtherPart) {
 
 TEST(VerifyPackageSignature, RefusedWithoutDigestsOrLegacyKeys) {
   SKIP_IF_SECURE_MARKER();
-  std::string bytes = signedPackage(packageSpec(v6_46_8, SignatureKind::Both), SignatureKind::Both);
+  std::string bytes = signedPackage(packageRecipe(v6_46_8, SignatureKind::Both), SignatureKind::Both);
   EXPECT_FALSE(verify(bytes, developmentKeys().trust, false).accepted);
   TrustKeys withoutLegacy = developmentKeys().trust;
   withoutLegacy.hasLegacyKeys = false;
-  std::string legacyOnly = signedPackage(packageSpec(v6_46_8, SignatureKind::Legacy, false), SignatureKind::Legacy);
+  std::string legacyOnly = signedPackage(packageRecipe(v6_46_8, SignatureKind::Legacy, false), SignatureKind::Legacy);
   Verification result = verify(legacyOnly, withoutLegacy);
   EXPECT_FALSE(result.check.legacyValid);
   EXPECT_FALSE(result.accepted);
@@ -280,8 +280,8 @@ TEST(LegacyAllowed, NeverWhileSecureMarkerExists) {
   SKIP_UNLESS_ROOT();
   TempRoot root;
   root.writeFile(paths::secureMarker, "");
-  std::string ed25519Only = signedPackage(packageSpec(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
-  std::string legacyOnly = signedPackage(packageSpec(v6_46_8, SignatureKind::Legacy, false), SignatureKind::Legacy);
+  std::string ed25519Only = signedPackage(packageRecipe(v7_5, SignatureKind::Ed25519), SignatureKind::Ed25519);
+  std::string legacyOnly = signedPackage(packageRecipe(v6_46_8, SignatureKind::Legacy, false), SignatureKind::Legacy);
   const TrustKeys keys = developmentKeys().trust;
   runInChroot(root.path(), [&] {
     PackageInfo package("branding");

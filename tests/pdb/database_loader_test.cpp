@@ -19,8 +19,8 @@ const std::string repo = "/rw/pckg/.images/";
 constexpr PackageVersion v713 = makeVersion(7, 1, 'f', 3);
 constexpr PackageVersion v720 = makeVersion(7, 2, 'f', 0);
 
-PackageSpec packageSpec(const std::string& name, PackageVersion version, uint32_t buildTime = 1700000000) {
-  PackageSpec spec;
+PackageRecipe packageRecipe(const std::string& name, PackageVersion version, uint32_t buildTime = 1700000000) {
+  PackageRecipe spec;
   spec.name = name;
   spec.version = version;
   spec.buildTime = buildTime;
@@ -28,14 +28,14 @@ PackageSpec packageSpec(const std::string& name, PackageVersion version, uint32_
   return spec;
 }
 
-BundleSpec bundleSpec() {
-  BundleSpec spec;
+BundleRecipe bundleSpec() {
+  BundleRecipe spec;
   spec.name = "platform";
   spec.version = v713;
   spec.buildTime = 1700000100;
   spec.note = "all in one";
   spec.members = std::vector<DependencyRef>{ref("system", v713, v713), ref("wifi", v713, v713)};
-  spec.packages = {packageSpec("system", v713), packageSpec("wifi", v713)};
+  spec.packages = {packageRecipe("system", v713), packageRecipe("wifi", v713)};
   spec.packages[1].deps = std::vector<DependencyRef>{ref("system", v713)};
   return spec;
 }
@@ -93,7 +93,7 @@ std::vector<std::string> listing(const TempRoot& root) {
 
 TEST(DatabaseLoader, WholeLoads) {
   SKIP_UNLESS_ROOT();
-  PackageSpec noted = packageSpec("system", v713);
+  PackageRecipe noted = packageRecipe("system", v713);
   noted.note = "base";
   noted.deps = std::vector<DependencyRef>{ref("kernel")};
   struct Case {
@@ -104,7 +104,7 @@ TEST(DatabaseLoader, WholeLoads) {
   const Case cases[] = {
       {"empty database loads nothing quietly", {{pdb + ".keep", ""}}, "--\n"},
       {"missing database warns",
-       {{repo + "system", buildPackage(packageSpec("system", v713))}},
+       {{repo + "system", buildPackage(packageRecipe("system", v713))}},
        "--\nWARNING: could not open repo\n"},
       {"image wins over the meta files",
        {{pdb + "system/image", buildPackage(noted)},
@@ -125,16 +125,16 @@ TEST(DatabaseLoader, WholeLoads) {
        "wifi 117532163 1700000000 in platform@117532163-117532163 dep:system\n"
        "platform 117532163 1700000100 bundle note:all in one\n--\n"},
       {"image in database and repository is loaded twice",
-       {{pdb + "system/image", buildPackage(packageSpec("system", v713))},
-        {repo + "system", buildPackage(packageSpec("system", v720, 5))}},
+       {{pdb + "system/image", buildPackage(packageRecipe("system", v713))},
+        {repo + "system", buildPackage(packageRecipe("system", v720, 5))}},
        "system 117532163 1700000000\nsystem 117597696 5\n--\n"},
       {"repository image serves a directory without image, not one without directory",
        {{pdb + "system/version", "1 1\n"},
-        {repo + "system", buildPackage(packageSpec("system", v720, 5))},
-        {repo + "orphan", buildPackage(packageSpec("orphan", v720, 5))}},
+        {repo + "system", buildPackage(packageRecipe("system", v720, 5))},
+        {repo + "orphan", buildPackage(packageRecipe("orphan", v720, 5))}},
        "system 117597696 5\n--\n"},
       {"header name other than the directory gives two records",
-       {{pdb + "old/image", buildPackage(packageSpec("new", v720, 5))},
+       {{pdb + "old/image", buildPackage(packageRecipe("new", v720, 5))},
         {pdb + "old/version", "117532163 1\n"},
         {pdb + "old/files", "bin/old\n"},
         {pdb + "old/disabled", "user\n"},
@@ -142,9 +142,9 @@ TEST(DatabaseLoader, WholeLoads) {
        "new 117597696 5 byUser disable\nold 117532163 1 disabled byUser file:/bin/old\n--\n"},
       {"entries that are not package directories are ignored",
        {{pdb + "stray", "117532163 1\n"},
-        {repo + "stray", buildPackage(packageSpec("stray", v713))},
+        {repo + "stray", buildPackage(packageRecipe("stray", v713))},
         {pdb + ".hidden/version", "1 1\n"},
-        {repo + ".hidden", buildPackage(packageSpec("hidden", v713))},
+        {repo + ".hidden", buildPackage(packageRecipe("hidden", v713))},
         {pdb + "real/version", "1 2\n"},
         {pdb + "real/files", ""}},
        "real 1 2\n--\n"},
@@ -191,7 +191,7 @@ TEST(DatabaseLoader, TruncatedBundleImageStopsAtTheBrokenMember) {
 
 TEST(DatabaseLoader, MemberCutShortInsideItsNoteEndsTheMembers) {
   SKIP_UNLESS_ROOT();
-  BundleSpec spec = bundleSpec();
+  BundleRecipe spec = bundleSpec();
   spec.packages[0].note = "a note that is cut";
   std::string bytes = buildBundle(spec);
   size_t note = bytes.find("a note that is cut");
@@ -213,8 +213,8 @@ TEST(DatabaseLoader, KeepsTheDirectoryListingOrder) {
     root.writeFile(pdb + name + "/files", "");
   }
   // Images first, in listing order; then the restored ones.
-  root.writeFile(pdb + "k/image", buildPackage(packageSpec("k", 2)));
-  root.writeFile(pdb + "c/image", buildPackage(packageSpec("c", 2)));
+  root.writeFile(pdb + "k/image", buildPackage(packageRecipe("k", 2)));
+  root.writeFile(pdb + "c/image", buildPackage(packageRecipe("c", 2)));
   std::string imageLines, restoredLines;
   for (const std::string& name : listing(root)) {
     if (name == "k" || name == "c") {

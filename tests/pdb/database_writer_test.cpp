@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 #include "support/temp_root.h"
 #include "support/package_records.h"
 

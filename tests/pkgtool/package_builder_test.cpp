@@ -56,7 +56,7 @@ TEST(PackageWriter, RecordEncodings) {
 }
 
 TEST(PackageWriter, PackageLayoutFollowsTheInstallOrder) {
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "p";
   spec.text24 = "t";
   spec.architecture = "x86";
@@ -74,15 +74,15 @@ TEST(PackageWriter, PackageLayoutFollowsTheInstallOrder) {
 }
 
 TEST(PackageWriter, BundleLayout) {
-  BundleSpec bundle;
+  BundleRecipe bundle;
   bundle.name = "b";
   bundle.members = std::vector<DependencyRef>{{"m1", 0, 0, 0}};
   bundle.deps = std::vector<DependencyRef>{{"x", 0, 0, 0}};
-  PackageSpec member;
+  PackageRecipe member;
   member.name = "m1";
   member.sha256 = false;
   bundle.packages = {member, member};
-  FileSpec file;
+  FileRecipe file;
   file.trailingArchitecture = "arm";
   std::string bytes = buildBundle(bundle, nullptr, file);
   std::istringstream input(bytes);
@@ -94,7 +94,7 @@ TEST(PackageWriter, BundleLayout) {
 }
 
 TEST(PackageWriter, SignatureCallbackGetsTheDigestAndItsKind) {
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "signed";
   spec.signatureLength = 68;
   for (bool sha256 : {false, true}) {

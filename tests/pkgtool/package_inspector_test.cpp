@@ -12,7 +12,7 @@
 namespace {
 
 std::string smallSignedPackage(const SigningKeys& keys) {
-  PackageSpec spec;
+  PackageRecipe spec;
   spec.name = "small";
   spec.version = 0x07056603;
   spec.deps = std::vector<DependencyRef>{DependencyRef{"system", 0x07000000, 0, 0}};

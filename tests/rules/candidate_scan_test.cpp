@@ -20,8 +20,8 @@ constexpr char packageDir[] = "/flash/rw/pckg/";
 constexpr char firmwareProperty[] = "/sys/firmware/devicetree/base/firmware-package";
 constexpr PackageVersion version71 = makeVersion(7, 1, Final, 0);
 
-PackageSpec packageNamed(const std::string& name, const std::string& architecture = "powerpc") {
-  PackageSpec spec;
+PackageRecipe packageNamed(const std::string& name, const std::string& architecture = "powerpc") {
+  PackageRecipe spec;
   spec.name = name;
   spec.version = version71;
   spec.buildTime = 1000;
@@ -94,7 +94,7 @@ TEST_F(CandidateScanTest, ReadsOnlyFilesEndingInKmpOrDpk) {
 
 TEST_F(CandidateScanTest, AppendsToTheGivenListAndReadsHeaderParts) {
   candidates.push_back(std::make_unique<PackageCandidate>("/elsewhere/first.kmp"));
-  PackageSpec spec = packageNamed("full");
+  PackageRecipe spec = packageNamed("full");
   spec.note = "a note";
   spec.deps = std::vector<DependencyRef>{{"system", version71, 0, 0}};
   spec.squashfsImage = std::string(64, 'S');
@@ -118,14 +118,14 @@ TEST_F(CandidateScanTest, MissingDirectoryAddsNothingAndSaysNothing) {
   EXPECT_TRUE(state.messages.empty());
 }
 
-BundleSpec bundleNamed(const std::string& name, std::vector<PackageSpec> members) {
-  BundleSpec spec;
+BundleRecipe bundleNamed(const std::string& name, std::vector<PackageRecipe> members) {
+  BundleRecipe spec;
   spec.name = name;
   spec.version = version71;
   spec.buildTime = 1000;
   spec.architecture = "powerpc";
   std::vector<DependencyRef> refs;
-  for (const PackageSpec& member : members) refs.push_back({member.name, member.version, 0, 0});
+  for (const PackageRecipe& member : members) refs.push_back({member.name, member.version, 0, 0});
   spec.members = refs;
   spec.packages = std::move(members);
   return spec;
@@ -147,7 +147,7 @@ TEST_F(CandidateScanTest, BrokenFilesAreNamedAndSkipped) {
   writePackage("empty.kmp", "");
   root.makeDirs(std::string(packageDir) + "dir.kmp");
   writePackage("none.kmp", buildBundle(bundleNamed("none", {})));
-  BundleSpec listed = bundleNamed("listed", {});
+  BundleRecipe listed = bundleNamed("listed", {});
   listed.members = std::vector<DependencyRef>{{"one", version71, 0, 0}};  // named, but not carried
   writePackage("listed.kmp", buildBundle(listed));
   PackageWriter brokenMember;
@@ -167,7 +167,7 @@ TEST_F(CandidateScanTest, BrokenFilesAreNamedAndSkipped) {
 }
 
 TEST_F(CandidateScanTest, BundleCarriesItsMembers) {
-  BundleSpec spec = bundleNamed("all", {packageNamed("one"), packageNamed("two")});
+  BundleRecipe spec = bundleNamed("all", {packageNamed("one"), packageNamed("two")});
   spec.packages[0].squashfsImage = std::string(32, 'S');  // an image between members is passed over
   writePackage("all.kmp", buildBundle(spec));
 
@@ -187,7 +187,7 @@ TEST_F(CandidateScanTest, BundleCarriesItsMembers) {
 
 TEST_F(CandidateScanTest, ForeignArchitectureIsWarnedAboutAndSkipped) {
   writePackage("foreign.kmp", buildPackage(packageNamed("foreign", "x86")));
-  PackageSpec unnamed = packageNamed("unnamed");
+  PackageRecipe unnamed = packageNamed("unnamed");
   unnamed.architecture.reset();  // no part 16: built for "i386"
   writePackage("unnamed.kmp", buildPackage(unnamed));
   writePackage("any.kmp", buildPackage(packageNamed("any", "")));
@@ -236,7 +236,7 @@ TEST_F(CandidateScanTest, ProtectedBrandingRefusesReplacementWithoutImage) {
 TEST_F(CandidateScanTest, ProtectedBrandingWithoutLoopDriverRefusesReplacement) {
   SKIP_UNLESS_ROOT();
   root.writeFile("/pckg/branding/FORCE_DEFCONF_ON_RESET", "");
-  PackageSpec spec = packageNamed("branding");
+  PackageRecipe spec = packageNamed("branding");
   spec.squashfsImage = std::string(4096, 'S');
   writePackage("branding.kmp", buildPackage(spec));
 
@@ -266,7 +266,7 @@ class BrandingImageTest : public CandidateScanTest {
     TempRoot source;
     source.writeFile("/image/defconf", "x");
     if (withMarker) source.writeFile("/image/FORCE_DEFCONF_ON_RESET", "");
-    PackageSpec spec = packageNamed("branding");
+    PackageRecipe spec = packageNamed("branding");
     spec.squashfsImage = buildSquashfsImage(source.at("/image"));
     ASSERT_FALSE(spec.squashfsImage->empty()) << "mksquashfs failed";
     writePackage("branding.kmp", buildPackage(spec));

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pdb/package_info.h"
+#include "model/package_info.h"
 #include "support/chroot_runner.h"
 #include "support/scratch_mount.h"
 #include "support/temp_root.h"

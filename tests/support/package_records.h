@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "pdb/installer_state.h"
-#include "rules/package_version.h"
+#include "model/installer_state.h"
+#include "base/package_version.h"
 
 // "name-major.minor[.build]" for a final release: v(7, 1, 3) -> "7.1.3".
 constexpr PackageVersion v(unsigned major, unsigned minor, unsigned build = 0) {

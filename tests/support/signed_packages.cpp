@@ -14,8 +14,8 @@ constexpr uint32_t oldBuildTime = 1600000000;
 
 }  // namespace
 
-PackageSpec packageSpec(const std::string& name, PackageVersion version, std::vector<FileEntry> files) {
-  PackageSpec spec;
+PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files) {
+  PackageRecipe spec;
   spec.name = name;
   spec.version = version;
   spec.buildTime = testBuildTime;
@@ -31,11 +31,11 @@ FileEntry fileEntry(const std::string& name, const std::string& data, uint16_t m
   return entry;
 }
 
-std::string signedPackage(const PackageSpec& spec, const FileSpec& file) {
+std::string signedPackage(const PackageRecipe& spec, const FileRecipe& file) {
   return buildPackage(spec, developmentSigner(), file);
 }
 
-std::string signedBundle(const BundleSpec& spec, const FileSpec& file) {
+std::string signedBundle(const BundleRecipe& spec, const FileRecipe& file) {
   return buildBundle(spec, developmentSigner(), file);
 }
 

@@ -15,11 +15,11 @@ SignatureCallback developmentSigner();
 
 // A stand-alone package of version `version`, built 2023-11-14, with the
 // given files, SHA-256 digest.
-PackageSpec packageSpec(const std::string& name, PackageVersion version, std::vector<FileEntry> files = {});
+PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files = {});
 FileEntry fileEntry(const std::string& name, const std::string& data, uint16_t mode = 0100644);
 
-std::string signedPackage(const PackageSpec& spec, const FileSpec& file = FileSpec());
-std::string signedBundle(const BundleSpec& spec, const FileSpec& file = FileSpec());
+std::string signedPackage(const PackageRecipe& spec, const FileRecipe& file = FileRecipe());
+std::string signedBundle(const BundleRecipe& spec, const FileRecipe& file = FileRecipe());
 
 // Lays out a device root as the installer expects it: "/flash/var/pdb/",
 // "/ram", "/rw".

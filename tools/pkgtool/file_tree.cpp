@@ -12,6 +12,8 @@
 #include <iterator>
 #include <limits>
 
+namespace installer {
+
 namespace {
 
 bool listDirectory(const std::string& path, std::vector<std::string>& names, std::string& error) {
@@ -89,7 +91,7 @@ bool collectFileTree(const std::string& directory, std::vector<FileEntry>& entri
 }
 
 bool readWholeFile(const std::string& path, std::string& data, std::string& error) {
-  InputFile file(path);
+  InputFile file(Env::posix(), path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;
@@ -105,3 +107,5 @@ bool readWholeFile(const std::string& path, std::string& data, std::string& erro
   }
   return true;
 }
+
+}  // namespace installer

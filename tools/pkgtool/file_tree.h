@@ -6,6 +6,8 @@
 
 #include "package_builder.h"
 
+namespace installer {
+
 // Every entry below `directory`, in name order, named by its path relative to
 // it ("bin/x"): regular files with their contents, directories without data,
 // symbolic links with their target as data, each with its st_mode. Other
@@ -15,3 +17,5 @@
 
 // The whole contents of a file.
 [[nodiscard]] bool readWholeFile(const std::string& path, std::string& data, std::string& error);
+
+}  // namespace installer

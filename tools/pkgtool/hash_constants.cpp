@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+namespace installer {
+
 namespace {
 
 // Unsigned 128-bit numbers from two 64-bit halves, portable to targets
@@ -70,3 +72,5 @@ LegacyHashConstants deriveHashConstants(unsigned firstIvPrime, unsigned firstKPr
   for (unsigned i = 0; i < 64; ++i) constants.k[i] = fractionBits(primes[firstKPrime - 1 + i], 3);
   return constants;
 }
+
+}  // namespace installer

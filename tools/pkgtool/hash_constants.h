@@ -8,7 +8,11 @@
 
 #include "package/legacy_hash.h"
 
+namespace installer {
+
 LegacyHashConstants deriveHashConstants(unsigned firstIvPrime, unsigned firstKPrime);
 
 // The development constants of keys/development.trust: primes 9 and 65.
 inline LegacyHashConstants developmentHashConstants() { return deriveHashConstants(9, 65); }
+
+}  // namespace installer

@@ -11,6 +11,8 @@
 #include "platform/signing.h"
 #include "platform/input_file.h"
 
+namespace installer {
+
 namespace {
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
@@ -71,7 +73,7 @@ std::string applySetting(ParsedKeys& parsed, const std::string& keyword, const s
 }
 
 bool parseLines(const std::string& path, ParsedKeys& parsed, bool privateAllowed, std::string& error) {
-  InputFile file(path);
+  InputFile file(Env::posix(), path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;
@@ -216,3 +218,5 @@ std::string formatKeyFile(const SigningKeys& keys) {
   if (keys.hasLegacy) text += "legacy-private-key " + hexText(keys.legacyScalar, 32) + "\n";
   return text + formatTrustFile(keys.trust);
 }
+
+}  // namespace installer

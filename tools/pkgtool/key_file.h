@@ -13,6 +13,8 @@
 
 #include "package/trust_keys.h"
 
+namespace installer {
+
 struct SigningKeys {
   bool hasEd25519 = false;
   uint8_t ed25519Seed[32] = {};
@@ -35,3 +37,5 @@ std::string formatKeyFile(const SigningKeys& keys);
 // Parses "legacy-hash-iv"/"legacy-hash-k" style word lists: exactly `count`
 // words of 8 hex digits separated by blanks.
 [[nodiscard]] bool parseHashWords(const std::string& text, uint32_t* words, size_t count);
+
+}  // namespace installer

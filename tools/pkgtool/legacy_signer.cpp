@@ -6,6 +6,8 @@
 #include "package/signature_check.h"
 #include "platform/signing.h"
 
+namespace installer {
+
 namespace {
 
 bool isZero(const uint8_t scalar[32]) {
@@ -58,3 +60,5 @@ bool legacySign(const uint8_t k[32], const TrustKeys& trust, const uint8_t diges
   return legacyTag(trust, pointR, tag) && legacyChallenge(trust, digest, tag, e) &&
          signing::scalarSubtract(r, e, difference) && signing::scalarMultiply(difference, inverse, s);
 }
+
+}  // namespace installer

@@ -13,6 +13,8 @@
 
 #include "package/trust_keys.h"
 
+namespace installer {
+
 // u(k·B), the public key of private scalar k.
 [[nodiscard]] bool legacyPublicKey(const uint8_t k[32], uint8_t publicKey[32]);
 
@@ -24,3 +26,5 @@
 // REQUIRES: trust.hasLegacyKeys and trust.legacyKey = legacyPublicKey(k).
 [[nodiscard]] bool legacySign(const uint8_t k[32], const TrustKeys& trust, const uint8_t digest[32],
                               uint8_t signature[68]);
+
+}  // namespace installer

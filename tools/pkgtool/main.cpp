@@ -8,5 +8,5 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  return runPkgtool(arguments, std::cout, std::cerr);
+  return installer::runPkgtool(arguments, std::cout, std::cerr);
 }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+namespace installer {
+
 namespace {
 
 std::string le16(uint16_t value) {
@@ -26,7 +28,7 @@ void addOptionalList(PackageWriter& writer, PartType type, const std::optional<s
   if (list) writer.addPart(type, encodeDependencyList(*list));
 }
 
-void addTrailer(PackageWriter& writer, const FileSpec& file) {
+void addTrailer(PackageWriter& writer, const FileRecipe& file) {
   if (file.trailingArchitecture) writer.addPart(Architecture, *file.trailingArchitecture);
 }
 
@@ -139,7 +141,7 @@ std::string encodeFilesPayload(const std::vector<FileEntry>& files) {
   return deflateBytes(raw);
 }
 
-void appendPackage(PackageWriter& writer, const PackageSpec& spec, const SignatureCallback& sign) {
+void appendPackage(PackageWriter& writer, const PackageRecipe& spec, const SignatureCallback& sign) {
   if (spec.sha256) writer.addPart(DigestSelect, std::string());
   writer.addPart(PackageHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
   addOptionalText(writer, Text24, spec.text24);
@@ -151,14 +153,14 @@ void appendPackage(PackageWriter& writer, const PackageSpec& spec, const Signatu
   if (spec.withSignature) writer.addSignature(sign, spec.signatureLength);
 }
 
-std::string buildPackage(const PackageSpec& spec, const SignatureCallback& sign, const FileSpec& file) {
+std::string buildPackage(const PackageRecipe& spec, const SignatureCallback& sign, const FileRecipe& file) {
   PackageWriter writer(file.magic);
   appendPackage(writer, spec, sign);
   addTrailer(writer, file);
   return writer.bytes();
 }
 
-std::string buildBundle(const BundleSpec& spec, const SignatureCallback& sign, const FileSpec& file) {
+std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign, const FileRecipe& file) {
   PackageWriter writer(file.magic);
   writer.addPart(BundleHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
   addOptionalText(writer, Text24, spec.text24);
@@ -166,7 +168,9 @@ std::string buildBundle(const BundleSpec& spec, const SignatureCallback& sign, c
   addOptionalText(writer, Note, spec.note);
   addRelationsAndImage(writer, spec);
   addOptionalList(writer, BundleMembers, spec.members);
-  for (const PackageSpec& member : spec.packages) appendPackage(writer, member, sign);
+  for (const PackageRecipe& member : spec.packages) appendPackage(writer, member, sign);
   addTrailer(writer, file);
   return writer.bytes();
 }
+
+}  // namespace installer

@@ -20,8 +20,10 @@
 #include <vector>
 
 #include "package/package_format.h"
-#include "pdb/package_info.h"
+#include "model/package_info.h"
 #include "platform/crypto.h"
+
+namespace installer {
 
 // Makes the payload of a part 9 from the package's digest: 32 bytes, of
 // which a SHA-1 digest fills the first 20 (the rest zero).
@@ -96,7 +98,7 @@ std::string encodeFilesPayload(const std::vector<FileEntry>& files);
 
 // A package as buildPackage lays it out. Optional parts are written only when
 // set; an empty but set list writes a part with a zero count.
-struct PackageSpec {
+struct PackageRecipe {
   std::string name;
   PackageVersion version = 0;
   uint32_t buildTime = 0;
@@ -118,18 +120,18 @@ struct PackageSpec {
 };
 
 // Appends one package, from its optional part 25 to its part 9.
-void appendPackage(PackageWriter& writer, const PackageSpec& spec, const SignatureCallback& sign);
+void appendPackage(PackageWriter& writer, const PackageRecipe& spec, const SignatureCallback& sign);
 
-struct FileSpec {
+struct FileRecipe {
   uint32_t magic = PackageMagic;
   std::optional<std::string> trailingArchitecture;  // a part 16 after everything
 };
 
 // A stand-alone package file.
-std::string buildPackage(const PackageSpec& spec, const SignatureCallback& sign = nullptr,
-                         const FileSpec& file = FileSpec());
+std::string buildPackage(const PackageRecipe& spec, const SignatureCallback& sign = nullptr,
+                         const FileRecipe& file = FileRecipe());
 
-struct BundleSpec {
+struct BundleRecipe {
   std::string name;
   PackageVersion version = 0;
   uint32_t buildTime = 0;
@@ -143,10 +145,12 @@ struct BundleSpec {
   std::optional<std::vector<DependencyRef>> conflicts;
   std::optional<std::string> squashfsImage;
   std::optional<std::vector<DependencyRef>> members;  // part 20
-  std::vector<PackageSpec> packages;                  // the members' own bytes
+  std::vector<PackageRecipe> packages;                  // the members' own bytes
 };
 
 // A bundle file: part 18 with its optional parts (24, 16, 23, 3, 19, 17,
 // 21), then part 20 and the members.
-std::string buildBundle(const BundleSpec& spec, const SignatureCallback& sign = nullptr,
-                        const FileSpec& file = FileSpec());
+std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign = nullptr,
+                        const FileRecipe& file = FileRecipe());
+
+}  // namespace installer

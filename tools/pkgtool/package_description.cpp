@@ -9,8 +9,10 @@
 
 #include "file_tree.h"
 #include "package/package_format.h"
-#include "rules/package_version.h"
+#include "base/package_version.h"
 #include "platform/input_file.h"
+
+namespace installer {
 
 namespace {
 
@@ -87,7 +89,7 @@ DescriptionParser::DescriptionParser(bool bundle) {
 }
 
 bool DescriptionParser::applyFile(const std::string& path, std::string& error) {
-  InputFile file(path);
+  InputFile file(Env::posix(), path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;
@@ -132,7 +134,7 @@ std::string DescriptionParser::apply(const std::string& keyword, const std::stri
 // Settings of the header record and the file, for packages and bundles.
 std::string DescriptionParser::applyHeaderSetting(const std::string& keyword, const std::string& value, bool& known) {
   known = true;
-  PackageSpec& spec = result.package;
+  PackageRecipe& spec = result.package;
   if (keyword == "name") {
     if (!isRecordName(value)) return "needs a name of 1 to 16 bytes";
     spec.name = value;
@@ -165,7 +167,7 @@ std::string DescriptionParser::applyHeaderSetting(const std::string& keyword, co
 std::string DescriptionParser::applyPackageSetting(const std::string& keyword, const std::string& value,
                                                    const std::string& baseDir, bool& known) {
   known = true;
-  PackageSpec& spec = result.package;
+  PackageRecipe& spec = result.package;
   if (keyword == "note") {
     spec.note = value;
   } else if (keyword == "text24") {
@@ -277,3 +279,5 @@ bool DescriptionParser::finish(std::string& error) {
   result.package.withSignature = result.signature != SignatureKind::None;
   return true;
 }
+
+}  // namespace installer

@@ -13,9 +13,11 @@
 #include "package_builder.h"
 #include "package_signer.h"
 
+namespace installer {
+
 struct PackageDescription {
   bool bundle = false;
-  PackageSpec package;  // for a bundle, only the header fields are used
+  PackageRecipe package;  // for a bundle, only the header fields are used
   uint32_t magic = PackageMagic;
   SignatureKind signature = SignatureKind::Ed25519;
   bool sha1 = false;
@@ -65,3 +67,5 @@ class DescriptionParser {
 bool isRecordName(const std::string& name);
 // "NAME [min=V] [max=V] [priority=N]"; returns an error text or "".
 std::string parseRelation(const std::string& text, DependencyRef& ref);
+
+}  // namespace installer

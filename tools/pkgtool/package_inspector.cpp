@@ -12,8 +12,10 @@
 #include "package/package_header.h"
 #include "package/package_signature.h"
 #include "package/package_stream.h"
-#include "rules/package_labels.h"
+#include "model/package_labels.h"
 #include "platform/input_file.h"
+
+namespace installer {
 
 namespace {
 
@@ -214,7 +216,7 @@ bool reportSignature(PackageStream& stream, const PackageInfo& record, const Tru
                      const std::vector<RawPart>& parts, std::ostream& out) {
   SignatureCheck check;
   uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
-  bool accepted = verifyPackageSignature(stream, record, keys, &check);
+  bool accepted = verifyPackageSignature(Env::posix(), stream, record, keys, &check);
   bool sha256 = sha256Before(parts, headerOffset);
   out << "  digest: " << (sha256 ? "SHA-256 " : "SHA-1 ") << hex(stream.digestResult(), sha256 ? 32 : 20) << "\n";
   if (check.length == 0) {
@@ -312,7 +314,7 @@ class PackageReport {
 }  // namespace
 
 int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostream& out, std::ostream& err) {
-  InputFile in(path);
+  InputFile in(Env::posix(), path);
   uint8_t header[FileHeaderSize];
   if (!in.is_open()) {
     err << "pkgtool: " << path << ": cannot open: " << std::strerror(errno) << "\n";
@@ -334,3 +336,5 @@ int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostr
   bool verified = PackageReport(in, keys, parts, out).run();
   return wellFormed && verified ? 0 : 1;
 }
+
+}  // namespace installer

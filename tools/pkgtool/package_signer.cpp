@@ -4,6 +4,8 @@
 #include "package/signature_check.h"
 #include "platform/signing.h"
 
+namespace installer {
+
 bool parseSignatureKind(const std::string& text, SignatureKind& kind) {
   if (text == "none") {
     kind = SignatureKind::None;
@@ -43,3 +45,5 @@ std::string PackageSigner::sign(const uint8_t* digest32) {
   if (!ok) failure = true;
   return std::string(reinterpret_cast<const char*>(signature), signatureLengthOf(kind));
 }
+
+}  // namespace installer

@@ -12,6 +12,8 @@
 #include "key_file.h"
 #include "package_builder.h"
 
+namespace installer {
+
 enum class SignatureKind { None, Ed25519, Legacy, Both };
 
 // "none", "ed25519", "legacy", "both"; false for anything else.
@@ -37,3 +39,5 @@ class PackageSigner {
   SignatureKind kind;
   bool failure = false;
 };
+
+}  // namespace installer

@@ -19,6 +19,8 @@
 #include "package_signer.h"
 #include "platform/signing.h"
 
+namespace installer {
+
 namespace {
 
 const char usageText[] =
@@ -205,7 +207,7 @@ int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, s
   problem = loadSigningKeys(parsed, description, keys);
   if (!problem.empty()) return failure(err, problem);
   PackageSigner signer(keys, description.signature);
-  FileSpec file;
+  FileRecipe file;
   file.magic = description.magic;
   std::string bytes = buildPackage(description.package, signer.callback(), file);
   if (signer.failed()) return failure(err, "build: signing failed");
@@ -277,7 +279,7 @@ std::string readMembers(const std::vector<std::string>& paths, std::vector<Bundl
 }
 
 std::string bundleBytes(const PackageDescription& description, const std::vector<BundleMember>& members) {
-  const PackageSpec& spec = description.package;
+  const PackageRecipe& spec = description.package;
   PackageWriter writer(description.magic);
   writer.addPart(BundleHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
   if (spec.architecture) writer.addPart(Architecture, *spec.architecture);
@@ -346,3 +348,5 @@ int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std
   }
   return usage(err, "unknown command " + command);
 }
+
+}  // namespace installer

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace installer {
+
 int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
@@ -18,3 +20,5 @@ int inspectCommand(const std::vector<std::string>& arguments, std::ostream& out,
 // Writes `bytes` to `path` through a temporary file renamed into place, so
 // that a failure never leaves a half-written file under that name.
 [[nodiscard]] bool writeOutputFile(const std::string& path, const std::string& bytes, std::string& error);
+
+}  // namespace installer

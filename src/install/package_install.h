@@ -13,18 +13,29 @@
 #include <map>
 #include <string>
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 #include "staging/staged_files.h"
+
+namespace installer {
 
 class PackageStream;
 
+// The states users chose for packages, by name: 1 = disabled, 0 = enabled.
+using UserChoices = std::map<std::string, uint8_t>;
+
+struct PackageInstallRequest {
+  uint32_t mode;                     // the AcceptReason bits the run tolerates
+  const UserChoices& userChoices;
+  const DependencyRef* bundle;       // the bundle, for a member of one; else null
+};
+
+// What an install found out besides its record.
+struct PackageInstallOutcome {
+  std::string imageDirectory;  // the database directory of a package that carries a squashfs image
+  bool bootImage = false;      // the package's image is to be used as the boot image now
+};
+
 // REQUIRES: `stream` stands at the package's header part, digests on.
-//
-// `mode` holds the AcceptReason bits the run tolerates; `userChoices` maps
-// package names to the state the user chose (1 = disabled); `bundleRef` is
-// set for a member of a bundle. `imageDir` receives the database directory
-// of a package that carries a squashfs image, `bootImage` whether its image
-// is to be used as the boot image now (either may be null).
 //
 // Returns the new record, now owned by `state.packages` (installed); an
 // existing record of `state.packages` (not installed because an equal package
@@ -32,11 +43,12 @@ class PackageStream;
 // read to its end and its signature verified); or null (refused or failed,
 // reported where there is something to say).
 [[nodiscard]] InstalledPackage* installPackage(InstallerState& state, StagedFiles& staged, PackageStream& stream,
-                                               uint32_t mode, const std::map<std::string, uint8_t>& userChoices,
-                                               const DependencyRef* bundleRef, std::string* imageDir, bool* bootImage);
+                                               const PackageInstallRequest& request, PackageInstallOutcome& outcome);
 
 // Makes the package's database directory usable: a staged removal of the
 // directory itself is dropped (the directory is reused). False when another
 // operation is staged for the directory, or something that is not a
 // directory stands there.
 [[nodiscard]] bool prepareDatabaseDir(const InstalledPackage& package, StagedFiles& staged);
+
+}  // namespace installer

@@ -1,10 +1,12 @@
-#include "rules/messages.h"
+#include "model/messages.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "rules/package_labels.h"
+#include "model/package_labels.h"
+
+namespace installer {
 
 namespace {
 
@@ -92,13 +94,12 @@ std::string progressLine(const InstalledPackage& package, uint64_t position, uin
   return text;
 }
 
-void showInstallProgress(const InstalledPackage& package, uint64_t position, uint32_t total) {
-  setStatusLine(InstallerState::instance(), progressLine(package, position, total));
+void showInstallProgress(InstallerState& state, const InstalledPackage& package, uint64_t position, uint32_t total) {
+  setStatusLine(state, progressLine(package, position, total));
 }
 
-void reportInstallFailure(const InstalledPackage& package, const std::string& path) {
+void reportInstallFailure(InstallerState& state, const InstalledPackage& package, const std::string& path) {
   int code = errno;
-  InstallerState& state = InstallerState::instance();
   std::string label = displayLabel(package);
   if (code == ENOSPC) {
     error(state, "installation of %s failed: disk is too small", label.c_str());
@@ -110,6 +111,8 @@ void reportInstallFailure(const InstalledPackage& package, const std::string& pa
   }
 }
 
-void reportBrokenPackage(const InstalledPackage& package) {
-  error(InstallerState::instance(), "installation of %s failed: broken package", displayLabel(package).c_str());
+void reportBrokenPackage(InstallerState& state, const InstalledPackage& package) {
+  error(state, "installation of %s failed: broken package", displayLabel(package).c_str());
 }
+
+}  // namespace installer

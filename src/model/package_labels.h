@@ -3,7 +3,9 @@
 
 #include <string>
 
-#include "pdb/package_info.h"
+#include "model/package_info.h"
+
+namespace installer {
 
 // name "-" version, always with a version ("x-0.0").
 std::string packageLabel(const PackageInfo& package);
@@ -11,3 +13,5 @@ std::string packageLabel(const PackageInfo& package);
 std::string dependencyLabel(const DependencyRef& ref);
 // A bundle member is named by its bundle, everything else by packageLabel.
 std::string displayLabel(const InstalledPackage& package);
+
+}  // namespace installer

@@ -1,33 +1,37 @@
-// InstallerState: the process-wide state of one installer run.
+// InstallerState: the state of one installer run.
 //
 // It owns every InstalledPackage record of the loaded database in `packages`,
 // in load order (the directory listing order of "/flash/var/pdb/"); every
 // lookup returns the first match in that order. Installation appends records,
 // uninstallation removes and destroys them. It also holds the status line and
-// the messages shown so far, which become the post-run log.
+// the messages shown so far, which become the post-run log, and the facts
+// read once at the start of the run. main owns the one state of a process;
+// the Env it names must outlive it.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "pdb/package_info.h"
+#include "model/package_info.h"
+#include "platform/env.h"
+
+namespace installer {
 
 class InstallerState {
  public:
-  InstallerState() = default;
+  explicit InstallerState(Env& environment) : env(environment) {}
   InstallerState(const InstallerState&) = delete;
   InstallerState& operator=(const InstallerState&) = delete;
 
-  // The singleton, created empty on first use and never destroyed. Tests
-  // build states of their own instead.
-  static InstallerState& instance();
-
+  Env& env;  // where the run reads and writes
   std::string architecture;
   std::vector<std::unique_ptr<InstalledPackage>> packages;
   std::string statusLine;
   std::vector<std::string> messages;
   bool quiet = false;
+  bool flagged = false;          // the router is in flagged state (read at the start)
+  bool postlogPrepared = false;  // the post-run log was loaded and reserved
 };
 
 // Lookups over `packages`, all by exact name (nameEquals), first match wins.
@@ -45,3 +49,5 @@ void collectProviders(const InstallerState& state, const DependencyRef& ref, std
 void removePackageAt(InstallerState& state, size_t index);
 // Removes `package` from `packages` and destroys it; false when it is not there.
 bool removePackage(InstallerState& state, const InstalledPackage* package);
+
+}  // namespace installer

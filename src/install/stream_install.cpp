@@ -1,4 +1,4 @@
-#include "package/stream_install.h"
+#include "install/stream_install.h"
 
 #include <memory>
 #include <set>
@@ -6,13 +6,15 @@
 
 #include "package/package_format.h"
 #include "package/package_header.h"
-#include "package/package_install.h"
+#include "install/package_install.h"
 #include "package/package_stream.h"
 #include "package/stream_end.h"
 #include "pdb/database_writer.h"
 #include "pdb/pending_actions.h"
 #include "rules/acceptance.h"
-#include "rules/messages.h"
+#include "model/messages.h"
+
+namespace installer {
 
 namespace {
 
@@ -34,9 +36,8 @@ struct BundleRun {
   InstallerState& state;
   StagedFiles& staged;
   PackageStream& stream;
-  uint32_t flags;
-  const std::map<std::string, uint8_t>& userChoices;
-  bool* bootOut;
+  const StreamInstallRequest& request;
+  StreamInstallResult& result;
 };
 
 void dropRecordNamed(InstallerState& state, const std::string& name, StagedFiles* staged) {
@@ -46,26 +47,29 @@ void dropRecordNamed(InstallerState& state, const std::string& name, StagedFiles
   removePackageAt(state, static_cast<size_t>(index));
 }
 
-// Reads the bundle's own header and checks it. 0, or the result code to
-// give up with.
-int readBundleHeader(BundleRun& run, InstalledPackage& bundle, std::string* directoryOut) {
-  if (!readPackageHeader(bundle, run.stream)) return StreamFailed;
+// Reads the bundle's own header and checks it. ExitSuccess, or the status
+// to give up with.
+ExitStatus readBundleHeader(BundleRun& run, InstalledPackage& bundle) {
+  if (!readPackageHeader(bundle, run.stream)) return ExitFailure;
   // A bundle only groups packages; relations belong to its members.
-  if (!bundle.deps.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) return StreamFailed;
+  if (!bundle.deps.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) return ExitFailure;
   if (partIs(run.stream, PartType::SquashfsImage)) advance(run.stream);
-  if (bundle.bootImageFlag && directoryOut != nullptr) *directoryOut = packageDir(bundle);
-  if ((checkAcceptance(run.state, bundle, run.flags) & ~run.flags) != 0) return StreamBundleFailed;
-  return 0;
+  if (bundle.bootImageFlag) run.result.imageDirectory = packageDir(bundle);
+  uint32_t flags = run.request.flags;
+  if ((checkAcceptance(run.state, bundle, flags) & ~flags) != 0) return ExitBundleFailed;
+  return ExitSuccess;
 }
 
 // Stages the bundle's own record in place of the installed one and hands
-// the record to the state. 0, or the result code to give up with.
-int recordBundle(BundleRun& run, std::unique_ptr<InstalledPackage> bundle) {
+// the record to the state. ExitSuccess, or the status to give up with.
+ExitStatus recordBundle(BundleRun& run, std::unique_ptr<InstalledPackage> bundle) {
   dropRecordNamed(run.state, bundle->name, &run.staged);
-  if (!prepareDatabaseDir(*bundle, run.staged) || !writePackageMeta(*bundle, run.staged)) return StreamFailed;
+  if (!prepareDatabaseDir(*bundle, run.staged) || !writePackageMeta(run.state, *bundle, run.staged)) {
+    return ExitFailure;
+  }
   dropRecordNamed(run.state, bundle->name, nullptr);
   run.state.packages.push_back(std::move(bundle));
-  return 0;
+  return ExitSuccess;
 }
 
 std::set<std::string> membersOf(const InstallerState& state, const std::string& bundleName) {
@@ -88,7 +92,7 @@ bool holdListedMembersDisabled(BundleRun& run) {
   static_cast<void>(readDependencyList(run.stream, members));
   if (members.size() > MaxBundleMembers) return false;
   for (const DependencyRef& member : members) {
-    if (run.userChoices.count(member.name) != 0) continue;
+    if (run.request.userChoices.count(member.name) != 0) continue;
     auto guard = std::make_unique<InstalledPackage>();
     guard->conflicts.push_back(DependencyRef{member.name, 0, 0, 0});
     run.state.packages.push_back(std::move(guard));
@@ -101,59 +105,72 @@ bool holdListedMembersDisabled(BundleRun& run) {
 // when one failed.
 int installMembers(BundleRun& run, const DependencyRef& bundleRef, std::set<std::string>& oldMembers) {
   int count = 0;
+  const PackageInstallRequest request{run.request.flags, run.request.userChoices, &bundleRef};
   while (partIs(run.stream, PartType::PackageHeader)) {
-    bool memberBoot = false;
-    InstalledPackage* member =
-        installPackage(run.state, run.staged, run.stream, run.flags, run.userChoices, &bundleRef, nullptr, &memberBoot);
+    PackageInstallOutcome outcome;
+    InstalledPackage* member = installPackage(run.state, run.staged, run.stream, request, outcome);
     if (member == nullptr) return -1;
     oldMembers.erase(member->name);
-    if (run.bootOut != nullptr && memberBoot) *run.bootOut = true;
+    if (outcome.bootImage) run.result.bootImage = true;
     ++count;
   }
   return count;
 }
 
-int installBundle(BundleRun& run, std::string* directoryOut, InstalledPackage* installedOut) {
-  if (run.bootOut != nullptr) *run.bootOut = false;
-  auto bundle = std::make_unique<InstalledPackage>();
-  if (int failure = readBundleHeader(run, *bundle, directoryOut)) return failure;
-  const DependencyRef bundleRef{bundle->name, bundle->version, bundle->version, 0};
-  InstalledPackage summary = *bundle;
-  if (int failure = recordBundle(run, std::move(bundle))) return failure;
-
-  std::set<std::string> oldMembers = membersOf(run.state, bundleRef.name);
-  if (partIs(run.stream, PartType::BundleMembers) && !holdListedMembersDisabled(run)) return StreamFailed;
-  int installed = installMembers(run, bundleRef, oldMembers);
-  if (installed < 0) return StreamBundleFailed;
-  if (partIs(run.stream, PartType::Architecture)) advance(run.stream);
-  if (run.stream.currentType != -1 || !endedAtDeclaredLength(run.stream)) return StreamBundleFailed;
-  if (installed == 0) return StreamNoMember;
-
+// Marks the members that the new version of the bundle no longer carries
+// for uninstall, and carries that out.
+void dropOldMembers(BundleRun& run, const std::set<std::string>& oldMembers) {
   for (const std::string& name : oldMembers) {
     int index = indexOfName(run.state, name);
     if (index >= 0) run.state.packages[static_cast<size_t>(index)]->pending = PendingAction::Uninstall;
   }
-  static_cast<void>(applyPendingActions(run.state, run.staged, 0));
+  // Silent: there is nothing of the outcome to pass on.
+  static_cast<void>(applyPendingActions(run.state, run.staged, Verbosity::Silent));
+}
+
+ExitStatus installBundle(BundleRun& run) {
+  auto bundle = std::make_unique<InstalledPackage>();
+  if (ExitStatus failure = readBundleHeader(run, *bundle)) return failure;
+  const DependencyRef bundleRef{bundle->name, bundle->version, bundle->version, 0};
+  InstalledPackage summary = *bundle;
+  if (ExitStatus failure = recordBundle(run, std::move(bundle))) return failure;
+
+  std::set<std::string> oldMembers = membersOf(run.state, bundleRef.name);
+  if (partIs(run.stream, PartType::BundleMembers) && !holdListedMembersDisabled(run)) return ExitFailure;
+  int installed = installMembers(run, bundleRef, oldMembers);
+  if (installed < 0) return ExitBundleFailed;
+  if (partIs(run.stream, PartType::Architecture)) advance(run.stream);
+  if (run.stream.currentType != -1 || !endedAtDeclaredLength(run.stream)) return ExitBundleFailed;
+  if (installed == 0) return ExitBundleEmpty;
+
+  dropOldMembers(run, oldMembers);
   setStatusLine(run.state, "");
-  if (installedOut != nullptr) *installedOut = summary;
-  return StreamInstalled;
+  run.result.record = summary;
+  return ExitSuccess;
 }
 
 }  // namespace
 
-int installStream(InstallerState& state, StagedFiles& staged, std::istream& input, uint32_t flags,
-                  const std::map<std::string, uint8_t>& userChoices, std::streambuf* copySink,
-                  std::string* directoryOut, bool* bootOut, InstalledPackage* installedOut) {
-  PackageStream stream(input, true, copySink);
+StreamInstallResult installStream(InstallerState& state, StagedFiles& staged, std::istream& input,
+                                  const StreamInstallRequest& request) {
+  StreamInstallResult result;
+  PackageStream stream(input, true, request.copySink);
   stream.wantedTypes = installRunParts;
   advance(stream);
   if (!partIs(stream, PartType::BundleHeader)) {
-    InstalledPackage* installed =
-        installPackage(state, staged, stream, flags, userChoices, nullptr, directoryOut, bootOut);
-    if (installed == nullptr) return StreamFailed;
-    if (installedOut != nullptr) *installedOut = *installed;
-    return StreamInstalled;
+    const PackageInstallRequest packageRequest{request.flags, request.userChoices, nullptr};
+    PackageInstallOutcome outcome;
+    InstalledPackage* installed = installPackage(state, staged, stream, packageRequest, outcome);
+    result.imageDirectory = outcome.imageDirectory;
+    result.bootImage = outcome.bootImage;
+    if (installed == nullptr) return result;
+    result.record = *installed;
+    result.status = ExitSuccess;
+    return result;
   }
-  BundleRun run{state, staged, stream, flags, userChoices, bootOut};
-  return installBundle(run, directoryOut, installedOut);
+  BundleRun run{state, staged, stream, request, result};
+  result.status = installBundle(run);
+  return result;
 }
+
+}  // namespace installer

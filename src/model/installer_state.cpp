@@ -1,9 +1,6 @@
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 
-InstallerState& InstallerState::instance() {
-  static InstallerState* state = new InstallerState;
-  return *state;
-}
+namespace installer {
 
 int indexOfName(const InstallerState& state, const std::string& name) {
   for (size_t i = 0; i < state.packages.size(); ++i) {
@@ -56,3 +53,5 @@ bool removePackage(InstallerState& state, const InstalledPackage* package) {
   }
   return false;
 }
+
+}  // namespace installer

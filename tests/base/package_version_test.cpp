@@ -1,10 +1,10 @@
-#include "rules/package_version.h"
+#include "base/package_version.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
-#include "rules/package_labels.h"
+#include "model/package_labels.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
-#include "rules/package_labels.h"
+#include "model/package_labels.h"
+
+namespace installer {
 
 std::string packageLabel(const PackageInfo& package) { return package.name + "-" + formatVersion(package.version); }
 
@@ -11,3 +13,5 @@ std::string displayLabel(const InstalledPackage& package) {
   if (!package.bundle.name.empty()) return dependencyLabel(package.bundle);
   return packageLabel(package);
 }
+
+}  // namespace installer

@@ -1,5 +1,5 @@
 // Lookups over the loaded database: first match in list order, by exact name.
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "rules/package_version.h"
+#include "base/package_version.h"
+#include "platform/device_paths.h"
+
+namespace installer {
 
 // A name with version bounds: a dependency, a provided name, a conflict or a
 // bundle member. A bound of 0 means "no bound".
@@ -56,9 +59,8 @@ class PackageInfo {
   std::vector<DependencyRef> provides;
   std::vector<DependencyRef> conflicts;
   bool isBundle = false;
-  // Sub-packages of a bundle read from a package file, in file order. Not
-  // owned here: whoever builds the list frees the records.
-  std::vector<PackageInfo*> children;
+  // Sub-packages of a bundle read from a package file, in file order.
+  std::vector<PackageInfo> children;
 };
 
 class InstalledPackage : public PackageInfo {
@@ -70,7 +72,7 @@ class InstalledPackage : public PackageInfo {
   // Paths below "/flash/", each beginning with "/" ("/bin/x").
   std::set<std::string> files;
   DependencyRef bundle;  // name empty: not part of a bundle
-  std::string dbPrefix = "/flash/var/pdb/";
+  std::string dbPrefix = paths::databaseDir;
   bool disabled = false;
   bool byUser = false;
   PendingAction pending = PendingAction::None;
@@ -91,3 +93,5 @@ bool conflictsWith(const PackageInfo& a, const PackageInfo& b);
 bool isOrBundles(const PackageInfo& package, const std::string& name);
 // 1 when a is newer than b, -1 when older, 0 when equal or unrelated.
 int compareVersions(const PackageInfo& a, const PackageInfo& b);
+
+}  // namespace installer

@@ -1,9 +1,11 @@
-#include "rules/package_version.h"
+#include "base/package_version.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+
+namespace installer {
 
 std::string formatVersion(PackageVersion version) {
   unsigned major = version >> 24;
@@ -115,3 +117,5 @@ bool parseVersion(const std::string& text, PackageVersion& version) {
   if (text.find('.') == std::string::npos) return parsePlainNumber(text, version);
   return parseTextForm(text.c_str(), version);
 }
+
+}  // namespace installer

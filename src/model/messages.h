@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <string>
 
-#include "pdb/installer_state.h"
+#include "model/installer_state.h"
 
 #define INSTALLER_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
+
+namespace installer {
 
 // The common body: prefix (may be null) + the formatted text, cut to 255
 // characters, printed and recorded.
@@ -29,8 +31,12 @@ void setStatusLine(InstallerState& state, const std::string& text);
 // "installing <label> [####    ]", 76 characters before the closing ']'.
 // `position` is the byte offset reached in the package, `total` its size.
 std::string progressLine(const InstalledPackage& package, uint64_t position, uint32_t total);
-void showInstallProgress(const InstalledPackage& package, uint64_t position, uint32_t total);
+void showInstallProgress(InstallerState& state, const InstalledPackage& package, uint64_t position, uint32_t total);
 
-// Report through the singleton, choosing the wording by errno.
-void reportInstallFailure(const InstalledPackage& package, const std::string& path);
-void reportBrokenPackage(const InstalledPackage& package);
+// "installation of %s failed: ...", the wording chosen by errno: a full
+// disk, a disk error, or the path that could not be created and why.
+void reportInstallFailure(InstallerState& state, const InstalledPackage& package, const std::string& path);
+// "installation of %s failed: broken package".
+void reportBrokenPackage(InstallerState& state, const InstalledPackage& package);
+
+}  // namespace installer

@@ -1,6 +1,8 @@
-#include "pdb/package_info.h"
+#include "model/package_info.h"
 
 #include <utility>
+
+namespace installer {
 
 const char* pendingActionWord(PendingAction action) {
   switch (action) {
@@ -56,11 +58,11 @@ bool dependsOn(const PackageInfo& a, const PackageInfo& b) {
   for (const DependencyRef& dep : a.deps) {
     if (satisfies(b, dep) || providesRef(b, dep)) return true;
   }
-  for (const PackageInfo* child : b.children) {
-    if (dependsOn(a, *child)) return true;
+  for (const PackageInfo& child : b.children) {
+    if (dependsOn(a, child)) return true;
   }
-  for (const PackageInfo* child : a.children) {
-    if (dependsOn(*child, b)) return true;
+  for (const PackageInfo& child : a.children) {
+    if (dependsOn(child, b)) return true;
   }
   return false;
 }
@@ -94,51 +96,42 @@ bool conflictsWith(const PackageInfo& a, const PackageInfo& b) {
   for (const DependencyRef& conflict : a.conflicts) {
     if (providesRef(b, conflict)) return true;
   }
-  for (const PackageInfo* child : b.children) {
-    if (nameEquals(child->name, a.name)) return true;
+  for (const PackageInfo& child : b.children) {
+    if (nameEquals(child.name, a.name)) return true;
   }
-  for (const PackageInfo* child : a.children) {
-    if (conflictsWith(*child, b)) return true;
+  for (const PackageInfo& child : a.children) {
+    if (conflictsWith(child, b)) return true;
   }
   return false;
 }
 
-bool isOrBundles(const PackageInfo& package, const std::string& name) {
-  if (nameEquals(package.name, name)) return true;
-  for (const PackageInfo* child : package.children) {
-    if (nameEquals(child->name, name)) return true;
+namespace {
+
+const PackageInfo* childNamed(const PackageInfo& package, const std::string& name) {
+  for (const PackageInfo& child : package.children) {
+    if (nameEquals(child.name, name)) return &child;
   }
-  return false;
+  return nullptr;
+}
+
+int compareOrder(const PackageInfo& left, const PackageInfo& right) {
+  if (left.version != right.version) return left.version > right.version ? 1 : -1;
+  if (left.buildTime != right.buildTime) return left.buildTime > right.buildTime ? 1 : -1;
+  return 0;
+}
+
+}  // namespace
+
+bool isOrBundles(const PackageInfo& package, const std::string& name) {
+  return nameEquals(package.name, name) || childNamed(package, name) != nullptr;
 }
 
 int compareVersions(const PackageInfo& a, const PackageInfo& b) {
-  const PackageInfo* left = &a;
-  const PackageInfo* right = &b;
-  int sign = 1;
-  if (!nameEquals(left->name, right->name)) {
-    const PackageInfo* match = nullptr;
-    for (const PackageInfo* child : a.children) {
-      if (nameEquals(child->name, b.name)) {
-        match = child;
-        break;
-      }
-    }
-    if (match != nullptr) {
-      left = match;
-    } else {
-      for (const PackageInfo* child : b.children) {
-        if (nameEquals(child->name, a.name)) {
-          match = child;
-          break;
-        }
-      }
-      if (match == nullptr) return 0;
-      left = match;
-      right = &a;
-      sign = -1;
-    }
-  }
-  if (left->version != right->version) return left->version > right->version ? sign : -sign;
-  if (left->buildTime != right->buildTime) return left->buildTime > right->buildTime ? sign : -sign;
+  if (nameEquals(a.name, b.name)) return compareOrder(a, b);
+  // A bundle is weighed by its member of the other package's name.
+  if (const PackageInfo* member = childNamed(a, b.name)) return compareOrder(*member, b);
+  if (const PackageInfo* member = childNamed(b, a.name)) return -compareOrder(*member, a);
   return 0;
 }
+
+}  // namespace installer

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+namespace installer {
+
 using PackageVersion = uint32_t;
 
 enum VersionKind : uint8_t {
@@ -32,3 +34,5 @@ std::string formatVersion(PackageVersion version);
 // that more than one version prints as ("7.13", "7.1") read as the final
 // release with that minor number.
 bool parseVersion(const std::string& text, PackageVersion& version);
+
+}  // namespace installer

@@ -1,5 +1,5 @@
 // installStream over bundles, inside a throw-away root.
-#include "package/stream_install.h"
+#include "install/stream_install.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -42,14 +42,14 @@ int runStream(InstallerState& state, StagedFiles& staged, const std::string& byt
   return installStream(state, staged, input, runFlags, choices, nullptr, nullptr, boot);
 }
 
-BundleSpec suite(PackageVersion version, const std::vector<std::string>& members, bool listed) {
-  BundleSpec spec;
+BundleRecipe suite(PackageVersion version, const std::vector<std::string>& members, bool listed) {
+  BundleRecipe spec;
   spec.name = "suite";
   spec.version = version;
   spec.buildTime = 1700000000;
   std::vector<DependencyRef> list;
   for (const std::string& name : members) {
-    spec.packages.push_back(packageSpec(name, version, {fileEntry("bin/" + name, name + "\n")}));
+    spec.packages.push_back(packageRecipe(name, version, {fileEntry("bin/" + name, name + "\n")}));
     list.push_back({name, 0, 0, 0});
   }
   if (listed) spec.members = list;
@@ -117,7 +117,7 @@ TEST_F(StreamInstall, BundleWithRelationsIsGivenUpBeforeAnythingIsStaged) {
   PackageWriter writer;
   writer.addPart(BundleHeader, encodeHeaderRecord("suite", v1, 1700000000, std::nullopt));
   writer.addPart(Dependencies, encodeDependencyList({{"x", 0, 0, 0}}));
-  appendPackage(writer, packageSpec("a", v1), developmentSigner());
+  appendPackage(writer, packageRecipe("a", v1), developmentSigner());
   std::string bytes = writer.bytes();
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
@@ -133,7 +133,7 @@ TEST_F(StreamInstall, BundleWithRelationsIsGivenUpBeforeAnythingIsStaged) {
 TEST_F(StreamInstall, MemberListLongerThanAnyBundleCarriesIsRefused) {
   std::vector<std::string> bytes;
   for (size_t listed : {MaxBundleMembers, MaxBundleMembers + 1}) {
-    BundleSpec spec = suite(v1, {"a"}, true);
+    BundleRecipe spec = suite(v1, {"a"}, true);
     for (size_t i = 1; i < listed; ++i) spec.members->push_back({"m" + std::to_string(i), 0, 0, 0});
     bytes.push_back(signedBundle(spec));
   }
@@ -206,7 +206,7 @@ TEST_F(StreamInstall, BundleThatEndsBeforeOrAfterItsDeclaredLengthGivesTwo) {
 }
 
 TEST_F(StreamInstall, MemberNotNeededIsStillVerified) {
-  BundleSpec spec = suite(v1, {"a", "b"}, false);
+  BundleRecipe spec = suite(v1, {"a", "b"}, false);
   std::string good = signedBundle(spec);
   SignatureCallback signer = developmentSigner();
   int signatures = 0;
@@ -236,7 +236,7 @@ TEST_F(StreamInstall, MemberNotNeededIsStillVerified) {
 }
 
 TEST_F(StreamInstall, StandAlonePackageGivesZeroOrOne) {
-  std::string good = signedPackage(packageSpec("hello", v1, {fileEntry("bin/hello", "hi\n")}));
+  std::string good = signedPackage(packageRecipe("hello", v1, {fileEntry("bin/hello", "hi\n")}));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     StagedFiles staged;

@@ -1,6 +1,6 @@
 // installPackage and prepareDatabaseDir, run inside a throw-away root so
 // that the database's fixed paths point into it.
-#include "package/package_install.h"
+#include "install/package_install.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -76,7 +76,7 @@ class PackageInstall : public ::testing::Test {
 };
 
 TEST_F(PackageInstall, UserChoiceInstallsDisabledWithUserState) {
-  std::string bytes = signedPackage(packageSpec("hello", v1, {fileEntry("bin/hello", "hi\n")}));
+  std::string bytes = signedPackage(packageRecipe("hello", v1, {fileEntry("bin/hello", "hi\n")}));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     StagedFiles staged;
@@ -95,7 +95,7 @@ TEST_F(PackageInstall, UserChoiceInstallsDisabledWithUserState) {
 }
 
 TEST_F(PackageInstall, ChoiceOfEnabledIsKeptAsTheUsers) {
-  std::string bytes = signedPackage(packageSpec("hello", v1, {fileEntry("bin/hello", "hi\n")}));
+  std::string bytes = signedPackage(packageRecipe("hello", v1, {fileEntry("bin/hello", "hi\n")}));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     StagedFiles staged;
@@ -111,7 +111,7 @@ TEST_F(PackageInstall, ChoiceOfEnabledIsKeptAsTheUsers) {
 }
 
 TEST_F(PackageInstall, ReinstallOfEqualPackageNamesItAndStagesNothing) {
-  std::string bytes = signedPackage(packageSpec("hello", v1, {fileEntry("bin/hello", "hi\n")}));
+  std::string bytes = signedPackage(packageRecipe("hello", v1, {fileEntry("bin/hello", "hi\n")}));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     InstalledPackage& existing = addRecord(state, "hello", v1);
@@ -130,10 +130,10 @@ TEST_F(PackageInstall, ReinstallOfEqualPackageNamesItAndStagesNothing) {
 
 TEST_F(PackageInstall, EqualPackageIsReadToItsEndAndVerified) {
   PackageWriter writer;
-  appendPackage(writer, packageSpec("hello", v1, {fileEntry("bin/hello", "hi\n")}), developmentSigner());
+  appendPackage(writer, packageRecipe("hello", v1, {fileEntry("bin/hello", "hi\n")}), developmentSigner());
   writer.addPart(Architecture, "i386");
   std::string good = writer.bytes();
-  std::string unsigned_ = buildPackage(packageSpec("hello", v1, {fileEntry("bin/hello", "hi\n")}));
+  std::string unsigned_ = buildPackage(packageRecipe("hello", v1, {fileEntry("bin/hello", "hi\n")}));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     InstalledPackage& existing = addRecord(state, "hello", v1);
@@ -156,9 +156,9 @@ TEST_F(PackageInstall, EqualPackageIsReadToItsEndAndVerified) {
 // header's length either names the start of its payload (so the bytes that
 // did arrive lie beyond it) or the true end of a payload cut short.
 TEST_F(PackageInstall, TrailingPartCutShortIsBroken) {
-  FileSpec file;
+  FileRecipe file;
   file.trailingArchitecture = "x86";
-  std::string good = signedPackage(packageSpec("hello", v1), file);
+  std::string good = signedPackage(packageRecipe("hello", v1), file);
   size_t partHeader = good.size() - 9;
   std::string longer = good;
   encodeLE32(reinterpret_cast<uint8_t*>(&longer[partHeader + 2]), 100);
@@ -185,7 +185,7 @@ TEST_F(PackageInstall, TrailingPartCutShortIsBroken) {
 }
 
 TEST_F(PackageInstall, OlderPackageIsRefusedWithoutRecord) {
-  std::string bytes = signedPackage(packageSpec("hello", v1));
+  std::string bytes = signedPackage(packageRecipe("hello", v1));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     InstalledPackage& existing = addRecord(state, "hello", v2);
@@ -199,8 +199,8 @@ TEST_F(PackageInstall, OlderPackageIsRefusedWithoutRecord) {
 }
 
 TEST_F(PackageInstall, OldSystemMarksConversionEvenWhenRefused) {
-  std::string old = signedPackage(packageSpec("system", 0x06306600));
-  std::string current = signedPackage(packageSpec("system", 0x07016600));
+  std::string old = signedPackage(packageRecipe("system", 0x06306600));
+  std::string current = signedPackage(packageRecipe("system", 0x07016600));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     addRecord(state, "system", makeVersion(9, 0, Final, 0));
@@ -219,7 +219,7 @@ TEST_F(PackageInstall, OldSystemMarksConversionEvenWhenRefused) {
 TEST_F(PackageInstall, FileThatCannotBeCreatedLeavesNeitherRecord) {
   root.writeFile("/flash/blocker", "a file where a directory should be");
   std::string bytes =
-      signedPackage(packageSpec("hello", v2, {fileEntry("bin/hello", "hi\n"), fileEntry("blocker/x", "x\n")}));
+      signedPackage(packageRecipe("hello", v2, {fileEntry("bin/hello", "hi\n"), fileEntry("blocker/x", "x\n")}));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     addRecord(state, "hello", v1);
@@ -236,7 +236,7 @@ TEST_F(PackageInstall, FileThatCannotBeCreatedLeavesNeitherRecord) {
 
 TEST_F(PackageInstall, BlockedDatabaseDirectoryRefusesThePackage) {
   root.writeFile("/flash/var/pdb/hello", "not a directory");
-  std::string bytes = signedPackage(packageSpec("hello", v1, {fileEntry("bin/hello", "hi\n")}));
+  std::string bytes = signedPackage(packageRecipe("hello", v1, {fileEntry("bin/hello", "hi\n")}));
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     StagedFiles staged;
@@ -269,7 +269,7 @@ TEST_F(PackageInstall, PrepareDatabaseDirReusesADirectoryStagedForRemoval) {
 }
 
 TEST_F(PackageInstall, BootImagePackageReportsImageDirectoryAndBootFlag) {
-  PackageSpec spec = packageSpec("kernel", v1, {fileEntry("boot/vmlinux", "k\n")});
+  PackageRecipe spec = packageRecipe("kernel", v1, {fileEntry("boot/vmlinux", "k\n")});
   spec.headerFlags = 1;
   spec.squashfsImage = std::string(9000, 'i');  // more than two steps of the image pass
   std::string bytes = signedPackage(spec);
@@ -305,9 +305,9 @@ TEST_F(PackageInstall, BootImagePackageReportsImageDirectoryAndBootFlag) {
 }
 
 TEST_F(PackageInstall, UnrecordedPackageReplacesNothingAndWritesNoRecord) {
-  FileSpec unrecorded;
+  FileRecipe unrecorded;
   unrecorded.magic = UnrecordedPackageMagic;
-  std::string bytes = signedPackage(packageSpec("hello", v2, {fileEntry("bin/hello", "hi\n")}), unrecorded);
+  std::string bytes = signedPackage(packageRecipe("hello", v2, {fileEntry("bin/hello", "hi\n")}), unrecorded);
   runInChroot(root.path(), [&] {
     InstallerState& state = freshState();
     InstalledPackage& existing = addRecord(state, "hello", v1);

@@ -1,4 +1,4 @@
-#include "rules/messages.h"
+#include "model/messages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "pdb/package_info.h"
+#include "model/package_info.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,62 @@
+// The sequence of one installer run; each run mode lives in its own function.
+#include <cstdio>
+#include <string>
+
+#include "cli/run_modes.h"
+#include "cli/run_options.h"
+#include "pdb/database_loader.h"
+#include "pdb/pending_actions.h"
+#include "platform/system_facts.h"
+#include "platform/system_library.h"
+#include "platform/system_settings.h"
+
+namespace installer {
+
+namespace {
+
+// The system library's facts come from the settings file, read before
+// anything else, so that neither the options nor a root change matter.
+void openSettings(Env& env) {
+  std::string diagnostics;
+  SystemSettings settings = loadSystemSettings(env, systemSettingsPath(env), diagnostics);
+  std::fputs(diagnostics.c_str(), stderr);
+  openSystemLibrary(env, settings);
+}
+
+int loadedRun(InstallerState& state, RunOptions& options, std::istream& input) {
+  loadDatabase(state, options.quiet, deviceArchitecture(state.env));
+  if (options.showList) return listingRun(state);
+
+  StagedFiles staged(state.env);
+  // A refused resolution has been reported and changes nothing; the run
+  // goes on with the database as it is.
+  static_cast<void>(applyPendingActions(state, staged, Verbosity::Normal));
+  if (options.fromStdin) return standardInputRun(state, staged, options, input);
+  return upgradeModeRun(state, staged, options);
+}
+
+}  // namespace
+
+int installerMain(Env& env, const std::vector<std::string>& arguments, std::istream& input) {
+  openSettings(env);
+  InstallerState state(env);
+  state.flagged = routerInFlaggedState();
+  if (isEmulatorBoard(env)) return ExitSuccess;
+
+  RunOptions options;
+  ParsedMode mode = parseOptions(arguments, options);
+  for (int i = 0; i < options.resumeNotices; ++i) std::fputs(resumeNoticeText, stdout);
+  if (mode == ParsedMode::Usage) {
+    std::printf("%s\n", usageLine);
+    return ExitSuccess;
+  }
+  // Going on in the old root after a failed chroot would change the live
+  // system instead of the one asked for, so the run stops here. A "-r" read
+  // before --commit or --cancel counts too: their manifest is the new root's.
+  if (!changeRoot(env, options.root)) return ExitFailure;
+  if (mode == ParsedMode::Commit) return commitManifestRun(env);
+  if (mode == ParsedMode::Cancel) return cancelManifestRun(env);
+  return loadedRun(state, options, input);
+}
+
+}  // namespace installer

@@ -1,0 +1,190 @@
+// Env: the installer's one seam to the operating system.
+//
+// Everything the installer does to files, directories, links, mounts and the
+// process's root goes through an Env, so that the same code runs on the
+// device (Env::posix(), the plain system calls), on a test's own directory
+// tree as a normal user (RootedEnv), and with faults injected at any call
+// (FaultEnv). Paths are always the device's paths ("/flash/var/pdb/...");
+// an Env decides where they lead.
+//
+// Failures follow the system calls they stand for: the call returns false
+// (or null, or -1) and errno says why, so the code that owns a message can
+// still tell a full disk from a missing file. Nothing here prints.
+//
+// EnvWrapper forwards every call to another Env; a test Env derives from it
+// and overrides only what it changes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace installer {
+
+enum class FileType { Regular, Directory, Symlink, Other };
+
+// What stat or lstat says about a path.
+struct FileStatus {
+  FileType type = FileType::Other;
+  uint32_t mode = 0;  // the whole st_mode: type and permission bits
+  uint64_t size = 0;
+  uint64_t device = 0;
+  uint64_t links = 0;
+};
+
+// What statfs says about the file system holding a path.
+struct SpaceStatus {
+  uint64_t blockSize = 0;
+  uint64_t freeBlocks = 0;
+};
+
+// The answer of a look into a squashfs image (findFileInImage).
+enum class ImageFileResult {
+  Present,  // the image holds the file (a regular file, directory, ...; not a symbolic link)
+  Absent,   // the image was mounted and does not hold it
+  Failed,   // the image could not be attached or mounted; already reported
+};
+
+// A file open for reading, from its start.
+class ReadableFile {
+ public:
+  virtual ~ReadableFile() = default;
+  // Up to n bytes: the count read, 0 at the end, -1 on an error (errno).
+  // A read interrupted by a signal is repeated.
+  virtual long read(char* bytes, size_t n) = 0;
+  // lseek; -1 when the file cannot seek (a pipe) or the offset is invalid.
+  virtual int64_t seek(int64_t offset, int whence) = 0;
+};
+
+// A file open for writing. Closing happens at the latest when it is destroyed.
+class WritableFile {
+ public:
+  virtual ~WritableFile() = default;
+  // Writes all n bytes; false (errno) when they could not all be written.
+  // A write that makes no progress counts as a full disk (ENOSPC).
+  virtual bool append(const char* bytes, size_t n) = 0;
+  // Flushes the file's contents to the storage (fsync).
+  virtual bool sync() = 0;
+  // False when the close reported an error; later calls do nothing.
+  virtual bool close() = 0;
+};
+
+enum class WriteMode {
+  Truncate,   // create or empty the file
+  Append,     // create, or write at its end
+  CreateNew,  // create; fails with EEXIST when it exists
+  Existing,   // empty an existing file; fails when it does not exist
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The running system, through the plain system calls.
+  static Env& posix();
+
+  // Opens a file read-only without blocking on a FIFO (a FIFO planted where
+  // a file belongs must not hang the run). Null when it cannot be opened.
+  virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path) = 0;
+  // Opens a file for writing; `permissions` apply to a file it creates. With
+  // CreateNew they are applied exactly, whatever the umask. Null on failure.
+  virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
+                                                     uint32_t permissions) = 0;
+  // A new file named `prefix` followed by six characters that make it
+  // unique (mkstemp), mode 0600. `name` receives the whole name, in the same
+  // form as `prefix`. Null on failure, `name` then unchanged.
+  virtual std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) = 0;
+
+  // stat and lstat.
+  virtual bool status(const std::string& path, FileStatus& out) = 0;
+  virtual bool linkStatus(const std::string& path, FileStatus& out) = 0;
+  // statfs.
+  virtual bool spaceStatus(const std::string& path, SpaceStatus& out) = 0;
+  // The names in a directory, in the order the system lists them, without
+  // "." and "..". False when it cannot be opened.
+  virtual bool listDirectory(const std::string& path, std::vector<std::string>& names) = 0;
+
+  virtual bool rename(const std::string& from, const std::string& to) = 0;
+  virtual bool removeFile(const std::string& path) = 0;       // unlink
+  virtual bool removeDirectory(const std::string& path) = 0;  // rmdir
+  virtual bool makeDirectory(const std::string& path, uint32_t mode) = 0;
+  virtual bool makeSymlink(const std::string& target, const std::string& path) = 0;
+  virtual bool readSymlink(const std::string& path, std::string& target) = 0;
+  virtual bool truncate(const std::string& path, uint64_t size) = 0;
+  virtual bool changeMode(const std::string& path, uint32_t mode) = 0;
+  // fsync of a file or a directory opened by its path.
+  virtual bool syncPath(const std::string& path) = 0;
+  // sync(): everything written so far goes to the storage.
+  virtual void syncAll() = 0;
+
+  // chroot, and chdir.
+  virtual bool changeRoot(const std::string& root) = 0;
+  virtual bool changeDirectory(const std::string& path) = 0;
+
+  // Looks for `fileInImage` (a full path below `mountPoint`) in the squashfs
+  // image that starts `imageOffset` bytes into `packagePath`, through a loop
+  // device; nothing stays mounted or attached afterwards. Failing steps are
+  // reported with perror (see loop_mount.h), the one exception to the rule
+  // that an Env prints nothing.
+  virtual ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset,
+                                          const std::string& mountPoint, const std::string& fileInImage) = 0;
+
+  // getenv; null when the variable is not set.
+  virtual const char* variable(const char* name) = 0;
+  // A clock in ticks of the times() call, offset by 30000; only differences matter.
+  virtual uint32_t ticks() = 0;
+
+  // Conveniences over status().
+  bool exists(const std::string& path);
+  bool isDirectory(const std::string& path);
+};
+
+// Forwards every call to `target`.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env& target) : base(target) {}
+
+  std::unique_ptr<ReadableFile> openReadable(const std::string& path) override { return base.openReadable(path); }
+  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
+    return base.openWritable(path, mode, permissions);
+  }
+  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
+    return base.createTemporary(prefix, name);
+  }
+  bool status(const std::string& path, FileStatus& out) override { return base.status(path, out); }
+  bool linkStatus(const std::string& path, FileStatus& out) override { return base.linkStatus(path, out); }
+  bool spaceStatus(const std::string& path, SpaceStatus& out) override { return base.spaceStatus(path, out); }
+  bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
+    return base.listDirectory(path, names);
+  }
+  bool rename(const std::string& from, const std::string& to) override { return base.rename(from, to); }
+  bool removeFile(const std::string& path) override { return base.removeFile(path); }
+  bool removeDirectory(const std::string& path) override { return base.removeDirectory(path); }
+  bool makeDirectory(const std::string& path, uint32_t mode) override { return base.makeDirectory(path, mode); }
+  bool makeSymlink(const std::string& target, const std::string& path) override {
+    return base.makeSymlink(target, path);
+  }
+  bool readSymlink(const std::string& path, std::string& target) override { return base.readSymlink(path, target); }
+  bool truncate(const std::string& path, uint64_t size) override { return base.truncate(path, size); }
+  bool changeMode(const std::string& path, uint32_t mode) override { return base.changeMode(path, mode); }
+  bool syncPath(const std::string& path) override { return base.syncPath(path); }
+  void syncAll() override { base.syncAll(); }
+  bool changeRoot(const std::string& root) override { return base.changeRoot(root); }
+  bool changeDirectory(const std::string& path) override { return base.changeDirectory(path); }
+  ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
+                                  const std::string& fileInImage) override {
+    return base.findFileInImage(packagePath, imageOffset, mountPoint, fileInImage);
+  }
+  const char* variable(const char* name) override { return base.variable(name); }
+  uint32_t ticks() override { return base.ticks(); }
+
+ protected:
+  Env& target() { return base; }
+
+ private:
+  Env& base;
+};
+
+}  // namespace installer

@@ -1,0 +1,67 @@
+// FaultEnv: an Env that fails chosen calls, for the tests of what the
+// installer does when the storage gives out (a full disk, a read error, a
+// rename that cannot be made).
+//
+// Every call of a kind is counted; failAt() makes the n-th call of a kind,
+// counted from the start, fail with an errno of the test's choice instead
+// of reaching the wrapped Env. Writes, syncs and reads through files that
+// the FaultEnv opened count as calls too.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "platform/env.h"
+
+namespace installer {
+
+enum class EnvCall {
+  OpenRead,
+  Read,
+  OpenWrite,  // openWritable and createTemporary
+  Write,
+  Sync,  // WritableFile::sync and syncPath
+  Rename,
+  RemoveFile,
+  RemoveDirectory,
+  MakeDirectory,
+  Symlink,
+  Truncate,
+  ChangeMode,
+  Count,  // the number of kinds, not a kind
+};
+
+class FaultEnv : public EnvWrapper {
+ public:
+  explicit FaultEnv(Env& target) : EnvWrapper(target) {}
+
+  // The n-th call of `call` (1 is the first since the FaultEnv was made)
+  // fails with `error`; 0 fails none.
+  void failAt(EnvCall call, size_t n, int error);
+  size_t calls(EnvCall call) const { return counts[index(call)]; }
+
+  // True when the call is to fail now: errno is then set. Counts the call.
+  bool fails(EnvCall call);
+
+  std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
+  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override;
+  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
+  bool rename(const std::string& from, const std::string& to) override;
+  bool removeFile(const std::string& path) override;
+  bool removeDirectory(const std::string& path) override;
+  bool makeDirectory(const std::string& path, uint32_t mode) override;
+  bool makeSymlink(const std::string& target, const std::string& path) override;
+  bool truncate(const std::string& path, uint64_t size) override;
+  bool changeMode(const std::string& path, uint32_t mode) override;
+  bool syncPath(const std::string& path) override;
+
+ private:
+  static size_t index(EnvCall call) { return static_cast<size_t>(call); }
+
+  static constexpr size_t kinds = static_cast<size_t>(EnvCall::Count);
+  std::array<size_t, kinds> counts{};
+  std::array<size_t, kinds> failing{};
+  std::array<int, kinds> errors{};
+};
+
+}  // namespace installer

@@ -1,0 +1,248 @@
+// The running system's Env: each call is the system call it names.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/times.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/env.h"
+#include "platform/loop_mount.h"
+
+namespace installer {
+
+namespace {
+
+constexpr uint32_t tickOffset = 30000;
+
+class PosixReadableFile : public ReadableFile {
+ public:
+  explicit PosixReadableFile(int descriptor) : fd(descriptor) {}
+  ~PosixReadableFile() override { ::close(fd); }
+  PosixReadableFile(const PosixReadableFile&) = delete;
+  PosixReadableFile& operator=(const PosixReadableFile&) = delete;
+
+  long read(char* bytes, size_t n) override {
+    for (;;) {
+      ssize_t got = ::read(fd, bytes, n);
+      if (got >= 0) return static_cast<long>(got);
+      if (errno != EINTR) return -1;
+    }
+  }
+  int64_t seek(int64_t offset, int whence) override {
+    return static_cast<int64_t>(::lseek(fd, static_cast<off_t>(offset), whence));
+  }
+
+ private:
+  int fd;
+};
+
+class PosixWritableFile : public WritableFile {
+ public:
+  explicit PosixWritableFile(int descriptor) : fd(descriptor) {}
+  ~PosixWritableFile() override { static_cast<void>(PosixWritableFile::close()); }
+  PosixWritableFile(const PosixWritableFile&) = delete;
+  PosixWritableFile& operator=(const PosixWritableFile&) = delete;
+
+  bool append(const char* bytes, size_t n) override {
+    while (n > 0) {
+      ssize_t written = ::write(fd, bytes, n);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        if (written == 0) errno = ENOSPC;
+        return false;
+      }
+      bytes += written;
+      n -= static_cast<size_t>(written);
+    }
+    return true;
+  }
+  bool sync() override { return ::fsync(fd) == 0; }
+  bool close() override {
+    if (fd < 0) return true;
+    int result = ::close(fd);
+    fd = -1;
+    return result == 0;
+  }
+
+ private:
+  int fd;
+};
+
+FileType typeOf(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::Regular;
+  if (S_ISDIR(mode)) return FileType::Directory;
+  if (S_ISLNK(mode)) return FileType::Symlink;
+  return FileType::Other;
+}
+
+void fill(const struct stat& info, FileStatus& out) {
+  out.type = typeOf(info.st_mode);
+  out.mode = static_cast<uint32_t>(info.st_mode);
+  out.size = static_cast<uint64_t>(info.st_size);
+  out.device = static_cast<uint64_t>(info.st_dev);
+  out.links = static_cast<uint64_t>(info.st_nlink);
+}
+
+int openFlags(WriteMode mode) {
+  switch (mode) {
+    case WriteMode::Truncate:
+      return O_CREAT | O_TRUNC;
+    case WriteMode::Append:
+      return O_CREAT | O_APPEND;
+    case WriteMode::CreateNew:
+      return O_CREAT | O_EXCL;
+    case WriteMode::Existing:
+      return O_TRUNC;
+  }
+  return 0;
+}
+
+class PosixEnv : public Env {
+ public:
+  std::unique_ptr<ReadableFile> openReadable(const std::string& path) override {
+    // Non-blocking only for the open itself, so that a FIFO without a
+    // writer does not block; reads then block as usual.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return std::make_unique<PosixReadableFile>(fd);
+  }
+
+  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | openFlags(mode), static_cast<mode_t>(permissions));
+    if (fd < 0) return nullptr;
+    // A file made new gets exactly the permissions asked for, as a file
+    // renamed into place would; the umask does not apply.
+    if (mode == WriteMode::CreateNew && ::fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
+      int saved = errno;
+      ::close(fd);
+      errno = saved;
+      return nullptr;
+    }
+    return std::make_unique<PosixWritableFile>(fd);
+  }
+
+  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
+    std::string pattern = prefix + "XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    int fd = ::mkstemp(buffer.data());
+    if (fd < 0) return nullptr;
+    name = buffer.data();
+    return std::make_unique<PosixWritableFile>(fd);
+  }
+
+  bool status(const std::string& path, FileStatus& out) override {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return false;
+    fill(info, out);
+    return true;
+  }
+
+  bool linkStatus(const std::string& path, FileStatus& out) override {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) return false;
+    fill(info, out);
+    return true;
+  }
+
+  bool spaceStatus(const std::string& path, SpaceStatus& out) override {
+    struct statfs info;
+    if (::statfs(path.c_str(), &info) != 0) return false;
+    out.blockSize = static_cast<uint64_t>(info.f_bsize);
+    out.freeBlocks = static_cast<uint64_t>(info.f_bfree);
+    return true;
+  }
+
+  bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
+    DIR* directory = ::opendir(path.c_str());
+    if (directory == nullptr) return false;
+    while (dirent* entry = ::readdir(directory)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(directory);
+    return true;
+  }
+
+  bool rename(const std::string& from, const std::string& to) override {
+    return ::rename(from.c_str(), to.c_str()) == 0;
+  }
+  bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+  bool removeDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0; }
+  bool makeDirectory(const std::string& path, uint32_t mode) override {
+    return ::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0;
+  }
+  bool makeSymlink(const std::string& target, const std::string& path) override {
+    return ::symlink(target.c_str(), path.c_str()) == 0;
+  }
+
+  bool readSymlink(const std::string& path, std::string& target) override {
+    char buffer[4096];
+    ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) == sizeof buffer) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    target.assign(buffer, static_cast<size_t>(n));
+    return true;
+  }
+
+  bool truncate(const std::string& path, uint64_t size) override {
+    return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
+  }
+  bool changeMode(const std::string& path, uint32_t mode) override {
+    return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
+  }
+
+  bool syncPath(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool ok = ::fsync(fd) == 0;
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
+  }
+  void syncAll() override { ::sync(); }
+
+  bool changeRoot(const std::string& root) override { return ::chroot(root.c_str()) == 0; }
+  bool changeDirectory(const std::string& path) override { return ::chdir(path.c_str()) == 0; }
+
+  ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
+                                  const std::string& fileInImage) override {
+    return lookIntoImage(packagePath, imageOffset, mountPoint, fileInImage);
+  }
+
+  const char* variable(const char* name) override { return std::getenv(name); }
+
+  uint32_t ticks() override {
+    clock_t ticks = ::times(nullptr);
+    if (ticks == static_cast<clock_t>(-1)) return static_cast<uint32_t>(-errno) + tickOffset;
+    return static_cast<uint32_t>(ticks) + tickOffset;
+  }
+};
+
+}  // namespace
+
+Env& Env::posix() {
+  static PosixEnv env;
+  return env;
+}
+
+bool Env::exists(const std::string& path) {
+  FileStatus info;
+  return status(path, info);
+}
+
+bool Env::isDirectory(const std::string& path) {
+  FileStatus info;
+  return status(path, info) && info.type == FileType::Directory;
+}
+
+}  // namespace installer
