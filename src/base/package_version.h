@@ -33,6 +33,6 @@ std::string formatVersion(PackageVersion version);
 // number ("0x07016603", "117532163"). Returns false for anything else. Texts
 // that more than one version prints as ("7.13", "7.1") read as the final
 // release with that minor number.
-bool parseVersion(const std::string& text, PackageVersion& version);
+[[nodiscard]] bool parseVersion(const std::string& text, PackageVersion& version);
 
 }  // namespace installer

@@ -36,7 +36,7 @@ class StdinImage {
   class ImageBuffer : public std::streambuf {
    public:
     explicit ImageBuffer(StdinImage& owner);
-    bool drain();
+    [[nodiscard]] bool drain();
     bool failed = false;
 
    protected:

@@ -48,6 +48,6 @@ void collectProviders(const InstallerState& state, const DependencyRef& ref, std
 // Removes the record at `index` from `packages` and destroys it.
 void removePackageAt(InstallerState& state, size_t index);
 // Removes `package` from `packages` and destroys it; false when it is not there.
-bool removePackage(InstallerState& state, const InstalledPackage* package);
+[[nodiscard]] bool removePackage(InstallerState& state, const InstalledPackage* package);
 
 }  // namespace installer

@@ -61,12 +61,12 @@ class PackageStreamBuf : public std::streambuf {
   uint32_t trailingBytes = 0;
 
   // Reads the 8-byte file header; false when it is short.
-  bool readFileHeader(uint8_t header[8]);
+  [[nodiscard]] bool readFileHeader(uint8_t header[8]);
   // Consumes the rest of the current payload; false when the source ends first.
-  bool skipPayload();
+  [[nodiscard]] bool skipPayload();
   // Reads the next part header, moving the offsets past the old payload;
   // false when the source ends first (the digest is then finished).
-  bool readPartHeader(uint16_t& type, uint32_t& length);
+  [[nodiscard]] bool readPartHeader(uint16_t& type, uint32_t& length);
   void finishDigest();
   // Reads up to n bytes of the payload from the source, bypassing the digest.
   size_t readRaw(uint8_t* buffer, size_t n);

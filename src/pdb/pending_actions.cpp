@@ -156,7 +156,7 @@ void uninstallPackage(InstallerState& state, StagedFiles& staged, InstalledPacka
   std::string label = packageLabel(package);
   if (verbosity == Verbosity::Verbose) setStatusLine(state, "uninstalling " + label + "...");
   stagePackageRemoval(staged, package);
-  removePackage(state, &package);
+  static_cast<void>(removePackage(state, &package));  // taken from the list a moment ago
   if (verbosity == Verbosity::Verbose) info(state, "uninstalled %s", label.c_str());
 }
 

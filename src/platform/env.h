@@ -53,7 +53,7 @@ class ReadableFile {
   virtual ~ReadableFile() = default;
   // Up to n bytes: the count read, 0 at the end, -1 on an error (errno).
   // A read interrupted by a signal is repeated.
-  virtual long read(char* bytes, size_t n) = 0;
+  [[nodiscard]] virtual long read(char* bytes, size_t n) = 0;
   // lseek; -1 when the file cannot seek (a pipe) or the offset is invalid.
   virtual int64_t seek(int64_t offset, int whence) = 0;
 };
@@ -64,11 +64,11 @@ class WritableFile {
   virtual ~WritableFile() = default;
   // Writes all n bytes; false (errno) when they could not all be written.
   // A write that makes no progress counts as a full disk (ENOSPC).
-  virtual bool append(const char* bytes, size_t n) = 0;
+  [[nodiscard]] virtual bool append(const char* bytes, size_t n) = 0;
   // Flushes the file's contents to the storage (fsync).
-  virtual bool sync() = 0;
+  [[nodiscard]] virtual bool sync() = 0;
   // False when the close reported an error; later calls do nothing.
-  virtual bool close() = 0;
+  [[nodiscard]] virtual bool close() = 0;
 };
 
 enum class WriteMode {
@@ -87,41 +87,41 @@ class Env {
 
   // Opens a file read-only without blocking on a FIFO (a FIFO planted where
   // a file belongs must not hang the run). Null when it cannot be opened.
-  virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path) = 0;
+  [[nodiscard]] virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path) = 0;
   // Opens a file for writing; `permissions` apply to a file it creates. With
   // CreateNew they are applied exactly, whatever the umask. Null on failure.
-  virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
+  [[nodiscard]] virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
                                                      uint32_t permissions) = 0;
   // A new file named `prefix` followed by six characters that make it
   // unique (mkstemp), mode 0600. `name` receives the whole name, in the same
   // form as `prefix`. Null on failure, `name` then unchanged.
-  virtual std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) = 0;
+  [[nodiscard]] virtual std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) = 0;
 
   // stat and lstat.
-  virtual bool status(const std::string& path, FileStatus& out) = 0;
-  virtual bool linkStatus(const std::string& path, FileStatus& out) = 0;
+  [[nodiscard]] virtual bool status(const std::string& path, FileStatus& out) = 0;
+  [[nodiscard]] virtual bool linkStatus(const std::string& path, FileStatus& out) = 0;
   // statfs.
-  virtual bool spaceStatus(const std::string& path, SpaceStatus& out) = 0;
+  [[nodiscard]] virtual bool spaceStatus(const std::string& path, SpaceStatus& out) = 0;
   // The names in a directory, in the order the system lists them, without
   // "." and "..". False when it cannot be opened.
-  virtual bool listDirectory(const std::string& path, std::vector<std::string>& names) = 0;
+  [[nodiscard]] virtual bool listDirectory(const std::string& path, std::vector<std::string>& names) = 0;
 
-  virtual bool rename(const std::string& from, const std::string& to) = 0;
-  virtual bool removeFile(const std::string& path) = 0;       // unlink
-  virtual bool removeDirectory(const std::string& path) = 0;  // rmdir
-  virtual bool makeDirectory(const std::string& path, uint32_t mode) = 0;
-  virtual bool makeSymlink(const std::string& target, const std::string& path) = 0;
-  virtual bool readSymlink(const std::string& path, std::string& target) = 0;
-  virtual bool truncate(const std::string& path, uint64_t size) = 0;
-  virtual bool changeMode(const std::string& path, uint32_t mode) = 0;
+  [[nodiscard]] virtual bool rename(const std::string& from, const std::string& to) = 0;
+  [[nodiscard]] virtual bool removeFile(const std::string& path) = 0;       // unlink
+  [[nodiscard]] virtual bool removeDirectory(const std::string& path) = 0;  // rmdir
+  [[nodiscard]] virtual bool makeDirectory(const std::string& path, uint32_t mode) = 0;
+  [[nodiscard]] virtual bool makeSymlink(const std::string& target, const std::string& path) = 0;
+  [[nodiscard]] virtual bool readSymlink(const std::string& path, std::string& target) = 0;
+  [[nodiscard]] virtual bool truncate(const std::string& path, uint64_t size) = 0;
+  [[nodiscard]] virtual bool changeMode(const std::string& path, uint32_t mode) = 0;
   // fsync of a file or a directory opened by its path.
-  virtual bool syncPath(const std::string& path) = 0;
+  [[nodiscard]] virtual bool syncPath(const std::string& path) = 0;
   // sync(): everything written so far goes to the storage.
   virtual void syncAll() = 0;
 
   // chroot, and chdir.
-  virtual bool changeRoot(const std::string& root) = 0;
-  virtual bool changeDirectory(const std::string& path) = 0;
+  [[nodiscard]] virtual bool changeRoot(const std::string& root) = 0;
+  [[nodiscard]] virtual bool changeDirectory(const std::string& path) = 0;
 
   // Looks for `fileInImage` (a full path below `mountPoint`) in the squashfs
   // image that starts `imageOffset` bytes into `packagePath`, through a loop
@@ -146,33 +146,33 @@ class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env& target) : base(target) {}
 
-  std::unique_ptr<ReadableFile> openReadable(const std::string& path) override { return base.openReadable(path); }
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
+  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path) override { return base.openReadable(path); }
+  [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
     return base.openWritable(path, mode, permissions);
   }
-  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
+  [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
     return base.createTemporary(prefix, name);
   }
-  bool status(const std::string& path, FileStatus& out) override { return base.status(path, out); }
-  bool linkStatus(const std::string& path, FileStatus& out) override { return base.linkStatus(path, out); }
-  bool spaceStatus(const std::string& path, SpaceStatus& out) override { return base.spaceStatus(path, out); }
-  bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
+  [[nodiscard]] bool status(const std::string& path, FileStatus& out) override { return base.status(path, out); }
+  [[nodiscard]] bool linkStatus(const std::string& path, FileStatus& out) override { return base.linkStatus(path, out); }
+  [[nodiscard]] bool spaceStatus(const std::string& path, SpaceStatus& out) override { return base.spaceStatus(path, out); }
+  [[nodiscard]] bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
     return base.listDirectory(path, names);
   }
-  bool rename(const std::string& from, const std::string& to) override { return base.rename(from, to); }
-  bool removeFile(const std::string& path) override { return base.removeFile(path); }
-  bool removeDirectory(const std::string& path) override { return base.removeDirectory(path); }
-  bool makeDirectory(const std::string& path, uint32_t mode) override { return base.makeDirectory(path, mode); }
-  bool makeSymlink(const std::string& target, const std::string& path) override {
+  [[nodiscard]] bool rename(const std::string& from, const std::string& to) override { return base.rename(from, to); }
+  [[nodiscard]] bool removeFile(const std::string& path) override { return base.removeFile(path); }
+  [[nodiscard]] bool removeDirectory(const std::string& path) override { return base.removeDirectory(path); }
+  [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override { return base.makeDirectory(path, mode); }
+  [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override {
     return base.makeSymlink(target, path);
   }
-  bool readSymlink(const std::string& path, std::string& target) override { return base.readSymlink(path, target); }
-  bool truncate(const std::string& path, uint64_t size) override { return base.truncate(path, size); }
-  bool changeMode(const std::string& path, uint32_t mode) override { return base.changeMode(path, mode); }
-  bool syncPath(const std::string& path) override { return base.syncPath(path); }
+  [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override { return base.readSymlink(path, target); }
+  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override { return base.truncate(path, size); }
+  [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override { return base.changeMode(path, mode); }
+  [[nodiscard]] bool syncPath(const std::string& path) override { return base.syncPath(path); }
   void syncAll() override { base.syncAll(); }
-  bool changeRoot(const std::string& root) override { return base.changeRoot(root); }
-  bool changeDirectory(const std::string& path) override { return base.changeDirectory(path); }
+  [[nodiscard]] bool changeRoot(const std::string& root) override { return base.changeRoot(root); }
+  [[nodiscard]] bool changeDirectory(const std::string& path) override { return base.changeDirectory(path); }
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override {
     return base.findFileInImage(packagePath, imageOffset, mountPoint, fileInImage);

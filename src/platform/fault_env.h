@@ -43,17 +43,17 @@ class FaultEnv : public EnvWrapper {
   // True when the call is to fail now: errno is then set. Counts the call.
   bool fails(EnvCall call);
 
-  std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override;
-  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
-  bool rename(const std::string& from, const std::string& to) override;
-  bool removeFile(const std::string& path) override;
-  bool removeDirectory(const std::string& path) override;
-  bool makeDirectory(const std::string& path, uint32_t mode) override;
-  bool makeSymlink(const std::string& target, const std::string& path) override;
-  bool truncate(const std::string& path, uint64_t size) override;
-  bool changeMode(const std::string& path, uint32_t mode) override;
-  bool syncPath(const std::string& path) override;
+  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
+  [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override;
+  [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
+  [[nodiscard]] bool rename(const std::string& from, const std::string& to) override;
+  [[nodiscard]] bool removeFile(const std::string& path) override;
+  [[nodiscard]] bool removeDirectory(const std::string& path) override;
+  [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
+  [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
+  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override;
+  [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
+  [[nodiscard]] bool syncPath(const std::string& path) override;
 
  private:
   static size_t index(EnvCall call) { return static_cast<size_t>(call); }

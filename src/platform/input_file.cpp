@@ -78,7 +78,8 @@ std::streamsize InputFileBuf::showmanyc() { return egptr() - gptr(); }
 
 InputFile::InputFile() : std::istream(nullptr) { rdbuf(&fileBuffer); }
 
-InputFile::InputFile(Env& env, const std::string& path) : InputFile() { open(env, path); }
+// Whether it opened shows in is_open() and the stream state.
+InputFile::InputFile(Env& env, const std::string& path) : InputFile() { static_cast<void>(open(env, path)); }
 
 bool InputFile::open(Env& env, const std::string& path) {
   clear();

@@ -24,7 +24,7 @@ class InputFileBuf : public std::streambuf {
   InputFileBuf(const InputFileBuf&) = delete;
   InputFileBuf& operator=(const InputFileBuf&) = delete;
 
-  bool open(Env& env, const std::string& path);
+  [[nodiscard]] bool open(Env& env, const std::string& path);
   void close();
   bool isOpen() const { return file != nullptr; }
   bool readError() const { return failed; }
@@ -54,7 +54,7 @@ class InputFile : public std::istream {
   InputFile& operator=(const InputFile&) = delete;
 
   // Opens `path` read-only; sets failbit when it cannot be opened.
-  bool open(Env& env, const std::string& path);
+  [[nodiscard]] bool open(Env& env, const std::string& path);
   bool is_open() const { return fileBuffer.isOpen(); }
   void close() { fileBuffer.close(); }
   bool readError() const { return fileBuffer.readError(); }

@@ -25,32 +25,32 @@ class RootedEnv : public EnvWrapper {
   void setVariable(const std::string& name, const std::string& value) { variables[name] = value; }
   void unsetVariable(const std::string& name) { variables.erase(name); }
 
-  std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override;
-  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
-  bool status(const std::string& path, FileStatus& out) override;
-  bool linkStatus(const std::string& path, FileStatus& out) override;
-  bool spaceStatus(const std::string& path, SpaceStatus& out) override;
-  bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
-  bool rename(const std::string& from, const std::string& to) override;
-  bool removeFile(const std::string& path) override;
-  bool removeDirectory(const std::string& path) override;
-  bool makeDirectory(const std::string& path, uint32_t mode) override;
-  bool makeSymlink(const std::string& target, const std::string& path) override;
-  bool readSymlink(const std::string& path, std::string& target) override;
-  bool truncate(const std::string& path, uint64_t size) override;
-  bool changeMode(const std::string& path, uint32_t mode) override;
-  bool syncPath(const std::string& path) override;
+  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
+  [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override;
+  [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
+  [[nodiscard]] bool status(const std::string& path, FileStatus& out) override;
+  [[nodiscard]] bool linkStatus(const std::string& path, FileStatus& out) override;
+  [[nodiscard]] bool spaceStatus(const std::string& path, SpaceStatus& out) override;
+  [[nodiscard]] bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
+  [[nodiscard]] bool rename(const std::string& from, const std::string& to) override;
+  [[nodiscard]] bool removeFile(const std::string& path) override;
+  [[nodiscard]] bool removeDirectory(const std::string& path) override;
+  [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
+  [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
+  [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override;
+  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override;
+  [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
+  [[nodiscard]] bool syncPath(const std::string& path) override;
   // Moves the root to `root` inside the current one.
-  bool changeRoot(const std::string& root) override;
-  bool changeDirectory(const std::string& path) override;
+  [[nodiscard]] bool changeRoot(const std::string& root) override;
+  [[nodiscard]] bool changeDirectory(const std::string& path) override;
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override;
   const char* variable(const char* name) override;
 
   // The host path that `path` leads to; false (errno) when a link on the
   // way cannot be read or there are too many of them.
-  bool resolve(const std::string& path, bool followLast, std::string& hostPath);
+  [[nodiscard]] bool resolve(const std::string& path, bool followLast, std::string& hostPath);
 
  private:
   std::string hostRoot;

@@ -1,9 +1,16 @@
-// Runs a built program, as end-to-end tests do, and collects what it did.
+// Runs a built program, for the few tests that need the real process: its
+// command line, its exit status, chroot.
 #pragma once
+
+#include <unistd.h>
 
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+namespace installer {
 
 struct ProcessResult {
   int exitStatus = -1;  // -1 when it did not exit normally
@@ -11,13 +18,16 @@ struct ProcessResult {
   std::string err;
 };
 
-// Runs `program` with `arguments`, feeding `input` on standard input and
-// adding `environment` (name, value; a null-like value "\x01unset" removes it).
+// Runs `program` with `arguments`, feeding `input` on standard input, with
+// `environment` added (a value of nullptr-like "\x01unset" removes a variable).
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& input = std::string(),
                          const std::vector<std::pair<std::string, std::string>>& environment = {});
 
-// The installer under test, with a settings file that holds only defaults
-// unless the test names another through `environment`.
-ProcessResult runInstaller(const std::vector<std::string>& arguments, const std::string& input = std::string(),
-                           const std::vector<std::pair<std::string, std::string>>& environment = {});
+}  // namespace installer
+
+// Skips the current test unless it runs as root (chroot, mounts, loop devices).
+#define SKIP_UNLESS_ROOT(why)                                   \
+  do {                                                          \
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why; \
+  } while (0)

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "hex_text.h"
 #include "legacy_signer.h"
 #include "platform/signing.h"
 #include "platform/input_file.h"
@@ -15,21 +16,7 @@ namespace installer {
 
 namespace {
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-unsigned hexValue(char c) {
-  if (c <= '9') return static_cast<unsigned>(c - '0');
-  return static_cast<unsigned>((c | 0x20) - 'a' + 10);
-}
-
-bool parseKeyBytes(const std::string& text, uint8_t out[32]) {
-  if (text.size() != 64) return false;
-  for (size_t i = 0; i < 64; ++i) {
-    if (!isHexDigit(text[i])) return false;
-  }
-  for (size_t i = 0; i < 32; ++i) out[i] = static_cast<uint8_t>(hexValue(text[2 * i]) << 4 | hexValue(text[2 * i + 1]));
-  return true;
-}
+bool parseKeyBytes(const std::string& text, uint8_t out[32]) { return parseHexBytes(text, out, 32); }
 
 std::string trim(const std::string& text) {
   size_t first = text.find_first_not_of(" \t\r");
@@ -111,16 +98,6 @@ bool checkLegacyLines(const std::string& path, ParsedKeys& parsed, std::string& 
   return true;
 }
 
-std::string hexText(const uint8_t* bytes, size_t length) {
-  std::string text;
-  char pair[3];
-  for (size_t i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-    text += pair;
-  }
-  return text;
-}
-
 std::string wordsText(const uint32_t* words, size_t count) {
   std::string text;
   char word[10];
@@ -167,13 +144,10 @@ bool parseHashWords(const std::string& text, uint32_t* words, size_t count) {
   std::string word;
   size_t found = 0;
   while (in >> word) {
-    if (found == count || word.size() != 8) return false;
-    uint32_t value = 0;
-    for (char c : word) {
-      if (!isHexDigit(c)) return false;
-      value = value << 4 | hexValue(c);
-    }
-    words[found++] = value;
+    uint8_t bytes[4];
+    if (found == count || !parseHexBytes(word, bytes, sizeof bytes)) return false;
+    words[found++] = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+                     static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
   }
   return found == count;
 }

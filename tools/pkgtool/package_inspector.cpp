@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include "hex_text.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
@@ -58,16 +59,6 @@ const char* partName(uint32_t type) {
     default:
       return "unknown";
   }
-}
-
-std::string hex(const uint8_t* bytes, size_t length) {
-  std::string text;
-  char pair[3];
-  for (size_t i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-    text += pair;
-  }
-  return text;
 }
 
 std::string hexNumber(uint32_t value) {
@@ -218,7 +209,7 @@ bool reportSignature(PackageStream& stream, const PackageInfo& record, const Tru
   uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
   bool accepted = verifyPackageSignature(Env::posix(), stream, record, keys, &check);
   bool sha256 = sha256Before(parts, headerOffset);
-  out << "  digest: " << (sha256 ? "SHA-256 " : "SHA-1 ") << hex(stream.digestResult(), sha256 ? 32 : 20) << "\n";
+  out << "  digest: " << (sha256 ? "SHA-256 " : "SHA-1 ") << hexText(stream.digestResult(), sha256 ? 32 : 20) << "\n";
   if (check.length == 0) {
     out << "  signature: " << stream.partLength() << " bytes, too short for any signature\n";
   } else {

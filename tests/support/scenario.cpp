@@ -1,0 +1,349 @@
+#include "support/scenario.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "cli/run_modes.h"
+#include "pkgtool_commands.h"
+#include "support/test_packages.h"
+#include "support/test_root.h"
+
+namespace installer {
+
+namespace {
+
+struct Command {
+  size_t line = 0;  // index of the command's line
+  std::vector<std::string> words;
+  size_t blockEnd = 0;  // one past the last block line
+  std::vector<std::string> block;
+};
+
+// The escapes of a quoted word.
+std::string unescape(const std::string& text, size_t& at) {
+  char c = text[at++];
+  switch (c) {
+    case 'n':
+      return "\n";
+    case 't':
+      return "\t";
+    case 'x': {
+      std::string digits = text.substr(at, 2);
+      at += 2;
+      return std::string(1, static_cast<char>(std::strtoul(digits.c_str(), nullptr, 16)));
+    }
+    default:
+      return std::string(1, c);
+  }
+}
+
+std::vector<std::string> splitWords(const std::string& line) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  while (at < line.size()) {
+    if (line[at] == ' ') {
+      ++at;
+      continue;
+    }
+    std::string word;
+    if (line[at] == '"') {
+      for (++at; at < line.size() && line[at] != '"';) {
+        if (line[at] == '\\' && at + 1 < line.size()) {
+          ++at;
+          word += unescape(line, at);
+        } else {
+          word += line[at++];
+        }
+      }
+      ++at;
+    } else {
+      while (at < line.size() && line[at] != ' ') word += line[at++];
+    }
+    if (word == "$KEY") word = developmentKeyFile();
+    words.push_back(word);
+  }
+  return words;
+}
+
+bool isSectionLine(const std::string& line) {
+  return line.size() > 6 && line.compare(0, 3, "-- ") == 0 && line.compare(line.size() - 3, 3, " --") == 0;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string joinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+class Runner {
+ public:
+  explicit Runner(std::string file) : path(std::move(file)), work(makeHostTempDir()) {}
+  ~Runner() { removeHostTree(work); }
+
+  std::vector<std::string> run() {
+    lines = linesOf(readHostFile(path));
+    std::vector<Command> commands = parse();
+    for (const Command& command : commands) execute(command);
+    if (!updates.empty()) writeUpdates();
+    return failures;
+  }
+
+ private:
+  std::vector<Command> parse() {
+    std::vector<Command> commands;
+    size_t i = 0;
+    for (; i < lines.size() && !isSectionLine(lines[i]); ++i) {
+      const std::string& line = lines[i];
+      if (line.empty() || line[0] == '#') continue;
+      if (line.compare(0, 2, "  ") == 0 && !commands.empty()) {
+        commands.back().block.push_back(line.substr(2));
+        commands.back().blockEnd = i + 1;
+        continue;
+      }
+      Command command;
+      command.line = i;
+      command.blockEnd = i + 1;
+      command.words = splitWords(line);
+      commands.push_back(command);
+    }
+    extractArchive(i);
+    return commands;
+  }
+
+  void extractArchive(size_t from) {
+    std::string name, contents;
+    for (size_t i = from; i <= lines.size(); ++i) {
+      if (i == lines.size() || isSectionLine(lines[i])) {
+        if (!name.empty()) writeHostFile(work + "/" + name, contents);
+        if (i == lines.size()) break;
+        name = lines[i].substr(3, lines[i].size() - 6);
+        contents.clear();
+      } else {
+        contents += lines[i] + "\n";
+      }
+    }
+  }
+
+  void fail(const Command& command, const std::string& what) {
+    failures.push_back(path + ":" + std::to_string(command.line + 1) + ": " + what);
+  }
+
+  // Compares an expectation; in update mode a mismatch rewrites it.
+  void expect(const Command& command, const std::string& expected, const std::string& actual) {
+    if (expected == actual) return;
+    if (std::getenv("SCENARIO_UPDATE") != nullptr) {
+      std::vector<std::string> replacement = {lines[command.line]};
+      if (command.words[0] == "status") replacement[0] = "status " + actual;
+      for (const std::string& line : linesOf(actual)) {
+        if (command.words[0] != "status") replacement.push_back("  " + line);
+      }
+      updates[command.line] = {command.blockEnd, replacement};
+      return;
+    }
+    fail(command, command.words[0] + ": expected\n" + expected + "\nbut got\n" + actual);
+  }
+
+  void writeUpdates() {
+    std::vector<std::string> result;
+    for (size_t i = 0; i < lines.size();) {
+      auto update = updates.find(i);
+      if (update == updates.end()) {
+        result.push_back(lines[i++]);
+        continue;
+      }
+      result.insert(result.end(), update->second.second.begin(), update->second.second.end());
+      i = update->second.first;
+    }
+    writeHostFile(path, joinLines(result));
+  }
+
+  std::string word(const Command& command, size_t index) {
+    return index < command.words.size() ? command.words[index] : std::string();
+  }
+
+  // CONTENT or @FILE.
+  std::string contentsOf(const std::string& text) {
+    return !text.empty() && text[0] == '@' ? readHostFile(work + "/" + text.substr(1)) : text;
+  }
+
+  void execute(const Command& command) {
+    const std::string& name = command.words[0];
+    if (name == "text") {
+      writeHostFile(work + "/" + word(command, 1), word(command, 2));
+    } else if (name == "put") {
+      std::string mode = word(command, 3);
+      root.write(word(command, 1), contentsOf(word(command, 2)),
+                 mode.empty() ? 0644 : static_cast<unsigned>(std::strtoul(mode.c_str(), nullptr, 8)));
+    } else if (name == "mkdir") {
+      for (size_t i = 1; i < command.words.size(); ++i) root.makeDirs(command.words[i]);
+    } else if (name == "symlink") {
+      root.symlink(word(command, 1), word(command, 2));
+    } else if (name == "rm") {
+      removeHostTree(root.host(word(command, 1)));
+    } else if (name == "fifo") {
+      if (mkfifo(root.host(word(command, 1)).c_str(), 0644) != 0) fail(command, "mkfifo failed");
+    } else if (name == "env") {
+      if (command.words.size() > 2) {
+        variables[word(command, 1)] = word(command, 2);
+      } else {
+        variables.erase(word(command, 1));
+      }
+    } else if (name == "installer") {
+      runInstaller(command);
+    } else if (name == "pkgtool" || (name == "!" && word(command, 1) == "pkgtool")) {
+      runPkgtoolCommand(command, name == "!");
+    } else {
+      expectation(command);
+    }
+  }
+
+  void expectation(const Command& command) {
+    const std::string& name = command.words[0];
+    if (name == "status") {
+      expect(command, word(command, 1), std::to_string(status));
+    } else if (name == "stdout") {
+      expect(command, joinLines(command.block), renderTerminal(out));
+    } else if (name == "stderr") {
+      expect(command, joinLines(command.block), renderTerminal(err));
+    } else if (name == "stdout-raw") {
+      expect(command, word(command, 1), out);
+    } else if (name == "tree") {
+      std::string shown = command.words.size() > 1 ? word(command, 1) : "/";
+      expect(command, joinLines(command.block), treeWithWorkFiles(shown));
+    } else {
+      fail(command, "unknown command " + name);
+    }
+  }
+
+  void runInstaller(const Command& command) {
+    std::vector<std::string> arguments;
+    std::string input;
+    for (size_t i = 1; i < command.words.size(); ++i) {
+      const std::string& argument = command.words[i];
+      if (argument.size() > 1 && argument[0] == '<') {
+        input = readHostFile(work + "/" + argument.substr(1));
+      } else {
+        arguments.push_back(argument);
+      }
+    }
+    env = std::make_unique<RootedEnv>(root.path());
+    for (const auto& variable : variables) env->setVariable(variable.first, variable.second);
+    std::istringstream stream(input);
+    mode_t oldMask = umask(022);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    status = installerMain(*env, arguments, stream);
+    std::fflush(stdout);
+    std::cout.flush();
+    out = testing::internal::GetCapturedStdout();
+    err = testing::internal::GetCapturedStderr();
+    umask(oldMask);
+  }
+
+  // A pkgtool run must succeed, or with "!" before it fail.
+  void runPkgtoolCommand(const Command& command, bool mustFail) {
+    std::vector<std::string> arguments(command.words.begin() + (mustFail ? 2 : 1), command.words.end());
+    char previous[4096];
+    if (getcwd(previous, sizeof previous) == nullptr || chdir(work.c_str()) != 0) std::abort();
+    std::ostringstream pkgOut, pkgErr;
+    status = runPkgtool(arguments, pkgOut, pkgErr);
+    if (chdir(previous) != 0) std::abort();
+    out = pkgOut.str();
+    err = pkgErr.str();
+    if ((status != 0) != mustFail) fail(command, "pkgtool exited with " + std::to_string(status) + ": " + err);
+  }
+
+  // describeTree, with "@FILE" for a long file that equals a work file.
+  std::string treeWithWorkFiles(const std::string& shown) {
+    std::string text;
+    for (const std::string& line : linesOf(root.tree(shown))) {
+      size_t marker = line.rfind(" bytes>");
+      if (marker == std::string::npos || marker + 7 != line.size()) {
+        text += line + "\n";
+        continue;
+      }
+      size_t space = line.rfind(' ', line.rfind(" <"));
+      std::string devicePath = line.substr(0, line.find(' '));
+      std::string match = workFileEqualTo(root.read(devicePath));
+      text += (match.empty() ? line : line.substr(0, space) + " @" + match) + "\n";
+    }
+    return text;
+  }
+
+  std::string workFileEqualTo(const std::string& contents) {
+    std::string found;
+    for (const std::string& line : linesOf(describeTree(work, ""))) {
+      std::string name = line.substr(1, line.find(' ') - 1);
+      if (readHostFile(work + "/" + name) == contents) found = name;
+    }
+    return found;
+  }
+
+  std::string path;
+  std::string work;
+  TestRoot root;
+  std::vector<std::string> lines;
+  std::map<std::string, std::string> variables;
+  std::unique_ptr<RootedEnv> env;
+  int status = 0;
+  std::string out, err;
+  std::vector<std::string> failures;
+  std::map<size_t, std::pair<size_t, std::vector<std::string>>> updates;
+};
+
+}  // namespace
+
+std::string renderTerminal(const std::string& raw) {
+  std::vector<std::string> rows(1);
+  size_t column = 0;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (c == '\n') {
+      rows.emplace_back();
+      column = 0;
+    } else if (c == '\r') {
+      column = 0;
+    } else if (c == '\b') {
+      if (column > 0) --column;
+    } else if (c == '\x1b') {
+      // CSI: ESC [ parameters, ended by a byte from '@' to '~'.
+      if (i + 1 < raw.size() && raw[i + 1] == '[') ++i;
+      while (i + 1 < raw.size() && !(raw[i + 1] >= '@' && raw[i + 1] <= '~')) ++i;
+      ++i;
+    } else {
+      std::string& row = rows.back();
+      if (column < row.size()) {
+        row[column] = c;
+      } else {
+        row += c;
+      }
+      ++column;
+    }
+  }
+  std::string text;
+  for (std::string& row : rows) {
+    while (!row.empty() && row.back() == ' ') row.pop_back();
+    if (!row.empty()) text += row + "\n";
+  }
+  return text;
+}
+
+std::vector<std::string> runScenario(const std::string& path) { return Runner(path).run(); }
+
+}  // namespace installer

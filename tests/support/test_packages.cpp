@@ -1,0 +1,99 @@
+#include "support/test_packages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "key_file.h"
+#include "package_signer.h"
+
+namespace installer {
+
+std::string developmentKeyFile() { return std::string(SOURCE_DIR) + "/keys/development.key"; }
+
+SignatureCallback developmentSigner() {
+  // A 132-byte part 9 as `pkgtool build` writes it by default. (Test
+  // versions lie in the legacy windows, so a correct legacy half would
+  // stand in for a damaged Ed25519 one.)
+  static PackageSigner* signer = [] {
+    SigningKeys keys;
+    std::string error;
+    if (!readKeyFile(developmentKeyFile(), keys, error)) {
+      std::fprintf(stderr, "development keys: %s\n", error.c_str());
+      std::abort();
+    }
+    return new PackageSigner(keys, SignatureKind::Ed25519);
+  }();
+  return signer->callback();
+}
+
+PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files) {
+  PackageRecipe recipe;
+  recipe.name = name;
+  recipe.version = version;
+  recipe.buildTime = testBuildTime;
+  recipe.files = std::move(files);
+  return recipe;
+}
+
+FileEntry fileEntry(const std::string& name, const std::string& data, uint16_t mode) {
+  FileEntry entry;
+  entry.name = name;
+  entry.data = data;
+  entry.mode = mode;
+  return entry;
+}
+
+std::string signedPackage(const PackageRecipe& recipe, const FileRecipe& file) {
+  return buildPackage(recipe, developmentSigner(), file);
+}
+
+std::string signedBundle(const BundleRecipe& recipe, const FileRecipe& file) {
+  return buildBundle(recipe, developmentSigner(), file);
+}
+
+DependencyRef ref(const std::string& name, PackageVersion min, PackageVersion max, int32_t priority) {
+  return DependencyRef{name, min, max, priority};
+}
+
+InstalledPackage& addRecord(InstallerState& state, const std::string& name, PackageVersion version,
+                            uint32_t buildTime) {
+  auto record = std::make_unique<InstalledPackage>(name);
+  record->version = version;
+  record->buildTime = buildTime;
+  state.packages.push_back(std::move(record));
+  return *state.packages.back();
+}
+
+std::string pendingOf(const InstallerState& state) {
+  std::string text;
+  for (const auto& record : state.packages) {
+    if (!text.empty()) text += ' ';
+    text += record->name + ":" + pendingActionWord(record->pending);
+  }
+  return text;
+}
+
+std::string enabledOf(const InstallerState& state) {
+  std::string text;
+  for (const auto& record : state.packages) {
+    if (!text.empty()) text += ' ';
+    text += record->name + (record->disabled ? "-" : "+");
+  }
+  return text;
+}
+
+void installByMetaFiles(const TestRoot& root, const std::string& name, PackageVersion version,
+                        const std::vector<std::string>& files) {
+  std::string dir = "/flash/var/pdb/" + name + "/";
+  root.write(dir + "version", std::to_string(version) + " 1600000000\n");
+  root.write(dir + "deps", "");
+  std::string list;
+  for (const std::string& path : files) {
+    list += path + "\n";
+    root.write("/flash/" + path, "old " + path + "\n");
+  }
+  root.write(dir + "files", list);
+}
+
+}  // namespace installer

@@ -1,0 +1,159 @@
+#include "support/test_root.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <vector>
+
+namespace installer {
+
+namespace {
+
+constexpr size_t shownBytes = 96;
+
+std::vector<std::string> namesIn(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
+
+std::string describeEntry(const std::string& host, const std::string& shown, const struct stat& info) {
+  if (S_ISDIR(info.st_mode)) return shown + "/";
+  if (S_ISLNK(info.st_mode)) {
+    char target[4096];
+    ssize_t n = readlink(host.c_str(), target, sizeof target);
+    return shown + " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  if (!S_ISREG(info.st_mode)) return shown + " special";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(info.st_mode & 07777));
+  std::string contents = readHostFile(host);
+  std::string shownContents =
+      contents.size() <= shownBytes ? quoted(contents) : "<" + std::to_string(contents.size()) + " bytes>";
+  return shown + " " + mode + " " + shownContents;
+}
+
+void collect(const std::string& host, const std::string& shown, std::set<std::string>& lines) {
+  for (const std::string& name : namesIn(host)) {
+    std::string childHost = host + "/" + name;
+    std::string childShown = shown == "/" ? "/" + name : shown + "/" + name;
+    struct stat info;
+    if (lstat(childHost.c_str(), &info) != 0) continue;
+    lines.insert(describeEntry(childHost, childShown, info));
+    if (S_ISDIR(info.st_mode)) collect(childHost, childShown, lines);
+  }
+}
+
+}  // namespace
+
+std::string quoted(const std::string& bytes) {
+  std::string text = "\"";
+  for (unsigned char c : bytes) {
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '"' || c == '\\') {
+      text += '\\';
+      text += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", c);
+      text += escape;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return text + "\"";
+}
+
+std::string describeTree(const std::string& hostDirectory, const std::string& shownAs) {
+  std::set<std::string> lines;
+  collect(hostDirectory, shownAs, lines);
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+std::string readHostFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+void writeHostFile(const std::string& path, const std::string& contents) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << contents;
+}
+
+void removeHostTree(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return;
+  if (!S_ISDIR(info.st_mode)) {
+    unlink(path.c_str());
+    return;
+  }
+  chmod(path.c_str(), 0700);
+  for (const std::string& name : namesIn(path)) removeHostTree(path + "/" + name);
+  rmdir(path.c_str());
+}
+
+std::string makeHostTempDir() {
+  char pattern[] = "/tmp/installer-test-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) std::abort();
+  return pattern;
+}
+
+TestRoot::TestRoot() : hostRoot(makeHostTempDir()), rooted(hostRoot) {
+  for (const char* dir : {"/flash/var/pdb", "/ram", "/rw", "/tmp"}) makeDirs(dir);
+}
+
+TestRoot::~TestRoot() { removeHostTree(hostRoot); }
+
+void TestRoot::makeDirs(const std::string& devicePath) const {
+  std::string path = hostRoot;
+  std::stringstream parts(devicePath);
+  std::string part;
+  while (std::getline(parts, part, '/')) {
+    if (part.empty()) continue;
+    path += "/" + part;
+    mkdir(path.c_str(), 0755);
+  }
+}
+
+void TestRoot::write(const std::string& devicePath, const std::string& contents, unsigned mode) const {
+  size_t slash = devicePath.rfind('/');
+  if (slash != std::string::npos && slash > 0) makeDirs(devicePath.substr(0, slash));
+  writeHostFile(host(devicePath), contents);
+  chmod(host(devicePath).c_str(), mode);
+}
+
+void TestRoot::symlink(const std::string& devicePath, const std::string& target) const {
+  size_t slash = devicePath.rfind('/');
+  if (slash != std::string::npos && slash > 0) makeDirs(devicePath.substr(0, slash));
+  if (::symlink(target.c_str(), host(devicePath).c_str()) != 0) std::abort();
+}
+
+std::string TestRoot::read(const std::string& devicePath) const { return readHostFile(host(devicePath)); }
+
+bool TestRoot::exists(const std::string& devicePath) const {
+  struct stat info;
+  return lstat(host(devicePath).c_str(), &info) == 0;
+}
+
+std::string TestRoot::tree(const std::string& devicePath) const {
+  return describeTree(devicePath == "/" ? hostRoot : host(devicePath), devicePath);
+}
+
+}  // namespace installer
