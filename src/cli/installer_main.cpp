@@ -24,6 +24,8 @@ void openSettings(Env& env) {
 }
 
 int loadedRun(InstallerState& state, RunOptions& options, std::istream& input) {
+  // The listing writes no log; the two install runs write theirs at the end.
+  if (!startRun(state, !options.showList)) return ExitFailure;
   loadDatabase(state, options.quiet, deviceArchitecture(state.env));
   if (options.showList) return listingRun(state);
 
@@ -54,8 +56,11 @@ int installerMain(Env& env, const std::vector<std::string>& arguments, std::istr
   // system instead of the one asked for, so the run stops here. A "-r" read
   // before --commit or --cancel counts too: their manifest is the new root's.
   if (!changeRoot(env, options.root)) return ExitFailure;
-  if (mode == ParsedMode::Commit) return commitManifestRun(env);
-  if (mode == ParsedMode::Cancel) return cancelManifestRun(env);
+  state.quiet = options.quiet;
+  std::unique_ptr<FileLock> lock;
+  if (!lockRun(state, lock)) return ExitFailure;
+  if (mode == ParsedMode::Commit) return commitManifestRun(state);
+  if (mode == ParsedMode::Cancel) return cancelManifestRun(state);
   return loadedRun(state, options, input);
 }
 

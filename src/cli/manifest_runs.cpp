@@ -9,6 +9,7 @@
 #include "staging/manifest.h"
 #include "staging/staged_commit.h"
 #include "staging/staged_files.h"
+#include "staging/temporary_files.h"
 
 namespace installer {
 
@@ -21,31 +22,45 @@ bool manifestExists(Env& env) {
 
 }  // namespace
 
-int commitManifestRun(Env& env) {
+int commitManifestRun(InstallerState& state) {
+  Env& env = state.env;
+  if (!startRun(state, false)) return ExitFailure;
   StagedFiles staged(env);
   // No manifest means nothing was deferred; a manifest that cannot be read
   // whole must not be carried out in part.
   if (!readManifest(staged, paths::manifest) && manifestExists(env)) {
-    InstallerState state(env);
+    staged.release();  // its files stay for another try
     error(state, "cannot read %s, nothing committed", paths::manifest);
     return ExitFailure;
   }
   std::fputs("finishing install... ", stdout);
   std::fflush(stdout);
-  bool committed = commitStaged(staged, true);
+  CommitOptions options;
+  options.showSpinner = true;
+  // A manifest committed before, in whole or in part, is finished.
+  options.resume = true;
+  bool committed = commitStaged(state, staged, options);
   std::fputs("\b \n", stdout);
   std::fflush(stdout);
   return committed ? ExitSuccess : ExitFailure;
 }
 
-int cancelManifestRun(Env& env) {
+int cancelManifestRun(InstallerState& state) {
+  Env& env = state.env;
+  if (!startRun(state, false)) return ExitFailure;
   StagedFiles staged(env);
-  // A set read from a manifest holds no temporary file of its own, so the
-  // cancel deletes nothing but the manifest; whether it could be read does
-  // not matter.
+  staged.release();
+  // Whatever could be read of it is dropped with it.
   static_cast<void>(readManifest(staged, paths::manifest));
-  cancelStaged(staged);
+  for (const auto& entry : staged.entries) {
+    // The files it moves in that are temporary files of the run that wrote
+    // it; the package files it would have moved stay where they are.
+    if (entry.second.kind == StagedKind::Move && isTemporaryName(entry.second.target)) {
+      static_cast<void>(env.removeFile(entry.second.target));
+    }
+  }
   static_cast<void>(env.removeFile(paths::manifest));  // no manifest: nothing to drop
+  forgetTemporaries(env);
   return ExitSuccess;
 }
 

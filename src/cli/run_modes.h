@@ -4,6 +4,7 @@
 #pragma once
 
 #include <istream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,24 @@ bool isEmulatorBoard(Env& env);
 // "i386", or the value of "arch" when set (even empty).
 std::string deviceArchitecture(Env& env);
 
+// Takes the lock that keeps runs apart, waiting a while for another run to
+// finish. False, reported, when the lock cannot be had.
+[[nodiscard]] bool lockRun(InstallerState& state, std::unique_ptr<FileLock>& lock);
+// Finishes a commit that an interrupted run left and removes the temporary
+// files of runs that did not finish. `writesOwnLog`: the run writes the
+// post-run log at its end (otherwise a message about the interrupted
+// commit goes there now). False, reported, when the interrupted commit
+// cannot be finished: the run must not go on.
+[[nodiscard]] bool startRun(InstallerState& state, bool writesOwnLog);
+
+// Whether the staged work fits on the flash; when it does not, the shortfall
+// of each disk has been reported ("upgrade failed, free N kB of ...").
+[[nodiscard]] bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged);
+
 // --commit: carry out "/ram/MANIFEST".
-int commitManifestRun(Env& env);
-// --cancel: drop "/ram/MANIFEST".
-int cancelManifestRun(Env& env);
+int commitManifestRun(InstallerState& state);
+// --cancel: drop "/ram/MANIFEST" and the temporary files it names.
+int cancelManifestRun(InstallerState& state);
 // --show: print the loaded database.
 int listingRun(InstallerState& state);
 // -: install one package stream from `input`.

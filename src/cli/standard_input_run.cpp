@@ -27,8 +27,8 @@ namespace {
 void finishLog(InstallerState& state) { static_cast<void>(writePostlog(state)); }
 
 int abandonRun(InstallerState& state, StagedFiles& staged, StdinImage& image, ExitStatus status) {
-  cancelStaged(staged);
   image.remove();
+  cancelStaged(staged);
   finishLog(state);
   return status;
 }
@@ -41,13 +41,13 @@ void placeImage(StagedFiles& staged, StdinImage& image, const std::string& direc
     image.remove();
     return;
   }
-  stageImage(staged, paths::standardInputImage, directory + "image", boot);
+  stageImage(staged, image.path(), directory + "image", boot);
 }
 
 }  // namespace
 
 int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& options, std::istream& input) {
-  StdinImage image(state.env);
+  StdinImage image(staged);
   if (!image.isOpen()) {
     std::fputs("ERROR: could not open image\n", stdout);
     std::fflush(stdout);
@@ -69,7 +69,8 @@ int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& opt
     reportInstallFailure(state, result.record, paths::packagesChangedMarker);
     return abandonRun(state, staged, image, ExitFailure);
   }
-  bool committed = commitStaged(staged, false);
+  if (!staysWithinDiskSpace(state, staged)) return abandonRun(state, staged, image, ExitNoSpace);
+  bool committed = commitStaged(state, staged, CommitOptions());
   finishLog(state);
   return committed ? ExitSuccess : ExitFailure;
 }

@@ -6,10 +6,21 @@
 
 namespace installer {
 
-StdinImage::StdinImage(Env& environment)
-    : env(environment),
-      file(environment.openWritable(paths::standardInputImage, WriteMode::Truncate, 0666)),
-      buffer(*this) {}
+namespace {
+
+// The image directory without its trailing "/".
+std::string imageDirectory() {
+  std::string directory = paths::databaseDir;
+  return directory.substr(0, directory.size() - 1);
+}
+
+}  // namespace
+
+StdinImage::StdinImage(StagedFiles& staged)
+    : env(staged.env()), file(makeTemporaryIn(staged, imageDirectory(), name)), buffer(*this) {
+  // Like any file the run creates, not only readable by its owner.
+  if (file) static_cast<void>(env.changeMode(name, 0666 & ~env.creationMask()));
+}
 
 bool StdinImage::finish() {
   bool written = buffer.drain() && file != nullptr;
@@ -19,7 +30,7 @@ bool StdinImage::finish() {
 
 void StdinImage::remove() {
   file.reset();
-  static_cast<void>(env.removeFile(paths::standardInputImage));  // gone already is fine
+  if (!name.empty()) static_cast<void>(env.removeFile(name));  // gone already is fine
 }
 
 StdinImage::ImageBuffer::ImageBuffer(StdinImage& owner) : image(owner) { setp(bytes, bytes + size); }

@@ -1,6 +1,7 @@
 // The image file of a standard-input run: the exact bytes of the package
-// stream, written to "/flash/var/pdb//image" while the stream is installed,
-// and moved into the package's database directory when the run succeeds.
+// stream, written to a temporary file of the run's own in "/flash/var/pdb/"
+// while the stream is installed, and moved into the package's database
+// directory when the run succeeds.
 //
 // The copy of the stream goes through sink(), which notes any write that
 // falls short (a full disk), so that finish() can tell whether the file on
@@ -10,18 +11,22 @@
 
 #include <memory>
 #include <streambuf>
+#include <string>
 
 #include "platform/env.h"
+#include "staging/staged_files.h"
 
 namespace installer {
 
 class StdinImage {
  public:
-  explicit StdinImage(Env& env);
+  // Makes the file, recorded among the temporary files of `staged`.
+  explicit StdinImage(StagedFiles& staged);
   StdinImage(const StdinImage&) = delete;
   StdinImage& operator=(const StdinImage&) = delete;
 
   bool isOpen() const { return file != nullptr; }
+  const std::string& path() const { return name; }
   // The copy sink to hand to the install run.
   std::streambuf* sink() { return &buffer; }
   // Writes out what is buffered and closes the file. True when every byte
@@ -50,6 +55,7 @@ class StdinImage {
   };
 
   Env& env;
+  std::string name;
   std::unique_ptr<WritableFile> file;
   ImageBuffer buffer;
 };

@@ -20,7 +20,8 @@ namespace installer {
 
 namespace {
 
-// False when the staged work does not fit; the shortfall has been reported.
+}  // namespace
+
 bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged) {
   int64_t kernelFree = 0;
   int64_t mainFree = 0;
@@ -32,6 +33,8 @@ bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged) {
   return false;
 }
 
+namespace {
+
 // Marks the change for the boot scripts, then commits or defers the work.
 ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool applyNow) {
   if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
@@ -39,7 +42,7 @@ ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool app
     cancelStaged(staged);
     return ExitFailure;
   }
-  if (applyNow) return commitStaged(staged, false) ? ExitSuccess : ExitFailure;
+  if (applyNow) return commitStaged(state, staged, CommitOptions()) ? ExitSuccess : ExitFailure;
   if (writeManifest(staged, paths::manifest)) return ExitSuccess;
   error(state, "could not write %s: %s", paths::manifest, std::strerror(errno));
   cancelStaged(staged);
@@ -52,7 +55,8 @@ int upgradeModeRun(InstallerState& state, StagedFiles& staged, RunOptions& optio
   options.flags |= Upgrade;
   std::vector<PackageInfo> installed;
   ExitStatus status = runUpgrade(state, staged, options.flags, installed) ? ExitSuccess : ExitFailure;
-  if ((options.flags & Reinstall) == 0 && !staysWithinDiskSpace(state, staged)) {
+  // Reinstalled files take room too: the check is made with --reinstall as well.
+  if (!staysWithinDiskSpace(state, staged)) {
     cancelStaged(staged);
     installed.clear();
     status = ExitNoSpace;

@@ -33,6 +33,13 @@ constexpr char bootKernel[] = "/flash/boot/kernel";
 constexpr char manifest[] = "/ram/MANIFEST";
 constexpr char postlog[] = "/flash/postlog";
 
+// Kept by the installer for itself: the lock of a run, the journal of a
+// commit in progress, and the directories that hold temporary files of
+// staged work. None of them is a package's.
+constexpr char runLock[] = "/ram/installer.lock";
+constexpr char commitJournal[] = "/flash/.installer-journal";
+constexpr char temporaryRegistry[] = "/flash/.installer-temporaries";
+
 // Roots of the installed files and of the disk accounting.
 constexpr char flashRoot[] = "/flash";
 constexpr char flashDir[] = "/flash/";

@@ -71,6 +71,12 @@ class WritableFile {
   [[nodiscard]] virtual bool close() = 0;
 };
 
+// An exclusive lock on a file, held until it is destroyed.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
 enum class WriteMode {
   Truncate,   // create or empty the file
   Append,     // create, or write at its end
@@ -92,9 +98,9 @@ class Env {
   // CreateNew they are applied exactly, whatever the umask. Null on failure.
   [[nodiscard]] virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
                                                      uint32_t permissions) = 0;
-  // A new file named `prefix` followed by six characters that make it
-  // unique (mkstemp), mode 0600. `name` receives the whole name, in the same
-  // form as `prefix`. Null on failure, `name` then unchanged.
+  // A new file named `prefix` followed by six letters or digits that make
+  // it unique (mkstemp), mode 0600. `name` receives the whole name, in the
+  // same form as `prefix`. Null on failure, `name` then unchanged.
   [[nodiscard]] virtual std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) = 0;
 
   // stat and lstat.
@@ -114,6 +120,8 @@ class Env {
   [[nodiscard]] virtual bool readSymlink(const std::string& path, std::string& target) = 0;
   [[nodiscard]] virtual bool truncate(const std::string& path, uint64_t size) = 0;
   [[nodiscard]] virtual bool changeMode(const std::string& path, uint32_t mode) = 0;
+  // The process's file mode creation mask (umask).
+  virtual uint32_t creationMask() = 0;
   // fsync of a file or a directory opened by its path.
   [[nodiscard]] virtual bool syncPath(const std::string& path) = 0;
   // sync(): everything written so far goes to the storage.
@@ -131,10 +139,16 @@ class Env {
   virtual ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset,
                                           const std::string& mountPoint, const std::string& fileInImage) = 0;
 
+  // Takes an exclusive lock on `path` (flock), creating the file when it
+  // is missing; null, without waiting, when another holder has it
+  // (EWOULDBLOCK) or the file cannot be opened.
+  [[nodiscard]] virtual std::unique_ptr<FileLock> lockFile(const std::string& path) = 0;
+
   // getenv; null when the variable is not set.
   virtual const char* variable(const char* name) = 0;
   // A clock in ticks of the times() call, offset by 30000; only differences matter.
   virtual uint32_t ticks() = 0;
+  virtual void sleepMilliseconds(unsigned milliseconds) = 0;
 
   // Conveniences over status().
   bool exists(const std::string& path);
@@ -169,6 +183,7 @@ class EnvWrapper : public Env {
   [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override { return base.readSymlink(path, target); }
   [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override { return base.truncate(path, size); }
   [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override { return base.changeMode(path, mode); }
+  uint32_t creationMask() override { return base.creationMask(); }
   [[nodiscard]] bool syncPath(const std::string& path) override { return base.syncPath(path); }
   void syncAll() override { base.syncAll(); }
   [[nodiscard]] bool changeRoot(const std::string& root) override { return base.changeRoot(root); }
@@ -177,8 +192,10 @@ class EnvWrapper : public Env {
                                   const std::string& fileInImage) override {
     return base.findFileInImage(packagePath, imageOffset, mountPoint, fileInImage);
   }
+  [[nodiscard]] std::unique_ptr<FileLock> lockFile(const std::string& path) override { return base.lockFile(path); }
   const char* variable(const char* name) override { return base.variable(name); }
   uint32_t ticks() override { return base.ticks(); }
+  void sleepMilliseconds(unsigned milliseconds) override { base.sleepMilliseconds(milliseconds); }
 
  protected:
   Env& target() { return base; }

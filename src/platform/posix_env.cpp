@@ -1,6 +1,7 @@
 // The running system's Env: each call is the system call it names.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/times.h>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 
 #include "platform/env.h"
 #include "platform/loop_mount.h"
@@ -67,6 +69,17 @@ class PosixWritableFile : public WritableFile {
     fd = -1;
     return result == 0;
   }
+
+ private:
+  int fd;
+};
+
+class PosixFileLock : public FileLock {
+ public:
+  explicit PosixFileLock(int descriptor) : fd(descriptor) {}
+  ~PosixFileLock() override { ::close(fd); }  // closing releases the lock
+  PosixFileLock(const PosixFileLock&) = delete;
+  PosixFileLock& operator=(const PosixFileLock&) = delete;
 
  private:
   int fd;
@@ -200,6 +213,12 @@ class PosixEnv : public Env {
     return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
   }
 
+  uint32_t creationMask() override {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return static_cast<uint32_t>(mask);
+  }
+
   bool syncPath(const std::string& path) override {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
@@ -219,7 +238,25 @@ class PosixEnv : public Env {
     return lookIntoImage(packagePath, imageOffset, mountPoint, fileInImage);
   }
 
+  std::unique_ptr<FileLock> lockFile(const std::string& path) override {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return nullptr;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int saved = errno;
+      ::close(fd);
+      errno = saved;
+      return nullptr;
+    }
+    return std::make_unique<PosixFileLock>(fd);
+  }
+
   const char* variable(const char* name) override { return std::getenv(name); }
+
+  void sleepMilliseconds(unsigned milliseconds) override {
+    struct timespec delay = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+    while (::nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+  }
 
   uint32_t ticks() override {
     clock_t ticks = ::times(nullptr);

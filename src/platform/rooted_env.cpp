@@ -200,6 +200,11 @@ ImageFileResult RootedEnv::findFileInImage(const std::string& packagePath, uint3
   return target().findFileInImage(hostPackage, imageOffset, hostMount, hostFile);
 }
 
+std::unique_ptr<FileLock> RootedEnv::lockFile(const std::string& path) {
+  std::string host;
+  return resolve(path, false, host) ? target().lockFile(host) : nullptr;
+}
+
 const char* RootedEnv::variable(const char* name) {
   auto it = variables.find(name);
   return it == variables.end() ? nullptr : it->second.c_str();

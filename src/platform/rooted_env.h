@@ -46,6 +46,7 @@ class RootedEnv : public EnvWrapper {
   [[nodiscard]] bool changeDirectory(const std::string& path) override;
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override;
+  [[nodiscard]] std::unique_ptr<FileLock> lockFile(const std::string& path) override;
   const char* variable(const char* name) override;
 
   // The host path that `path` leads to; false (errno) when a link on the

@@ -26,6 +26,12 @@ int64_t freeBytesAfter(const DiskSpace& disk) {
   return bytes;
 }
 
+// Whether the two paths lie on one file system.
+bool shareFileSystem(Env& env, const char* first, const char* second) {
+  FileStatus a, b;
+  return env.status(first, a) && env.status(second, b) && a.device == b.device;
+}
+
 }  // namespace
 
 DiskSpace readDiskSpace(Env& env, const std::string& path) {
@@ -72,12 +78,15 @@ bool checkDiskSpace(const StagedFiles& staged, int64_t& kernelFreeBytes, int64_t
   Env& env = staged.env();
   DiskSpace kernel = readDiskSpace(env, paths::kernelDiskDir);
   DiskSpace mainDisk = readDiskSpace(env, paths::flashDir);
+  // A kernel disk that is only a directory of the main disk takes from the
+  // same free blocks: then everything counts once, against the main disk.
+  bool separateKernel = !shareFileSystem(env, paths::kernelDiskDir, paths::flashDir);
   for (const auto& entry : staged.entries) {
     const std::string& path = entry.first;
-    if (!creditExisting(env, kernel, path)) creditExisting(env, mainDisk, path);
+    DiskSpace* disk = separateKernel && isUnderPath(kernel, path) ? &kernel : &mainDisk;
+    if (!creditExisting(env, *disk, path)) continue;  // outside "/flash/": not counted
     StagedKind kind = entry.second.kind;
-    if (kind != StagedKind::Move && kind != StagedKind::Write) continue;
-    if (!chargeNew(env, kernel, entry.second.target, path)) chargeNew(env, mainDisk, entry.second.target, path);
+    if (kind == StagedKind::Move || kind == StagedKind::Write) chargeNew(env, *disk, entry.second.target, path);
   }
   kernelFreeBytes = freeBytesAfter(kernel);
   mainFreeBytes = freeBytesAfter(mainDisk);

@@ -1,5 +1,8 @@
 // Disk space accounting: whether a staged file set fits on the flash.
 //
+// (When "/flash/boot/" lies on the file system of "/flash/", it is counted
+// once, with the main disk.)
+//
 // Before an upgrade run commits, its staged work is weighed against two file
 // systems, the kernel disk ("/flash/boot/") and the main disk ("/flash/"):
 // each path under "/flash/boot/" counts against the kernel disk only, any

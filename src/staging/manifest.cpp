@@ -105,9 +105,9 @@ std::string unescapeManifestField(const std::string& field) {
   return out;
 }
 
-bool writeManifest(StagedFiles& staged, const std::string& path) {
+std::string manifestText(const std::map<std::string, StagedOp>& entries) {
   std::string text;
-  for (const auto& entry : staged.entries) {
+  for (const auto& entry : entries) {
     const char* kind = lineKind(entry.second.kind);
     if (kind == nullptr) continue;
     text += kind;
@@ -119,7 +119,11 @@ bool writeManifest(StagedFiles& staged, const std::string& path) {
     }
     text += '\n';
   }
-  if (!replaceFile(staged.env(), path, text)) return false;
+  return text;
+}
+
+bool writeManifest(StagedFiles& staged, const std::string& path) {
+  if (!replaceFile(staged.env(), path, manifestText(staged.entries))) return false;
   // The temporary files now belong to the manifest.
   staged.release();
   return true;

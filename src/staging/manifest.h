@@ -27,6 +27,9 @@ namespace installer {
 // the temporary files still the set's, when it could not be written.
 [[nodiscard]] bool writeManifest(StagedFiles& staged, const std::string& path);
 
+// The entries in manifest form, the lines in path order.
+std::string manifestText(const std::map<std::string, StagedOp>& entries);
+
 // Adds the entries of the manifest at `path` to the set. True when the file
 // was read to its end or to an empty line; false when it cannot be opened,
 // when a "U", "L" or "M" line lacks a field (the entries before it stay in

@@ -1,27 +1,54 @@
-// Carrying out a staged file set, and the byte copy it falls back on.
+// Carrying out a staged file set as one transaction, and finishing one that
+// was interrupted.
 //
-// The commit makes three passes over the set, each in path order: removals
-// and links first, then renames, then copies for the renames that crossed
-// file systems. The set stays owned by the caller; the commit only turns
-// entries whose rename crossed file systems into Copy entries. One text
-// spinner runs on across every copy of a commit.
+// The commit first checks every step (commit_preflight.h), then copies the
+// files that must cross file systems into temporary files beside their
+// destinations, so that every remaining step is a rename, a link or a
+// removal on one file system. It flushes everything to the storage, writes
+// the steps as a journal ("/flash/.installer-journal", in manifest form),
+// carries them out in three passes, each in path order (removals and links,
+// then renames), and removes the journal last. A run interrupted at any
+// point after the journal was written is finished by the next run
+// (finishInterruptedCommit); one interrupted before it has changed nothing.
+// Every step can be repeated: a removal of what is gone, a link that is
+// there, a rename whose source is gone and whose destination exists are
+// done. The text spinner runs while files are copied.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "model/installer_state.h"
 #include "platform/env.h"
 #include "staging/staged_files.h"
 
 namespace installer {
 
-// Carries out every entry of the set; a failing step is reported (perror
-// "symlink", "rename" or " write failed") and the commit goes on with the
-// next one. True when every link, rename and copy succeeded; removals of
-// what is already gone, and the contents of a directory that cannot be
-// removed, do not count as failures. `showSpinner` animates the copies.
-// Afterwards the set's temporary files are no longer its own.
-[[nodiscard]] bool commitStaged(StagedFiles& staged, bool showSpinner);
+struct CommitOptions {
+  bool showSpinner = false;  // animate the copies (the --commit run)
+  // The set may have been carried out in part before (a manifest committed
+  // again): a move whose source is gone and whose destination exists is done.
+  bool resume = false;
+};
+
+// Carries out every entry of the set. False after a failure, which has been
+// reported: before any change (a step that cannot be done, a copy that
+// does not fit, a journal that cannot be written) nothing was changed and
+// the set's temporary files are gone; a step that failed after the journal
+// was written (perror "symlink" or "rename") leaves the journal for the next
+// run to finish. Afterwards the set's temporary files are no longer its own.
+[[nodiscard]] bool commitStaged(InstallerState& state, StagedFiles& staged, const CommitOptions& options);
+
+enum class InterruptedCommit {
+  None,      // no journal: nothing was interrupted
+  Finished,  // the interrupted commit is complete now; a message said so
+  Failed,    // reported; the journal stays for the next run
+};
+
+// Finishes the commit of an earlier run that was interrupted, when its
+// journal is there: Failed when the journal cannot be read or a step of it
+// fails.
+[[nodiscard]] InterruptedCommit finishInterruptedCommit(InstallerState& state);
 
 // The spinner "|/-\" on standard output: one character, overwritten in
 // place at most every 20 ticks while copies go on.
@@ -37,11 +64,10 @@ class Spinner {
   uint32_t index = 0;     // next character, 0..3
 };
 
-// Copies the regular file `source` byte for byte to `destination`. An
-// existing destination keeps its permission bits; a new one takes the
-// source's. False when the source is missing or not a regular file, or a
-// file cannot be opened, read, written or closed; the destination may then
-// hold part of the contents. `spinner`, when given, steps after each chunk.
-[[nodiscard]] bool copyFile(Env& env, const std::string& source, const std::string& destination, Spinner* spinner);
+// Copies the regular file `source` byte for byte into `to`. False when the
+// source is missing or not a regular file, or cannot be read, or `to`
+// cannot take all of it (perror " write failed"). `spinner`, when given,
+// steps after each chunk.
+[[nodiscard]] bool copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner);
 
 }  // namespace installer

@@ -18,9 +18,11 @@ void removeTemporary(Env& env, const StagedOp& op) {
 std::string temporaryDirectory(Env& env, const std::string& path, uint32_t sizeHint) {
   if (sizeHint == 0) return env.exists(paths::ramDir) ? paths::ramDir : paths::tmpDir;
   uint64_t freeBytes = 0;
+  // Only a directory can take the file: a file standing in its place will
+  // have given way to one by the time the work is committed.
   std::string directory = nearestAncestor(path, [&env, &freeBytes](const std::string& candidate) {
     SpaceStatus space;
-    if (!env.spaceStatus(candidate, space)) return false;
+    if (!env.isDirectory(candidate) || !env.spaceStatus(candidate, space)) return false;
     freeBytes = space.freeBlocks * space.blockSize;
     return true;
   });
@@ -32,6 +34,14 @@ std::string temporaryDirectory(Env& env, const std::string& path, uint32_t sizeH
 
 StagedFiles::~StagedFiles() {
   if (!released) cancelStaged(*this);
+}
+
+std::unique_ptr<WritableFile> makeTemporaryIn(StagedFiles& staged, const std::string& directory, std::string& name) {
+  Env& env = staged.env();
+  // Without the registry a run killed now would leave the file behind for
+  // good; the work itself does not depend on it, so it goes on regardless.
+  static_cast<void>(staged.temporaries.record(env, directory));
+  return env.createTemporary(directory + "/tmp", name);
 }
 
 const StagedOp* StagedFiles::find(const std::string& path) const {
@@ -73,7 +83,7 @@ std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::s
                                                uint32_t mode) {
   Env& env = staged.env();
   std::string name;
-  std::unique_ptr<WritableFile> file = env.createTemporary(temporaryDirectory(env, path, sizeHint) + "/tmp", name);
+  std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, temporaryDirectory(env, path, sizeHint), name);
   if (!file) return nullptr;
   if (mode != 0) static_cast<void>(env.changeMode(name, mode));  // a file that keeps 0600 is still usable
   stageRecord(staged, path, StagedKind::Write, name);
@@ -120,6 +130,7 @@ void stageImage(StagedFiles& staged, const std::string& packageFile, const std::
 void cancelStaged(StagedFiles& staged) {
   for (const auto& entry : staged.entries) removeTemporary(staged.env(), entry.second);
   staged.entries.clear();
+  if (!staged.temporaries.empty()) forgetTemporaries(staged.env());
 }
 
 void makeDirectories(Env& env, const std::string& path) {

@@ -17,6 +17,7 @@
 
 #include "model/package_info.h"
 #include "platform/env.h"
+#include "staging/temporary_files.h"
 
 namespace installer {
 
@@ -53,6 +54,9 @@ class StagedFiles {
   // moved into place, or a manifest names them.
   void release() { released = true; }
 
+  // The directories where the set has made temporary files.
+  TemporaryRegistry temporaries;
+
  private:
   Env& environment;
   bool released = false;
@@ -70,12 +74,18 @@ void stageDelete(StagedFiles& staged, const std::string& path);
 void unstage(StagedFiles& staged, const std::string& path);
 
 // Opens a new temporary file, recorded as the Write entry of `path`. The
-// temporary file goes on the destination's own file system when it has
-// room for `sizeHint` (0: unknown) plus 64 KiB, else in "/ram" (or "/tmp"
-// without "/ram"). `mode`, when not 0, is applied with chmod. Null, with
-// errno telling why and nothing recorded, when no file could be made.
+// temporary file goes in the nearest existing directory above the
+// destination when its file system has room for `sizeHint` (0: unknown)
+// plus 64 KiB, else in "/ram" (or "/tmp" without "/ram"). `mode`, when not
+// 0, is applied with chmod. Null, with errno telling why and nothing
+// recorded, when no file could be made.
 [[nodiscard]] std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::string& path,
                                                              uint32_t sizeHint, uint32_t mode);
+// A new temporary file in `directory`, recorded in the set's registry
+// first; null (errno) when it cannot be made. It belongs to the caller.
+[[nodiscard]] std::unique_ptr<WritableFile> makeTemporaryIn(StagedFiles& staged, const std::string& directory,
+                                                            std::string& name);
+
 // Stages `path` as an empty file (a marker for the boot scripts). False,
 // with errno telling why, when its temporary file could not be made.
 [[nodiscard]] bool stageEmptyFile(StagedFiles& staged, const std::string& path);
