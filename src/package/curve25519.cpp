@@ -272,32 +272,4 @@ void legacyBaseMultiple(const uint8_t k[32], uint8_t u[32], bool& vIsOdd) {
   vIsOdd = isOdd(v);
 }
 
-void x25519(const uint8_t scalar[32], const uint8_t u[32], uint8_t out[32]) {
-  uint8_t k[32];
-  std::memcpy(k, scalar, 32);
-  k[0] &= 248;
-  k[31] = (k[31] & 127) | 64;
-  const FieldElement x1 = unpack(u);
-  FieldElement x2 = fromSmall(1), z2 = fromSmall(0), x3 = x1, z3 = fromSmall(1);
-  int64_t swap = 0;
-  for (int bit = 254; bit >= 0; --bit) {
-    int64_t kt = (k[bit / 8] >> (bit % 8)) & 1;
-    swap ^= kt;
-    conditionalSwap(x2, x3, swap);
-    conditionalSwap(z2, z3, swap);
-    swap = kt;
-    FieldElement a = add(x2, z2), aa = square(a), b = subtract(x2, z2), bb = square(b);
-    FieldElement e = subtract(aa, bb);
-    FieldElement c = add(x3, z3), d = subtract(x3, z3);
-    FieldElement da = multiply(d, a), cb = multiply(c, b);
-    x3 = square(add(da, cb));
-    z3 = multiply(x1, square(subtract(da, cb)));
-    x2 = multiply(aa, bb);
-    z2 = multiply(e, add(aa, multiply(fromSmall(121665), e)));
-  }
-  conditionalSwap(x2, x3, swap);
-  conditionalSwap(z2, z3, swap);
-  pack(multiply(x2, invert(z2)), out);
-}
-
 }  // namespace installer

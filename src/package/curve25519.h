@@ -23,8 +23,4 @@ namespace installer {
 // holding k must then sign with -k (mod the group order).
 void legacyBaseMultiple(const uint8_t k[32], uint8_t u[32], bool& vIsOdd);
 
-// RFC 7748 X25519: the scalar is clamped, the top bit of u is ignored, the
-// result is the u-coordinate of the product, computed from u alone.
-void x25519(const uint8_t scalar[32], const uint8_t u[32], uint8_t out[32]);
-
 }  // namespace installer

@@ -9,8 +9,10 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
+#include "base/package_version.h"
 #include "cli/run_modes.h"
 #include "pkgtool_commands.h"
 #include "support/test_packages.h"
@@ -130,7 +132,7 @@ class Runner {
     std::string name, contents;
     for (size_t i = from; i <= lines.size(); ++i) {
       if (i == lines.size() || isSectionLine(lines[i])) {
-        if (!name.empty()) writeHostFile(work + "/" + name, contents);
+        if (!name.empty()) writeWorkFile(name, contents);
         if (i == lines.size()) break;
         name = lines[i].substr(3, lines[i].size() - 6);
         contents.clear();
@@ -138,6 +140,14 @@ class Runner {
         contents += lines[i] + "\n";
       }
     }
+  }
+
+  // Makes the directories a work file's name holds ("src/a.desc").
+  void writeWorkFile(const std::string& name, const std::string& contents) {
+    for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+      mkdir((work + "/" + name.substr(0, slash)).c_str(), 0755);
+    }
+    writeHostFile(work + "/" + name, contents);
   }
 
   void fail(const Command& command, const std::string& what) {
@@ -149,9 +159,10 @@ class Runner {
     if (expected == actual) return;
     if (std::getenv("SCENARIO_UPDATE") != nullptr) {
       std::vector<std::string> replacement = {lines[command.line]};
-      if (command.words[0] == "status") replacement[0] = "status " + actual;
+      bool oneLine = command.words[0] == "status" || command.words[0] == "stdout-raw";
+      if (oneLine) replacement[0] = command.words[0] + " " + (command.words[0] == "status" ? actual : quoted(actual));
       for (const std::string& line : linesOf(actual)) {
-        if (command.words[0] != "status") replacement.push_back("  " + line);
+        if (!oneLine) replacement.push_back("  " + line);
       }
       updates[command.line] = {command.blockEnd, replacement};
       return;
@@ -185,7 +196,7 @@ class Runner {
   void execute(const Command& command) {
     const std::string& name = command.words[0];
     if (name == "text") {
-      writeHostFile(work + "/" + word(command, 1), word(command, 2));
+      writeWorkFile(word(command, 1), word(command, 2));
     } else if (name == "put") {
       std::string mode = word(command, 3);
       root.write(word(command, 1), contentsOf(word(command, 2)),
@@ -204,6 +215,8 @@ class Runner {
       } else {
         variables.erase(word(command, 1));
       }
+    } else if (name == "installed") {
+      installRecord(command);
     } else if (name == "installer") {
       runInstaller(command);
     } else if (name == "pkgtool" || (name == "!" && word(command, 1) == "pkgtool")) {
@@ -223,12 +236,37 @@ class Runner {
       expect(command, joinLines(command.block), renderTerminal(err));
     } else if (name == "stdout-raw") {
       expect(command, word(command, 1), out);
+    } else if (name == "stdout-has") {
+      if (out.find(word(command, 1)) == std::string::npos) fail(command, "stdout lacks the text; it is\n" + out);
     } else if (name == "tree") {
       std::string shown = command.words.size() > 1 ? word(command, 1) : "/";
       expect(command, joinLines(command.block), treeWithWorkFiles(shown));
+    } else if (name == "changes") {
+      expect(command, joinLines(command.block), changesSinceRun());
+    } else if (name == "unchanged") {
+      std::string changed;
+      for (const std::string& line : linesOf(changesSinceRun())) {
+        if (line.compare(2, 15, "/flash/postlog ") != 0) changed += line + "\n";
+      }
+      if (!changed.empty()) fail(command, "the tree changed:\n" + changed);
     } else {
       fail(command, "unknown command " + name);
     }
+  }
+
+  // A package installed without an image, as the installer leaves it: its
+  // meta files, and each of its files with the contents "PATH\n".
+  void installRecord(const Command& command) {
+    std::string dir = "/flash/var/pdb/" + word(command, 1) + "/", list;
+    PackageVersion version = 0;
+    if (!parseVersion(word(command, 2), version)) fail(command, "not a version");
+    for (size_t i = 3; i < command.words.size(); ++i) {
+      list += command.words[i] + "\n";
+      root.write("/flash/" + command.words[i], command.words[i] + "\n");
+    }
+    root.write(dir + "version", std::to_string(version) + " 0\n", 0600);
+    root.write(dir + "deps", "", 0600);
+    root.write(dir + "files", list, 0600);
   }
 
   void runInstaller(const Command& command) {
@@ -242,6 +280,7 @@ class Runner {
         arguments.push_back(argument);
       }
     }
+    treeBefore = treeWithWorkFiles("/");
     env = std::make_unique<RootedEnv>(root.path());
     for (const auto& variable : variables) env->setVariable(variable.first, variable.second);
     std::istringstream stream(input);
@@ -295,6 +334,23 @@ class Runner {
     return found;
   }
 
+  // "+ LINE" and "- LINE" for each tree line added or removed since the
+  // last installer run started, in path order.
+  std::string changesSinceRun() {
+    std::vector<std::string> beforeLines = linesOf(treeBefore), nowLines = linesOf(treeWithWorkFiles("/"));
+    std::set<std::string> before(beforeLines.begin(), beforeLines.end()), now(nowLines.begin(), nowLines.end());
+    std::map<std::string, char> changed;
+    for (const std::string& line : before) {
+      if (now.count(line) == 0) changed[line] = '-';
+    }
+    for (const std::string& line : now) {
+      if (before.count(line) == 0) changed[line] = '+';
+    }
+    std::string text;
+    for (const auto& entry : changed) text += std::string(1, entry.second) + " " + entry.first + "\n";
+    return text;
+  }
+
   std::string path;
   std::string work;
   TestRoot root;
@@ -302,7 +358,7 @@ class Runner {
   std::map<std::string, std::string> variables;
   std::unique_ptr<RootedEnv> env;
   int status = 0;
-  std::string out, err;
+  std::string out, err, treeBefore;
   std::vector<std::string> failures;
   std::map<size_t, std::pair<size_t, std::vector<std::string>>> updates;
 };

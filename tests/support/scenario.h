@@ -9,11 +9,13 @@
 // an expectation are its block. After the commands, "-- NAME --" lines
 // start files of the work directory (the rest of the scenario, txtar style).
 //
-//   text FILE CONTENT          writes a work file
+//   text FILE CONTENT          writes a work file (FILE may name directories)
 //   pkgtool ARGS...            runs pkgtool in the work directory; it must
 //                              succeed, or fail when the line starts with "!"
 //   put PATH CONTENT|@FILE [MODE]   writes a device file (octal MODE, default 644)
 //   mkdir PATH... | symlink PATH TARGET | rm PATH | fifo PATH
+//   installed NAME VERSION [FILE...]   a package installed without an image:
+//                              its meta files and its files on flash
 //   env NAME [VALUE]           sets (or unsets) a variable for the installer
 //   installer ARGS... [<FILE]  runs the installer on the device root, with
 //                              the work file FILE (or nothing) on standard input
@@ -23,9 +25,14 @@
 //                              sequences applied, blank lines dropped): the
 //                              block lines, or nothing without a block
 //   stdout-raw "BYTES"         the exact bytes it printed
+//   stdout-has "TEXT"          what it printed holds TEXT (for long reports)
 //   tree [PATH]                the device tree below PATH (default "/"): one
 //                              block line per entry, as describeTree writes
 //                              them; a file equal to a work file shows "@FILE"
+//   changes                    what the last installer run changed in the
+//                              device tree: "+ LINE" for each tree line that
+//                              is new, "- LINE" for each that is gone
+//   unchanged                  no changes, "/flash/postlog" aside
 //
 // With SCENARIO_UPDATE=1 in the environment, failed expectations are
 // rewritten with what the run produced (review the diff before committing).

@@ -1,0 +1,65 @@
+// The disk space check of the upgrade run, on disks of chosen sizes.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/run_modes.h"
+#include "support/test_packages.h"
+
+namespace installer {
+namespace {
+
+// 6 free blocks of 4 KiB on the kernel disk and 11 on the main disk, and
+// "/ram" on a file system of its own: the files staged there (there is no
+// room beside their destinations) count in full.
+class SmallDisks : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  bool spaceStatus(const std::string& path, SpaceStatus& out) override {
+    if (path.compare(0, 6, "/flash") != 0) return EnvWrapper::spaceStatus(path, out);
+    out = {4096, path.compare(0, 11, "/flash/boot") == 0 ? 6u : 11u};
+    return true;
+  }
+  bool status(const std::string& path, FileStatus& out) override {
+    bool found = EnvWrapper::status(path, out);
+    out.device += path.compare(0, 4, "/ram") == 0;
+    return found;
+  }
+};
+
+// Besides its files, the record's "version" and "files" take a block each,
+// and the main disk must keep 32 KiB free. ("-b" is read and ignored.)
+TEST(UpgradeModeRun, WorkThatDoesNotFitIsReportedAndDropped) {
+  struct Case {
+    size_t mainBytes, kernelBytes;
+    const char* option;
+    int status;
+    const char* log;
+  } cases[] = {
+      {4097, 0, "-b", ExitNoSpace, "ERROR: upgrade failed, free 5 kB of disk space\n"},
+      {20000, 8193, "-b", ExitNoSpace,
+       "ERROR: upgrade failed, free 21 kB of kernel disk space\nERROR: upgrade failed, free 17 kB of disk space\n"},
+      {20000, 8193, "--reinstall", ExitSuccess, "installed big-1.0\n"},
+  };
+  for (const Case& c : cases) {
+    TestRoot root;
+    std::vector<FileEntry> files = {fileEntry("bin/big", std::string(c.mainBytes, 'm')),
+                                    fileEntry("boot/vmlinux", std::string(c.kernelBytes, 'k'))};
+    root.write("/rw/pckg/.download/big.kmp", signedPackage(packageRecipe("big", v(1, 0), files)));
+    std::string before = root.tree();
+    SmallDisks disks(root.env());
+    std::istringstream input;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(installerMain(disks, {c.option}, input), c.status) << c.log;
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(root.read("/flash/postlog"), c.log);
+    removeHostTree(root.host("/flash/postlog"));
+    EXPECT_EQ(root.read("/flash/bin/big").size(), c.status == ExitSuccess ? c.mainBytes : 0);
+    if (c.status != ExitSuccess) {
+      EXPECT_EQ(root.tree(), before);  // nothing committed
+    }
+  }
+}
+
+}  // namespace
+}  // namespace installer

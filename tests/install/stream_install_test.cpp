@@ -1,0 +1,85 @@
+#include "install/stream_install.h"
+
+#include <gtest/gtest.h>
+
+#include "package/package_format.h"
+#include "support/install_run.h"
+
+namespace installer {
+namespace {
+
+using StreamInstall = InstallRun;
+
+// The bundle "suite" carrying `members`, each with one file, and naming
+// `listed` in a member list when given.
+BundleRecipe suite(PackageVersion version, const std::vector<std::string>& members,
+                   const std::vector<std::string>& listed = {}) {
+  BundleRecipe bundle;
+  bundle.name = "suite", bundle.version = version, bundle.buildTime = testBuildTime;
+  for (const auto& name : members) bundle.packages.push_back(packageRecipe(name, version, {fileEntry(name, name)}));
+  if (!listed.empty()) bundle.members.emplace();
+  for (const std::string& name : listed) bundle.members->push_back(installer::ref(name));
+  return bundle;
+}
+
+// A package followed by what `more` adds.
+std::string hello(void (*more)(PackageWriter&)) {
+  PackageWriter writer;
+  writer.addRaw(pkg("hello", v(1, 0)).substr(FileHeaderSize));
+  more(writer);
+  return writer.bytes();
+}
+
+// Every way a stream can end wrong, and the result of each kind of bundle.
+TEST_F(StreamInstall, ResultOfEveryStream) {
+  const std::string package = pkg("hello", v(1, 0)), bundle = signedBundle(suite(v(1, 0), {"a", "b"}));
+  BundleRecipe related = suite(v(1, 0), {"a"}), unsignedFirst = suite(v(1, 0), {"a", "b"});
+  related.deps = std::vector<DependencyRef>{ref("x")}, unsignedFirst.packages[0].withSignature = false;
+  const std::string broken = "ERROR: installation of hello-1.0 failed: broken package";
+  // bytes, a record equal to the bundle or to its member "a", status, what is said
+  // clang-format off
+  const std::tuple<std::string, const char*, ExitStatus, std::vector<std::string>> cases[] = {
+      {package.substr(0, package.size() - 150), "", ExitFailure, {broken}},  // in the files
+      {package.substr(0, package.size() - 1), "", ExitFailure, {broken}},    // in the signature
+      {hello([](PackageWriter& w) { w.setLengthField(static_cast<uint32_t>(w.bytes().size() - 7)); }), "", ExitFailure, {broken}},  // declares 1 more
+      {package + "\x01", "", ExitFailure, {broken}},
+      {hello([](PackageWriter& w) { appendPackage(w, packageRecipe("b", v(1, 0)), developmentSigner()); }), "", ExitFailure, {broken}},
+      {hello([](PackageWriter& w) { w.addPart(Dependencies, ""); }), "", ExitSuccess, {}},
+      {hello([](PackageWriter& w) { w.addPart(Dependencies, std::string(2, '\0')); }), "", ExitFailure, {broken}},
+      {bundle.substr(0, bundle.size() - 1), "", ExitBundleFailed, {"ERROR: installation of suite-1.0 failed: broken package"}},
+      {bundle + "\x01\x02", "", ExitBundleFailed, {}},
+      {signedBundle(related), "", ExitFailure, {}},
+      {signedBundle(suite(v(1, 0), {"a"}, std::vector<std::string>(MaxBundleMembers, "m"))), "", ExitSuccess, {}},
+      {signedBundle(suite(v(1, 0), {"a"}, std::vector<std::string>(MaxBundleMembers + 1, "m"))), "", ExitFailure, {}},
+      {bundle, "suite", ExitBundleFailed, {"WARNING: omitting package suite-1.0: it is already installed"}},
+      {signedBundle(suite(v(1, 0), {"suite"})), "", ExitBundleFailed, {}},  // a member named like its bundle
+      {signedBundle(suite(v(1, 0), {})), "", ExitBundleEmpty, {}},
+      {bundle, "a", ExitSuccess, {}},  // the member not needed is still read through and verified
+      {signedBundle(unsignedFirst), "a", ExitBundleFailed, {"ERROR: installation of suite-1.0 failed: broken package"}},
+  };
+  // clang-format on
+  for (const auto& [bytes, installed, status, messages] : cases) {
+    SCOPED_TRACE(testing::Message() << "a stream of " << bytes.size() << " bytes");
+    state.packages.clear(), state.messages.clear(), cancelStaged(staged);
+    if (*installed) addRecord(state, installed, v(1, 0), testBuildTime);
+    EXPECT_EQ(run(bytes).status, status);
+    EXPECT_EQ(state.messages, messages);
+  }
+}
+
+// Listed members without a choice of the user are held disabled, by a
+// nameless record that conflicts with them, for the rest of the process;
+// members the next version drops are uninstalled.
+TEST_F(StreamInstall, BundleMembers) {
+  // clang-format off
+  EXPECT_EQ(run(signedBundle(suite(v(1, 0), {"a", "b", "c"}, {"a", "b", "c"})), Upgrade, {{"a", 1}, {"b", 0}}).record.name, "suite");
+  EXPECT_EQ(summary(), "suite+ + a- b+ c- | b=b var/pdb/a/disabled=user\n var/pdb/a/version var/pdb/b/enabled=user\n var/pdb/b/version "
+                       "var/pdb/c/disabled=auto\n var/pdb/c/version var/pdb/suite/version x/a/a=a x/c/c=c");
+  cancelStaged(staged), root.makeDirs("/flash/var/pdb/c");
+  EXPECT_EQ(run(signedBundle(suite(v(2, 0), {"a", "b"}))).status, ExitSuccess);
+  EXPECT_EQ(summary(), "+ suite+ a+ b+ | a=a b=b var/pdb/a/version var/pdb/b/version var/pdb/c/:delete var/pdb/suite/version");
+  // clang-format on
+}
+
+}  // namespace
+}  // namespace installer

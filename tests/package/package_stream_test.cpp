@@ -1,0 +1,69 @@
+#include "package/package_stream.h"
+
+#include <gtest/gtest.h>
+
+#include "hex_text.h"
+#include "support/package_streams.h"
+
+namespace installer {
+namespace {
+
+// Plain: nobody copies or digests what is read. Copying: to a copy sink.
+// Hashing: digested, too.
+enum Mode { Plain, Copying, Hashing };
+
+// Runs `script` (see runScript) on a stream over `bytes` that wants every
+// type: the first part's type, what each step gave; with a sink "| copied N"
+// when it got the first N bytes of the file; the digest result when hashing.
+std::string run(const std::string& bytes, const std::string& script, Mode mode) {
+  std::istringstream input(bytes);
+  std::stringbuf sink;
+  PackageStream in(input, mode == Hashing, mode >= Copying ? &sink : nullptr);
+  in.wantedTypes = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24, 25};
+  std::string trace = std::to_string(in.nextPart());
+  trace += runScript(in, in, script);
+  if (mode < Copying) return trace;
+  bool prefix = bytes.compare(0, sink.str().size(), sink.str()) == 0;
+  trace += " | copied " + (prefix ? std::to_string(sink.str().size()) : "garbage");
+  return mode == Hashing ? trace + " " + hexText(in.digestResult(), 32) : trace;
+}
+
+TEST(PackageStream, ReadsSkipsSeeksCopiesAndDigestsParts) {
+  PackageWriter parts, unrecorded(UnrecordedPackageMagic), other(PackageMagic + 1), cut, sha256, bundle;
+  for (PackageWriter* file : {&parts, &unrecorded, &other}) {
+    file->addPart(Note, "a");  // a one-byte skip
+    file->addPart(Text24, "0123456789");
+  }
+  unrecorded.addRaw("z");  // a byte after the last part
+  cut.addPartWithLength(Note, 100, "short");
+  PackageRecipe recipe = packageRecipe("alpha", 1, {fileEntry("bin/a", "a")});
+  recipe.note = std::string(20000, 'n');  // parts 25, 1, 23, 4, 9; skipped in more than one chunk
+  appendPackage(sha256, recipe, nullptr);
+  recipe.sha256 = false;
+  bundle.addPart(Note, "before the packages: not digested");
+  bundle.addPart(BundleHeader, encodeHeaderRecord("bundle", 1, 1, 0));
+  appendPackage(bundle, recipe, nullptr);
+  appendPackage(bundle, recipe, nullptr);
+  std::string whole = run(parts.bytes(), "n n", Hashing);  // the digest that seeks and put-back must not change
+  whole = whole.substr(whole.find(" |"));
+  const std::string seeks = "n s4 t g s+2 g s2 k g s-1 g s11 k t n", walk = "n n n n n n n n n x132 n";
+  auto ending = [](const PackageWriter& file, int n) {
+    const uint8_t* digest = reinterpret_cast<const uint8_t*>(file.signedDigests()[n].data());
+    return " | copied " + std::to_string(file.bytes().size()) + " " + hexText(digest, 32);
+  };
+  EXPECT_EQ(run(parts.bytes(), "p g p ? n r3 t r9 ? n", Plain), "23 a a eof e 24 012 3 3456789 ef -1");
+  EXPECT_EQ(run(parts.bytes(), seeks, Plain), "23 24 ok 4 4 ok 7 ok 2 ok 9 failed 10 -1");
+  EXPECT_EQ(run(parts.bytes(), seeks, Hashing), "23 24 ok 4 4 ok 7 failed 8 ok 9 failed 10 -1" + whole);
+  EXPECT_EQ(run(parts.bytes(), "n g g u b0 bx k r10 n", Hashing), "23 24 0 1 ok ok failed 0123456789 -1" + whole);
+  EXPECT_EQ(run(parts.bytes(), "n g g u b0 bx k r10 n", Copying), "23 24 0 1 ok ok failed 0123456789 -1 | copied 31");
+  EXPECT_EQ(run(unrecorded.bytes(), "n n", Copying), "23 24 -1 | copied 32");
+  EXPECT_EQ(run(other.bytes(), "?", Copying), "-1 fb | copied 8") << "an unknown magic";
+  EXPECT_EQ(run(cut.bytes(), "n ?", Copying), "23 -1 ef | copied 19");
+  EXPECT_EQ(run(sha256.bytes(), "n n n x1 x99 x99 n", Hashing), "1 23 4 9 1 99 32 -1" + ending(sha256, 0));
+  EXPECT_EQ(run(bundle.bytes(), walk, Copying),
+            "23 18 1 23 4 9 1 23 4 9 132 -1 | copied " + std::to_string(bundle.bytes().size()));
+  EXPECT_EQ(run(bundle.bytes(), walk, Hashing), "23 18 1 23 4 9 1 23 4 9 132 -1" + ending(bundle, 1));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,81 @@
+#include "pkgtool_commands.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "support/test_root.h"
+
+namespace installer {
+namespace {
+
+const char usage[] =
+    "usage: pkgtool keygen OUT [--hash-constants TRUSTFILE]\n"
+    "       pkgtool build -o OUT [-d DESCRIPTION] [--key KEYFILE] [--allow-ed25519-over-sha1] [--SETTING VALUE]...\n"
+    "       pkgtool bundle -o OUT [-d DESCRIPTION] [--SETTING VALUE]... MEMBER...\n"
+    "       pkgtool inspect FILE [--trust TRUSTFILE]\n";
+
+// Run in a directory that holds only the two trust files, which the failing
+// runs leave so.
+// In the arguments, "+" stands for a blank within one argument.
+TEST(Pkgtool, RefusesBadArgumentsAndUnreadableFilesAndKeepsNewKeysPrivate) {
+  struct Case {
+    const char* arguments;
+    int status;  // 2: bad arguments, followed by the usage text
+    std::string err;
+  } cases[] = {
+      {"", 2, "no command"},
+      {"frob", 2, "unknown command frob"},
+      {"build -d d", 2, "build: no output file (-o OUT)"},
+      {"build -o x --name", 2, "build: --name needs a value"},
+      {"build -o x --version 1", 2, "the description needs a name"},
+      {"build -o x --name n --version 1 --frob 1", 2, "--frob: unknown setting \"frob\""},
+      {"build -o x --name n --version seven", 2, "--version: \"seven\" is not a version (7.1.3, 7.1rc2, 0x07010303)"},
+      {"build -o x --name n --version 1 --depends a+min=x", 2,
+       "--depends: \"min=x\" is not min=VERSION, max=VERSION or priority=NUMBER"},
+      {"build -o x --name n --version 1 --mode bin/x+755", 2, "mode: no file named \"bin/x\""},
+      {"build -o x --name n --version 1 --signature rsa", 2,
+       "--signature: needs \"ed25519\", \"legacy\", \"both\" or \"none\""},
+      {"build -o x --name n --version 1 --files none", 2, "--files: none: not a directory"},
+      {"build -o x --name n --version 1 --key ed.trust --digest sha1", 2,
+       "build: an Ed25519 signature over a SHA-1 digest is refused; use --digest sha256, or "
+       "--allow-ed25519-over-sha1 to build it anyway"},
+      {"build -o x --name n --version 1", 1, "signing needs a key file (--key KEYFILE), or --signature none"},
+      {"build -o x -d none", 1, "none: cannot open: No such file or directory"},
+      {"build -o none/x --name n --version 1 --signature none", 1, "none/x: cannot write: No such file or directory"},
+      {"bundle -o x --name n --version 1", 2, "bundle: no member package files"},
+      {"bundle -o x --note x m", 2, "--note: unknown setting \"note\" for a bundle"},
+      {"inspect", 2, "inspect: no package file"},
+      {"inspect none", 1, "none: cannot open: No such file or directory"},
+      {"inspect none --trust private.trust", 1, "private.trust:1: unknown setting \"legacy-private-key\""},
+      {"keygen", 2, "keygen: no output name"},
+      {"keygen k --hash-constants ed.trust", 1, "ed.trust: no legacy-hash-iv and legacy-hash-k"},
+  };
+  std::string dir = makeHostTempDir();
+  writeHostFile(dir + "/ed.trust", "ed25519-public-key " + std::string(64, '0') + "\n");
+  writeHostFile(dir + "/private.trust", "legacy-private-key " + std::string(64, '1') + "\n");
+  std::string before = describeTree(dir, "");
+  char previous[4096];
+  ASSERT_TRUE(getcwd(previous, sizeof previous) != nullptr && chdir(dir.c_str()) == 0);
+  for (const Case& c : cases) {
+    std::istringstream words(c.arguments);
+    std::vector<std::string> arguments;
+    for (std::string word; words >> word; arguments.push_back(word)) std::replace(word.begin(), word.end(), '+', ' ');
+    std::ostringstream out, err;
+    EXPECT_EQ(runPkgtool(arguments, out, err), c.status) << c.arguments;
+    EXPECT_EQ(err.str(), "pkgtool: " + c.err + "\n" + (c.status == 2 ? usage : ""));
+    EXPECT_EQ(out.str(), "");
+  }
+  EXPECT_EQ(describeTree(dir, ""), before);
+  // keygen keeps the private key to its owner.
+  std::ostringstream out, err;
+  ASSERT_EQ(runPkgtool({"keygen", "k"}, out, err), 0);
+  EXPECT_NE(describeTree(dir, "").find("/k.key 600 <"), std::string::npos);
+  EXPECT_EQ(chdir(previous), 0);
+  removeHostTree(dir);
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,35 @@
+// The facts the installer asks of the system library, answered by its
+// stand-in from the settings and the Env it was opened with.
+#include "platform/system_facts.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/system_library.h"
+#include "support/test_root.h"
+
+namespace installer {
+namespace {
+
+// A system package is allowed with its version and build time both in one
+// safe range, with no range, or with the any-system flag. Only a regular file
+// has contents to give. The stand-in is process-wide: the test leaves defaults.
+TEST(SystemFacts, AnswerFromWhatTheLibraryWasOpenedWith) {
+  TestRoot root;
+  root.write("/big", std::string(9999, 'x') + "z");  // more than one read's worth
+  ASSERT_EQ(mkfifo(root.host("/fifo").c_str(), 0600), 0);
+  openSystemLibrary(root.env(), {true, false, {{10, 20, 100, 200, 0}, {30, 30, 0, 0, 0}}, 0x07016600});
+  EXPECT_TRUE(routerInFlaggedState() && minimumSystemVersion() == 0x07016600 && tq::readFile("/big", 3, 9998) == "xz");
+  EXPECT_TRUE(readDeviceFile("/big") == std::string(9999, 'x') + "z" && readDeviceFile("/fifo").empty());
+  const std::tuple<uint32_t, uint32_t, bool> cases[] = {{20, 200, true}, {9, 150, false},  {21, 150, false},
+                                                        {15, 99, false}, {15, 201, false}, {30, 0, true}};
+  for (auto [version, buildTime, allowed] : cases)
+    EXPECT_EQ(deviceModeAllowsSystem(version, buildTime), allowed) << version << "/" << buildTime;
+  openSystemLibrary(root.env(), {false, true, {{10, 20, 100, 200, 0}}});
+  EXPECT_TRUE(deviceModeAllowsSystem(9, 150)) << "any system package";
+  openSystemLibrary(Env::posix(), SystemSettings());
+  EXPECT_TRUE(!routerInFlaggedState() && deviceModeAllowsSystem(9, 150));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,49 @@
+// Disk space accounting on simulated disks: "/flash" with 100 free blocks
+// and "/flash/boot" with 10, of 4 KiB each; "/ram" lies on a third file
+// system.
+#include "staging/disk_space.h"
+
+#include <gtest/gtest.h>
+
+#include "support/staging_env.h"
+#include "support/test_root.h"
+
+namespace installer {
+namespace {
+
+constexpr int64_t B = 4096, R = 32768, Main = 100 * B, Kernel = 10 * B;
+
+// One staged set each: whether it fits, and the bytes left on the kernel
+// and the main disk. Whatever stands at a staged path is credited (a link
+// by its own size), what comes from another file system is charged, in
+// whole blocks; a disk the work makes fuller keeps the reserve R back.
+// Without "/flash/boot" the kernel disk has block size 1 and no room.
+TEST(CheckDiskSpace, Table) {
+  // clang-format off
+  struct Case { bool bootDisk; const char *files, *entries; bool fits; int64_t kernel, main; } cases[] = {
+      {true, "/ram/t:4097", "W /flash/new /ram/t", true, Kernel, Main - 2 * B - R},
+      {true, "/flash/f:10000 /ram/t:12288 /flash/g:10000 /ram/u:12289", "W /flash/f /ram/t|M /flash/g /ram/u", true, Kernel, Main - B - R},
+      {true, "/ram/t:401408", "W /flash/new /ram/t", false, Kernel, 2 * B - R},
+      {true, "/flash/old:8192 /flash/f:1 /flash/l>/ram/t /ram/t:50000", "U /flash/old|L /flash/f x|U /flash/l|U /flash/gone", true, Kernel, Main + 4 * B},
+      {true, "/flash/boot/kernel:8192 /ram/t:5000 /flash/t:4097 /ram/m:376832",  // exactly nothing left fits
+       "U /flash/boot/kernel|W /flash/boot/new/file /ram/t|M /flash/boot/x /flash/t|W /flash/m /ram/m", true, 0, 0},
+      {true, "/ram/t:50000 /ram/old:50000", "M /ram/new /ram/t|U /ram/old|M /flash /ram/t", true, Kernel, Main},  // not below "/flash/"
+      {true, "/flash/t1:9000 /flash/t2:9000 /ram/e:0",  // renamed in place, missing or empty: nothing to charge
+       "W /flash/new /flash/t1|M /flash/not/yet/made /flash/t2|M /flash/x /ram/none|W /flash/e /ram/e", true, Kernel, Main},
+      {false, "/ram/t:3", "W /flash/boot/kernel /ram/t", false, -3 - R, Main}};
+  // clang-format on
+  for (const Case& c : cases) {
+    TestRoot root;
+    if (c.bootDisk) root.makeDirs("/flash/boot");
+    plant(root, c.files);
+    DiskEnv env(root.env(), {{"/flash", 1, B, 100}, {"/flash/boot", 2, B, 10}});
+    StagedFiles staged(env);
+    stageText(staged, c.entries);
+    int64_t kernel = 0, main = 0;
+    EXPECT_EQ(checkDiskSpace(staged, kernel, main), c.fits) << c.entries;
+    EXPECT_EQ(std::pair(kernel, main), std::pair(c.kernel, c.main)) << c.entries;
+  }
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,78 @@
+// A throw-away device for the tests of the rules and install layers: one
+// state and one staged set per test. The system library is opened on the
+// root as a device whose device mode takes system packages 7.0 to 7.5 only
+// and which asks for a system of 7.2 at least.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "install/stream_install.h"
+#include "platform/system_library.h"
+#include "rules/acceptance.h"
+#include "support/test_packages.h"
+
+namespace installer {
+
+// Looks into no image: only the image of a package file whose name begins
+// "marked" holds the file asked for.
+class ImageEnv : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  ImageFileResult findFileInImage(const std::string& file, uint32_t, const std::string&, const std::string&) override {
+    return file.find("/marked") != std::string::npos ? ImageFileResult::Present : ImageFileResult::Absent;
+  }
+};
+
+// A signed package `name` of `version` carrying bin/<name> with "hi";
+// `edit` changes the recipe first.
+inline std::string pkg(const std::string& name, PackageVersion version, void (*edit)(PackageRecipe&) = nullptr,
+                       const FileRecipe& file = {}) {
+  PackageRecipe recipe = packageRecipe(name, version, {fileEntry("bin/" + name, "hi")});
+  if (edit) edit(recipe);
+  return signedPackage(recipe, file);
+}
+
+class InstallRun : public testing::Test {
+ protected:
+  // Settings: not flagged; device mode: no system package but one of 7.0 to 7.5; minimum system 7.2.
+  InstallRun() {
+    state.architecture = "i386";
+    openSystemLibrary(root.env(), {false, false, {{v(7, 0), v(7, 5), 0, 0xFFFFFFFF, 0}}, v(7, 2)});
+  }
+  // The library must not keep the root's Env once the root is gone.
+  ~InstallRun() override { openSystemLibrary(Env::posix(), SystemSettings()); }
+
+  // Installs `bytes` as one stream, keeping the progress bar off the test's output.
+  StreamInstallResult run(const std::string& bytes, uint32_t flags = Upgrade, UserChoices choices = {}) {
+    std::istringstream input(bytes);
+    testing::internal::CaptureStdout();
+    StreamInstallResult result = installStream(state, staged, input, {flags, std::move(choices), nullptr});
+    testing::internal::GetCapturedStdout();
+    return result;
+  }
+
+  // The enabled state of every record (as enabledOf), then the staged
+  // changes, each path without "/flash/": "path=contents" for a written
+  // file, "path:delete" for a removal; of the meta files only "version" is
+  // shown, by its name. Then each message said, on a line of its own.
+  std::string summary() const {
+    std::string text = enabledOf(state) + " |";
+    for (const auto& [path, op] : staged.entries) {
+      std::string shown = path.substr(7), name = shown.substr(shown.rfind('/') + 1);
+      if (shown.rfind("var/pdb/", 0) == 0 && (name == "deps" || name == "files" || name == "bundle")) continue;
+      text += " " + shown;
+      if (name != "version") text += op.kind == StagedKind::Delete ? ":delete" : "=" + root.read(op.target);
+    }
+    for (const std::string& message : state.messages) text += "\n" + message;
+    return text;
+  }
+
+  TestRoot root;
+  ImageEnv env{root.env()};
+  InstallerState state{env};
+  StagedFiles staged{root.env()};
+};
+
+}  // namespace installer

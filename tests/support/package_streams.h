@@ -1,0 +1,58 @@
+// Package streams over bytes in memory, and scripts run on them, for the
+// tests of the package layer.
+#pragma once
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "package/package_stream.h"
+#include "support/test_packages.h"
+
+namespace installer {
+
+// A stream over `bytes`, already moved to its first wanted part.
+struct OpenedStream {
+  OpenedStream(const std::string& bytes, std::vector<uint32_t> types, bool hashing = true)
+      : input(bytes), stream(input, hashing, nullptr) {
+    stream.wantedTypes = std::move(types);
+    stream.nextPart();
+  }
+  std::istringstream input;
+  PackageStream stream;
+};
+
+// Runs `script` on `in` (which reads from `stream`), a word a step:
+//   g get  p peek  u unget  bC put C back  rN read N  k clear  ? state  t tell
+//   sN seek to N  s+N seek by N  s-N seek to N before the end
+//   n next part  xN read N raw (of `stream`)
+// and tells what each step gave: a type, a character or "eof", the bytes read,
+// "ok" or "failed", numbers; each after a space.
+inline std::string runScript(std::istream& in, PackageStream& stream, const std::string& script) {
+  auto said = [](const std::istream& s) { return std::string(s ? "ok" : "failed"); };
+  auto character = [](int c) { return c == EOF ? std::string("eof") : std::string(1, static_cast<char>(c)); };
+  std::string trace, step;
+  char buffer[200];
+  for (std::istringstream steps(script); steps >> step;) {
+    int n = std::abs(std::atoi(step.c_str() + 1));
+    auto from = step[1] == '+' ? std::ios_base::cur : step[1] == '-' ? std::ios_base::end : std::ios_base::beg;
+    switch (step[0]) {
+      case 'g': trace += " " + character(in.get()); break;
+      case 'p': trace += " " + character(in.peek()); break;
+      case 'u': trace += " " + said(in.unget()); break;
+      case 'b': trace += " " + said(in.putback(step[1])); break;
+      case 'r': trace += " " + std::string(buffer, static_cast<size_t>(in.read(buffer, n).gcount())); break;
+      case 'k': in.clear(); break;
+      case '?': trace += std::string(" ") + (in.eof() ? "e" : "") + (in.fail() ? "f" : "") + (in.bad() ? "b" : "");
+        break;
+      case 't': trace += " " + std::to_string(in.tellg()); break;
+      case 's': trace += " " + said(in.seekg(n, from)); break;
+      case 'n': trace += " " + std::to_string(stream.nextPart()); break;
+      case 'x': trace += " " + std::to_string(stream.readRaw(reinterpret_cast<uint8_t*>(buffer), n)); break;
+    }
+  }
+  return trace;
+}
+
+}  // namespace installer
