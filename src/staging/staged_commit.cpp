@@ -125,7 +125,8 @@ bool copyAcross(InstallerState& state, StagedFiles& staged, const std::string& p
   Env& env = staged.env();
   FileStatus source, existing;
   if (!env.status(op.target, source)) return false;
-  uint32_t mode = (env.status(path, existing) ? existing.mode : source.mode) & 07777;
+  bool replacesFile = env.linkStatus(path, existing) && existing.type == FileType::Regular;
+  uint32_t mode = (replacesFile ? existing.mode : source.mode) & 07777;
   std::string name;
   std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, nearestDirectory(env, path), name);
   bool copied = file && copyFile(env, op.target, *file, spinner) && file->close() && env.changeMode(name, mode);

@@ -1,4 +1,5 @@
-// The disk space check of the upgrade run, on disks of chosen sizes.
+// The disk space check of the upgrade run and of standard-input mode, on
+// disks of chosen sizes.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -39,16 +40,23 @@ TEST(UpgradeModeRun, WorkThatDoesNotFitIsReportedAndDropped) {
       {4097, 0, "-b", ExitNoSpace, "ERROR: upgrade failed, free 5 kB of disk space\n"},
       {20000, 8193, "-b", ExitNoSpace,
        "ERROR: upgrade failed, free 21 kB of kernel disk space\nERROR: upgrade failed, free 17 kB of disk space\n"},
-      {20000, 8193, "--reinstall", ExitSuccess, "installed big-1.0\n"},
+      // Reinstalled files take room too: the check is made all the same.
+      {20000, 8193, "--reinstall", ExitNoSpace,
+       "ERROR: upgrade failed, free 21 kB of kernel disk space\nERROR: upgrade failed, free 17 kB of disk space\n"},
+      {1, 0, "--reinstall", ExitSuccess, "installed big-1.0\n"},
+      // A package from standard input is weighed the same way.
+      {4097, 0, "-", ExitNoSpace, "ERROR: upgrade failed, free 5 kB of disk space\n"},
   };
   for (const Case& c : cases) {
     TestRoot root;
     std::vector<FileEntry> files = {fileEntry("bin/big", std::string(c.mainBytes, 'm')),
                                     fileEntry("boot/vmlinux", std::string(c.kernelBytes, 'k'))};
-    root.write("/rw/pckg/.download/big.kmp", signedPackage(packageRecipe("big", v(1, 0), files)));
+    std::string package = signedPackage(packageRecipe("big", v(1, 0), files));
+    root.write("/rw/pckg/.download/big.kmp", package);
+    root.write("/ram/installer.lock", "", 0600);  // every run leaves its lock
     std::string before = root.tree();
     SmallDisks disks(root.env());
-    std::istringstream input;
+    std::istringstream input(std::string(c.option) == "-" ? package : "");
     testing::internal::CaptureStdout();
     EXPECT_EQ(installerMain(disks, {c.option}, input), c.status) << c.log;
     testing::internal::GetCapturedStdout();

@@ -37,20 +37,20 @@ TEST(DatabaseWriter, WritePackageMeta) {
       {"p boot off", 0, true, "p/disabled=auto| -p/enabled"},
       {"p nometa off user", 0, true, "p/disabled=user| -p/enabled"},
       {"p nometa user", 0, true, "-p/disabled p/enabled=user|"},
-      {"p", 1, false, failure("p-1.0", "version")},
-      {"p", 2, false, failure("p-1.0", "deps")},
-      {"p provides=x", 3, false, failure("p-1.0", "provides")},
-      {"p excludes=x", 3, false, failure("p-1.0", "conflicts")},
-      {"p in=all", 3, false, failure("all", "bundle")},
-      {"p", 3, false, failure("p-1.0", "files")},
-      {"p off", 4, true, failure("p-1.0", "disabled")},
-      {"p user", 4, true, failure("p-1.0", "enabled")},
+      {"p", 2, false, failure("p-1.0", "version")},
+      {"p", 3, false, failure("p-1.0", "deps")},
+      {"p provides=x", 4, false, failure("p-1.0", "provides")},
+      {"p excludes=x", 4, false, failure("p-1.0", "conflicts")},
+      {"p in=all", 4, false, failure("all", "bundle")},
+      {"p", 4, false, failure("p-1.0", "files")},
+      {"p off", 5, true, failure("p-1.0", "disabled")},
+      {"p user", 5, true, failure("p-1.0", "enabled")},
   };
   for (const auto& [record, failing, result, expected] : cases) {
     TestRoot root;
     writeFiles(root, "/flash/var/pdb/p/", "provides=;conflicts=;bundle=;disabled=;enabled=;files=");
     FaultEnv env(root.env());
-    env.failAt(EnvCall::OpenWrite, failing, EROFS);
+    env.failAt(EnvCall::OpenWrite, failing, EROFS);  // the first open records the directory
     InstallerState state(env);
     StagedFiles staged(env);
     addRecords(state, record);
@@ -66,7 +66,7 @@ TEST(DatabaseWriter, WritePackageMeta) {
 TEST(DatabaseWriter, MarkEnabled) {
   TestRoot root;
   FaultEnv env(root.env());
-  env.failAt(EnvCall::OpenWrite, 1, ENOSPC);
+  env.failAt(EnvCall::OpenWrite, 2, ENOSPC);  // the first records the directory among the temporary ones
   InstallerState state(env);
   StagedFiles staged(env);
   addRecords(state, "p off enable; q off user enable");

@@ -17,10 +17,12 @@ constexpr int64_t B = 4096, R = 32768, Main = 100 * B, Kernel = 10 * B;
 // and the main disk. Whatever stands at a staged path is credited (a link
 // by its own size), what comes from another file system is charged, in
 // whole blocks; a disk the work makes fuller keeps the reserve R back.
-// Without "/flash/boot" the kernel disk has block size 1 and no room.
+// Without "/flash/boot" the kernel disk has block size 1 and no room; when
+// it is only a directory of "/flash" (bootDisk 2), everything counts once,
+// against the main disk.
 TEST(CheckDiskSpace, Table) {
   // clang-format off
-  struct Case { bool bootDisk; const char *files, *entries; bool fits; int64_t kernel, main; } cases[] = {
+  struct Case { int bootDisk; const char *files, *entries; bool fits; int64_t kernel, main; } cases[] = {
       {true, "/ram/t:4097", "W /flash/new /ram/t", true, Kernel, Main - 2 * B - R},
       {true, "/flash/f:10000 /ram/t:12288 /flash/g:10000 /ram/u:12289", "W /flash/f /ram/t|M /flash/g /ram/u", true, Kernel, Main - B - R},
       {true, "/ram/t:401408", "W /flash/new /ram/t", false, Kernel, 2 * B - R},
@@ -30,13 +32,16 @@ TEST(CheckDiskSpace, Table) {
       {true, "/ram/t:50000 /ram/old:50000", "M /ram/new /ram/t|U /ram/old|M /flash /ram/t", true, Kernel, Main},  // not below "/flash/"
       {true, "/flash/t1:9000 /flash/t2:9000 /ram/e:0",  // renamed in place, missing or empty: nothing to charge
        "W /flash/new /flash/t1|M /flash/not/yet/made /flash/t2|M /flash/x /ram/none|W /flash/e /ram/e", true, Kernel, Main},
-      {false, "/ram/t:3", "W /flash/boot/kernel /ram/t", false, -3 - R, Main}};
+      {false, "/ram/t:3", "W /flash/boot/kernel /ram/t", false, -3 - R, Main},
+      {2, "/ram/t:245760 /ram/u:245760", "W /flash/boot/kernel /ram/t|W /flash/new /ram/u", false, Main, -20 * B - R}};
   // clang-format on
   for (const Case& c : cases) {
     TestRoot root;
     if (c.bootDisk) root.makeDirs("/flash/boot");
     plant(root, c.files);
-    DiskEnv env(root.env(), {{"/flash", 1, B, 100}, {"/flash/boot", 2, B, 10}});
+    std::vector<DiskEnv::Disk> disks = {{"/flash", 1, B, 100}};
+    if (c.bootDisk != 2) disks.push_back({"/flash/boot", 2, B, 10});
+    DiskEnv env(root.env(), disks);
     StagedFiles staged(env);
     stageText(staged, c.entries);
     int64_t kernel = 0, main = 0;

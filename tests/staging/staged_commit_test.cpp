@@ -1,5 +1,5 @@
-// Carrying out a staged set: the order of the passes, removals, links,
-// renames, and the copy a rename across file systems falls back on.
+// Carrying out a staged set: the check before any change, the copies across
+// file systems, the passes, and finishing a commit that was interrupted.
 #include "staging/staged_commit.h"
 
 #include <gtest/gtest.h>
@@ -11,75 +11,113 @@
 namespace installer {
 namespace {
 
-// "/ram" is a file system of its own, so a rename from there to "/f"
+// "/ram" is a file system of its own, so a move from there to "/f"
 // crosses file systems.
 class Commit : public testing::Test {
  protected:
   TestRoot root;
   DiskEnv disks{root.env(), {{"/ram", 1, 4096, 100}}};
   FaultEnv env{disks};
-  std::string left;  // the entries after the commit
+  InstallerState state{env};
 
   // Plants `files`, commits `entries` and gives "RESULT|STDOUT|STDERR".
-  // The set is gone when it returns: a temporary file still there is no
-  // longer its own.
-  std::string commit(const char* files, const char* entries, bool showSpinner = false) {
+  std::string commit(const char* files, const char* entries, CommitOptions options = CommitOptions()) {
     plant(root, files);
     StagedFiles staged(env);
     stageText(staged, entries);
     testing::internal::CaptureStdout(), testing::internal::CaptureStderr();
-    std::string result = commitStaged(staged, showSpinner) ? "ok|" : "failed|";
+    std::string result = commitStaged(state, staged, options) ? "ok|" : "failed|";
     result += testing::internal::GetCapturedStdout() + "|";
-    left = entriesText(staged);
     return result + testing::internal::GetCapturedStderr();
   }
+  // The device's "/f" and "/ram", and whatever the commit left in "/flash".
+  std::string tree() { return root.tree("/f") + root.tree("/ram") + root.tree("/flash"); }
 };
 
-// Removals and links come before renames, renames before copies: "/f/a" is
-// renamed from the link pass 1 made, "/f/b" from the file pass 1 removed,
-// and "/f/d" from a copy's destination, which by then holds only the first
-// 512 bytes of what stood there. A copy that fails is reported and keeps
-// the Write's temporary file.
-TEST_F(Commit, PassesRunInOrder) {
-  env.failAt(EnvCall::Write, 1, ENOSPC);
-  EXPECT_EQ(
-      commit("/f/y=y /f/c:600 /ram/x=x", "L /f/z payload|U /f/y|W /f/c /ram/x|M /f/a /f/z|M /f/b /f/y|M /f/d /f/c"),
-      "failed||rename: No such file or directory\n write failed: No space left on device\n");
-  EXPECT_EQ(root.tree("/f") + root.tree("/ram"),
-            "/f/a -> payload\n/f/c 644 \"\"\n/f/d 644 <512 bytes>\n/ram/x 644 \"x\"\n");
+// Removals and links come before renames: "/f/b" is renamed over the link
+// the first pass made, "/f/y" where it removed a file. A removed directory
+// loses its plain files and goes only when nothing else is left; a file
+// takes the place of a directory the set empties, a directory that of a
+// file the set removes; missing parents are made. Nothing of the commit's
+// own is left behind.
+TEST_F(Commit, RemovalsAndLinksComeBeforeRenames) {
+  EXPECT_EQ(commit("/f/y=y /f/t0=0 /f/s=a /f/d/f= /f/d/.h= /f/d/s/f= /f/lib/a= /f/bin= /f/t1=1 /f/t2=2@755 /f/t3=3",
+                   "L /f/b payload|U /f/y|M /f/a /f/s|W /f/y /f/t0|U /f/d|U /f/lib/a|W /f/lib /f/t1|U /f/bin|"
+                   "W /f/bin/x /f/t2|L /f/i/image /bootimage|W /f/u/c /f/t3"),
+            "ok||");
+  EXPECT_EQ(tree(), "/f/a 644 \"a\"\n/f/b -> payload\n/f/bin/\n/f/bin/x 755 \"2\"\n/f/d/\n/f/d/.h 644 \"\"\n/f/d/s/\n/f/d/s/f 644 \"\"\n"
+                    "/f/i/\n/f/i/image -> /bootimage\n/f/lib 644 \"1\"\n/f/u/\n/f/u/c 644 \"3\"\n/f/y 644 \"0\"\n"
+                    "/flash/var/\n/flash/var/pdb/\n");
 }
 
-// A removed directory loses its plain files, and goes itself only when
-// nothing else is left in it; what is gone already is no failure. Links and
-// renames make missing parents and replace what stands there. A failed link
-// or rename is reported and the commit goes on.
-TEST_F(Commit, RemovalsLinksAndRenames) {
-  env.failAt(EnvCall::Rename, 1, EIO);
-  EXPECT_EQ(commit("/f/d/f= /f/d/.h= /f/d/s/f= /f/p/f= /f/so= /f/file= /f/t1= /f/t2=2@755",
-                   "U /f/d|U /f/p/|U /f/gone|L /f/i/image /bootimage|L /f/so so.2|L /f/file/l t|"
-                   "W /f/u/a /f/t1|W /f/u/b/c /f/t2"),
-            "failed||symlink: Not a directory\nrename: Input/output error\n");
-  EXPECT_EQ(root.tree("/f"),
-            "/f/d/\n/f/d/.h 644 \"\"\n/f/d/s/\n/f/d/s/f 644 \"\"\n/f/file 644 \"\"\n/f/i/\n/f/i/image -> /bootimage\n"
-            "/f/so -> so.2\n/f/t1 644 \"\"\n/f/u/\n/f/u/b/\n/f/u/b/c 755 \"2\"\n");
+// A step that cannot be done is found before anything changes: the set's
+// temporary files go, everything else stays as it was.
+TEST_F(Commit, ImpossibleStepChangesNothing) {
+  root.makeDirs("/f/dir/sub");
+  root.symlink("/f/dangling", "/nowhere");
+  ASSERT_EQ(mkfifo(root.host("/f/fifo").c_str(), 0644), 0);
+  struct Case {
+    const char* entries;
+    const char* message;
+  } cases[] = {
+      {"W /f/fifo /f/t", "/f/fifo: /f/fifo is in the way"},
+      {"W /f/dir /f/t", "/f/dir: /f/dir is in the way"},
+      {"W /f/file/x /f/t", "/f/file/x: /f/file is not a directory"},
+      {"W /f/dangling/x /f/t", "/f/dangling/x: /f/dangling is not a directory"},
+      {"M /f/x /f/missing|W /f/y /f/t", "/f/x: /f/missing is missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.entries);
+    std::string before = (plant(root, "/f/file=f"), tree());
+    EXPECT_EQ(commit("/f/t=t", c.entries), std::string("failed|ERROR: cannot install ") + c.message + "\n|");
+    EXPECT_EQ(tree(), before);
+  }
 }
 
-// A rename across file systems becomes a copy: an existing destination
-// keeps its mode, a new one takes the source's, a link standing there is
-// replaced rather than followed. A Write's temporary file goes once copied,
-// a Move's source stays. One spinner runs on across all copies, redrawn at
-// most every 20 ticks and catching up 20 at a time.
-TEST_F(Commit, RenameAcrossFileSystemsCopies) {
+// Moves across file systems are copies made beside the destination first:
+// an existing destination keeps its mode, a new one takes the source's, a
+// link standing there is replaced rather than followed. The set's own
+// temporary files go once copied, a package file stays. One spinner runs
+// on across all copies, redrawn at most every 20 ticks.
+TEST_F(Commit, MovesAcrossFileSystemsAreCopiedFirst) {
+  CommitOptions spinning;
+  spinning.showSpinner = true;
   EXPECT_EQ(commit("/f/tool=old@640 /ram/t1:40000@755 /ram/t2=2@775 /ram/t3=3@600 /ram/image=i /f/v=v /f/x>/f/v",
-                   "W /f/tool /ram/t1|W /f/new/file /ram/t2|W /f/x /ram/t3|M /f/image /ram/image", true),
+                   "W /f/tool /ram/t1|W /f/new/file /ram/t2|W /f/x /ram/t3|M /f/image /ram/image", spinning),
             "ok||\b/\b-\b\\\b||");
-  EXPECT_EQ(left, "C /f/image /ram/image|C /f/new/file /ram/t2|C /f/tool /ram/t1|C /f/x /ram/t3");
-  EXPECT_EQ(root.tree("/f") + root.tree("/ram"),
-            "/f/image 644 \"i\"\n/f/new/\n/f/new/file 775 \"2\"\n/f/tool 640 <40000 bytes>\n"
-            "/f/v 644 \"v\"\n/f/x 600 \"3\"\n/ram/image 644 \"i\"\n");
-  EXPECT_EQ(commit("/ram/dir/f=", "M /f/dir /ram/dir"), "failed||");  // only a regular file is copied
-  env.failAt(EnvCall::OpenRead, 5, EIO);  // four sources were opened above; the next one cannot be
-  EXPECT_EQ(commit("/ram/y=y", "W /f/y /ram/y"), "failed||");
+  EXPECT_EQ(tree(), "/f/image 644 \"i\"\n/f/new/\n/f/new/file 775 \"2\"\n/f/tool 640 <40000 bytes>\n"
+                    "/f/v 644 \"v\"\n/f/x 600 \"3\"\n/ram/image 644 \"i\"\n"
+                    "/flash/var/\n/flash/var/pdb/\n");
+  // A copy that does not fit changes nothing. (The next write records the
+  // copy's directory among the temporary ones; the one after is the copy.)
+  env.failAt(EnvCall::Write, env.calls(EnvCall::Write) + 2, ENOSPC);
+  EXPECT_EQ(commit("/f/old=o /ram/t4=4", "U /f/old|W /f/more /ram/t4"),
+            "failed|ERROR: cannot install /f/more: No space left on device\n| write failed: No space left on device\n");
+  EXPECT_EQ(root.read("/f/old"), "o");
+  EXPECT_FALSE(root.exists("/ram/t4"));
+}
+
+// A set committed again (a manifest): what an earlier commit moved is done.
+// A step that fails after the journal was written leaves the journal, and
+// the next run finishes the commit and says so.
+TEST_F(Commit, InterruptedCommitIsFinishedLater) {
+  CommitOptions resume;
+  resume.resume = true;
+  EXPECT_EQ(commit("/f/done=new /f/t=t", "M /f/done /f/gone|M /f/next /f/t", resume), "ok||");
+  EXPECT_EQ(commit("", "M /f/lost /f/gone", resume), "failed|ERROR: cannot install /f/lost: /f/gone is missing\n|");
+  env.failAt(EnvCall::Rename, env.calls(EnvCall::Rename) + 2, EIO);  // the journal's rename, then the moves
+  EXPECT_EQ(commit("/f/t1=1 /f/t2=2", "W /f/one /f/t1|W /f/two /f/t2"), "failed||rename: Input/output error\n");
+  EXPECT_TRUE(root.exists("/flash/.installer-journal"));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(finishInterruptedCommit(state), InterruptedCommit::Finished);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "finished the commit of an interrupted run\n");
+  EXPECT_EQ(root.tree("/f"), "/f/done 644 \"new\"\n/f/next 644 \"t\"\n/f/one 644 \"1\"\n/f/two 644 \"2\"\n");
+  EXPECT_EQ(finishInterruptedCommit(state), InterruptedCommit::None);
+  root.write("/flash/.installer-journal", "L /f/only-a-path\n");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(finishInterruptedCommit(state), InterruptedCommit::Failed);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: cannot read /flash/.installer-journal: the interrupted commit cannot be finished\n");
 }
 
 }  // namespace

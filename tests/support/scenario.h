@@ -28,7 +28,8 @@
 //   stdout-has "TEXT"          what it printed holds TEXT (for long reports)
 //   tree [PATH]                the device tree below PATH (default "/"): one
 //                              block line per entry, as describeTree writes
-//                              them; a file equal to a work file shows "@FILE"
+//                              them; a file equal to a work file shows "@FILE";
+//                              the run lock "/ram/installer.lock" is left out
 //   changes                    what the last installer run changed in the
 //                              device tree: "+ LINE" for each tree line that
 //                              is new, "- LINE" for each that is gone
