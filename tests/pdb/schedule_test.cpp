@@ -13,7 +13,7 @@ TEST(ScheduleName, KeepsOnlyLettersDigitsAndDash) {
   // clang-format off
   const std::pair<const char*, const char*> cases[] = {
       {"routing", "routing"}, {"wifi-qcom.ac", "wifi-qcomac"}, {"a_b-C9", "ab-C9"}, {"..", ""},
-      {"x/../y", "xy"}, {"caf\xc3\xa9", "caf"}, {"", ""}};
+      {"x/../y", "xy"}, {"caf\xc3\xa9", "caf"}, {"", ""}, {"`az{@AZ[/09:", "azAZ09"}};
   // clang-format on
   for (const auto& [name, kept] : cases) EXPECT_EQ(scheduleName(name), kept) << name;
 }

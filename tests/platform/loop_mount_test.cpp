@@ -1,0 +1,53 @@
+// Looking into a squashfs image inside a larger file through a loop device.
+// Needs root (loop devices and mount) and mksquashfs.
+#include "platform/loop_mount.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/process_runner.h"
+#include "support/test_root.h"
+
+namespace installer {
+namespace {
+
+// The image sits between other bytes, at an offset that is a multiple of no
+// sector size, as in a package file.
+constexpr uint32_t offset = 1237;
+
+bool mounted(const std::string& path) {
+  std::ifstream mounts("/proc/mounts");
+  std::string device, point, rest;
+  while (mounts >> device >> point && std::getline(mounts, rest)) {
+    if (point == path) return true;
+  }
+  return false;
+}
+
+TEST(LoopMount, LooksIntoTheImageAndTakesEverythingDown) {
+  SKIP_UNLESS_ROOT("attaches loop devices and mounts");
+  if (std::system("command -v mksquashfs >/dev/null") != 0) GTEST_SKIP() << "needs mksquashfs (squashfs-tools)";
+  TestRoot root;
+  root.write("/src/FORCE_DEFCONF_ON_RESET", "");
+  root.symlink("/src/link", "/etc/hostname");  // leads out of the image: never the file itself
+  std::string build = "mksquashfs " + root.host("/src") + " " + root.host("/image") + " -quiet -noappend >/dev/null";
+  ASSERT_EQ(std::system(build.c_str()), 0);
+  root.write("/pkg", std::string(offset, 'P') + root.read("/image") + std::string(300, 'T'));
+  std::string mountPoint = root.host("/ram/branding");
+  auto look = [&](const char* file, uint32_t at) {
+    return lookIntoImage(root.host("/pkg"), at, mountPoint, mountPoint + "/" + file);
+  };
+  EXPECT_EQ(look("FORCE_DEFCONF_ON_RESET", offset), ImageFileResult::Present);
+  EXPECT_EQ(look("missing", offset), ImageFileResult::Absent);
+  EXPECT_EQ(look("link", offset), ImageFileResult::Absent);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(look("FORCE_DEFCONF_ON_RESET", offset + 1), ImageFileResult::Failed);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("mount squash: ", 0), 0u);
+  EXPECT_FALSE(mounted(mountPoint));
+}
+
+}  // namespace
+}  // namespace installer
