@@ -34,7 +34,9 @@ TEST(InstallerProgram, InstallsIntoTheRootItChangesTo) {
   SKIP_UNLESS_ROOT("-r chroots");
   TestRoot root;
   std::string hello = signedPackage(packageRecipe("hello", v(1, 0), {fileEntry("bin/hello", "hi\n")}));
-  EXPECT_EQ(runInstaller({"-q", "-r", root.path(), "-"}, "", "/nonexistent", hello).exitStatus, 0);
+  ProcessResult result = runInstaller({"-q", "-r", root.path(), "-"}, "", "/nonexistent", hello);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.err, "");
   EXPECT_EQ(root.read("/flash/bin/hello"), "hi\n");
 }
 

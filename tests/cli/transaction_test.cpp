@@ -149,6 +149,8 @@ void deferUpgrade(TestRoot& root) {
   ASSERT_EQ(run(root.env(), {"--safe"}).status, 0);
 }
 
+void PrintTo(const Transaction& transaction, std::ostream* out) { *out << transaction.name; }
+
 const Transaction transactions[] = {
     {"StandAloneUpgrade", installHelloOne, {"-"}, helloTwo},
     {"BundleUpgrade", installExtrasOne, {"-"}, [] { return extrasBundle(v(2, 0), {"a", "c"}); }},
