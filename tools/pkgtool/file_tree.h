@@ -1,10 +1,12 @@
-// Files for a package's part 4, taken from the build machine's file system.
+// Files for a package's part 4, taken from the build machine's file system
+// (or, for the fuzz targets, from the Env they are given).
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "package_builder.h"
+#include "platform/env.h"
 
 namespace installer {
 
@@ -13,9 +15,10 @@ namespace installer {
 // symbolic links with their target as data, each with its st_mode. Other
 // kinds of file, unreadable entries and names longer than a record can hold
 // are errors.
-[[nodiscard]] bool collectFileTree(const std::string& directory, std::vector<FileEntry>& entries, std::string& error);
+[[nodiscard]] bool collectFileTree(Env& env, const std::string& directory, std::vector<FileEntry>& entries,
+                                   std::string& error);
 
 // The whole contents of a file.
-[[nodiscard]] bool readWholeFile(const std::string& path, std::string& data, std::string& error);
+[[nodiscard]] bool readWholeFile(Env& env, const std::string& path, std::string& data, std::string& error);
 
 }  // namespace installer

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -59,8 +58,8 @@ std::string applySetting(ParsedKeys& parsed, const std::string& keyword, const s
   return "unknown setting \"" + keyword + "\"";
 }
 
-bool parseLines(const std::string& path, ParsedKeys& parsed, bool privateAllowed, std::string& error) {
-  InputFile file(Env::posix(), path);
+bool parseLines(Env& env, const std::string& path, ParsedKeys& parsed, bool privateAllowed, std::string& error) {
+  InputFile file(env, path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;
@@ -152,9 +151,9 @@ bool parseHashWords(const std::string& text, uint32_t* words, size_t count) {
   return found == count;
 }
 
-bool readTrustFile(const std::string& path, TrustKeys& keys, std::string& error) {
+bool readTrustFile(const std::string& path, TrustKeys& keys, std::string& error, Env& env) {
   ParsedKeys parsed;
-  if (!parseLines(path, parsed, false, error) || !checkLegacyLines(path, parsed, error)) return false;
+  if (!parseLines(env, path, parsed, false, error) || !checkLegacyLines(path, parsed, error)) return false;
   if (!parsed.has("ed25519-public-key")) {
     error = path + ": ed25519-public-key is missing";
     return false;
@@ -163,9 +162,9 @@ bool readTrustFile(const std::string& path, TrustKeys& keys, std::string& error)
   return true;
 }
 
-bool readKeyFile(const std::string& path, SigningKeys& keys, std::string& error) {
+bool readKeyFile(const std::string& path, SigningKeys& keys, std::string& error, Env& env) {
   ParsedKeys parsed;
-  if (!parseLines(path, parsed, true, error) || !checkLegacyLines(path, parsed, error)) return false;
+  if (!parseLines(env, path, parsed, true, error) || !checkLegacyLines(path, parsed, error)) return false;
   if (!parsed.keys.hasEd25519 && !parsed.keys.hasLegacy) {
     error = path + ": no private key (ed25519-private-key or legacy-private-key)";
     return false;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "package/trust_keys.h"
+#include "platform/env.h"
 
 namespace installer {
 
@@ -24,10 +25,12 @@ struct SigningKeys {
 };
 
 // Both return false with `error` set ("FILE:LINE: what is wrong") when the
-// file cannot be read or is malformed.
-[[nodiscard]] bool readTrustFile(const std::string& path, TrustKeys& keys, std::string& error);
+// file cannot be read or is malformed. They read through `env`.
+[[nodiscard]] bool readTrustFile(const std::string& path, TrustKeys& keys, std::string& error,
+                                 Env& env = Env::posix());
 // Also checks that the public keys given match the private ones.
-[[nodiscard]] bool readKeyFile(const std::string& path, SigningKeys& keys, std::string& error);
+[[nodiscard]] bool readKeyFile(const std::string& path, SigningKeys& keys, std::string& error,
+                               Env& env = Env::posix());
 
 // The lines of a trust file for `keys` (legacy lines only when it has them).
 std::string formatTrustFile(const TrustKeys& keys);

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "file_tree.h"
@@ -83,13 +82,13 @@ std::string parseRelation(const std::string& text, DependencyRef& ref) {
   return std::string();
 }
 
-DescriptionParser::DescriptionParser(bool bundle) {
+DescriptionParser::DescriptionParser(bool bundle, Env& files) : env(files) {
   result.bundle = bundle;
   result.package.sha256 = true;
 }
 
 bool DescriptionParser::applyFile(const std::string& path, std::string& error) {
-  InputFile file(Env::posix(), path);
+  InputFile file(env, path);
   if (!file.is_open()) {
     error = path + ": cannot open: " + std::strerror(errno);
     return false;
@@ -189,7 +188,7 @@ std::string DescriptionParser::applyPackageSetting(const std::string& keyword, c
     if (!parseSignatureKind(value, result.signature)) return "needs \"ed25519\", \"legacy\", \"both\" or \"none\"";
   } else if (keyword == "squashfs") {
     std::string image, error;
-    if (!readWholeFile(resolvePath(baseDir, value), image, error)) return error;
+    if (!readWholeFile(env, resolvePath(baseDir, value), image, error)) return error;
     spec.squashfsImage = image;
   } else {
     known = false;
@@ -214,7 +213,7 @@ std::string DescriptionParser::applyBundleSetting(const std::string& keyword, co
     }
   } else if (keyword == "squashfs") {
     std::string image, error;
-    if (!readWholeFile(resolvePath(baseDir, value), image, error)) return error;
+    if (!readWholeFile(env, resolvePath(baseDir, value), image, error)) return error;
     result.package.squashfsImage = image;
   } else {
     known = false;
@@ -230,13 +229,13 @@ std::string DescriptionParser::applyFileSetting(const std::string& keyword, cons
   std::string name, rest, error;
   splitWord(value, name, rest);
   if (keyword == "files") {
-    if (!collectFileTree(resolvePath(baseDir, value), files, error)) return error;
+    if (!collectFileTree(env, resolvePath(baseDir, value), files, error)) return error;
   } else if (keyword == "file") {
     // "file NAME SOURCE": one regular file, named NAME in the package.
     FileEntry entry;
     entry.name = name;
     if (name.empty() || rest.empty()) return "needs NAME SOURCE";
-    if (!readWholeFile(resolvePath(baseDir, rest), entry.data, error)) return error;
+    if (!readWholeFile(env, resolvePath(baseDir, rest), entry.data, error)) return error;
     files.push_back(entry);
   } else if (keyword == "mode" || keyword == "variant") {
     FileOverride change;

@@ -3,7 +3,8 @@
 // settings given as command-line options ("--keyword value"), which are
 // applied after the file. The keywords are listed in the README, section
 // "pkgtool". Relative paths in a file are taken from the file's directory,
-// those in options from the current directory.
+// those in options from the current directory. The files named are read
+// through the parser's Env: the build machine's unless told otherwise.
 #pragma once
 
 #include <optional>
@@ -12,6 +13,7 @@
 
 #include "package_builder.h"
 #include "package_signer.h"
+#include "platform/env.h"
 
 namespace installer {
 
@@ -29,7 +31,7 @@ struct PackageDescription {
 
 class DescriptionParser {
  public:
-  explicit DescriptionParser(bool bundle);
+  explicit DescriptionParser(bool bundle, Env& files = Env::posix());
 
   // Each returns false with `error` set ("FILE:LINE: ..." or "--keyword: ...").
   [[nodiscard]] bool applyFile(const std::string& path, std::string& error);
@@ -57,6 +59,7 @@ class DescriptionParser {
     uint32_t value = 0;
   };
 
+  Env& env;
   PackageDescription result;
   std::vector<FileOverride> overrides;
   bool nameSet = false;

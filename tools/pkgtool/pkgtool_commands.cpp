@@ -230,7 +230,7 @@ struct BundleMember {
 
 std::string readMember(const std::string& path, BundleMember& member) {
   std::string data, error;
-  if (!readWholeFile(path, data, error)) return error;
+  if (!readWholeFile(Env::posix(), path, data, error)) return error;
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
   if (data.size() < FileHeaderSize ||
       (decodeLE32(bytes) != PackageMagic && decodeLE32(bytes) != UnrecordedPackageMagic)) {

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of tests/fuzz (clang, ASan and UBSan) in
+# build-fuzz/ and runs one target, or all of them, each for SECONDS (default
+# 60) over a copy of its seed corpus in tests/fuzz/corpus/<target>/. Fails
+# when a target crashes, leaks, trips a sanitizer or hangs on an input; the
+# input is left in build-fuzz/fuzz-runs/<target>/ (crash-*, leak-*,
+# timeout-*). Prints, per target, the executions per second and the
+# coverage (cov: edges, ft: features) at the start and at the end.
+#
+# A finding is fixed in the code and its input kept as a regression seed:
+#   cp build-fuzz/fuzz-runs/TARGET/crash-... tests/fuzz/corpus/TARGET/finding-WHAT
+# so that every later run, the CI smoke included, starts from it.
+#
+# Usage: scripts/fuzz.sh [--build-only | --no-build] [TARGET|all] [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build-fuzz
+targets=(package_stream stream_install manifest package_database schedule system_settings trust_file
+  package_description)
+
+step=build
+case "${1:-}" in
+  --build-only) step=build-only; shift ;;
+  --no-build) step=run; shift ;;
+esac
+which=${1:-all}
+seconds=${2:-60}
+
+if [ "$step" != run ]; then
+  bash scripts/install-deps.sh
+  missing=()
+  for package in clang libclang-rt-14-dev; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+  fi
+  CXX=clang++ cmake -S . -B "$build" -DINSTALLER_FUZZ=ON -DINSTALLER_TESTS=OFF >/dev/null
+  cmake --build "$build" -j"$(nproc)" >/dev/null
+fi
+[ "$step" = build-only ] && exit 0
+
+# The first and the last "cov: N ft: N" of a libFuzzer log, and a stat.
+coverage() { grep -oE "cov: [0-9]+ ft: [0-9]+" "$1" | sed -n "$2" | awk '{print $2, $4}'; }
+stat() { sed -n "s/^stat::$2: *//p" "$1"; }
+
+run() {
+  local target=$1 dir=$build/fuzz-runs/$1
+  rm -rf "$dir"
+  mkdir -p "$dir/corpus"
+  cp tests/fuzz/corpus/"$target"/* "$dir/corpus/"
+  local seeds status=0
+  seeds=$(find "$dir/corpus" -type f | wc -l)
+  "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
+    -artifact_prefix="$dir/" "$dir/corpus" >"$dir/log" 2>&1 || status=$?
+  read -r cov0 ft0 < <(coverage "$dir/log" 1p)
+  read -r cov1 ft1 < <(coverage "$dir/log" '$p')
+  printf '%-20s %9s execs %6s exec/s  cov %5s -> %-5s ft %6s -> %-6s corpus %s -> %s\n' "$target" \
+    "$(stat "$dir/log" number_of_executed_units)" "$(stat "$dir/log" average_exec_per_sec)" \
+    "$cov0" "$cov1" "$ft0" "$ft1" "$seeds" "$(find "$dir/corpus" -type f | wc -l)"
+  if [ "$status" -ne 0 ] || compgen -G "$dir/crash-*" >/dev/null || compgen -G "$dir/leak-*" >/dev/null ||
+    compgen -G "$dir/timeout-*" >/dev/null || compgen -G "$dir/oom-*" >/dev/null; then
+    echo "$target: FINDING (status $status); log and input in $dir/"
+    grep -E "ERROR|SUMMARY|runtime error" "$dir/log" | head -5
+    return 1
+  fi
+}
+
+failed=0
+if [ "$which" = all ]; then
+  for target in "${targets[@]}"; do run "$target" || failed=1; done
+else
+  run "$which" || failed=1
+fi
+exit "$failed"

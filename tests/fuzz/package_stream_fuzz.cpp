@@ -1,0 +1,75 @@
+// The package stream reader over any bytes: every part of a package or
+// bundle, header records, relation lists and signatures, read with digests
+// and a copy (as the install run reads) and again without them, seeking in
+// each part (as the database loader and pkgtool inspect may).
+#include <memory>
+#include <sstream>
+
+#include "fuzz_input.h"
+#include "package/package_header.h"
+#include "package/package_signature.h"
+#include "package/stream_end.h"
+
+using namespace installer;
+
+namespace {
+
+const std::vector<uint32_t> everyPart = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24};
+
+bool isRelationList(int32_t type) {
+  return type == Dependencies || type == Conflicts || type == Provides || type == BundleMembers;
+}
+
+// Reads some of the part, in steps the input chooses, then moves on.
+void readSome(PackageStream& stream, bool seeking) {
+  char buffer[64];
+  uint32_t length = stream.partLength();
+  if (seeking) {
+    stream.seekg(length / 2, std::ios_base::beg);
+    static_cast<void>(stream.tellg());
+    stream.seekg(-3, std::ios_base::end);
+    stream.clear();
+  }
+  stream.read(buffer, sizeof buffer);
+  static_cast<void>(stream.peek());
+  stream.unget();
+  static_cast<void>(stream.get());
+}
+
+void readParts(ScratchEnv& env, PackageStream& stream, bool seeking) {
+  stream.wantedTypes = everyPart;
+  auto record = std::make_unique<PackageInfo>();
+  int32_t type = stream.nextPart();
+  while (type != -1) {
+    if (type == PackageHeader || type == BundleHeader) {
+      record = std::make_unique<PackageInfo>();
+      if (!readPackageHeader(*record, stream)) return;
+      type = stream.currentType;
+      continue;
+    }
+    if (isRelationList(type)) {
+      std::vector<DependencyRef> list;
+      static_cast<void>(readDependencyList(stream, list));
+    } else if (type == Signature && stream.hashing()) {
+      static_cast<void>(verifyPackageSignature(env, stream, *record));
+    } else {
+      readSome(stream, seeking);
+    }
+    type = stream.nextPart();
+  }
+  static_cast<void>(endedAtDeclaredLength(stream));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ScratchEnv env(scratchCapacity);
+  std::string bytes = textOf(data, size);
+  std::istringstream hashed(bytes), plain(bytes);
+  std::stringbuf copy;
+  PackageStream first(hashed, true, &copy);
+  readParts(env, first, false);
+  PackageStream second(plain, false, nullptr);
+  readParts(env, second, true);
+  return 0;
+}
