@@ -14,7 +14,7 @@
 # Usage: scripts/fuzz.sh [--build-only | --no-build] [TARGET|all] [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=build-fuzz
+build=${BUILD_DIR:-build-fuzz}
 targets=(package_stream stream_install manifest package_database schedule system_settings trust_file
   package_description)
 
