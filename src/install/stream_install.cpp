@@ -18,6 +18,10 @@ namespace installer {
 
 namespace {
 
+const TrustKeys& keysOf(const StreamInstallRequest& request) {
+  return request.keys != nullptr ? *request.keys : compiledTrustKeys();
+}
+
 bool partIs(const PackageStream& stream, PartType type) { return stream.currentType == static_cast<int32_t>(type); }
 
 void advance(PackageStream& stream) { static_cast<void>(stream.nextPart()); }
@@ -105,7 +109,7 @@ bool holdListedMembersDisabled(BundleRun& run) {
 // when one failed.
 int installMembers(BundleRun& run, const DependencyRef& bundleRef, std::set<std::string>& oldMembers) {
   int count = 0;
-  const PackageInstallRequest request{run.request.flags, run.request.userChoices, &bundleRef};
+  const PackageInstallRequest request{run.request.flags, run.request.userChoices, &bundleRef, keysOf(run.request)};
   while (partIs(run.stream, PartType::PackageHeader)) {
     PackageInstallOutcome outcome;
     InstalledPackage* member = installPackage(run.state, run.staged, run.stream, request, outcome);
@@ -158,7 +162,7 @@ StreamInstallResult installStream(InstallerState& state, StagedFiles& staged, st
   stream.wantedTypes = installRunParts;
   advance(stream);
   if (!partIs(stream, PartType::BundleHeader)) {
-    const PackageInstallRequest packageRequest{request.flags, request.userChoices, nullptr};
+    const PackageInstallRequest packageRequest{request.flags, request.userChoices, nullptr, keysOf(request)};
     PackageInstallOutcome outcome;
     InstalledPackage* installed = installPackage(state, staged, stream, packageRequest, outcome);
     result.imageDirectory = outcome.imageDirectory;

@@ -27,6 +27,7 @@ struct StreamInstallRequest {
   uint32_t flags = 0;                  // the AcceptReason bits the run tolerates
   UserChoices userChoices;             // the states users chose, by package name
   std::streambuf* copySink = nullptr;  // receives a copy of every byte read
+  const TrustKeys* keys = nullptr;     // null: the keys built into the installer
 };
 
 struct StreamInstallResult {

@@ -105,7 +105,8 @@ SystemSettings loadSystemSettings(Env& env, const std::string& path, std::string
   FileStatus info;
   bool found = env.status(path, info);
   if (!found && errno == ENOENT) return settings;
-  InputFile file(env, path);
+  // A few lines; 1 MiB is far more than any settings file holds.
+  InputFile file(env, path, ReadLimits{true, true, 1024 * 1024});
   std::ostringstream messages;
   if (!found || info.type != FileType::Regular || !file.is_open()) {
     messages << path << ": cannot be read, using the default settings\n";
