@@ -7,6 +7,10 @@
 # timeout-*). Prints, per target, the executions per second and the
 # coverage (cov: edges, ft: features) at the start and at the end.
 #
+# After the trust_file target, every trust file of its corpus is also read
+# by cmake/TrustFile.cmake, which reads the trust file of a build; the run
+# fails where it and pkgtool disagree on whether the file is valid.
+#
 # A finding is fixed in the code and its input kept as a regression seed:
 #   cp build-fuzz/fuzz-runs/TARGET/crash-... tests/fuzz/corpus/TARGET/finding-WHAT
 # so that every later run, the CI smoke included, starts from it.
@@ -68,10 +72,36 @@ run() {
   fi
 }
 
+# Whether cmake/TrustFile.cmake and pkgtool's reader agree on each file.
+trust_differential() {
+  local file cmake_ok pkgtool_ok count=0 differ=0 scratch
+  scratch=$(mktemp -d)
+  for file in "$1"/*; do
+    count=$((count + 1))
+    cmake_ok=yes pkgtool_ok=yes
+    cmake -DINSTALLER_TRUST_FILE="$file" -DCMAKE_BINARY_DIR="$scratch" -P cmake/TrustFile.cmake >/dev/null 2>&1 ||
+      cmake_ok=no
+    ASAN_OPTIONS=detect_leaks=0 "$build/tools/pkgtool/pkgtool" inspect /dev/null --trust "$file" 2>&1 >/dev/null |
+      grep -qF "pkgtool: $file:" && pkgtool_ok=no
+    if [ "$cmake_ok" != "$pkgtool_ok" ]; then
+      echo "trust file $file: valid for cmake: $cmake_ok, for pkgtool: $pkgtool_ok"
+      differ=$((differ + 1))
+    fi
+  done
+  rm -rf "$scratch"
+  echo "trust files read by cmake and by pkgtool: $count, verdicts differ: $differ"
+  [ "$differ" -eq 0 ]
+}
+
+run_target() {
+  run "$1" || return 1
+  if [ "$1" = trust_file ]; then trust_differential "$build/fuzz-runs/trust_file/corpus"; fi
+}
+
 failed=0
 if [ "$which" = all ]; then
-  for target in "${targets[@]}"; do run "$target" || failed=1; done
+  for target in "${targets[@]}"; do run_target "$target" || failed=1; done
 else
-  run "$which" || failed=1
+  run_target "$which" || failed=1
 fi
 exit "$failed"
