@@ -46,9 +46,10 @@ if [ "$step" != run ]; then
 fi
 [ "$step" = build-only ] && exit 0
 
-# The first and the last "cov: N ft: N" of a libFuzzer log, and a stat.
-coverage() { grep -oE "cov: [0-9]+ ft: [0-9]+" "$1" | sed -n "$2" | awk '{print $2, $4}'; }
-stat() { sed -n "s/^stat::$2: *//p" "$1"; }
+# "cov: N ft: N" of a libFuzzer log's lines matching $2, the last of them;
+# and a final stat.
+coverage() { grep -E "$2" "$1" | grep -oE "cov: [0-9]+ ft: [0-9]+" | tail -1 | awk '{print $2, $4}'; }
+final_stat() { sed -n "s/^stat::$2: *//p" "$1"; }
 
 run() {
   local target=$1 dir=$build/fuzz-runs/$1
@@ -59,10 +60,10 @@ run() {
   seeds=$(find "$dir/corpus" -type f | wc -l)
   "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 \
     -artifact_prefix="$dir/" "$dir/corpus" >"$dir/log" 2>&1 || status=$?
-  read -r cov0 ft0 < <(coverage "$dir/log" 1p)
-  read -r cov1 ft1 < <(coverage "$dir/log" '$p')
+  read -r cov0 ft0 < <(coverage "$dir/log" INITED) || true
+  read -r cov1 ft1 < <(coverage "$dir/log" "cov:") || true
   printf '%-20s %9s execs %6s exec/s  cov %5s -> %-5s ft %6s -> %-6s corpus %s -> %s\n' "$target" \
-    "$(stat "$dir/log" number_of_executed_units)" "$(stat "$dir/log" average_exec_per_sec)" \
+    "$(final_stat "$dir/log" number_of_executed_units)" "$(final_stat "$dir/log" average_exec_per_sec)" \
     "$cov0" "$cov1" "$ft0" "$ft1" "$seeds" "$(find "$dir/corpus" -type f | wc -l)"
   if [ "$status" -ne 0 ] || compgen -G "$dir/crash-*" >/dev/null || compgen -G "$dir/leak-*" >/dev/null ||
     compgen -G "$dir/timeout-*" >/dev/null || compgen -G "$dir/oom-*" >/dev/null; then
