@@ -52,6 +52,13 @@ function(_trust_key line_number keyword value out)
 endfunction()
 
 function(_trust_parse)
+  # CMake's strings end at a zero byte in places, which would drop the rest
+  # of the file without a word; such a file is no trust file (pkgtool
+  # refuses it too).
+  file(READ "${INSTALLER_TRUST_FILE}" hex HEX)
+  if(hex MATCHES "^(..)*00")
+    message(FATAL_ERROR "trust file ${INSTALLER_TRUST_FILE}: holds a zero byte")
+  endif()
   # Split the raw text rather than use file(STRINGS), which drops empty
   # lines and would make the line numbers in messages wrong.
   file(READ "${INSTALLER_TRUST_FILE}" raw)

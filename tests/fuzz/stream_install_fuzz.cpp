@@ -5,11 +5,29 @@
 #include <sstream>
 
 #include "fuzz_input.h"
+#include "base/package_version.h"
 #include "install/stream_install.h"
 #include "platform/system_library.h"
 #include "rules/acceptance.h"
 
 using namespace installer;
+
+namespace {
+
+// An older hello with its file, and the system the seeds depend on, so that
+// a package replaces another and a dependency is met.
+void addInstalled(InstallerState& state, ScratchEnv& env) {
+  for (const char* name : {"hello", "system"}) {
+    auto record = std::make_unique<InstalledPackage>(name);
+    record->version = name[0] == 'h' ? makeVersion(0, 9, Final, 0) : makeVersion(7, 1, Final, 0);
+    record->files.insert(std::string("/bin/") + name);
+    static_cast<void>(env.addFile(std::string("/flash/bin/") + name, "old"));
+    static_cast<void>(env.addFile(std::string("/flash/var/pdb/") + name + "/version", "1"));
+    state.packages.push_back(std::move(record));
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScratchEnv env(scratchCapacity);
@@ -21,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     InstallerState state(env);
     state.quiet = true;
     state.architecture = "i386";
+    addInstalled(state, env);
     StagedFiles staged(env);
     std::istringstream input(textOf(data, size));
     std::stringbuf image;

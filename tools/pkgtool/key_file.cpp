@@ -66,6 +66,12 @@ bool parseLines(Env& env, const std::string& path, ParsedKeys& parsed, bool priv
   }
   std::string line;
   for (int number = 1; std::getline(file, line); ++number) {
+    // The build's reader (cmake/TrustFile.cmake) cannot see past a zero
+    // byte, so both refuse one, even in a comment.
+    if (line.find('\0') != std::string::npos) {
+      error = path + ":" + std::to_string(number) + ": a zero byte";
+      return false;
+    }
     line = trim(line.substr(0, line.find('#')));
     if (line.empty()) continue;
     size_t blank = line.find_first_of(" \t");

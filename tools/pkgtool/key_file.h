@@ -6,7 +6,8 @@
 // private keys, "ed25519-private-key" (the 32-byte RFC 8032 seed) and
 // "legacy-private-key" (the scalar k, 32 bytes little-endian), plus the trust
 // lines that go with them, so that it alone is enough to sign. "#" starts a
-// comment; each setting is on one line and given once.
+// comment; each setting is on one line and given once. A zero byte
+// anywhere makes the file malformed.
 #pragma once
 
 #include <string>
