@@ -15,7 +15,8 @@ const char usage[] =
     "usage: pkgtool keygen OUT [--hash-constants TRUSTFILE]\n"
     "       pkgtool build -o OUT [-d DESCRIPTION] [--key KEYFILE] [--allow-ed25519-over-sha1] [--SETTING VALUE]...\n"
     "       pkgtool bundle -o OUT [-d DESCRIPTION] [--SETTING VALUE]... MEMBER...\n"
-    "       pkgtool inspect FILE [--trust TRUSTFILE]\n";
+    "       pkgtool inspect FILE [--trust TRUSTFILE]\n"
+    "       pkgtool --version\n";
 
 // Run in a directory that holds only the two trust files, which the failing
 // runs leave so.

@@ -27,7 +27,8 @@ const char usageText[] =
     "usage: pkgtool keygen OUT [--hash-constants TRUSTFILE]\n"
     "       pkgtool build -o OUT [-d DESCRIPTION] [--key KEYFILE] [--allow-ed25519-over-sha1] [--SETTING VALUE]...\n"
     "       pkgtool bundle -o OUT [-d DESCRIPTION] [--SETTING VALUE]... MEMBER...\n"
-    "       pkgtool inspect FILE [--trust TRUSTFILE]\n";
+    "       pkgtool inspect FILE [--trust TRUSTFILE]\n"
+    "       pkgtool --version\n";
 
 int usage(std::ostream& err, const std::string& problem) {
   err << "pkgtool: " << problem << "\n" << usageText;
@@ -342,6 +343,10 @@ int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std
   if (command == "build") return buildCommand(rest, out, err);
   if (command == "bundle") return bundleCommand(rest, out, err);
   if (command == "inspect") return inspectCommand(rest, out, err);
+  if (command == "--version") {
+    out << "pkgtool " << PROJECT_VERSION << "\n";
+    return 0;
+  }
   if (command == "help" || command == "--help" || command == "-h") {
     out << usageText;
     return 0;
