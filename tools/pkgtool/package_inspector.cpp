@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hex_text.h"
+#include "package/bundle_signature.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
@@ -56,6 +57,8 @@ const char* partName(uint32_t type) {
       return "signature";
     case DigestSelect:
       return "digest select";
+    case BundleSignature:
+      return "bundle signature";
     default:
       return "unknown";
   }
@@ -222,13 +225,33 @@ bool reportSignature(PackageStream& stream, const PackageInfo& record, const Tru
   return accepted;
 }
 
+// The bundle signature part: what it covers and whether the installer
+// would take it (it must also stand directly before a part 1).
+bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const std::vector<RawPart>& parts,
+                           std::ostream& out) {
+  uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
+  uint32_t length = stream.partLength();
+  bool placed = stream.headLength() == headerOffset;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (parts[i].offset == headerOffset) placed = placed && parts[i + 1].type == PackageHeader;
+  }
+  bool valid = verifyBundleSignature(stream, keys);
+  out << "  bundle signature: " << length << " bytes over bytes 0 to " << headerOffset - 1 << " of the file";
+  if (placed) out << ", SHA-256 " << hexText(stream.headDigest(), 32);
+  out << "; ed25519 " << (valid ? "valid" : "invalid") << "\n";
+  if (!placed) out << "  the part is not the first one of the file's head, directly before a member's part 1\n";
+  out << "  verdict: " << (valid && placed ? "accepted" : "REFUSED") << "\n";
+  return valid && placed;
+}
+
 // The second pass: what the installer's reader makes of the file.
 class PackageReport {
  public:
   PackageReport(std::istream& in, const TrustKeys& trust, const std::vector<RawPart>& rawParts, std::ostream& output)
       : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
     stream.wantedTypes = {PackageHeader, BundleHeader, Text24,        Architecture,  Text2, Note,     Dependencies,
-                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature};
+                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature,
+                          BundleSignature};
   }
 
   // True when every package read and verified.
@@ -260,7 +283,9 @@ class PackageReport {
       out << "package " << record.name << " has no signature part\n";
       ok = false;
     }
+    if (unsignedHead) out << "  bundle signature: none\n";
     record = PackageInfo();
+    unsignedHead = false;
     if (!readPackageHeader(record, stream)) {
       out << "a header could not be read\n";
       ok = false;
@@ -268,6 +293,7 @@ class PackageReport {
     }
     printHeader(record, out);
     inPackage = !record.isBundle;
+    unsignedHead = record.isBundle;
     if (!record.isBundle) ++packages;
     return true;
   }
@@ -282,6 +308,9 @@ class PackageReport {
       printRelations("member", members, out);
     } else if (type == Files && inPackage) {
       if (!listFiles(stream, out)) ok = false;
+    } else if (type == BundleSignature && !inPackage) {
+      unsignedHead = false;
+      if (!reportBundleSignature(stream, keys, parts, out)) ok = false;
     } else if (type == Signature && inPackage) {
       if (!reportSignature(stream, record, keys, parts, out)) ok = false;
       inPackage = false;
@@ -298,6 +327,7 @@ class PackageReport {
   std::ostream& out;
   PackageInfo record;
   bool inPackage = false;
+  bool unsignedHead = false;  // in a bundle's own parts, no bundle signature met yet
   int packages = 0;
   bool ok = true;
 };
