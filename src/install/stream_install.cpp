@@ -162,6 +162,10 @@ ExitStatus installBundle(BundleRun& run) {
     reportBrokenPackage(run.state, *bundle);
     return ExitBundleFailed;
   }
+  // Cut short before its first member, it is given up as any bundle followed
+  // by something unexpected, only before a record is staged that nothing
+  // could vouch for.
+  if (run.stream.currentType == -1 && !endedAtDeclaredLength(run.stream)) return ExitBundleFailed;
   uint32_t flags = run.request.flags;
   if ((checkAcceptance(run.state, *bundle, flags) & ~flags) != 0) return ExitBundleFailed;
   const DependencyRef bundleRef{bundle->name, bundle->version, bundle->version, 0};

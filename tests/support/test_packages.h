@@ -28,6 +28,7 @@ std::string developmentKeyFile();
 PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files = {});
 FileEntry fileEntry(const std::string& name, const std::string& data, uint16_t mode = 0100644);
 std::string signedPackage(const PackageRecipe& recipe, const FileRecipe& file = FileRecipe());
+// Its bundle signature part too, when the recipe asks for one.
 std::string signedBundle(const BundleRecipe& recipe, const FileRecipe& file = FileRecipe());
 
 DependencyRef ref(const std::string& name, PackageVersion min = 0, PackageVersion max = 0, int32_t priority = 0);
