@@ -47,7 +47,9 @@ build "$work/ipv6-7.1.3.kmp" --name ipv6 --version 7.1.3 --files "$(tree ipv6 li
 mkdir -p "$work/extras-image"
 echo "extras 7.1.3" >"$work/extras-image/README"
 mksquashfs "$work/extras-image" "$work/extras.squashfs" -quiet -noappend >/dev/null
-"$pkgtool" bundle -o "$work/extras-7.1.3.kmp" --name extras --version 7.1.3 --build-time 1767225600 \
+# With --key the bundle's own parts (its name, version, image and member
+# list) are signed too, not only its members.
+"$pkgtool" bundle -o "$work/extras-7.1.3.kmp" --key "$key" --name extras --version 7.1.3 --build-time 1767225600 \
   --squashfs "$work/extras.squashfs" --member-list ipv6 "$work/wireless-7.1.3.kmp" "$work/ipv6-7.1.3.kmp"
 
 echo "== a router with system 7.1, installed from standard input"
@@ -75,3 +77,6 @@ echo "Installed files under $root/flash:"
 (cd "$root/flash" && find . -path ./var -prune -o -type f -print | sort)
 echo "Post-run log ($root/flash/postlog):"
 cat "$root/flash/postlog"
+echo
+echo "The bundle's own parts are signed (pkgtool inspect extras-7.1.3.kmp):"
+"$pkgtool" inspect "$work/extras-7.1.3.kmp" | grep -A1 '^  bundle signature:'
