@@ -90,6 +90,17 @@ std::string withSignatureOf(std::string bytes, const std::string& from) {
   return bytes.replace(at, bundleSignatureLength, from, at, bundleSignatureLength);
 }
 
+// `bundle` with a note part between its signature part and the first
+// member's part 1, signed anew: the note is in no digest.
+std::string withNoteAfterSignature(std::string bundle) {
+  OpenedStream signature(bundle, {BundleSignature});
+  size_t at = signature.stream.payloadOffset() - PartHeaderSize;
+  bundle.insert(at + PartHeaderSize + bundleSignatureLength, std::string("\x17\0\1\0\0\0n", 7));
+  bundle[4] = static_cast<char>(bundle[4] + 7);
+  fillBundleSignature(bundle, at, developmentHeadSigner());
+  return bundle;
+}
+
 class BundleSignatures : public StreamInstall {
  protected:
   void requireSignedBundles(bool on) {
@@ -130,7 +141,8 @@ TEST_F(BundleSignatures, CoverTheFileHeaderAndTheBundlesOwnParts) {
 // installed package and newer: its record would replace that package and
 // drop its files. Unsigned it goes through as it always has, unless the
 // setting asks for a signature; a signature that is not its own, a zero
-// one, or one over another member list is refused.
+// one, or one over another member list is refused, and so is an unsigned
+// part between the signature and the first member.
 TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
   BundleRecipe genuine = suite(v(1, 0), {"a"}, {"a"}), forged = genuine, relisted = genuine;
   forged.name = "firewall", forged.version = v(9, 0), relisted.members = {ref("b")};
@@ -145,6 +157,7 @@ TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
       {buildBundle(forged, developmentSigner()), false, ExitBundleFailed, broken},
       {withSignatureOf(signedBundle(forged), genuineBytes), false, ExitBundleFailed, broken},
       {withSignatureOf(signedBundle(relisted), genuineBytes), false, ExitBundleFailed, "ERROR: installation of suite-1.0 failed: broken package"},
+      {withNoteAfterSignature(genuineBytes), false, ExitBundleFailed, "ERROR: installation of suite-1.0 failed: broken package"},
   };
   // clang-format on
   for (const auto& [bytes, required, status, said] : cases) {

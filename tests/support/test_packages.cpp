@@ -32,6 +32,7 @@ PackageSigner& developmentPackageSigner() {
 }  // namespace
 
 SignatureCallback developmentSigner() { return developmentPackageSigner().callback(); }
+HeadSignatureCallback developmentHeadSigner() { return developmentPackageSigner().headCallback(); }
 
 PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files) {
   PackageRecipe recipe;
@@ -55,7 +56,7 @@ std::string signedPackage(const PackageRecipe& recipe, const FileRecipe& file) {
 }
 
 std::string signedBundle(const BundleRecipe& recipe, const FileRecipe& file) {
-  return buildBundle(recipe, developmentSigner(), file, developmentPackageSigner().headCallback());
+  return buildBundle(recipe, developmentSigner(), file, developmentHeadSigner());
 }
 
 DependencyRef ref(const std::string& name, PackageVersion min, PackageVersion max, int32_t priority) {

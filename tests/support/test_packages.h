@@ -22,6 +22,7 @@ constexpr uint32_t testBuildTime = 1700000000;
 // Signs with the development key: a 132-byte part 9 whose Ed25519 half
 // verifies; the legacy half is zero and never verifies.
 SignatureCallback developmentSigner();
+HeadSignatureCallback developmentHeadSigner();  // for a bundle signature part
 std::string developmentKeyFile();
 
 // A stand-alone package built at testBuildTime, SHA-256 digest.
