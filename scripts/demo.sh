@@ -74,7 +74,9 @@ mkdir -p "$work/extras-image"
 echo "extras 7.1.3" >"$work/extras-image/README"
 show mksquashfs "$work/extras-image" "$work/extras.squashfs" -quiet -noappend
 mksquashfs "$work/extras-image" "$work/extras.squashfs" -quiet -noappend >/dev/null
-run "$pkgtool" bundle -o "$work/extras-7.1.3.kmp" --name extras --version 7.1.3 --build-time 1767225600 \
+# With --key the bundle's own parts (its name, version, image and member
+# list) are signed too, not only its members.
+run "$pkgtool" bundle -o "$work/extras-7.1.3.kmp" --key "$key" --name extras --version 7.1.3 --build-time 1767225600 \
   --squashfs "$work/extras.squashfs" --member-list ipv6 "$work/wireless-7.1.3.kmp" "$work/ipv6-7.1.3.kmp"
 
 say "Step 1: a router with system 7.1, installed from standard input" \
@@ -136,3 +138,7 @@ done
 
 say "Post-run log (${root#$PWD/}/flash/postlog): the messages the runs left for the rest of the system"
 run cat "$root/flash/postlog"
+
+say "The bundle's own parts are signed: pkgtool inspect shows its bundle signature part"
+show "$pkgtool" inspect "$work/extras-7.1.3.kmp" "| grep -A1 '^  bundle signature:'"
+"$pkgtool" inspect "$work/extras-7.1.3.kmp" | grep -A1 '^  bundle signature:'

@@ -74,6 +74,9 @@ bool applyLine(const std::string& key, std::istringstream& words, SystemSettings
     if (!readNumbers(words, 1, true, n) || n[0] > INT32_MAX) return false;
     settings.hasFlashIoctlResult = true;
     settings.flashIoctlResult = static_cast<int32_t>(n[0]);
+  } else if (key == "require-signed-bundles") {
+    if (!readNumbers(words, 1, false, n) || !isBoolean(n)) return false;
+    settings.requireSignedBundles = n[0] == 1;
   } else {
     known = false;
     return false;

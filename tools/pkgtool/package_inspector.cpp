@@ -11,6 +11,7 @@
 
 #include "hex_text.h"
 #include "install_dry_run.h"
+#include "package/bundle_signature.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
@@ -58,6 +59,8 @@ const char* partName(uint32_t type) {
       return "signature";
     case DigestSelect:
       return "digest select";
+    case BundleSignature:
+      return "bundle signature";
     default:
       return "unknown";
   }
@@ -271,13 +274,33 @@ void addSignedStretches(PackageStream& stream, uint64_t headerOffset, const std:
   covered.push_back({signature, signature + stream.partLength(), "signature of package " + name});
 }
 
+// The bundle signature part: what it covers and whether the installer
+// would take it (it must also stand directly before a part 1).
+bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const std::vector<RawPart>& parts,
+                           std::ostream& out) {
+  uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
+  uint32_t length = stream.partLength();
+  bool placed = stream.headLength() == headerOffset;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (parts[i].offset == headerOffset) placed = placed && parts[i + 1].type == PackageHeader;
+  }
+  bool valid = verifyBundleSignature(stream, keys);
+  out << "  bundle signature: " << length << " bytes over bytes 0 to " << headerOffset - 1 << " of the file";
+  if (placed) out << ", SHA-256 " << hexText(stream.headDigest(), 32);
+  out << "; ed25519 " << (valid ? "valid" : "invalid") << "\n";
+  if (!placed) out << "  the part is not the first one of the file's head, directly before a member's part 1\n";
+  out << "  verdict: " << (valid && placed ? "accepted" : "REFUSED") << "\n";
+  return valid && placed;
+}
+
 // The second pass: what the installer's reader makes of the file.
 class PackageReport {
  public:
   PackageReport(std::istream& in, const TrustKeys& trust, const std::vector<RawPart>& rawParts, std::ostream& output)
       : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
     stream.wantedTypes = {PackageHeader, BundleHeader, Text24,        Architecture,  Text2, Note,     Dependencies,
-                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature};
+                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature,
+                          BundleSignature};
   }
 
   // True when every package read and verified.
@@ -312,7 +335,9 @@ class PackageReport {
       out << "package " << record.name << " has no signature part\n";
       ok = false;
     }
+    if (unsignedHead) out << "  bundle signature: none\n";
     record = PackageInfo();
+    unsignedHead = false;
     if (!readPackageHeader(record, stream)) {
       out << "a header could not be read\n";
       ok = false;
@@ -320,6 +345,7 @@ class PackageReport {
     }
     printHeader(record, out);
     inPackage = !record.isBundle;
+    unsignedHead = record.isBundle;
     if (!record.isBundle) ++packages;
     return true;
   }
@@ -334,6 +360,13 @@ class PackageReport {
       printRelations("member", members, out);
     } else if (type == Files && inPackage) {
       if (!listFiles(stream, out)) ok = false;
+    } else if (type == BundleSignature && !inPackage) {
+      unsignedHead = false;
+      uint64_t partOffset = stream.payloadOffset() - PartHeaderSize;
+      bool accepted = reportBundleSignature(stream, keys, parts, out);
+      covered.push_back({0, partOffset, std::string("bundle signature (") + (accepted ? "accepted" : "REFUSED") + ")"});
+      covered.push_back({partOffset, stream.payloadOffset() + uint64_t{stream.partLength()}, "bundle signature part"});
+      if (!accepted) ok = false;
     } else if (type == Signature && inPackage) {
       bool accepted = reportSignature(stream, record, keys, parts, out);
       addSignedStretches(stream, headerOffset, record.name, accepted, covered);
@@ -354,6 +387,7 @@ class PackageReport {
   uint64_t headerOffset = 0;  // of the current package's header part
   std::vector<Coverage> covered;
   bool inPackage = false;
+  bool unsignedHead = false;  // in a bundle's own parts, no bundle signature met yet
   int packages = 0;
   bool ok = true;
 };
