@@ -72,6 +72,9 @@ std::vector<std::string> genuineFiles() {
   bundle.members = std::vector<DependencyRef>{ref("extra")};
   bundle.packages = {packageRecipe("base", v(1, 0), {fileEntry("etc/base", "base")}),
                      packageRecipe("extra", v(1, 0), {fileEntry("etc/extra", "extra")})};
+  // A member that needs what the file does not carry: inspect takes it to
+  // be installed, as it is on the device here.
+  bundle.packages[1].deps = {ref("system", v(7, 1))};
   return {signedPackage(tool), signedBundle(bundle)};
 }
 

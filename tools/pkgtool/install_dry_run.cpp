@@ -1,6 +1,10 @@
 #include "install_dry_run.h"
 
+#include <set>
+
 #include "install/stream_install.h"
+#include "package/package_header.h"
+#include "package/package_stream.h"
 #include "model/installer_state.h"
 #include "platform/input_file.h"
 #include "platform/scratch_env.h"
@@ -37,12 +41,44 @@ class ScratchDevice : public ScratchEnv {
   }
 };
 
+// Every package the file depends on and does not carry, installed at a
+// version the dependency accepts: the verdict is about the file, and the
+// run's resolution would otherwise drop what it installs for want of them.
+void provideDependencies(Env& files, const std::string& path, InstallerState& state) {
+  InputFile in(files, path, ReadLimits{true, true});
+  PackageStream stream(in, false, nullptr);
+  stream.wantedTypes = {PackageHeader, Text24, Architecture, Text2, Note, Dependencies, Provides, Conflicts};
+  std::set<std::string> carried;
+  std::vector<DependencyRef> needed;
+  // The header reader takes the relation parts after a header and stops at
+  // the next part it does not take.
+  for (int32_t type = stream.nextPart(); type != -1;) {
+    PackageInfo header;
+    if (type != PackageHeader) {
+      type = stream.nextPart();
+    } else if (readPackageHeader(header, stream)) {
+      carried.insert(header.name);
+      needed.insert(needed.end(), header.deps.begin(), header.deps.end());
+      type = stream.currentType;
+    } else {
+      break;
+    }
+  }
+  for (const DependencyRef& ref : needed) {
+    if (carried.count(ref.name) != 0 || findByName(state, ref.name) != nullptr) continue;
+    auto record = std::make_unique<InstalledPackage>(ref.name);
+    record->version = ref.min != 0 ? ref.min : 1;
+    state.packages.push_back(std::move(record));
+  }
+}
+
 }  // namespace
 
 DryRunVerdict dryRunInstall(Env& files, const std::string& path, const TrustKeys& keys) {
   ScratchDevice device;
   InstallerState state(device);
   state.recordOnly = true;
+  provideDependencies(files, path, state);
   DryRunVerdict verdict;
   InputFile in(files, path, ReadLimits{true, true});
   if (in.is_open()) {

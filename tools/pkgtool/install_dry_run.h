@@ -3,7 +3,8 @@
 // an install that a run can be told to tolerate is tolerated (an upgrade, a
 // downgrade, requirements, conflicts, a reinstall), so what is left are the
 // refusals no run lets through: a damaged file, a signature that does not
-// verify, a bundle that breaks its own rules.
+// verify, a bundle that breaks its own rules. The packages the file depends
+// on are taken to be installed.
 #pragma once
 
 #include <string>
