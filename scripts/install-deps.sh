@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build, the tests and the demo need, and
+# those named as arguments (the cross builds add their compiler and qemu).
 set -euo pipefail
-packages=(g++ cmake make zlib1g-dev libssl-dev libgtest-dev libgmock-dev squashfs-tools)
+packages=(g++ cmake make zlib1g-dev libssl-dev libgtest-dev libgmock-dev libisal-dev squashfs-tools "$@")
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -54,7 +54,9 @@ for run in $(seq "$runs"); do
   root=$work/run
   rm -rf "$root"
   cp -a "$work/base" "$root"
-  delay=$(((RANDOM * 32768 + RANDOM) % took))
+  # Over twice the time of an undisturbed run: a run on a busy machine
+  # takes longer, and kills after its end must find the new software.
+  delay=$(((RANDOM * 32768 + RANDOM) % (2 * took)))
   "$installer" -q -r "$root" - <"$work/v2.kmp" &
   pid=$!
   sleep "$(awk -v d="$delay" 'BEGIN { printf "%.6f", d / 1e6 }')"

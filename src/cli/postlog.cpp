@@ -13,19 +13,23 @@ namespace {
 
 constexpr size_t reservedBytes = 4096;
 
+// A log longer than this is not loaded: it would only grow on every run.
+constexpr uint64_t longestLog = 1024 * 1024;
+
 // The log is a plain file or not there yet. Anything else standing at its
-// path (a fifo would block the run, a device could feed it endless data) is
-// a log that cannot be opened.
+// path (a fifo would block the run, a device could feed it endless data, a
+// link would have the log written over whatever it leads to) is a log that
+// cannot be opened.
 bool isFileOrMissing(Env& env, const char* path) {
   FileStatus info;
-  if (!env.status(path, info)) return errno == ENOENT;
+  if (!env.linkStatus(path, info)) return errno == ENOENT;
   return info.type == FileType::Regular;
 }
 
 std::vector<std::string> readCompleteLines(Env& env, const char* path) {
   std::vector<std::string> lines;
   if (!isFileOrMissing(env, path)) return lines;
-  InputFile in(env, path);
+  InputFile in(env, path, ReadLimits{false, true, longestLog});
   if (!in.is_open()) return lines;
   std::string line;
   // A line that meets the end of the file was never finished: leave it out.

@@ -27,7 +27,9 @@ using Candidates = std::vector<std::unique_ptr<PackageCandidate>>;
 // The floor for downgrades: 0xFFFFFFFF (none) unless the marker exists, then
 // the number it holds, or 0 when it holds none.
 uint32_t readDowngradeFloor(Env& env, uint32_t& flags) {
-  InputFile marker(env, paths::downgradeMarker);
+  // A number, written by other parts of the system: a link, a FIFO or a
+  // device there is no marker, and 4 KiB is more than any number.
+  InputFile marker(env, paths::downgradeMarker, ReadLimits{false, true, 4096});
   if (!marker.is_open()) return NoFloor;
   flags |= Downgrade;
   std::string word;
@@ -96,7 +98,8 @@ bool installCandidates(InstallerState& state, StagedFiles& staged, uint32_t flag
   request.flags = flags;
   request.userChoices = collectUserChoices(state);
   for (const PackageCandidate* candidate : selected) {
-    InputFile file(state.env, candidate->path);
+    // Still the regular file the scan read, or nothing.
+    InputFile file(state.env, candidate->path, ReadLimits{true, true});
     if (!file.is_open()) continue;
     // installStream succeeds also when an equal package is already installed
     // and leaves that record in place; such a package must not be reported

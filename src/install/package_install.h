@@ -14,6 +14,7 @@
 #include <string>
 
 #include "model/installer_state.h"
+#include "package/trust_keys.h"
 #include "staging/staged_files.h"
 
 namespace installer {
@@ -27,6 +28,7 @@ struct PackageInstallRequest {
   uint32_t mode;                     // the AcceptReason bits the run tolerates
   const UserChoices& userChoices;
   const DependencyRef* bundle;       // the bundle, for a member of one; else null
+  const TrustKeys& keys;             // the keys a signature must verify against
 };
 
 // What an install found out besides its record.

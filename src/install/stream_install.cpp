@@ -4,6 +4,7 @@
 #include <set>
 #include <vector>
 
+#include "package/bundle_signature.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "install/package_install.h"
@@ -11,12 +12,17 @@
 #include "package/stream_end.h"
 #include "pdb/database_writer.h"
 #include "pdb/pending_actions.h"
+#include "platform/system_facts.h"
 #include "rules/acceptance.h"
 #include "model/messages.h"
 
 namespace installer {
 
 namespace {
+
+const TrustKeys& keysOf(const StreamInstallRequest& request) {
+  return request.keys != nullptr ? *request.keys : compiledTrustKeys();
+}
 
 bool partIs(const PackageStream& stream, PartType type) { return stream.currentType == static_cast<int32_t>(type); }
 
@@ -47,17 +53,40 @@ void dropRecordNamed(InstallerState& state, const std::string& name, StagedFiles
   removePackageAt(state, static_cast<size_t>(index));
 }
 
-// Reads the bundle's own header and checks it. ExitSuccess, or the status
-// to give up with.
+// Reads the bundle's own header. ExitSuccess, or the status to give up with.
 ExitStatus readBundleHeader(BundleRun& run, InstalledPackage& bundle) {
   if (!readPackageHeader(bundle, run.stream)) return ExitFailure;
   // A bundle only groups packages; relations belong to its members.
   if (!bundle.deps.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) return ExitFailure;
   if (partIs(run.stream, PartType::SquashfsImage)) advance(run.stream);
   if (bundle.bootImageFlag) run.result.imageDirectory = packageDir(bundle);
-  uint32_t flags = run.request.flags;
-  if ((checkAcceptance(run.state, bundle, flags) & ~flags) != 0) return ExitBundleFailed;
   return ExitSuccess;
+}
+
+// Reads the member list; it is acted on only once the bundle's own parts
+// have been vouched for and the bundle is recorded. A short list still
+// holds the members read before the break; the stream's failure then ends
+// the bundle.
+std::vector<DependencyRef> readMemberList(PackageStream& stream) {
+  std::vector<DependencyRef> members;
+  static_cast<void>(readDependencyList(stream, members));
+  advance(stream);
+  return members;
+}
+
+// Whether the bundle's own parts may be trusted: a bundle signature part
+// stands here, verifies and is followed directly by the first member's
+// part 1; or there is none and the settings do not ask for one. From here
+// on the signature part is an unknown part again.
+bool headVouchedFor(PackageStream& stream, const TrustKeys& keys) {
+  stream.wantedTypes = installRunParts;
+  if (!partIs(stream, PartType::BundleSignature)) return !signedBundlesRequired();
+  if (!verifyBundleSignature(stream, keys)) return false;
+  uint64_t signatureEnd = uint64_t{stream.payloadOffset()} + stream.partLength();
+  advance(stream);
+  // Nothing unsigned in between, not even a part that only other readers
+  // of the file take into the bundle's record (a note, say).
+  return partIs(stream, PartType::PackageHeader) && stream.payloadOffset() - PartHeaderSize == signatureEnd;
 }
 
 // Stages the bundle's own record in place of the installed one and hands
@@ -83,13 +112,10 @@ std::set<std::string> membersOf(const InstallerState& state, const std::string& 
 // A nameless record that conflicts with every version of a member keeps the
 // member disabled for the rest of the process, unless the user chose its
 // state. False, with nothing held back, for a list longer than any bundle
-// carries: the list is outside every signature, and each of its records
+// carries: the list is outside every signature unless the bundle carries
+// its own, and each of its records
 // would be weighed against every other record whenever states are settled.
-bool holdListedMembersDisabled(BundleRun& run) {
-  std::vector<DependencyRef> members;
-  // A short list still holds back the members read before the break; the
-  // stream's failure then ends the bundle.
-  static_cast<void>(readDependencyList(run.stream, members));
+bool holdListedMembersDisabled(BundleRun& run, const std::vector<DependencyRef>& members) {
   if (members.size() > MaxBundleMembers) return false;
   for (const DependencyRef& member : members) {
     if (run.request.userChoices.count(member.name) != 0) continue;
@@ -97,7 +123,6 @@ bool holdListedMembersDisabled(BundleRun& run) {
     guard->conflicts.push_back(DependencyRef{member.name, 0, 0, 0});
     run.state.packages.push_back(std::move(guard));
   }
-  advance(run.stream);
   return true;
 }
 
@@ -105,7 +130,7 @@ bool holdListedMembersDisabled(BundleRun& run) {
 // when one failed.
 int installMembers(BundleRun& run, const DependencyRef& bundleRef, std::set<std::string>& oldMembers) {
   int count = 0;
-  const PackageInstallRequest request{run.request.flags, run.request.userChoices, &bundleRef};
+  const PackageInstallRequest request{run.request.flags, run.request.userChoices, &bundleRef, keysOf(run.request)};
   while (partIs(run.stream, PartType::PackageHeader)) {
     PackageInstallOutcome outcome;
     InstalledPackage* member = installPackage(run.state, run.staged, run.stream, request, outcome);
@@ -128,15 +153,31 @@ void dropOldMembers(BundleRun& run, const std::set<std::string>& oldMembers) {
   static_cast<void>(applyPendingActions(run.state, run.staged, Verbosity::Silent));
 }
 
+// Nothing is staged until the bundle's own parts are vouched for.
 ExitStatus installBundle(BundleRun& run) {
   auto bundle = std::make_unique<InstalledPackage>();
+  // Wanted only among the bundle's own parts, up to the first member.
+  run.stream.wantedTypes.push_back(PartType::BundleSignature);
   if (ExitStatus failure = readBundleHeader(run, *bundle)) return failure;
+  bool listed = partIs(run.stream, PartType::BundleMembers);
+  std::vector<DependencyRef> listedMembers;
+  if (listed) listedMembers = readMemberList(run.stream);
+  if (!headVouchedFor(run.stream, keysOf(run.request))) {
+    reportBrokenPackage(run.state, *bundle);
+    return ExitBundleFailed;
+  }
+  // Cut short before its first member, it is given up as any bundle followed
+  // by something unexpected, only before a record is staged that nothing
+  // could vouch for.
+  if (run.stream.currentType == -1 && !endedAtDeclaredLength(run.stream)) return ExitBundleFailed;
+  uint32_t flags = run.request.flags;
+  if ((checkAcceptance(run.state, *bundle, flags) & ~flags) != 0) return ExitBundleFailed;
   const DependencyRef bundleRef{bundle->name, bundle->version, bundle->version, 0};
   InstalledPackage summary = *bundle;
   if (ExitStatus failure = recordBundle(run, std::move(bundle))) return failure;
 
   std::set<std::string> oldMembers = membersOf(run.state, bundleRef.name);
-  if (partIs(run.stream, PartType::BundleMembers) && !holdListedMembersDisabled(run)) return ExitFailure;
+  if (listed && !holdListedMembersDisabled(run, listedMembers)) return ExitFailure;
   int installed = installMembers(run, bundleRef, oldMembers);
   if (installed < 0) return ExitBundleFailed;
   if (partIs(run.stream, PartType::Architecture)) advance(run.stream);
@@ -158,7 +199,7 @@ StreamInstallResult installStream(InstallerState& state, StagedFiles& staged, st
   stream.wantedTypes = installRunParts;
   advance(stream);
   if (!partIs(stream, PartType::BundleHeader)) {
-    const PackageInstallRequest packageRequest{request.flags, request.userChoices, nullptr};
+    const PackageInstallRequest packageRequest{request.flags, request.userChoices, nullptr, keysOf(request)};
     PackageInstallOutcome outcome;
     InstalledPackage* installed = installPackage(state, staged, stream, packageRequest, outcome);
     result.imageDirectory = outcome.imageDirectory;

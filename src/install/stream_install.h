@@ -2,7 +2,8 @@
 //
 // installStream reads a package file (or standard input) once, with digests
 // on, and installs what it carries: a stand-alone package through
-// installPackage, or a bundle, whose own record it checks and records before
+// installPackage, or a bundle, whose own parts it checks (against their
+// bundle signature, where there is one) and records before
 // installing every member through installPackage and marking the members
 // that the new version of the bundle no longer carries for uninstall. All
 // file work goes into the caller's StagedFiles; records go to the state.
@@ -27,13 +28,15 @@ struct StreamInstallRequest {
   uint32_t flags = 0;                  // the AcceptReason bits the run tolerates
   UserChoices userChoices;             // the states users chose, by package name
   std::streambuf* copySink = nullptr;  // receives a copy of every byte read
+  const TrustKeys* keys = nullptr;     // null: the keys built into the installer
 };
 
 struct StreamInstallResult {
   // ExitSuccess; ExitFailure when a stand-alone package failed, or the
   // bundle's header, relations, member list (longer than MaxBundleMembers),
   // database directory or meta files did; ExitBundleFailed when the bundle
-  // was refused, a member failed, or something other than a member, an
+  // was refused (also for a bundle signature part that does not verify, or
+  // none where the settings require one: reported as a broken package), a member failed, or something other than a member, an
   // architecture part or the end followed the members; ExitBundleEmpty when
   // the bundle carried no member.
   ExitStatus status = ExitFailure;

@@ -30,6 +30,7 @@ class InstallerState {
   std::string statusLine;
   std::vector<std::string> messages;
   bool quiet = false;
+  bool recordOnly = false;       // messages are kept but not shown (a dry run)
   bool flagged = false;          // the router is in flagged state (read at the start)
   bool postlogPrepared = false;  // the post-run log was loaded and reserved
 };

@@ -32,6 +32,10 @@ void report(InstallerState& state, const char* prefix, const char* format, va_li
   std::vsnprintf(formatted, sizeof formatted, format, args);
   text += formatted;
   if (state.quiet) return;
+  if (state.recordOnly) {
+    state.messages.push_back(text);
+    return;
+  }
   if (!state.statusLine.empty()) wipeStatusLine();
   writeText(text);
   std::fputc('\n', stdout);
@@ -67,7 +71,7 @@ void info(InstallerState& state, const char* format, ...) {
 }
 
 void setStatusLine(InstallerState& state, const std::string& text) {
-  if (state.quiet || text == state.statusLine) return;
+  if (state.quiet || state.recordOnly || text == state.statusLine) return;
   std::fputs(hideCursor, stdout);
   std::fputc('\r', stdout);
   writeText(text);

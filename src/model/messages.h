@@ -4,7 +4,7 @@
 // them, so every message wipes the status line first and, for warnings, draws
 // it again afterwards. Every message shown is also kept in the state's
 // `messages`, which becomes the post-run log. With `quiet` nothing is shown
-// and nothing is kept.
+// and nothing is kept; with `recordOnly` messages are kept, not shown.
 #pragma once
 
 #include <cstdarg>

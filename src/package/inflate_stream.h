@@ -19,9 +19,8 @@
 #include <memory>
 #include <streambuf>
 
+#include "package/inflater.h"
 #include "package/package_stream.h"
-
-struct z_stream_s;
 
 namespace installer {
 
@@ -41,16 +40,17 @@ class InflateStreamBuf : public std::streambuf {
 
  protected:
   int_type underflow() override;
+  std::streamsize xsgetn(char* bytes, std::streamsize n) override;
   pos_type seekoff(off_type offset, std::ios_base::seekdir direction, std::ios_base::openmode which) override;
 
  private:
-  // Inflates until some bytes appear in the output buffer; 0 at the end of
-  // the zlib stream, on corrupt data or when the source runs dry.
-  size_t inflateSome();
+  // Inflates into `out` until some bytes appear there; 0 at the end of the
+  // stream, on corrupt data or when the source runs dry.
+  size_t inflateSome(char* out, size_t size);
 
   PackageStreamBuf* source;
-  std::unique_ptr<z_stream_s> zlib;
-  bool ready = false;  // inflateInit succeeded and the stream has not ended
+  std::unique_ptr<Inflater> inflater;
+  bool ready = true;  // the stream has neither ended nor failed
   char area[PutBackSize + OutputSize];
   unsigned char input[InputSize];
 };

@@ -32,6 +32,13 @@ enum PartType : uint32_t {
   Note = 23,          // text
   Text24 = 24,        // text
   DigestSelect = 25,  // never delivered; switches the digest to SHA-256
+  // Ed25519 signature of a bundle's own bytes (bundle_signature.h). 26 is the
+  // first type after every type the format has used, and nothing reacts to
+  // it: the reader acts on no part header but those of 1 and 25, and no
+  // caller, old or new, lists it among its wanted types, save the install
+  // run while it reads a bundle's own parts. Installers that predate it pass
+  // it over like any unwanted part.
+  BundleSignature = 26,
 };
 
 constexpr uint32_t PackageMagic = 0xBAD0F11E;

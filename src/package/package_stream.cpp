@@ -37,7 +37,9 @@ PackageStreamBuf::PackageStreamBuf(std::streambuf* sourceBuffer, bool hashingOn,
       sha1(Digest::Sha1),
       sha256(Digest::Sha256),
       currentDigest(&sha1),
-      hashing(hashingOn) {}
+      hashing(hashingOn),
+      headDigest(Digest::Sha256),
+      headRunning(hashingOn) {}
 
 void PackageStreamBuf::copyOut(const uint8_t* bytes, size_t n) {
   if (copySink != nullptr && n != 0) copySink->sputn(reinterpret_cast<const char*>(bytes), std::streamsize(n));
@@ -49,6 +51,7 @@ void PackageStreamBuf::consumed(const uint8_t* bytes, size_t n, bool digest) {
   bytes += seen;
   n -= seen;
   if (n == 0) return;
+  if (headRunning) headDigest.update(bytes, n);
   if (hashing && digest) currentDigest->update(bytes, n);
   copyOut(bytes, n);
 }
@@ -56,6 +59,7 @@ void PackageStreamBuf::consumed(const uint8_t* bytes, size_t n, bool digest) {
 bool PackageStreamBuf::readFileHeader(uint8_t header[8]) {
   std::streamsize got = readFully(source, reinterpret_cast<char*>(header), FileHeaderSize);
   if (got > 0) copyOut(header, static_cast<size_t>(got));
+  if (got > 0 && headRunning) headDigest.update(header, static_cast<size_t>(got));
   payloadOffset = FileHeaderSize;
   return got == std::streamsize(FileHeaderSize);
 }
@@ -101,6 +105,8 @@ bool PackageStreamBuf::readPartHeader(uint16_t& type, uint32_t& length) {
   }
   type = decodeLE16(header);
   length = decodeLE32(header + 2);
+  if (headRunning && (type == PackageHeader || type == BundleSignature)) stopHead();
+  if (headRunning) headDigest.update(header, PartHeaderSize);
   if (hashing) {
     if (type == DigestSelect) {
       currentDigest = &sha256;
@@ -117,6 +123,13 @@ bool PackageStreamBuf::readPartHeader(uint16_t& type, uint32_t& length) {
 void PackageStreamBuf::finishDigest() {
   std::memset(digestResult, 0, sizeof digestResult);
   currentDigest->finish(digestResult);
+}
+
+void PackageStreamBuf::stopHead() {
+  headDigest.finish(headResult);
+  headRunning = false;
+  // payloadOffset stands at the header of the part that stopped it.
+  headLength = payloadOffset;
 }
 
 size_t PackageStreamBuf::readRaw(uint8_t* bytes, size_t n) {

@@ -10,7 +10,8 @@
 // header finishes it and starts afresh, so each package of a stream has its
 // own digest) and copies every byte it takes from the source, file header
 // included, to a copy sink. Skipped parts are digested and copied like read
-// ones. Bytes are never buffered here: they go from the source straight to
+// ones. A second digest, of the file's head, is described at headDigest.
+// Bytes are never buffered here: they go from the source straight to
 // the caller, the digest and the sink, so a stream on standard input is
 // digested and copied while it streams in.
 //
@@ -56,6 +57,14 @@ class PackageStreamBuf : public std::streambuf {
   // when read again they pass neither the digest nor the sink.
   uint32_t pushedBack = 0;
   uint8_t digestResult[32] = {};
+  // With digests on, a SHA-256 of the file from its first byte, file header
+  // included, up to the header of the first part 1 or bundle signature part,
+  // whichever comes first: what a bundle signature covers. headLength is
+  // the number of bytes it covers once it has stopped, 0 while it runs.
+  Digest headDigest;
+  bool headRunning;
+  uint32_t headLength = 0;
+  uint8_t headResult[32] = {};
   // Bytes of a part header cut short by the end of the source: bytes after
   // the last complete part, which no part accounts for.
   uint32_t trailingBytes = 0;
@@ -68,6 +77,7 @@ class PackageStreamBuf : public std::streambuf {
   // false when the source ends first (the digest is then finished).
   [[nodiscard]] bool readPartHeader(uint16_t& type, uint32_t& length);
   void finishDigest();
+  void stopHead();
   // Reads up to n bytes of the payload from the source, bypassing the digest.
   size_t readRaw(uint8_t* buffer, size_t n);
 
@@ -121,6 +131,11 @@ class PackageStream : public std::istream {
   void finishDigest() { buffer->finishDigest(); }
   // 32 bytes; a SHA-1 result fills bytes 0..19 and leaves the rest zero.
   const uint8_t* digestResult() const { return buffer->digestResult; }
+  // The SHA-256 of the file before its first part 1 or bundle signature
+  // part, and how many bytes it covers (0 while it still runs, and always
+  // without digests).
+  const uint8_t* headDigest() const { return buffer->headResult; }
+  uint32_t headLength() const { return buffer->headLength; }
   bool hashing() const { return buffer->hashing; }
   // Reads up to n bytes of the current payload straight from the source:
   // copied to the sink, not digested. Returns the count read.

@@ -57,7 +57,9 @@ void appendBundle(InstallerState& state, const std::string& entry, std::unique_p
 void loadImage(InstallerState& state, const std::string& entry, const std::string& imageDir, bool fromRepo) {
   auto record = std::make_unique<InstalledPackage>(entry);
   std::string path = fromRepo ? imageDir + entry : packageDir(*record) + "image";
-  InputFile image(state.env, path);
+  // The image may be a link (to "/flash/bootimage"); only a regular file is
+  // read, and only its header parts, which bound themselves.
+  InputFile image(state.env, path, ReadLimits{true, true});
   if (!image.is_open()) return;
   PackageStream stream(image, false, nullptr);
   stream.wantedTypes = imageParts;

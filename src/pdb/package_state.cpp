@@ -2,12 +2,22 @@
 
 #include <charconv>
 
+#include "package/package_header.h"
 #include "pdb/schedule.h"
 #include "platform/input_file.h"
 
 namespace installer {
 
 namespace {
+
+// The files of a package's database directory are plain files the
+// installer wrote: a link, a FIFO or a device there is refused, and none is
+// read past its bound. A word or a line: 4 KiB. A relation list: 1 MiB, the
+// bound of a header's text parts. The list of installed files: 8 MiB, room
+// for some hundred thousand paths.
+constexpr ReadLimits lineFile{false, true, 4096};
+constexpr ReadLimits relationList{false, true, MaxHeaderTextLength};
+constexpr ReadLimits installedFiles{false, true, 8 * 1024 * 1024};
 
 // Numbers are whole white-space-delimited words: "5x", "+5" or "-5" in an
 // unsigned field make the entry malformed instead of being half read.
@@ -21,7 +31,7 @@ bool readNumber(std::istream& in, Number& value) {
 }
 
 bool readVersion(Env& env, InstalledPackage& package, const std::string& dir) {
-  InputFile in(env, dir + "version");
+  InputFile in(env, dir + "version", lineFile);
   PackageVersion version = 0;
   uint32_t buildTime = 0;
   if (!readNumber(in, version) || !readNumber(in, buildTime)) return false;
@@ -33,7 +43,7 @@ bool readVersion(Env& env, InstalledPackage& package, const std::string& dir) {
 // A sub-package restored without its bundle's image: the bundle no longer
 // lists it, so it is to be removed.
 void readBundle(Env& env, InstalledPackage& package, const std::string& dir) {
-  InputFile in(env, dir + "bundle");
+  InputFile in(env, dir + "bundle", lineFile);
   std::string word;
   if (!(in >> word)) return;
   package.bundle = DependencyRef();
@@ -42,7 +52,7 @@ void readBundle(Env& env, InstalledPackage& package, const std::string& dir) {
 }
 
 void readFiles(Env& env, InstalledPackage& package, const std::string& dir) {
-  InputFile in(env, dir + "files");
+  InputFile in(env, dir + "files", installedFiles);
   std::string line;
   while (std::getline(in, line)) {
     if (!isAcceptableFileLine(line)) continue;
@@ -62,25 +72,31 @@ void readMetaFiles(Env& env, InstalledPackage& package) {
   if (!package.isBundle) readFiles(env, package, dir);
 }
 
+// A state file marks the state by being there, whatever it is (a directory
+// too), as long as it can be opened; opening never blocks and reads nothing.
+bool canBeOpened(Env& env, const std::string& path) {
+  return env.openReadable(path, ReadLimits{false, false, UINT64_MAX}) != nullptr;
+}
+
 void readStateFiles(Env& env, InstalledPackage& package) {
   std::string dir = packageDir(package);
   package.byUser = false;
-  InputFile disabled(env, dir + "disabled");
-  package.disabled = disabled.is_open();
+  package.disabled = canBeOpened(env, dir + "disabled");
   if (package.disabled) {
+    // Only a regular file within its bound has a first line to read.
+    InputFile disabled(env, dir + "disabled", lineFile);
     std::string line;
     std::getline(disabled, line);
     package.byUser = line != "auto";
     return;
   }
-  InputFile enabled(env, dir + "enabled");
-  if (enabled.is_open()) package.byUser = true;
+  if (canBeOpened(env, dir + "enabled")) package.byUser = true;
 }
 
 }  // namespace
 
 bool readRefList(Env& env, const std::string& path, std::vector<DependencyRef>& list, bool withPriority) {
-  InputFile in(env, path);
+  InputFile in(env, path, relationList);
   for (;;) {
     DependencyRef ref;
     if (!(in >> ref.name)) return true;

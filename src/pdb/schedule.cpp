@@ -22,7 +22,9 @@ std::string scheduleName(const std::string& name) {
 }
 
 void readSchedule(Env& env, InstalledPackage& package) {
-  InputFile in(env, paths::scheduleDir + scheduleName(package.name) + "/schedule");
+  // One word, written by other parts of the system: a link, a FIFO or a
+  // device there is no schedule, and 4 KiB is more than any word.
+  InputFile in(env, paths::scheduleDir + scheduleName(package.name) + "/schedule", ReadLimits{false, true, 4096});
   std::string word;
   if (!(in >> word)) return;
   if (word == "uninstall") {

@@ -47,6 +47,16 @@ enum class ImageFileResult {
   Failed,   // the image could not be attached or mounted; already reported
 };
 
+// What a file must be to be read, and how much of it may be read. A file
+// that breaks these is refused when it is opened, as one that cannot be
+// opened is: errno ELOOP for a link, EINVAL for anything but a regular file,
+// EFBIG for one that is too long.
+struct ReadLimits {
+  bool followLinks = true;            // false: a symbolic link at the path is refused
+  bool regularOnly = false;           // a FIFO, a device or a directory is refused
+  uint64_t maxBytes = UINT64_MAX;     // reads end after this many bytes; a longer file is refused
+};
+
 // A file open for reading, from its start.
 class ReadableFile {
  public:
@@ -91,9 +101,11 @@ class Env {
   // The running system, through the plain system calls.
   static Env& posix();
 
-  // Opens a file read-only without blocking on a FIFO (a FIFO planted where
-  // a file belongs must not hang the run). Null when it cannot be opened.
-  [[nodiscard]] virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path) = 0;
+  // Opens a file read-only within `limits`, without blocking on a FIFO (a
+  // FIFO planted where a file belongs must not hang the run). Null when it
+  // cannot be opened or breaks the limits (errno tells which).
+  [[nodiscard]] virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path,
+                                                                   const ReadLimits& limits = ReadLimits()) = 0;
   // Opens a file for writing; `permissions` apply to a file it creates. With
   // CreateNew they are applied exactly, whatever the umask. Null on failure.
   [[nodiscard]] virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
@@ -160,7 +172,10 @@ class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env& target) : base(target) {}
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path) override { return base.openReadable(path); }
+  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
+                                                           const ReadLimits& limits = ReadLimits()) override {
+    return base.openReadable(path, limits);
+  }
   [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
     return base.openWritable(path, mode, permissions);
   }

@@ -85,9 +85,9 @@ void FaultEnv::loseUnflushedData() {
   files.clear();
 }
 
-std::unique_ptr<ReadableFile> FaultEnv::openReadable(const std::string& path) {
+std::unique_ptr<ReadableFile> FaultEnv::openReadable(const std::string& path, const ReadLimits& limits) {
   if (fails(EnvCall::OpenRead)) return nullptr;
-  std::unique_ptr<ReadableFile> file = target().openReadable(path);
+  std::unique_ptr<ReadableFile> file = target().openReadable(path, limits);
   if (!file) return nullptr;
   return std::make_unique<FaultReadableFile>(*this, std::move(file));
 }

@@ -67,7 +67,8 @@ class FaultEnv : public EnvWrapper {
   };
   std::shared_ptr<Flushed> track(const std::string& path, uint64_t existing);
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
+  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
+                                                           const ReadLimits& limits = ReadLimits()) override;
   [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
                                                            uint32_t permissions) override;
   [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;

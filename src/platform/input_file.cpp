@@ -7,9 +7,9 @@ namespace installer {
 
 InputFileBuf::~InputFileBuf() { close(); }
 
-bool InputFileBuf::open(Env& env, const std::string& path) {
+bool InputFileBuf::open(Env& env, const std::string& path, const ReadLimits& limits) {
   close();
-  file = env.openReadable(path);
+  file = env.openReadable(path, limits);
   return file != nullptr;
 }
 
@@ -79,11 +79,13 @@ std::streamsize InputFileBuf::showmanyc() { return egptr() - gptr(); }
 InputFile::InputFile() : std::istream(nullptr) { rdbuf(&fileBuffer); }
 
 // Whether it opened shows in is_open() and the stream state.
-InputFile::InputFile(Env& env, const std::string& path) : InputFile() { static_cast<void>(open(env, path)); }
+InputFile::InputFile(Env& env, const std::string& path, const ReadLimits& limits) : InputFile() {
+  static_cast<void>(open(env, path, limits));
+}
 
-bool InputFile::open(Env& env, const std::string& path) {
+bool InputFile::open(Env& env, const std::string& path, const ReadLimits& limits) {
   clear();
-  if (fileBuffer.open(env, path)) return true;
+  if (fileBuffer.open(env, path, limits)) return true;
   setstate(std::ios_base::failbit);
   return false;
 }

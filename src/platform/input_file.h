@@ -24,7 +24,7 @@ class InputFileBuf : public std::streambuf {
   InputFileBuf(const InputFileBuf&) = delete;
   InputFileBuf& operator=(const InputFileBuf&) = delete;
 
-  [[nodiscard]] bool open(Env& env, const std::string& path);
+  [[nodiscard]] bool open(Env& env, const std::string& path, const ReadLimits& limits);
   void close();
   bool isOpen() const { return file != nullptr; }
   bool readError() const { return failed; }
@@ -49,12 +49,13 @@ class InputFileBuf : public std::streambuf {
 class InputFile : public std::istream {
  public:
   InputFile();
-  InputFile(Env& env, const std::string& path);
+  InputFile(Env& env, const std::string& path, const ReadLimits& limits = ReadLimits());
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
-  // Opens `path` read-only; sets failbit when it cannot be opened.
-  [[nodiscard]] bool open(Env& env, const std::string& path);
+  // Opens `path` read-only within `limits`; sets failbit when it cannot be
+  // opened or breaks them.
+  [[nodiscard]] bool open(Env& env, const std::string& path, const ReadLimits& limits = ReadLimits());
   bool is_open() const { return fileBuffer.isOpen(); }
   void close() { fileBuffer.close(); }
   bool readError() const { return fileBuffer.readError(); }

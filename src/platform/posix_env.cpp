@@ -22,16 +22,18 @@ constexpr uint32_t tickOffset = 30000;
 
 class PosixReadableFile : public ReadableFile {
  public:
-  explicit PosixReadableFile(int descriptor) : fd(descriptor) {}
+  PosixReadableFile(int descriptor, uint64_t limit) : fd(descriptor), left(limit) {}
   ~PosixReadableFile() override { ::close(fd); }
   PosixReadableFile(const PosixReadableFile&) = delete;
   PosixReadableFile& operator=(const PosixReadableFile&) = delete;
 
   long read(char* bytes, size_t n) override {
+    if (n > left) n = static_cast<size_t>(left);
     for (;;) {
-      ssize_t got = ::read(fd, bytes, n);
-      if (got >= 0) return static_cast<long>(got);
-      if (errno != EINTR) return -1;
+      ssize_t got = n == 0 ? 0 : ::read(fd, bytes, n);
+      if (got < 0 && errno == EINTR) continue;
+      if (got > 0) left -= static_cast<uint64_t>(got);
+      return got < 0 ? -1 : static_cast<long>(got);
     }
   }
   int64_t seek(int64_t offset, int whence) override {
@@ -40,6 +42,7 @@ class PosixReadableFile : public ReadableFile {
 
  private:
   int fd;
+  uint64_t left;  // bytes the limits still allow
 };
 
 class PosixWritableFile : public WritableFile {
@@ -100,6 +103,15 @@ void fill(const struct stat& info, FileStatus& out) {
   out.links = static_cast<uint64_t>(info.st_nlink);
 }
 
+// 0, or the errno of the limit an open file breaks.
+int breaksLimits(int fd, const ReadLimits& limits) {
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return errno;
+  if (limits.regularOnly && !S_ISREG(info.st_mode)) return EINVAL;
+  if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > limits.maxBytes) return EFBIG;
+  return 0;
+}
+
 int openFlags(WriteMode mode) {
   switch (mode) {
     case WriteMode::Truncate:
@@ -116,13 +128,19 @@ int openFlags(WriteMode mode) {
 
 class PosixEnv : public Env {
  public:
-  std::unique_ptr<ReadableFile> openReadable(const std::string& path) override {
+  std::unique_ptr<ReadableFile> openReadable(const std::string& path, const ReadLimits& limits) override {
     // Non-blocking only for the open itself, so that a FIFO without a
     // writer does not block; reads then block as usual.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (limits.followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0) return nullptr;
+    int refusal = breaksLimits(fd, limits);
+    if (refusal != 0) {
+      ::close(fd);
+      errno = refusal;
+      return nullptr;
+    }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return std::make_unique<PosixReadableFile>(fd);
+    return std::make_unique<PosixReadableFile>(fd, limits.maxBytes);
   }
 
   std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {

@@ -78,9 +78,9 @@ bool RootedEnv::resolve(const std::string& path, bool followLast, std::string& h
   return true;
 }
 
-std::unique_ptr<ReadableFile> RootedEnv::openReadable(const std::string& path) {
+std::unique_ptr<ReadableFile> RootedEnv::openReadable(const std::string& path, const ReadLimits& limits) {
   std::string host;
-  return resolve(path, true, host) ? target().openReadable(host) : nullptr;
+  return resolve(path, limits.followLinks, host) ? target().openReadable(host, limits) : nullptr;
 }
 
 std::unique_ptr<WritableFile> RootedEnv::openWritable(const std::string& path, WriteMode mode, uint32_t permissions) {

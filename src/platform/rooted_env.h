@@ -25,7 +25,8 @@ class RootedEnv : public EnvWrapper {
   void setVariable(const std::string& name, const std::string& value) { variables[name] = value; }
   void unsetVariable(const std::string& name) { variables.erase(name); }
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
+  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
+                                                           const ReadLimits& limits = ReadLimits()) override;
   [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override;
   [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
   [[nodiscard]] bool status(const std::string& path, FileStatus& out) override;

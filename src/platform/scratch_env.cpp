@@ -220,11 +220,14 @@ bool ScratchEnv::addFile(const std::string& path, const std::string& contents) {
   return file && file->append(contents.data(), contents.size());
 }
 
-std::unique_ptr<ReadableFile> ScratchEnv::openReadable(const std::string& path) {
+std::unique_ptr<ReadableFile> ScratchEnv::openReadable(const std::string& path, const ReadLimits& limits) {
   std::string key;
-  if (!resolve(path, true, key)) return nullptr;
+  if (!resolve(path, limits.followLinks, key)) return nullptr;
   const Node* node = find(key);
   if (node == nullptr) return noFile(ENOENT);
+  if (node->type == FileType::Symlink) return noFile(ELOOP);
+  if (limits.regularOnly && node->type != FileType::Regular) return noFile(EINVAL);
+  if (node->type == FileType::Regular && node->data->size() > limits.maxBytes) return noFile(EFBIG);
   return std::make_unique<ScratchReadableFile>(node->type == FileType::Directory ? nullptr : node->data);
 }
 

@@ -48,7 +48,8 @@ class ScratchEnv : public Env {
   // Bytes of file contents and link texts held now.
   uint64_t used() const { return usedBytes; }
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path) override;
+  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
+                                                           const ReadLimits& limits = ReadLimits()) override;
   [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
                                                            uint32_t permissions) override;
   [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;

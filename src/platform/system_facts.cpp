@@ -35,6 +35,8 @@ uint32_t minimumSystemVersion() { return getMinKalmarisVersion(); }
 
 std::string libraryVersionText(uint32_t version) { return version2string(version); }
 
+bool signedBundlesRequired() { return systemLibrarySettings().requireSignedBundles; }
+
 std::string readDeviceFile(const std::string& path) { return tq::readFile(path, 0xFFFFFFFF, 0); }
 
 }  // namespace installer

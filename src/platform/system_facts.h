@@ -22,6 +22,11 @@ uint32_t minimumSystemVersion();
 // message use it; everything else formats versions itself).
 std::string libraryVersionText(uint32_t version);
 
+// Whether a bundle must carry a bundle signature part to be installed: the
+// settings file's "require-signed-bundles" (default no). Not a fact of the
+// system library; it is read with the settings the stand-in was opened with.
+bool signedBundlesRequired();
+
 // The whole contents of a small file, such as a device-tree property; empty
 // when it cannot be read or is no regular file.
 std::string readDeviceFile(const std::string& path);

@@ -60,7 +60,10 @@ std::string readFile(const std::string& path, unsigned maxLength, unsigned offse
   // such as /dev/zero would never end.
   installer::FileStatus info;
   if (env == nullptr || !env->status(path, info) || info.type != installer::FileType::Regular) return std::string();
-  installer::InputFile file(*env, path);
+  // What the installer reads this way are device-tree properties: short
+  // texts. However much a caller allows, no more than 64 KiB is read.
+  uint64_t bound = std::min<uint64_t>(uint64_t{offset} + maxLength, 64 * 1024);
+  installer::InputFile file(*env, path, installer::ReadLimits{true, true, bound});
   if (!file.is_open()) return std::string();
   file.seekg(offset);
   std::string contents;

@@ -74,6 +74,9 @@ bool applyLine(const std::string& key, std::istringstream& words, SystemSettings
     if (!readNumbers(words, 1, true, n) || n[0] > INT32_MAX) return false;
     settings.hasFlashIoctlResult = true;
     settings.flashIoctlResult = static_cast<int32_t>(n[0]);
+  } else if (key == "require-signed-bundles") {
+    if (!readNumbers(words, 1, false, n) || !isBoolean(n)) return false;
+    settings.requireSignedBundles = n[0] == 1;
   } else {
     known = false;
     return false;
@@ -105,7 +108,8 @@ SystemSettings loadSystemSettings(Env& env, const std::string& path, std::string
   FileStatus info;
   bool found = env.status(path, info);
   if (!found && errno == ENOENT) return settings;
-  InputFile file(env, path);
+  // A few lines; 1 MiB is far more than any settings file holds.
+  InputFile file(env, path, ReadLimits{true, true, 1024 * 1024});
   std::ostringstream messages;
   if (!found || info.type != FileType::Regular || !file.is_open()) {
     messages << path << ": cannot be read, using the default settings\n";

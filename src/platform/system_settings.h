@@ -8,6 +8,8 @@
 //   min-system-version V
 //   processor-version V        (absent: this machine has no processor variant)
 //   flash-ioctl-result V       (signed; absent: "/dev/flash" cannot be opened)
+//   require-signed-bundles 0|1 (1: a bundle without a bundle signature part
+//                              is refused; default 0, as before the part existed)
 //
 // Numbers are decimal or 0x-hex (a leading 0 is not octal). main reads the
 // file once, at its start and so before any root change. A missing file
@@ -41,6 +43,7 @@ struct SystemSettings {
   uint32_t processorVersion = 0;
   bool hasFlashIoctlResult = false;
   int32_t flashIoctlResult = 0;
+  bool requireSignedBundles = false;
 };
 
 // Parses settings lines into `settings`. A malformed line or an unknown key

@@ -53,7 +53,7 @@ bool readCandidate(Env& env, PackageCandidate& candidate) {
   FileStatus info;
   bool known = env.status(candidate.path, info);
   if (known && info.type != FileType::Regular) return false;
-  InputFile file(env, candidate.path);
+  InputFile file(env, candidate.path, ReadLimits{true, true});
   if (!file.is_open()) return false;
   PackageStream stream(file, true, nullptr);
   if (known && static_cast<uint32_t>(info.size) != stream.totalSize) return false;
@@ -73,7 +73,7 @@ bool isForThisArchitecture(InstallerState& state, const PackageInfo& package) {
 
 // The file offset of the first squashfs image in the package file.
 bool findImageOffset(Env& env, const std::string& path, uint32_t& offset) {
-  InputFile file(env, path);
+  InputFile file(env, path, ReadLimits{true, true});
   if (!file.is_open()) return false;
   PackageStream stream(file, true, nullptr);
   stream.wantedTypes = {PartType::SquashfsImage};

@@ -47,7 +47,7 @@ void Spinner::step() {
 bool copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner) {
   FileStatus info;
   if (!env.status(source, info) || info.type != FileType::Regular) return false;
-  std::unique_ptr<ReadableFile> from = env.openReadable(source);
+  std::unique_ptr<ReadableFile> from = env.openReadable(source, ReadLimits{true, true});
   return from && copyContents(*from, to, spinner);
 }
 

@@ -132,9 +132,8 @@ bool writeManifest(StagedFiles& staged, const std::string& path) {
 bool readManifest(StagedFiles& staged, const std::string& path) {
   // Only a regular file is a manifest: a directory reads as if empty, a fifo
   // would keep the run waiting, a device could feed it endless data.
-  FileStatus info;
-  if (!staged.env().status(path, info) || info.type != FileType::Regular) return false;
-  InputFile in(staged.env(), path);
+  // 8 MiB: as long as the longest list of installed files it can name.
+  InputFile in(staged.env(), path, ReadLimits{false, true, 8 * 1024 * 1024});
   if (!in.is_open()) return false;
   std::string line;
   while (!in.fail() && !in.bad()) {

@@ -32,7 +32,8 @@ bool isReplacementOf(const std::string& name, const std::string& stem) {
 
 std::vector<std::string> registeredDirectories(Env& env) {
   std::vector<std::string> directories;
-  InputFile in(env, paths::temporaryRegistry);
+  // A few directories; 1 MiB is far more than any run records.
+  InputFile in(env, paths::temporaryRegistry, ReadLimits{false, true, 1024 * 1024});
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty()) directories.push_back(line);

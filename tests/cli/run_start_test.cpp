@@ -2,6 +2,10 @@
 // left, clear away the temporary files of runs that did not finish.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <sstream>
 
 #include "cli/run_modes.h"
@@ -59,6 +63,37 @@ TEST(RunStart, FinishesAnInterruptedCommitAndRemovesLeftovers) {
   runShow(root.env(), ExitSuccess);
   EXPECT_FALSE(root.exists("/ram/tmpKeep01"));
   EXPECT_FALSE(root.exists(paths::temporaryRegistry));
+}
+
+// The journal and the registry are the installer's own plain files: a link,
+// a FIFO with a writer that never writes, or one past its bound is not read.
+// Such a journal stops the run with a clear message, and nothing moves; such
+// a registry names no directory, so nothing is swept.
+TEST(RunStart, OddJournalOrRegistryIsNotRead) {
+  const std::string journal = "M /flash/tool /flash/tmpAbc123\n";
+  for (const char* odd : {"link", "fifo", "long"}) {
+    for (const char* path : {paths::commitJournal, paths::temporaryRegistry}) {
+      TestRoot root;
+      root.write("/flash/tmpAbc123", "new");
+      std::string contents = path == paths::temporaryRegistry ? "/flash\n" : journal;
+      if (std::string(odd) == "link") {
+        root.write("/flash/plain", contents);
+        root.symlink(path, "plain");
+      } else if (std::string(odd) == "fifo") {
+        ASSERT_EQ(mkfifo(root.host(path).c_str(), 0644), 0);
+      } else {
+        root.write(path, contents + std::string(8 << 20, '\n'));
+      }
+      int writer = std::string(odd) == "fifo" ? open(root.host(path).c_str(), O_RDWR) : -1;
+      std::string out = runShow(root.env(), path == paths::commitJournal ? ExitFailure : ExitSuccess);
+      if (writer >= 0) close(writer);
+      if (path == paths::commitJournal) {
+        EXPECT_EQ(out, "ERROR: cannot read /flash/.installer-journal: the interrupted commit cannot be finished\n")
+            << odd;
+      }
+      EXPECT_TRUE(root.exists("/flash/tmpAbc123") && !root.exists("/flash/tool")) << path << " " << odd;
+    }
+  }
 }
 
 }  // namespace

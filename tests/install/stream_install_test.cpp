@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "package/package_format.h"
+#include "package/bundle_signature.h"
 #include "support/install_run.h"
+#include "support/package_streams.h"
 
 namespace installer {
 namespace {
@@ -79,6 +81,92 @@ TEST_F(StreamInstall, BundleMembers) {
   EXPECT_EQ(run(signedBundle(suite(v(2, 0), {"a", "b"}))).status, ExitSuccess);
   EXPECT_EQ(summary(), "+ suite+ a+ b+ | a=a b=b var/pdb/a/version var/pdb/b/version var/pdb/c/:delete var/pdb/suite/version");
   // clang-format on
+}
+
+// `bytes` with the bundle signature of `from`, as if it had been made over them.
+std::string withSignatureOf(std::string bytes, const std::string& from) {
+  OpenedStream signature(from, {BundleSignature});
+  size_t at = signature.stream.payloadOffset();
+  return bytes.replace(at, bundleSignatureLength, from, at, bundleSignatureLength);
+}
+
+// `bundle` with a note part between its signature part and the first
+// member's part 1, signed anew: the note is in no digest.
+std::string withNoteAfterSignature(std::string bundle) {
+  OpenedStream signature(bundle, {BundleSignature});
+  size_t at = signature.stream.payloadOffset() - PartHeaderSize;
+  bundle.insert(at + PartHeaderSize + bundleSignatureLength, std::string("\x17\0\1\0\0\0n", 7));
+  bundle[4] = static_cast<char>(bundle[4] + 7);
+  fillBundleSignature(bundle, at, developmentHeadSigner());
+  return bundle;
+}
+
+class BundleSignatures : public StreamInstall {
+ protected:
+  void requireSignedBundles(bool on) {
+    SystemSettings settings = systemLibrarySettings();
+    settings.requireSignedBundles = on;
+    openSystemLibrary(root.env(), settings);
+  }
+  ExitStatus runAfresh(const std::string& bytes) {
+    state.packages.clear(), state.messages.clear(), cancelStaged(staged);
+    return run(bytes).status;
+  }
+};
+
+// Every byte before the first member's part 1 is signed: each one flipped is
+// refused before anything is staged. A flipped type of the signature part
+// makes it an unknown part and the bundle an unsigned one, which only the
+// setting refuses.
+TEST_F(BundleSignatures, CoverTheFileHeaderAndTheBundlesOwnParts) {
+  BundleRecipe recipe = suite(v(1, 0), {"a", "b"}, {"b"});
+  recipe.architecture = "i386", recipe.squashfsImage = "image", recipe.headSignature = true;
+  const std::string bundle = signedBundle(recipe);
+  OpenedStream signature(bundle, {BundleSignature});
+  const size_t typeAt = signature.stream.payloadOffset() - PartHeaderSize;
+  for (bool required : {false, true}) {
+    requireSignedBundles(required);
+    EXPECT_EQ(runAfresh(bundle), ExitSuccess);
+    for (size_t i = 0; i < typeAt + PartHeaderSize + bundleSignatureLength; ++i) {
+      std::string flipped = bundle;
+      flipped[i] = static_cast<char>(flipped[i] ^ 0xFF);
+      bool strippedSignature = !required && (i == typeAt || i == typeAt + 1);
+      EXPECT_EQ(runAfresh(flipped) == ExitSuccess, strippedSignature) << "byte " << i;
+      EXPECT_TRUE(strippedSignature || staged.entries.empty()) << "byte " << i;
+    }
+  }
+}
+
+// A genuine member wrapped in a header of someone else's, named after an
+// installed package and newer: its record would replace that package and
+// drop its files. Unsigned it goes through as it always has, unless the
+// setting asks for a signature; a signature that is not its own, a zero
+// one, or one over another member list is refused, and so is an unsigned
+// part between the signature and the first member.
+TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
+  BundleRecipe genuine = suite(v(1, 0), {"a"}, {"a"}), forged = genuine, relisted = genuine;
+  forged.name = "firewall", forged.version = v(9, 0), relisted.members = {ref("b")};
+  genuine.headSignature = relisted.headSignature = true;
+  const std::string genuineBytes = signedBundle(genuine), unsignedForgery = signedBundle(forged);
+  forged.headSignature = true;
+  const std::string broken = "ERROR: installation of firewall-9.0 failed: broken package";
+  // clang-format off
+  const std::tuple<std::string, bool, ExitStatus, std::string> cases[] = {
+      {unsignedForgery, false, ExitSuccess, ""},
+      {unsignedForgery, true, ExitBundleFailed, broken},
+      {buildBundle(forged, developmentSigner()), false, ExitBundleFailed, broken},
+      {withSignatureOf(signedBundle(forged), genuineBytes), false, ExitBundleFailed, broken},
+      {withSignatureOf(signedBundle(relisted), genuineBytes), false, ExitBundleFailed, "ERROR: installation of suite-1.0 failed: broken package"},
+      {withNoteAfterSignature(genuineBytes), false, ExitBundleFailed, "ERROR: installation of suite-1.0 failed: broken package"},
+  };
+  // clang-format on
+  for (const auto& [bytes, required, status, said] : cases) {
+    requireSignedBundles(required);
+    state.packages.clear(), state.messages.clear(), cancelStaged(staged);
+    addRecord(state, "firewall", v(1, 0), testBuildTime).files = {"bin/fw"}, root.write("/flash/bin/fw", "fw");
+    EXPECT_EQ(run(bytes).status, status);
+    EXPECT_EQ(summary(), status == ExitSuccess ? "firewall- + a- | bin/fw:delete var/pdb/a/disabled=auto\n var/pdb/a/version var/pdb/firewall/disabled=auto\n var/pdb/firewall/version x/a/a=a" : "firewall+ |\n" + said);
+  }
 }
 
 }  // namespace

@@ -58,41 +58,46 @@ std::string extract(const std::string& payload, uint32_t pvr = 0, bool disabled 
 }
 
 TEST(ExtractFiles, Outcomes) {
-  std::string first = encodeFileRecord(file("first")), name = encodeFileRecord(file("bin/name"));
-  std::string cut = encodeFileRecord(file("bin/big", big)), dir = encodeFileRecord(file("d/", "data", 0, 040755));
-  EXPECT_EQ(extract(records({file("bin/x", "#!/bin/sh"), file("/etc/conf", "a=1"), file("empty", ""), file("./dot"),
-                             file("a//b"), file("..dots/..."), file("bin/tool", "t", 0, 0100750)})),
-            "ok /..dots/...:644=x /./dot:644=x /a//b:644=x /bin/tool:750=t /bin/x:644=#!/bin/sh /empty:644= "
-            "/etc/conf:644=a=1");
-  EXPECT_EQ(extract(records({file("bin/x"), file("/etc/y")}), 0, true), "ok /x/foo/bin/x:644=x /x/foo/etc/y:644=x");
-  std::string variants = records({file("v1", "1", 1), file("v3", "3", 3), file("all"), file("v9", "9", 9)});
-  EXPECT_EQ(extract(variants, 0x13020000), "ok /all:644=x /v3:644=3");
-  EXPECT_EQ(extract(variants), "ok /all:644=x");
-  // Cut in a name, in data (what was written stays staged and recorded), in a record header or in the data of a
-  // directory, which is never created (the end).
-  EXPECT_EQ(extract(deflateBytes(first + name.substr(0, 30 + 5))), "failed /first:644=x | broken package");
-  EXPECT_EQ(extract(deflateBytes(first + cut.substr(0, cut.size() - 1))),
-            "failed /bin/big:644=32768 /first:644=x | broken package");
-  EXPECT_EQ(extract(deflateBytes(first + name.substr(0, 12))), "ok /first:644=x");
-  EXPECT_EQ(extract(deflateBytes(first + dir.substr(0, dir.size() - 2))), "ok /first:644=x");
-  // (The first open and write of a run record the directory of its temporary files.)
-  std::string bigFirst = records({file("bin/x", big), file("never")});
-  EXPECT_EQ(extract(bigFirst, 0, false, EnvCall::OpenWrite, 2, ENOENT),
-            "failed | could not create bin/x: No such file or directory");
-  EXPECT_EQ(extract(bigFirst, 0, false, EnvCall::Write, 2, ENOSPC), "failed /bin/x:644= | disk is too small");
-  EXPECT_EQ(extract(bigFirst, 0, false, EnvCall::Write, 3, EIO), "failed /bin/x:644=16384 | disk error");
+  forEachInflateBackend([] {
+    std::string first = encodeFileRecord(file("first")), name = encodeFileRecord(file("bin/name"));
+    std::string cut = encodeFileRecord(file("bin/big", big)), dir = encodeFileRecord(file("d/", "data", 0, 040755));
+    EXPECT_EQ(extract(records({file("bin/x", "#!/bin/sh"), file("/etc/conf", "a=1"), file("empty", ""), file("./dot"),
+                               file("a//b"), file("..dots/..."), file("bin/tool", "t", 0, 0100750)})),
+              "ok /..dots/...:644=x /./dot:644=x /a//b:644=x /bin/tool:750=t /bin/x:644=#!/bin/sh /empty:644= "
+              "/etc/conf:644=a=1");
+    EXPECT_EQ(extract(records({file("bin/x"), file("/etc/y")}), 0, true), "ok /x/foo/bin/x:644=x /x/foo/etc/y:644=x");
+    std::string variants = records({file("v1", "1", 1), file("v3", "3", 3), file("all"), file("v9", "9", 9)});
+    EXPECT_EQ(extract(variants, 0x13020000), "ok /all:644=x /v3:644=3");
+    EXPECT_EQ(extract(variants), "ok /all:644=x");
+    // Cut in a name, in data (what was written stays staged and recorded), in a record header or in the data of a
+    // directory, which is never created (the end).
+    EXPECT_EQ(extract(deflateBytes(first + name.substr(0, 30 + 5))), "failed /first:644=x | broken package");
+    EXPECT_EQ(extract(deflateBytes(first + cut.substr(0, cut.size() - 1))),
+              "failed /bin/big:644=32768 /first:644=x | broken package");
+    EXPECT_EQ(extract(deflateBytes(first + name.substr(0, 12))), "ok /first:644=x");
+    EXPECT_EQ(extract(deflateBytes(first + dir.substr(0, dir.size() - 2))), "ok /first:644=x");
+    // (The first open and write of a run record the directory of its temporary files.)
+    std::string bigFirst = records({file("bin/x", big), file("never")});
+    EXPECT_EQ(extract(bigFirst, 0, false, EnvCall::OpenWrite, 2, ENOENT),
+              "failed | could not create bin/x: No such file or directory");
+    EXPECT_EQ(extract(bigFirst, 0, false, EnvCall::Write, 2, ENOSPC), "failed /bin/x:644= | disk is too small");
+    EXPECT_EQ(extract(bigFirst, 0, false, EnvCall::Write, 3, EIO), "failed /bin/x:644=16384 | disk error");
+  });
 }
 
 TEST(ExtractFiles, RefusedNamesBreakThePackage) {
-  std::string longest;  // "/flash/" and this are PATH_MAX - 1 bytes, in components of 99
-  for (size_t i = 0; longest.size() < PATH_MAX - 8; ++i) longest += i % 100 == 99 ? '/' : 'p';
-  EXPECT_EQ(extract(records({file(longest), file("a/" + std::string(NAME_MAX, 'n'))})).substr(0, 3), "ok ");
-  for (const FileEntry& bad : {file("../../etc/x"), file("bin/../../x"), file("/.."), file("../../etc/", "", 0, 040755),
-                               file("../x", "not for this machine", 1), file("ctl\nname"), file(std::string("\0", 1)),
-                               file("del\x7f"), file(""), file("dir/"), file("/"), file("a/."), file("."),
-                               file("a/" + std::string(NAME_MAX + 1, 'n')), file(longest + "p")}) {
-    EXPECT_EQ(extract(records({file("ok"), bad, file("never")}), 0x13020000), "failed /ok:644=x | broken package");
-  }
+  forEachInflateBackend([] {
+    std::string longest;  // "/flash/" and this are PATH_MAX - 1 bytes, in components of 99
+    for (size_t i = 0; longest.size() < PATH_MAX - 8; ++i) longest += i % 100 == 99 ? '/' : 'p';
+    EXPECT_EQ(extract(records({file(longest), file("a/" + std::string(NAME_MAX, 'n'))})).substr(0, 3), "ok ");
+    for (const FileEntry& bad :
+         {file("../../etc/x"), file("bin/../../x"), file("/.."), file("../../etc/", "", 0, 040755),
+          file("../x", "not for this machine", 1), file("ctl\nname"), file(std::string("\0", 1)), file("del\x7f"),
+          file(""), file("dir/"), file("/"), file("a/."), file("."), file("a/" + std::string(NAME_MAX + 1, 'n')),
+          file(longest + "p")}) {
+      EXPECT_EQ(extract(records({file("ok"), bad, file("never")}), 0x13020000), "failed /ok:644=x | broken package");
+    }
+  });
 }
 
 }  // namespace

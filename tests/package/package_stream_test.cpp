@@ -65,5 +65,40 @@ TEST(PackageStream, ReadsSkipsSeeksCopiesAndDigestsParts) {
   EXPECT_EQ(run(bundle.bytes(), walk, Hashing), "23 18 1 23 4 9 1 23 4 9 132 -1" + ending(bundle, 1));
 }
 
+// Readers that do not want the bundle signature part pass it over: with
+// the install run's set of old, the database loader's (no digests: seeks)
+// and the branding check's, a signed bundle gives the parts and member
+// digests of the unsigned one. The part's head digest covers every byte
+// before it, file header included.
+TEST(PackageStream, PassesOverABundleSignaturePartItDoesNotWant) {
+  BundleRecipe recipe;
+  recipe.name = "set", recipe.members = std::vector<DependencyRef>{ref("a")}, recipe.architecture = "mipsbe";
+  recipe.packages = {packageRecipe("a", v(1, 0)), packageRecipe("b", v(1, 0))};
+  const std::string plain = signedBundle(recipe);
+  recipe.headSignature = true;
+  const std::string bundle = signedBundle(recipe);
+  auto walk = [](const std::string& bytes, std::vector<uint32_t> types, bool hashing) {
+    OpenedStream opened(bytes, std::move(types), hashing);
+    std::string trace;
+    for (int32_t type = opened.stream.currentType; type != -1; type = opened.stream.nextPart()) {
+      trace += " " + std::to_string(type);
+      if (type == Signature) opened.stream.finishDigest(), trace += ":" + hexText(opened.stream.digestResult(), 32);
+    }
+    return trace;
+  };
+  const std::string installRun = walk(bundle, {1, 18, 20, 16, 3, 19, 17, 21, 4, 9}, true);
+  EXPECT_EQ(installRun, walk(plain, {1, 18, 20, 16, 3, 19, 17, 21, 4, 9}, true));
+  EXPECT_EQ(installRun.substr(0, 16) + installRun.substr(80, 7), " 18 16 20 1 4 9: 1 4 9:");
+  EXPECT_EQ(walk(bundle, {18, 1, 24, 23, 3, 19, 17}, false), " 18 1 1");
+  EXPECT_EQ(walk(bundle, {18, 1, 24, 16, 2, 23, 3, 19, 17, 21}, true), " 18 16 1 1");
+  OpenedStream signature(bundle, {BundleSignature});
+  uint32_t at = signature.stream.payloadOffset() - PartHeaderSize;
+  uint8_t head[32];
+  Digest sha256(Digest::Sha256);
+  sha256.update(bundle.data(), at), sha256.finish(head);
+  EXPECT_EQ(signature.stream.headLength(), at);
+  EXPECT_EQ(hexText(signature.stream.headDigest(), 32), hexText(head, 32));
+}
+
 }  // namespace
 }  // namespace installer

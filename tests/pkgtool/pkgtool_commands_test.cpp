@@ -14,8 +14,10 @@ namespace {
 const char usage[] =
     "usage: pkgtool keygen OUT [--hash-constants TRUSTFILE]\n"
     "       pkgtool build -o OUT [-d DESCRIPTION] [--key KEYFILE] [--allow-ed25519-over-sha1] [--SETTING VALUE]...\n"
-    "       pkgtool bundle -o OUT [-d DESCRIPTION] [--SETTING VALUE]... MEMBER...\n"
-    "       pkgtool inspect FILE [--trust TRUSTFILE]\n";
+    "       pkgtool bundle -o OUT [-d DESCRIPTION] [--key KEYFILE [--no-bundle-signature]] [--SETTING VALUE]... "
+    "MEMBER...\n"
+    "       pkgtool inspect FILE [--trust TRUSTFILE]\n"
+    "       pkgtool --version\n";
 
 // Run in a directory that holds only the two trust files, which the failing
 // runs leave so.

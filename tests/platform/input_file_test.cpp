@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "support/test_root.h"
 
@@ -21,6 +24,34 @@ TEST(InputFile, ReadsSeeksAndTellsAReadErrorFromTheEnd) {
   EXPECT_TRUE(head + rest == data.substr(0, 36003) && file.get() == data[36004] && file.tellg() == 36005);
   EXPECT_TRUE(file.seekg(-1, std::ios::end) && file.get() == data.back() && file.get() == EOF && !file.readError() &&
               dir.get() == EOF && dir.readError() && fifo.get() == EOF && !fifo.readError() && none.fail());
+}
+
+// The limits hold on the running system too: a link is refused where links
+// are not followed, a device or a FIFO where only regular files are read,
+// a file longer than the bound as a whole; a file within it reads whole.
+TEST(InputFile, LimitsRefuseLinksDevicesFifosAndOverlongFiles) {
+  std::string dir = makeHostTempDir();
+  writeHostFile(dir + "/four", "four");
+  ASSERT_EQ(symlink("/dev/zero", (dir + "/zero").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    ReadLimits limits;
+    int error;  // 0: opens
+  } cases[] = {
+      {dir + "/zero", {false, false, 10}, ELOOP},  {dir + "/zero", {true, true, 10}, EINVAL},
+      {"/dev/zero", {true, true, 10}, EINVAL},     {dir + "/fifo", {true, true, 10}, EINVAL},
+      {dir + "/four", {false, true, 3}, EFBIG},    {dir + "/four", {false, true, 4}, 0},
+      {dir, {true, true, 4}, EINVAL},
+  };
+  for (const auto& c : cases) {
+    errno = 0;
+    InputFile file(Env::posix(), c.path, c.limits);
+    EXPECT_EQ(file.is_open() ? 0 : errno, c.error) << c.path << " " << c.limits.maxBytes;
+  }
+  std::string all;
+  EXPECT_TRUE(std::getline(InputFile(Env::posix(), dir + "/four", {false, true, 4}), all) && all == "four");
+  removeHostTree(dir);
 }
 
 }  // namespace

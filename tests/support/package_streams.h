@@ -2,11 +2,14 @@
 // tests of the package layer.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "package/inflater.h"
 #include "package/package_stream.h"
 #include "support/test_packages.h"
 
@@ -22,6 +25,18 @@ struct OpenedStream {
   std::istringstream input;
   PackageStream stream;
 };
+
+// Runs `check` once with each inflate backend of the build, then goes back
+// to the configured one.
+template <typename Check>
+void forEachInflateBackend(Check check) {
+  for (const InflateBackend& backend : inflateBackends()) {
+    SCOPED_TRACE(backend.name);
+    useInflateBackend(backend);
+    check();
+  }
+  useInflateBackend(inflateBackends().front());
+}
 
 // Runs `script` on `in` (which reads from `stream`), a word a step:
 //   g get  p peek  u unget  bC put C back  rN read N  k clear  ? state  t tell

@@ -11,10 +11,12 @@ namespace installer {
 
 std::string developmentKeyFile() { return std::string(SOURCE_DIR) + "/keys/development.key"; }
 
-SignatureCallback developmentSigner() {
-  // A 132-byte part 9 as `pkgtool build` writes it by default. (Test
-  // versions lie in the legacy windows, so a correct legacy half would
-  // stand in for a damaged Ed25519 one.)
+namespace {
+
+// A 132-byte part 9 as `pkgtool build` writes it by default. (Test versions
+// lie in the legacy windows, so a correct legacy half would stand in for a
+// damaged Ed25519 one.)
+PackageSigner& developmentPackageSigner() {
   static PackageSigner* signer = [] {
     SigningKeys keys;
     std::string error;
@@ -24,8 +26,13 @@ SignatureCallback developmentSigner() {
     }
     return new PackageSigner(keys, SignatureKind::Ed25519);
   }();
-  return signer->callback();
+  return *signer;
 }
+
+}  // namespace
+
+SignatureCallback developmentSigner() { return developmentPackageSigner().callback(); }
+HeadSignatureCallback developmentHeadSigner() { return developmentPackageSigner().headCallback(); }
 
 PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files) {
   PackageRecipe recipe;
@@ -49,7 +56,7 @@ std::string signedPackage(const PackageRecipe& recipe, const FileRecipe& file) {
 }
 
 std::string signedBundle(const BundleRecipe& recipe, const FileRecipe& file) {
-  return buildBundle(recipe, developmentSigner(), file);
+  return buildBundle(recipe, developmentSigner(), file, developmentHeadSigner());
 }
 
 DependencyRef ref(const std::string& name, PackageVersion min, PackageVersion max, int32_t priority) {

@@ -22,12 +22,14 @@ constexpr uint32_t testBuildTime = 1700000000;
 // Signs with the development key: a 132-byte part 9 whose Ed25519 half
 // verifies; the legacy half is zero and never verifies.
 SignatureCallback developmentSigner();
+HeadSignatureCallback developmentHeadSigner();  // for a bundle signature part
 std::string developmentKeyFile();
 
 // A stand-alone package built at testBuildTime, SHA-256 digest.
 PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files = {});
 FileEntry fileEntry(const std::string& name, const std::string& data, uint16_t mode = 0100644);
 std::string signedPackage(const PackageRecipe& recipe, const FileRecipe& file = FileRecipe());
+// Its bundle signature part too, when the recipe asks for one.
 std::string signedBundle(const BundleRecipe& recipe, const FileRecipe& file = FileRecipe());
 
 DependencyRef ref(const std::string& name, PackageVersion min = 0, PackageVersion max = 0, int32_t priority = 0);

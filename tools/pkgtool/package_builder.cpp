@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "package/bundle_signature.h"
+
 namespace installer {
 
 namespace {
@@ -160,7 +162,24 @@ std::string buildPackage(const PackageRecipe& spec, const SignatureCallback& sig
   return writer.bytes();
 }
 
-std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign, const FileRecipe& file) {
+size_t addBundleSignaturePlaceholder(PackageWriter& writer) {
+  writer.addPart(BundleSignature, std::string(bundleSignatureLength, '\0'));
+  return writer.parts().back().headerOffset;
+}
+
+void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign) {
+  if (!sign || partOffset + PartHeaderSize + bundleSignatureLength > file.size()) return;
+  Digest head(Digest::Sha256);
+  head.update(file.data(), partOffset);
+  uint8_t digest[32];
+  head.finish(digest);
+  std::string signature = sign(digest);
+  signature.resize(bundleSignatureLength, '\0');
+  file.replace(partOffset + PartHeaderSize, bundleSignatureLength, signature);
+}
+
+std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign, const FileRecipe& file,
+                        const HeadSignatureCallback& signHead) {
   PackageWriter writer(file.magic);
   writer.addPart(BundleHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
   addOptionalText(writer, Text24, spec.text24);
@@ -168,9 +187,21 @@ std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign,
   addOptionalText(writer, Note, spec.note);
   addRelationsAndImage(writer, spec);
   addOptionalList(writer, BundleMembers, spec.members);
-  for (const PackageRecipe& member : spec.packages) appendPackage(writer, member, sign);
+  size_t signatureOffset = 0;
+  for (PackageRecipe member : spec.packages) {
+    if (spec.headSignature && signatureOffset == 0) {
+      // The member's part 25 goes before the signature part, which stands
+      // directly before its part 1; the digest switch holds on.
+      if (member.sha256) writer.addPart(DigestSelect, std::string());
+      member.sha256 = false;
+      signatureOffset = addBundleSignaturePlaceholder(writer);
+    }
+    appendPackage(writer, member, sign);
+  }
   addTrailer(writer, file);
-  return writer.bytes();
+  std::string bytes = writer.bytes();
+  if (signatureOffset != 0) fillBundleSignature(bytes, signatureOffset, signHead);
+  return bytes;
 }
 
 }  // namespace installer

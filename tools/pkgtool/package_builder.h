@@ -28,6 +28,9 @@ namespace installer {
 // Makes the payload of a part 9 from the package's digest: 32 bytes, of
 // which a SHA-1 digest fills the first 20 (the rest zero).
 using SignatureCallback = std::function<std::string(const uint8_t* digest32, bool sha256)>;
+// Makes the payload of a bundle signature part (64 bytes) from the SHA-256
+// of the bundle's head.
+using HeadSignatureCallback = std::function<std::string(const uint8_t* digest32)>;
 
 // Where a part landed in the written bytes.
 struct WrittenPart {
@@ -145,12 +148,23 @@ struct BundleRecipe {
   std::optional<std::vector<DependencyRef>> conflicts;
   std::optional<std::string> squashfsImage;
   std::optional<std::vector<DependencyRef>> members;  // part 20
+  bool headSignature = false;  // a bundle signature part before the first member's part 1
   std::vector<PackageRecipe> packages;                  // the members' own bytes
 };
 
 // A bundle file: part 18 with its optional parts (24, 16, 23, 3, 19, 17,
-// 21), then part 20 and the members.
+// 21), then part 20 and the members, the first of them split by the bundle
+// signature part when there is one (signed by `signHead`; without it the
+// payload stays zero and never verifies).
 std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign = nullptr,
-                        const FileRecipe& file = FileRecipe());
+                        const FileRecipe& file = FileRecipe(), const HeadSignatureCallback& signHead = nullptr);
+
+// Writes the bundle signature part header and its 64 placeholder bytes;
+// returns where its header stands.
+size_t addBundleSignaturePlaceholder(PackageWriter& writer);
+// Signs the head of the finished file `file`: the payload of the bundle
+// signature part whose header stands at `partOffset` becomes what `sign`
+// makes of the SHA-256 of every byte before that header.
+void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign);
 
 }  // namespace installer

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "hex_text.h"
+#include "install_dry_run.h"
+#include "package/bundle_signature.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
@@ -56,6 +59,8 @@ const char* partName(uint32_t type) {
       return "signature";
     case DigestSelect:
       return "digest select";
+    case BundleSignature:
+      return "bundle signature";
     default:
       return "unknown";
   }
@@ -198,6 +203,45 @@ bool sha256Before(const std::vector<RawPart>& parts, uint64_t offset) {
   return false;
 }
 
+// A stretch of the file a package's signature vouches for: its digest from
+// the package's header part up to the signature's payload, or the
+// signature's payload itself.
+struct Coverage {
+  uint64_t begin = 0;
+  uint64_t end = 0;  // one past the last byte
+  std::string label;
+};
+
+void printStretch(uint64_t begin, uint64_t end, const std::string& label, std::ostream& out) {
+  out << "  " << begin << "-" << end - 1 << " (" << end - begin << " bytes): " << label << "\n";
+}
+
+// Every byte of the file once, in order: what vouches for it, or nothing.
+void printCoverage(const std::vector<Coverage>& covered, uint64_t fileSize, std::ostream& out) {
+  out << "coverage:\n";
+  uint64_t next = 0;
+  auto gapUntil = [&](uint64_t end) {
+    if (next == 0 && end > 0) {
+      uint64_t header = std::min<uint64_t>(end, FileHeaderSize);
+      printStretch(0, header, "file header (magic, length): no signature", out);
+      next = header;
+    }
+    if (next < end) printStretch(next, end, "no signature", out);
+  };
+  for (const Coverage& stretch : covered) {
+    gapUntil(stretch.begin);
+    printStretch(stretch.begin, stretch.end, stretch.label, out);
+    next = stretch.end;
+  }
+  gapUntil(fileSize);
+}
+
+bool reportDryRun(const DryRunVerdict& run, std::ostream& out) {
+  out << "installer: " << (run.accepted ? "accepted" : "REFUSED") << "\n";
+  for (const std::string& message : run.messages) out << "  " << message << "\n";
+  return run.accepted;
+}
+
 const char* verdict(bool checked, bool valid) {
   if (!checked) return "not checked";
   return valid ? "valid" : "invalid";
@@ -222,13 +266,41 @@ bool reportSignature(PackageStream& stream, const PackageInfo& record, const Tru
   return accepted;
 }
 
+void addSignedStretches(PackageStream& stream, uint64_t headerOffset, const std::string& name, bool accepted,
+                        std::vector<Coverage>& covered) {
+  uint64_t signature = stream.payloadOffset();
+  std::string digest = std::string("digest of package ") + name + (accepted ? " (signature accepted)" : " (signature REFUSED)");
+  covered.push_back({headerOffset, signature, digest});
+  covered.push_back({signature, signature + stream.partLength(), "signature of package " + name});
+}
+
+// The bundle signature part: what it covers and whether the installer
+// would take it (it must also stand directly before a part 1).
+bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const std::vector<RawPart>& parts,
+                           std::ostream& out) {
+  uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
+  uint32_t length = stream.partLength();
+  bool placed = stream.headLength() == headerOffset;
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    if (parts[i].offset == headerOffset) placed = placed && parts[i + 1].type == PackageHeader;
+  }
+  bool valid = verifyBundleSignature(stream, keys);
+  out << "  bundle signature: " << length << " bytes over bytes 0 to " << headerOffset - 1 << " of the file";
+  if (placed) out << ", SHA-256 " << hexText(stream.headDigest(), 32);
+  out << "; ed25519 " << (valid ? "valid" : "invalid") << "\n";
+  if (!placed) out << "  the part is not the first one of the file's head, directly before a member's part 1\n";
+  out << "  verdict: " << (valid && placed ? "accepted" : "REFUSED") << "\n";
+  return valid && placed;
+}
+
 // The second pass: what the installer's reader makes of the file.
 class PackageReport {
  public:
   PackageReport(std::istream& in, const TrustKeys& trust, const std::vector<RawPart>& rawParts, std::ostream& output)
       : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
     stream.wantedTypes = {PackageHeader, BundleHeader, Text24,        Architecture,  Text2, Note,     Dependencies,
-                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature};
+                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature,
+                          BundleSignature};
   }
 
   // True when every package read and verified.
@@ -254,13 +326,18 @@ class PackageReport {
     return ok;
   }
 
+  const std::vector<Coverage>& coverage() const { return covered; }
+
  private:
   bool readHeader() {
+    headerOffset = stream.payloadOffset() - PartHeaderSize;
     if (inPackage) {
       out << "package " << record.name << " has no signature part\n";
       ok = false;
     }
+    if (unsignedHead) out << "  bundle signature: none\n";
     record = PackageInfo();
+    unsignedHead = false;
     if (!readPackageHeader(record, stream)) {
       out << "a header could not be read\n";
       ok = false;
@@ -268,6 +345,7 @@ class PackageReport {
     }
     printHeader(record, out);
     inPackage = !record.isBundle;
+    unsignedHead = record.isBundle;
     if (!record.isBundle) ++packages;
     return true;
   }
@@ -282,8 +360,17 @@ class PackageReport {
       printRelations("member", members, out);
     } else if (type == Files && inPackage) {
       if (!listFiles(stream, out)) ok = false;
+    } else if (type == BundleSignature && !inPackage) {
+      unsignedHead = false;
+      uint64_t partOffset = stream.payloadOffset() - PartHeaderSize;
+      bool accepted = reportBundleSignature(stream, keys, parts, out);
+      covered.push_back({0, partOffset, std::string("bundle signature (") + (accepted ? "accepted" : "REFUSED") + ")"});
+      covered.push_back({partOffset, stream.payloadOffset() + uint64_t{stream.partLength()}, "bundle signature part"});
+      if (!accepted) ok = false;
     } else if (type == Signature && inPackage) {
-      if (!reportSignature(stream, record, keys, parts, out)) ok = false;
+      bool accepted = reportSignature(stream, record, keys, parts, out);
+      addSignedStretches(stream, headerOffset, record.name, accepted, covered);
+      if (!accepted) ok = false;
       inPackage = false;
     } else {
       out << "part " << type << " (" << partName(static_cast<uint32_t>(type)) << ", " << stream.partLength()
@@ -297,7 +384,10 @@ class PackageReport {
   const std::vector<RawPart>& parts;
   std::ostream& out;
   PackageInfo record;
+  uint64_t headerOffset = 0;  // of the current package's header part
+  std::vector<Coverage> covered;
   bool inPackage = false;
+  bool unsignedHead = false;  // in a bundle's own parts, no bundle signature met yet
   int packages = 0;
   bool ok = true;
 };
@@ -324,8 +414,13 @@ int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostr
   if (kind == nullptr) return 1;
   in.clear();
   in.seekg(0);
-  bool verified = PackageReport(in, keys, parts, out).run();
-  return wellFormed && verified ? 0 : 1;
+  PackageReport report(in, keys, parts, out);
+  bool verified = report.run();
+  in.clear();
+  in.seekg(0, std::ios::end);
+  printCoverage(report.coverage(), static_cast<uint64_t>(in.tellg()), out);
+  bool installs = reportDryRun(dryRunInstall(Env::posix(), path, keys), out);
+  return wellFormed && verified && installs ? 0 : 1;
 }
 
 }  // namespace installer

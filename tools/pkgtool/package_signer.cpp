@@ -1,6 +1,7 @@
 #include "package_signer.h"
 
 #include "legacy_signer.h"
+#include "package/bundle_signature.h"
 #include "package/signature_check.h"
 #include "platform/signing.h"
 
@@ -33,6 +34,16 @@ PackageSigner::PackageSigner(const SigningKeys& signingKeys, SignatureKind signa
 
 SignatureCallback PackageSigner::callback() {
   return [this](const uint8_t* digest32, bool) { return sign(digest32); };
+}
+
+HeadSignatureCallback PackageSigner::headCallback() {
+  return [this](const uint8_t* digest32) { return signHead(digest32); };
+}
+
+std::string PackageSigner::signHead(const uint8_t* digest32) {
+  uint8_t signature[bundleSignatureLength] = {};
+  if (!keys.hasEd25519 || !signing::ed25519Sign(keys.ed25519Seed, digest32, 32, signature)) failure = true;
+  return std::string(reinterpret_cast<const char*>(signature), sizeof signature);
 }
 
 std::string PackageSigner::sign(const uint8_t* digest32) {

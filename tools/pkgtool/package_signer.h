@@ -30,10 +30,13 @@ class PackageSigner {
   PackageSigner(const SigningKeys& keys, SignatureKind kind);
 
   SignatureCallback callback();
+  // Signs a bundle's head with the Ed25519 key, whatever the kind.
+  HeadSignatureCallback headCallback();
   bool failed() const { return failure; }
 
  private:
   std::string sign(const uint8_t* digest32);
+  std::string signHead(const uint8_t* digest32);
 
   SigningKeys keys;
   SignatureKind kind;

@@ -26,8 +26,10 @@ namespace {
 const char usageText[] =
     "usage: pkgtool keygen OUT [--hash-constants TRUSTFILE]\n"
     "       pkgtool build -o OUT [-d DESCRIPTION] [--key KEYFILE] [--allow-ed25519-over-sha1] [--SETTING VALUE]...\n"
-    "       pkgtool bundle -o OUT [-d DESCRIPTION] [--SETTING VALUE]... MEMBER...\n"
-    "       pkgtool inspect FILE [--trust TRUSTFILE]\n";
+    "       pkgtool bundle -o OUT [-d DESCRIPTION] [--key KEYFILE [--no-bundle-signature]] [--SETTING VALUE]... "
+    "MEMBER...\n"
+    "       pkgtool inspect FILE [--trust TRUSTFILE]\n"
+    "       pkgtool --version\n";
 
 int usage(std::ostream& err, const std::string& problem) {
   err << "pkgtool: " << problem << "\n" << usageText;
@@ -76,6 +78,7 @@ struct BuildArguments {
   std::string description;
   std::string keyFile;
   bool allowEd25519OverSha1 = false;
+  bool noBundleSignature = false;
   std::vector<std::pair<std::string, std::string>> settings;
   std::vector<std::string> positional;
 };
@@ -87,13 +90,15 @@ std::string parseBuildArguments(const std::vector<std::string>& arguments, bool 
     bool hasValue = i + 1 < arguments.size();
     if (argument == "--allow-ed25519-over-sha1" && !bundle) {
       parsed.allowEd25519OverSha1 = true;
+    } else if (argument == "--no-bundle-signature" && bundle) {
+      parsed.noBundleSignature = true;
     } else if (argument.size() > 1 && argument[0] == '-' && !hasValue) {
       return argument + " needs a value";
     } else if (argument == "-o" || argument == "--output") {
       parsed.output = arguments[++i];
     } else if (argument == "-d" || argument == "--description") {
       parsed.description = arguments[++i];
-    } else if (argument == "--key" && !bundle) {
+    } else if (argument == "--key") {
       parsed.keyFile = arguments[++i];
     } else if (argument.size() > 2 && argument.compare(0, 2, "--") == 0) {
       parsed.settings.emplace_back(argument.substr(2), arguments[++i]);
@@ -225,6 +230,7 @@ namespace {
 struct BundleMember {
   std::string name;
   std::string bytes;
+  size_t headerOffset = 0;  // of its part 1 in `bytes`
   bool sha256 = false;
 };
 
@@ -243,6 +249,7 @@ std::string readMember(const std::string& path, BundleMember& member) {
     if (end > data.size()) break;
     if (type == PackageHeader && !started) {
       started = true;
+      member.headerOffset = offset - FileHeaderSize;
       size_t nameEnd = offset + PartHeaderSize;
       while (nameEnd < end && nameEnd < offset + PartHeaderSize + NameFieldSize && data[nameEnd] != '\0') ++nameEnd;
       member.name = data.substr(offset + PartHeaderSize, nameEnd - offset - PartHeaderSize);
@@ -278,7 +285,23 @@ std::string readMembers(const std::vector<std::string>& paths, std::vector<Bundl
   return std::string();
 }
 
-std::string bundleBytes(const PackageDescription& description, const std::vector<BundleMember>& members) {
+// The members, the first split by the bundle signature part when `signHead`
+// is given: the part stands directly before its part 1.
+void addMembers(PackageWriter& writer, const std::vector<BundleMember>& members, const HeadSignatureCallback& signHead,
+                size_t& signatureOffset) {
+  for (const BundleMember& member : members) {
+    if (signHead && signatureOffset == 0) {
+      writer.addRaw(member.bytes.substr(0, member.headerOffset));
+      signatureOffset = addBundleSignaturePlaceholder(writer);
+      writer.addRaw(member.bytes.substr(member.headerOffset));
+    } else {
+      writer.addRaw(member.bytes);
+    }
+  }
+}
+
+std::string bundleBytes(const PackageDescription& description, const std::vector<BundleMember>& members,
+                        const HeadSignatureCallback& signHead) {
   const PackageRecipe& spec = description.package;
   PackageWriter writer(description.magic);
   writer.addPart(BundleHeader, encodeHeaderRecord(spec.name, spec.version, spec.buildTime, spec.headerFlags));
@@ -294,8 +317,11 @@ std::string bundleBytes(const PackageDescription& description, const std::vector
     }
     writer.addPart(BundleMembers, encodeDependencyList(list));
   }
-  for (const BundleMember& member : members) writer.addRaw(member.bytes);
-  return writer.bytes();
+  size_t signatureOffset = 0;
+  addMembers(writer, members, signHead, signatureOffset);
+  std::string bytes = writer.bytes();
+  if (signatureOffset != 0) fillBundleSignature(bytes, signatureOffset, signHead);
+  return bytes;
 }
 
 }  // namespace
@@ -310,9 +336,18 @@ int bundleCommand(const std::vector<std::string>& arguments, std::ostream& out, 
   std::vector<BundleMember> members;
   problem = readMembers(parsed.positional, members);
   if (!problem.empty()) return failure(err, problem);
-  std::string bytes = bundleBytes(parser.description(), members), error;
+  // With a key, the bundle's own parts are signed unless told otherwise.
+  SigningKeys keys;
+  std::string error;
+  if (!parsed.keyFile.empty() && !readKeyFile(parsed.keyFile, keys, error)) return failure(err, error);
+  if (!parsed.keyFile.empty() && !keys.hasEd25519) return failure(err, parsed.keyFile + ": no ed25519-private-key");
+  PackageSigner signer(keys, SignatureKind::Ed25519);
+  bool signing = !parsed.keyFile.empty() && !parsed.noBundleSignature;
+  std::string bytes = bundleBytes(parser.description(), members, signing ? signer.headCallback() : nullptr);
+  if (signer.failed()) return failure(err, "bundle: signing failed");
   if (!writeOutputFile(parsed.output, bytes, error)) return failure(err, error);
-  out << "wrote " << parsed.output << " (" << bytes.size() << " bytes, " << members.size() << " members)\n";
+  out << "wrote " << parsed.output << " (" << bytes.size() << " bytes, " << members.size() << " members"
+      << (signing ? ", signed" : "") << ")\n";
   return 0;
 }
 
@@ -342,6 +377,10 @@ int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std
   if (command == "build") return buildCommand(rest, out, err);
   if (command == "bundle") return bundleCommand(rest, out, err);
   if (command == "inspect") return inspectCommand(rest, out, err);
+  if (command == "--version") {
+    out << "pkgtool " << PROJECT_VERSION << "\n";
+    return 0;
+  }
   if (command == "help" || command == "--help" || command == "-h") {
     out << usageText;
     return 0;

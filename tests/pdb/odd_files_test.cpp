@@ -1,0 +1,96 @@
+// Every file of a package's database directory and its schedule is read
+// only when it is a regular file within its size bound: a link, a FIFO with
+// a writer that never writes, or an overlong file reads as no file at all,
+// and the load neither hangs nor grows.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "pdb/database_loader.h"
+#include "support/pdb_records.h"
+#include "support/test_root.h"
+
+namespace installer {
+namespace {
+
+// The records as loaded, with what the load said.
+std::string loaded(TestRoot& root) {
+  InstallerState state(root.env());
+  testing::internal::CaptureStdout();
+  loadDatabase(state, false, "i386");
+  return describeRecords(state) + testing::internal::GetCapturedStdout();
+}
+
+// An installed package with every file the load reads; the one at
+// `oddPath` is left out ("missing"), as it is ("plain"), made odd ("link",
+// "fifo", "long") or holds `odd` itself.
+void layOut(TestRoot& root, const std::string& oddPath, const std::string& odd, size_t bound) {
+  const std::pair<const char*, std::string> files[] = {
+      {"/flash/var/pdb/p/version", "117532163 1700000000\n"},
+      {"/flash/var/pdb/p/files", "bin/p\n"},
+      {"/flash/var/pdb/p/deps", "system 0 0\n"},
+      {"/flash/var/pdb/p/disabled", "auto\n"},
+      {"/ram/pdb/p/schedule", "uninstall\n"},
+  };
+  for (const auto& [path, contents] : files) {
+    if (path != oddPath || odd == "plain") {
+      root.write(path, contents);
+    } else if (odd == "link") {
+      root.write(path + std::string(".real"), contents);
+      root.symlink(path, std::string(path).substr(std::string(path).rfind('/') + 1) + ".real");
+    } else if (odd == "fifo") {
+      root.makeDirs(std::string(path).substr(0, std::string(path).rfind('/')));
+      ASSERT_EQ(mkfifo(root.host(path).c_str(), 0644), 0);
+    } else if (odd == "long") {
+      // What it held, padded to one byte over the bound: read whole, it
+      // would still say the same.
+      root.write(path, contents + std::string(bound + 1 - contents.size(), '\n'));
+    } else if (odd != "missing") {
+      root.write(path, odd);
+    }
+  }
+}
+
+// Such a file reads as a file that cannot be read: mostly as none at all;
+// "files" as a directory there (a package whose list is lost, not a
+// bundle); "disabled", which marks the state by being there, as one whose
+// line says the user chose it, unless it is a link.
+TEST(OddFiles, ReadAsUnreadable) {
+  const struct {
+    const char* path;
+    size_t bound;
+    const char* linkAs;  // "missing", "dir" (a directory there) or contents
+    const char* oddAs;   // the same, for a FIFO or an overlong file
+  } cases[] = {
+      {"/flash/var/pdb/p/version", 4096, "missing", "missing"},
+      {"/flash/var/pdb/p/files", 8 << 20, "dir", "dir"},
+      {"/flash/var/pdb/p/deps", 1 << 20, "missing", "missing"},
+      {"/flash/var/pdb/p/disabled", 4096, "missing", "user\n"},
+      {"/ram/pdb/p/schedule", 4096, "missing", "missing"},
+  };
+  for (const auto& c : cases) {
+    TestRoot plain;
+    layOut(plain, c.path, "plain", c.bound);
+    std::string asPlain = loaded(plain);
+    for (const char* odd : {"link", "fifo", "long"}) {
+      std::string as = std::string(odd) == "link" ? c.linkAs : c.oddAs;
+      TestRoot reference;
+      layOut(reference, c.path, as == "dir" ? "missing" : as, c.bound);
+      if (as == "dir") reference.makeDirs(c.path);
+      std::string expected = loaded(reference);
+      EXPECT_NE(expected, asPlain) << c.path << " " << odd << ": the file must show in the records";
+      TestRoot root;
+      layOut(root, c.path, odd, c.bound);
+      // A writer that never writes: a read of the FIFO would wait for ever.
+      int writer = std::string(odd) == "fifo" ? open(root.host(c.path).c_str(), O_RDWR) : -1;
+      EXPECT_EQ(loaded(root), expected) << c.path << " " << odd;
+      if (writer >= 0) close(writer);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace installer

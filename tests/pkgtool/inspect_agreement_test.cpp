@@ -1,0 +1,122 @@
+// `pkgtool inspect` must never pass a file that the installer refuses:
+// mutants of a few genuine files (bytes flipped, cut short) and every file
+// of the install fuzz corpus go through `installer -` on a fresh device and
+// through inspect, and inspect must fail wherever the install did.
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/run_modes.h"
+#include "package_inspector.h"
+#include "support/test_packages.h"
+#include "support/test_root.h"
+
+namespace installer {
+namespace {
+
+// Nothing here needs to reach the disk, and the syncs would cost more than
+// the runs.
+class NoSyncFile : public WritableFile {
+ public:
+  explicit NoSyncFile(std::unique_ptr<WritableFile> file) : target(std::move(file)) {}
+  bool append(const char* bytes, size_t n) override { return target->append(bytes, n); }
+  bool sync() override { return true; }
+  bool close() override { return target->close(); }
+
+ private:
+  std::unique_ptr<WritableFile> target;
+};
+
+class NoSyncEnv : public EnvWrapper {
+ public:
+  using EnvWrapper::EnvWrapper;
+  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
+    return unsynced(EnvWrapper::openWritable(path, mode, permissions));
+  }
+  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
+    return unsynced(EnvWrapper::createTemporary(prefix, name));
+  }
+  bool syncPath(const std::string&) override { return true; }
+  void syncAll() override {}
+
+ private:
+  static std::unique_ptr<WritableFile> unsynced(std::unique_ptr<WritableFile> file) {
+    return file ? std::make_unique<NoSyncFile>(std::move(file)) : nullptr;
+  }
+};
+
+// A device with the system package, which the corpus packages require.
+bool installerAccepts(const std::string& bytes) {
+  TestRoot root;
+  installByMetaFiles(root, "system", v(7, 1), {});
+  NoSyncEnv env(root.env());
+  std::istringstream input(bytes);
+  testing::internal::CaptureStdout();
+  int status = installerMain(env, {"-"}, input);
+  testing::internal::GetCapturedStdout();
+  return status == 0;
+}
+
+bool inspectAccepts(const std::string& dir, const std::string& bytes) {
+  writeHostFile(dir + "/file", bytes);
+  std::ostringstream out, err;
+  return inspectPackageFile(dir + "/file", compiledTrustKeys(), out, err) == 0;
+}
+
+std::vector<std::string> genuineFiles() {
+  PackageRecipe tool = packageRecipe("tool", v(1, 0), {fileEntry("bin/tool", "#!/bin/sh\necho tool\n", 0100755)});
+  BundleRecipe bundle;
+  bundle.name = "all";
+  bundle.version = v(1, 0);
+  bundle.members = std::vector<DependencyRef>{ref("extra")};
+  bundle.packages = {packageRecipe("base", v(1, 0), {fileEntry("etc/base", "base")}),
+                     packageRecipe("extra", v(1, 0), {fileEntry("etc/extra", "extra")})};
+  return {signedPackage(tool), signedBundle(bundle)};
+}
+
+// Every byte of the first 64 (the file header, the first part headers and
+// length fields) flipped, then every ninth; cut at every seventh length.
+std::vector<std::string> mutantsOf(const std::string& genuine) {
+  std::vector<std::string> mutants;
+  for (size_t i = 0; i < genuine.size(); ++i) {
+    if (i < 64 || i % 9 == 0) {
+      mutants.push_back(genuine);
+      mutants.back()[i] = static_cast<char>(mutants.back()[i] ^ (i % 2 == 0 ? 0xff : 0x01));
+    }
+    if (i % 7 == 0) mutants.push_back(genuine.substr(0, i));
+  }
+  return mutants;
+}
+
+std::vector<std::string> corpus() {
+  std::vector<std::string> files;
+  std::string dir = std::string(SOURCE_DIR) + "/tests/fuzz/corpus/stream_install";
+  if (DIR* listing = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(listing)) {
+      if (entry->d_name[0] != '.') files.push_back(readHostFile(dir + "/" + entry->d_name));
+    }
+    closedir(listing);
+  }
+  return files;
+}
+
+TEST(InspectAgreement, InspectFailsWhereverTheInstallerRefuses) {
+  std::string dir = makeHostTempDir();
+  std::vector<std::string> inputs = corpus();
+  for (const std::string& genuine : genuineFiles()) {
+    ASSERT_TRUE(installerAccepts(genuine) && inspectAccepts(dir, genuine));
+    for (std::string& mutant : mutantsOf(genuine)) inputs.push_back(std::move(mutant));
+  }
+  int refused = 0;
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    if (installerAccepts(inputs[i])) continue;
+    ++refused;
+    EXPECT_FALSE(inspectAccepts(dir, inputs[i])) << "input " << i << " of " << inputs.size();
+  }
+  EXPECT_GT(refused, 200);
+  removeHostTree(dir);
+}
+
+}  // namespace
+}  // namespace installer
