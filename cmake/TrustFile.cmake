@@ -8,7 +8,8 @@
 #   legacy-hash-iv     <8 words>                   > optional, all three or none
 #   legacy-hash-k      <64 words>                 /
 # A word is 8 hex digits; words are separated by blanks, all on one line.
-# Without the legacy lines no legacy signature verifies.
+# Without the legacy lines no legacy signature verifies. A zero byte anywhere,
+# even in a comment, makes the file invalid (pkgtool reads it the same way).
 
 if(NOT DEFINED INSTALLER_TRUST_FILE OR INSTALLER_TRUST_FILE STREQUAL "")
   set(INSTALLER_TRUST_FILE "${CMAKE_SOURCE_DIR}/keys/development.trust")

@@ -48,10 +48,14 @@ pkg loose 1.0 --magic unrecorded --signature none --header-flags 1 --variant "bi
 pkg imaged 1.0 --squashfs "$work/image"
 pkg ipv6 1.0
 pkg wireless 1.0
-"$pkgtool" bundle -o "$work/extras-1.0.kmp" --name extras --version 1.0 --build-time 1767225600 \
-  --architecture i386 --squashfs "$work/image" --member-list ipv6 "$work/ipv6-1.0.kmp" "$work/wireless-1.0.kmp" \
-  >/dev/null
-for file in system-7.1 hello-1.0 legacy-1.0 loose-1.0 imaged-1.0 extras-1.0; do
+# A signed bundle, and one without a bundle signature.
+bundle() {
+  "$pkgtool" bundle -o "$work/$1.kmp" --name extras --version 1.0 --build-time 1767225600 --architecture i386 \
+    --squashfs "$work/image" --member-list ipv6 "${@:2}" "$work/ipv6-1.0.kmp" "$work/wireless-1.0.kmp" >/dev/null
+}
+bundle extras-1.0 --key keys/development.key
+bundle extras-unsigned-1.0
+for file in system-7.1 hello-1.0 legacy-1.0 loose-1.0 imaged-1.0 extras-1.0 extras-unsigned-1.0; do
   cp "$work/$file.kmp" "$corpus/package_stream/$file.kmp"
   cp "$work/$file.kmp" "$corpus/stream_install/$file.kmp"
 done

@@ -75,18 +75,21 @@ run() {
 
 # Whether cmake/TrustFile.cmake and pkgtool's reader agree on each file.
 trust_differential() {
-  local file cmake_ok pkgtool_ok count=0 differ=0 scratch
+  local file cmake_ok pkgtool_ok said count=0 differ=0 scratch
   scratch=$(mktemp -d)
-  # Read under the build's policies, as a configure step reads it.
-  printf '%s\ninclude("%s/cmake/TrustFile.cmake")\n' "$(grep -m1 '^cmake_minimum_required' CMakeLists.txt)" "$PWD" \
-    >"$scratch/read.cmake"
+  # Read under the build's policies, as a configure step reads it; the
+  # header it generates goes to the scratch directory (cmake -P would put it
+  # below the current one).
+  printf '%s\nset(CMAKE_BINARY_DIR "%s")\ninclude("%s/cmake/TrustFile.cmake")\n' \
+    "$(grep -m1 '^cmake_minimum_required' CMakeLists.txt)" "$scratch" "$PWD" >"$scratch/read.cmake"
   for file in "$1"/*; do
     count=$((count + 1))
     cmake_ok=yes pkgtool_ok=yes
-    cmake -DINSTALLER_TRUST_FILE="$file" -DCMAKE_BINARY_DIR="$scratch" -P "$scratch/read.cmake" >/dev/null 2>&1 ||
+    cmake -DINSTALLER_TRUST_FILE="$file" -P "$scratch/read.cmake" >/dev/null 2>&1 ||
       cmake_ok=no
-    ASAN_OPTIONS=detect_leaks=0 "$build/tools/pkgtool/pkgtool" inspect /dev/null --trust "$file" 2>&1 >/dev/null |
-      grep -qF "pkgtool: $file:" && pkgtool_ok=no
+    said=$(ASAN_OPTIONS=detect_leaks=0 "$build/tools/pkgtool/pkgtool" inspect /dev/null --trust "$file" 2>&1 \
+      >/dev/null || true)
+    case "$said" in "pkgtool: $file:"*) pkgtool_ok=no ;; esac
     if [ "$cmake_ok" != "$pkgtool_ok" ]; then
       echo "trust file $file: valid for cmake: $cmake_ok, for pkgtool: $pkgtool_ok"
       differ=$((differ + 1))

@@ -14,7 +14,7 @@ using namespace installer;
 
 namespace {
 
-const std::vector<uint32_t> everyPart = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24};
+const std::vector<uint32_t> everyPart = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24, 26};
 
 bool isRelationList(int32_t type) {
   return type == Dependencies || type == Conflicts || type == Provides || type == BundleMembers;

@@ -45,7 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::stringbuf image;
     // Requirements are tolerated, so that a package whose dependencies are
     // not installed still reaches its files.
-    StreamInstallRequest request{Upgrade | Downgrade | Requirement, {}, &image};
+    StreamInstallRequest request;
+    request.flags = Upgrade | Downgrade | Requirement;
+    request.copySink = &image;
     static_cast<void>(installStream(state, staged, input, request));
   }
   // The library must not keep an Env that is gone.
