@@ -126,28 +126,35 @@ fresh_root() {  # an empty device root at $1
 timed() {
   local start end rss user system
   start=$(date +%s%N)
-  /usr/bin/time -f "%M %U %S" -o "$work/time.out" "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
+  /usr/bin/time -f "%M %U %S" -o "$work/time.out" "$@" >/dev/null || { echo "failed: $* ($(head -1 "$work/time.out"))" >&2; exit 1; }
   end=$(date +%s%N)
   read -r rss user system <"$work/time.out"
   echo "$((end - start)) $rss $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')"
 }
 
-# Runs row $1 (a command taking the target directory) on a fresh root below
-# $2, one warm-up and $runs timed; appends "row fs seconds rss cpu" lines.
-measure() {
-  local row=$1 base=$2 fs=$3 i
+# One warm-up and $runs timed runs of every row on both file systems, taken
+# in turns so that a change in the machine's load falls on every row alike;
+# appends "row fs nanoseconds rss_kb cpu_seconds" lines to $work/results.
+measure_all() {
+  local i row fs base result
   for ((i = 0; i <= runs; i++)); do
-    fresh_root "$base"
-    sync
-    local result
-    result=$(timed_row "$row" "$base")
-    [ "$i" = 0 ] || echo "$row $fs $result" >>"$work/results"
+    for row in "${rows[@]}"; do
+      for fs in tmpfs disk; do
+        base=$work/root
+        [ "$fs" = tmpfs ] && base=$tmpfs/installer-bench-root
+        fresh_root "$base"
+        sync
+        result=$(timed_row "$row" "$base")
+        [ "$i" = 0 ] || echo "$row $fs $result" >>"$work/results"
+        rm -rf "$base"
+      done
+    done
   done
-  rm -rf "$base"
 }
 
 timed_row() {  # timed_row ROW ROOT
   case $1 in
+    sync) timed sync ;;
     dpkg-deb) timed sh -c 'dpkg-deb -x "$0" "$1" && sync' "$payload/bench.deb" "$2/flash" ;;
     tar) timed sh -c 'tar -xzf "$0" -C "$1" && sync' "$payload/bench.tar.gz" "$2/flash" ;;
     *) timed "${binaries[$1]}" -q -r "$2" - <"$payload/bench.kmp" ;;
@@ -161,8 +168,8 @@ report() {
     function flush() {
       if (n == 0) return
       median = n % 2 ? t[(n + 1) / 2] : (t[n / 2] + t[n / 2 + 1]) / 2
-      rows[++count] = sprintf("%s|%s|%.0f|%.0f|%.0f|%.1f|%.2f", fs, row, bytes * 1e3 / median, bytes * 1e3 / t[n],
-                              bytes * 1e3 / t[1], rss / 1024, cpu / n)
+      rows[++count] = sprintf("%s|%s|%.0f|%.0f|%.0f|%.1f|%.2f|%.3f", fs, row, bytes * 1e3 / median, bytes * 1e3 / t[n],
+                              bytes * 1e3 / t[1], rss / 1024, cpu / n, median / 1e9)
       speed[fs, row] = bytes * 1e3 / median
       n = 0; rss = 0; cpu = 0
     }
@@ -173,7 +180,11 @@ report() {
       printf "%-6s %-10s %18s %10s %10s %8s\n", "fs", "row", "MB/s median (min-max)", "vs dpkg-deb", "RSS MiB", "CPU s"
       for (i = 1; i <= count; i++) {
         split(rows[i], f, "|")
-        ratio = speed[f[1], "dpkg-deb"] ? sprintf("%.2f", f[3] / speed[f[1], "dpkg-deb"]) : "-"
+        if (f[2] == "sync") {
+          printf "%-6s %-10s a sync alone: %.3f s (median)\n", f[1], f[2], f[8]
+          continue
+        }
+        ratio = speed[f[1], "dpkg-deb"] ? sprintf("%.2f", speed[f[1], f[2]] / speed[f[1], "dpkg-deb"]) : "-"
         printf "%-6s %-10s %6d (%4d-%4d) %10s %10s %8s\n", f[1], f[2], f[3], f[4], f[5], ratio, f[6], f[7]
       }
     }'
@@ -185,7 +196,8 @@ for entry in $installers; do
   binaries[${entry%%=*}]=$(cd "${entry#*=}" && pwd)/installer
   rows+=("${entry%%=*}")
 done
-rows+=(dpkg-deb tar)
+installer_rows=("${rows[@]}")
+rows+=(dpkg-deb tar sync)
 
 payload=$work/payload-$megabytes
 make_payload "$megabytes" "$payload"
@@ -194,11 +206,8 @@ echo "payload: $((bytes / 1048576)) MiB in $(wc -l <"$payload/files") files;" \
   "kmp $(($(stat -c %s "$payload/bench.kmp") / 1048576)) MiB, deb $(($(stat -c %s "$payload/bench.deb") / 1048576)) MiB," \
   "tar.gz $(($(stat -c %s "$payload/bench.tar.gz") / 1048576)) MiB; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 rm -f "$work/results"
-for row in "${rows[@]}"; do
-  cat "$payload/bench.kmp" "$payload/bench.deb" "$payload/bench.tar.gz" >/dev/null  # warm page cache
-  measure "$row" "$tmpfs/installer-bench-root" tmpfs
-  measure "$row" "$work/root" disk
-done
+cat "$payload/bench.kmp" "$payload/bench.deb" "$payload/bench.tar.gz" >/dev/null  # into the page cache
+measure_all
 report "$bytes"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -209,7 +218,7 @@ echo "peak RSS by package size (tmpfs):"
 for size in 16 "$megabytes" 1024; do
   payload=$work/payload-$size
   make_payload "$size" "$payload"
-  for row in "${rows[@]:0:${#binaries[@]}}"; do
+  for row in "${installer_rows[@]}"; do
     fresh_root "$tmpfs/installer-bench-root"
     read -r ns rss cpu < <(timed_row "$row" "$tmpfs/installer-bench-root")
     printf '  %5d MiB  %-6s %6.1f MiB RSS, %6.2f s\n' "$size" "$row" "$(awk -v r="$rss" 'BEGIN { print r / 1024 }')" \
@@ -233,7 +242,7 @@ if [ ! -f "$db/all.kmp" ]; then
 fi
 echo
 echo "a database of 1,000 packages with 100 files each (disk), $runs runs, median seconds:"
-for row in "${rows[@]:0:${#binaries[@]}}"; do
+for row in "${installer_rows[@]}"; do
   fresh_root "$db/root"
   "${binaries[$row]}" -q -r "$db/root" - <"$db/all.kmp"
   for mode in --show upgrade; do

@@ -1,4 +1,5 @@
 // installer: the package installer of the router.
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -6,6 +7,10 @@
 #include "cli/run_modes.h"
 
 int main(int argc, char** argv) {
+  // A package streams in on standard input: read it in blocks of 64 KiB, not
+  // stdio's 4 KiB (a system call per 4 KiB cost a tenth of an install's time).
+  static char inputBuffer[65536];
+  setvbuf(stdin, inputBuffer, _IOFBF, sizeof inputBuffer);
   std::vector<std::string> arguments(argv + 1, argv + argc);
   return installer::installerMain(installer::Env::posix(), arguments, std::cin);
 }

@@ -6,6 +6,11 @@
 // into a 4096-byte get area, with a 16-byte put-back area in front that
 // keeps the last consumed byte across a refill. Corrupt or truncated data
 // reads as end-of-file; the caller decides what a short read means.
+// A read that asks for a whole get area or more inflates straight into the
+// caller's memory, 4096 bytes a call as refills would (so a damaged stream
+// ends at the same byte), which saves a copy of all file data; the last
+// byte read then stays in the put-back area. The library that inflates is
+// the configured Inflater (inflater.h).
 //
 // Only relative forward seeks are supported: they inflate and discard the
 // bytes passed over, which is how unwanted file data is skipped.

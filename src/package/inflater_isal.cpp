@@ -1,7 +1,5 @@
 #include <isa-l/igzip_lib.h>
 
-#include <cstring>
-
 #include "package/inflater.h"
 
 namespace installer {
