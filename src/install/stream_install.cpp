@@ -112,9 +112,9 @@ std::set<std::string> membersOf(const InstallerState& state, const std::string& 
 // A nameless record that conflicts with every version of a member keeps the
 // member disabled for the rest of the process, unless the user chose its
 // state. False, with nothing held back, for a list longer than any bundle
-// carries: the list is outside every signature unless the bundle carries
-// its own, and each of its records
-// would be weighed against every other record whenever states are settled.
+// carries: an unsigned bundle's list is outside every signature, and each
+// of its records would be weighed against every other record whenever
+// states are settled.
 bool holdListedMembersDisabled(BundleRun& run, const std::vector<DependencyRef>& members) {
   if (members.size() > MaxBundleMembers) return false;
   for (const DependencyRef& member : members) {
