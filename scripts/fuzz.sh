@@ -31,16 +31,7 @@ which=${1:-all}
 seconds=${2:-60}
 
 if [ "$step" != run ]; then
-  bash scripts/install-deps.sh
-  missing=()
-  for package in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing: ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
-  fi
+  bash scripts/install-deps.sh clang libclang-rt-14-dev
   CXX=clang++ cmake -S . -B "$build" -DINSTALLER_FUZZ=ON -DINSTALLER_TESTS=OFF >/dev/null
   cmake --build "$build" -j"$(nproc)" >/dev/null
 fi
