@@ -71,6 +71,8 @@ class InstalledPackage : public PackageInfo {
 
   // Paths below "/flash/", each beginning with "/" ("/bin/x").
   std::set<std::string> files;
+  // `files` is still only on flash: see readInstalledFiles.
+  bool filesUnread = false;
   DependencyRef bundle;  // name empty: not part of a bundle
   std::string dbPrefix = paths::databaseDir;
   bool disabled = false;

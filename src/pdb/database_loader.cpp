@@ -1,6 +1,7 @@
 #include "pdb/database_loader.h"
 
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "package/package_header.h"
@@ -74,28 +75,38 @@ void loadImage(InstallerState& state, const std::string& entry, const std::strin
   state.packages.push_back(std::move(record));
 }
 
+void loadImagesOf(InstallerState& state, const std::vector<std::string>& entries, const std::string& imageDir,
+                  bool fromRepo) {
+  for (const std::string& entry : entries) loadImage(state, entry, imageDir, fromRepo);
+}
+
 }  // namespace
 
 bool loadImages(InstallerState& state, const std::string& imageDir, bool fromRepo) {
   std::vector<std::string> entries;
   if (!listPackageDirectories(state.env, entries)) return false;
-  for (const std::string& entry : entries) loadImage(state, entry, imageDir, fromRepo);
+  loadImagesOf(state, entries, imageDir, fromRepo);
   return true;
 }
 
+// The database directory is listed once: nothing changes it while it loads.
 void loadDatabase(InstallerState& state, bool quiet, const std::string& architecture) {
   state.quiet = quiet;
   state.architecture = architecture;
-  if (!loadImages(state, paths::databaseDir, false)) {
+  std::vector<std::string> entries;
+  if (!listPackageDirectories(state.env, entries)) {
     warning(state, "could not open repo");
     return;
   }
-  if (!loadImages(state, paths::imageRepository, true)) return;
-  std::vector<std::string> entries;
-  if (!listPackageDirectories(state.env, entries)) return;
-  for (const auto& record : state.packages) readPackageState(state.env, *record);
+  loadImagesOf(state, entries, paths::databaseDir, false);
+  loadImagesOf(state, entries, paths::imageRepository, true);
+  std::unordered_set<std::string> loaded;
+  for (const auto& record : state.packages) {
+    readPackageState(state.env, *record);
+    loaded.insert(record->name);
+  }
   for (const std::string& entry : entries) {
-    if (indexOfName(state, entry) != -1) continue;
+    if (loaded.count(entry) != 0) continue;
     auto record = std::make_unique<InstalledPackage>(entry);
     readPackageState(state.env, *record);
     state.packages.push_back(std::move(record));

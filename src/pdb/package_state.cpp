@@ -13,11 +13,9 @@ namespace {
 // The files of a package's database directory are plain files the
 // installer wrote: a link, a FIFO or a device there is refused, and none is
 // read past its bound. A word or a line: 4 KiB. A relation list: 1 MiB, the
-// bound of a header's text parts. The list of installed files: 8 MiB, room
-// for some hundred thousand paths.
+// bound of a header's text parts.
 constexpr ReadLimits lineFile{false, true, 4096};
 constexpr ReadLimits relationList{false, true, MaxHeaderTextLength};
-constexpr ReadLimits installedFiles{false, true, 8 * 1024 * 1024};
 
 // Numbers are whole white-space-delimited words: "5x", "+5" or "-5" in an
 // unsigned field make the entry malformed instead of being half read.
@@ -51,15 +49,6 @@ void readBundle(Env& env, InstalledPackage& package, const std::string& dir) {
   package.pending = PendingAction::Uninstall;
 }
 
-void readFiles(Env& env, InstalledPackage& package, const std::string& dir) {
-  InputFile in(env, dir + "files", installedFiles);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!isAcceptableFileLine(line)) continue;
-    package.files.insert(line[0] == '/' ? line : "/" + line);
-  }
-}
-
 void readMetaFiles(Env& env, InstalledPackage& package) {
   std::string dir = packageDir(package);
   bool complete = readVersion(env, package, dir);
@@ -69,7 +58,7 @@ void readMetaFiles(Env& env, InstalledPackage& package) {
   if (!complete) package.pending = PendingAction::Uninstall;
   readBundle(env, package, dir);
   package.isBundle = !env.exists(dir + "files");
-  if (!package.isBundle) readFiles(env, package, dir);
+  package.filesUnread = !package.isBundle;
 }
 
 // A state file marks the state by being there, whatever it is (a directory
@@ -104,23 +93,6 @@ bool readRefList(Env& env, const std::string& path, std::vector<DependencyRef>& 
     if (withPriority && !readNumber(in, ref.priority)) return false;
     list.push_back(ref);
   }
-}
-
-bool isAcceptableFileLine(const std::string& line) {
-  bool hasName = false;
-  size_t start = 0;
-  while (start <= line.size()) {
-    size_t end = line.find('/', start);
-    if (end == std::string::npos) end = line.size();
-    std::string component = line.substr(start, end - start);
-    if (component == "..") return false;
-    if (!component.empty()) hasName = true;
-    start = end + 1;
-  }
-  for (unsigned char c : line) {
-    if (c < 0x20 || c == 0x7F) return false;
-  }
-  return hasName;
 }
 
 void readPackageState(Env& env, InstalledPackage& package) {

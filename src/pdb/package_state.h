@@ -8,7 +8,8 @@
 //   provides   one "name min max priority" per entry (priority signed)
 //   conflicts  one "name min max" per entry
 //   bundle     the name of the bundle the package belongs to
-//   files      one installed path per line, below "/flash/"; absent for a bundle
+//   files      one installed path per line, below "/flash/"; absent for a bundle;
+//              read when first needed (model/installed_files.h)
 //   disabled   "user" or "auto"
 //   enabled    "user"
 // The writer of these files is database_writer.h.
@@ -33,10 +34,5 @@ void readPackageState(Env& env, InstalledPackage& package);
 // at a malformed entry, keeping the entries before it.
 [[nodiscard]] bool readRefList(Env& env, const std::string& path, std::vector<DependencyRef>& list,
                                bool withPriority);
-
-// Whether a line of a "files" file names something below "/flash/" that
-// the package may own: not empty, not the root itself, no ".." component
-// and no control byte. Other lines are ignored when loading.
-bool isAcceptableFileLine(const std::string& line);
 
 }  // namespace installer

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "base/path_text.h"
+#include "model/installed_files.h"
 #include "platform/device_paths.h"
 
 namespace installer {
@@ -104,6 +105,7 @@ void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
   // Entries begin with "/": joined to "/flash" they give the same path as the
   // extraction's destination, so a removal and a new file of one path share
   // one entry (and the disk accounting counts the old file once).
+  readInstalledFiles(staged.env(), package);
   for (const std::string& file : package.files) {
     stageDelete(staged, !file.empty() && file.front() == '/' ? paths::flashRoot + file : paths::flashDir + file);
   }

@@ -90,7 +90,8 @@ void unstage(StagedFiles& staged, const std::string& path);
 // with errno telling why, when its temporary file could not be made.
 [[nodiscard]] bool stageEmptyFile(StagedFiles& staged, const std::string& path);
 
-// Stages the removal of everything `package` put on flash: its files, its
+// Stages the removal of everything `package` put on flash: its files (read
+// from its database directory first when the load left them there), its
 // database directory and image, and the boot image it owns. Clears its
 // `files` and its pending action.
 void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package);

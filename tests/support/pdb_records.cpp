@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "model/installed_files.h"
 #include "pdb/database_loader.h"
 
 namespace installer {
@@ -71,9 +72,10 @@ void addRecords(InstallerState& state, const std::string& description) {
   }
 }
 
-std::string describeRecords(const InstallerState& state) {
+std::string describeRecords(InstallerState& state) {
   std::string out;
   for (const auto& p : state.packages) {
+    readInstalledFiles(state.env, *p);
     out += p->name + " " + std::to_string(p->version) + " " + std::to_string(p->buildTime);
     if (p->isBundle) out += " bundle";
     if (!p->bundle.name.empty()) out += refText("in", p->bundle, false);

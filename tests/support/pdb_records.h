@@ -25,8 +25,9 @@ void addRecords(InstallerState& state, const std::string& description);
 
 // One line per record: name version buildTime (raw numbers), then what is
 // set of: bundle, in=NAME:MIN:MAX, off, user, the pending word,
-// needs=/provides=/excludes=NAME:MIN:MAX[:PRIORITY], file=PATH.
-std::string describeRecords(const InstallerState& state);
+// needs=/provides=/excludes=NAME:MIN:MAX[:PRIORITY], file=PATH (the file
+// list read first where the load left it on flash).
+std::string describeRecords(InstallerState& state);
 
 // Writes files below the directory `dir` from "name=contents" entries
 // separated by ";", each "|" a newline: "p/version=1 2|;p/files=". A name
