@@ -1,31 +1,13 @@
 #include "platform/rooted_env.h"
 
 #include <cerrno>
-#include <deque>
 #include <vector>
+
+#include "platform/path_walk.h"
 
 namespace installer {
 
 namespace {
-
-// As many links as the kernel follows in one lookup.
-constexpr int maxLinks = 40;
-
-void splitInto(const std::string& path, std::deque<std::string>& components, bool atFront) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  if (atFront) {
-    components.insert(components.begin(), parts.begin(), parts.end());
-  } else {
-    components.insert(components.end(), parts.begin(), parts.end());
-  }
-}
 
 std::string joined(const std::string& root, const std::vector<std::string>& components) {
   std::string path = root;
@@ -40,40 +22,17 @@ RootedEnv::RootedEnv(const std::string& root, Env& host) : EnvWrapper(host), hos
 }
 
 bool RootedEnv::resolve(const std::string& path, bool followLast, std::string& hostPath) {
-  if (path.empty()) {
-    errno = ENOENT;
-    return false;
-  }
-  bool trailingSlash = path.size() > 1 && path.back() == '/';
-  if (trailingSlash) followLast = true;
-  std::deque<std::string> pending;
-  splitInto(path, pending, false);
-  std::vector<std::string> done;
-  int links = 0;
-  while (!pending.empty()) {
-    std::string component = pending.front();
-    pending.pop_front();
-    if (component == ".") continue;
-    if (component == "..") {
-      if (!done.empty()) done.pop_back();
-      continue;
-    }
-    done.push_back(component);
-    if (pending.empty() && !followLast) break;
+  bool trailingSlash = endsWithSlash(path);
+  followLast = followLast || trailingSlash;
+  auto look = [&](const std::vector<std::string>& done, bool last, std::string& link) {
+    if (last && !followLast) return WalkStep::Stop;
     FileStatus info;
-    if (!target().linkStatus(joined(hostRoot, done), info) || info.type != FileType::Symlink) continue;
-    std::string link;
-    if (!target().readSymlink(joined(hostRoot, done), link)) return false;
-    if (++links > maxLinks) {
-      errno = ELOOP;
-      return false;
-    }
-    done.pop_back();
-    if (!link.empty() && link[0] == '/') done.clear();
-    splitInto(link, pending, true);
-  }
-  hostPath = joined(hostRoot, done);
-  if (done.empty()) hostPath = hostRoot;
+    if (!target().linkStatus(joined(hostRoot, done), info) || info.type != FileType::Symlink) return WalkStep::Next;
+    return target().readSymlink(joined(hostRoot, done), link) ? WalkStep::FollowLink : WalkStep::Fail;
+  };
+  std::vector<std::string> done;
+  if (!walkPath(path, look, done)) return false;
+  hostPath = done.empty() ? hostRoot : joined(hostRoot, done);
   if (trailingSlash) hostPath += "/";
   return true;
 }

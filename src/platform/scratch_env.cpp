@@ -2,28 +2,15 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <deque>
+
+#include "platform/path_walk.h"
 
 namespace installer {
 
 namespace {
 
-// As many links as the kernel follows in one lookup.
-constexpr int maxLinks = 40;
 constexpr uint32_t regularBits = 0100000, directoryBits = 040000, linkBits = 0120000;
 constexpr uint64_t blockSize = 4096;
-
-void splitInto(const std::string& path, std::deque<std::string>& components) {
-  std::deque<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  components.insert(components.begin(), parts.begin(), parts.end());
-}
 
 std::string joined(const std::string& root, const std::vector<std::string>& components) {
   std::string key = root;
@@ -39,6 +26,11 @@ std::string parentOf(const std::string& key) {
 bool fails(int error) {
   errno = error;
   return false;
+}
+
+WalkStep failedStep(int error) {
+  errno = error;
+  return WalkStep::Fail;
 }
 
 // A failed open: null, with errno set.
@@ -128,37 +120,20 @@ ScratchEnv::Node* ScratchEnv::find(const std::string& key) {
 }
 
 bool ScratchEnv::resolve(const std::string& path, bool followLast, std::string& key) {
-  if (path.empty()) return fails(ENOENT);
-  bool trailingSlash = path.size() > 1 && path.back() == '/';
-  if (trailingSlash) followLast = true;
-  std::deque<std::string> pending;
-  splitInto(path, pending);
-  std::vector<std::string> done;
-  int links = 0;
-  while (!pending.empty()) {
-    std::string component = pending.front();
-    pending.pop_front();
-    if (component == ".") continue;
-    if (component == "..") {
-      if (!done.empty()) done.pop_back();
-      continue;
-    }
-    done.push_back(component);
+  bool trailingSlash = endsWithSlash(path);
+  followLast = followLast || trailingSlash;
+  auto look = [&](const std::vector<std::string>& done, bool last, std::string& link) {
     const Node* node = find(joined(rootKey, done));
-    if (node == nullptr) {
-      if (!pending.empty()) return fails(ENOENT);
-      break;
+    if (node == nullptr) return last ? WalkStep::Stop : failedStep(ENOENT);
+    if (node->type == FileType::Symlink && (followLast || !last)) {
+      link = *node->data;
+      return WalkStep::FollowLink;
     }
-    if (node->type == FileType::Symlink && (followLast || !pending.empty())) {
-      if (++links > maxLinks) return fails(ELOOP);
-      std::string link = *node->data;
-      done.pop_back();
-      if (!link.empty() && link[0] == '/') done.clear();
-      splitInto(link, pending);
-      continue;
-    }
-    if (node->type != FileType::Directory && (!pending.empty() || trailingSlash)) return fails(ENOTDIR);
-  }
+    if (node->type != FileType::Directory && (!last || trailingSlash)) return failedStep(ENOTDIR);
+    return WalkStep::Next;
+  };
+  std::vector<std::string> done;
+  if (!walkPath(path, look, done)) return false;
   key = joined(rootKey, done);
   return true;
 }
