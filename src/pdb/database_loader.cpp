@@ -99,7 +99,8 @@ void loadDatabase(InstallerState& state, bool quiet, const std::string& architec
     return;
   }
   loadImagesOf(state, entries, paths::databaseDir, false);
-  loadImagesOf(state, entries, paths::imageRepository, true);
+  // Most devices have no repository: one look saves an open per package.
+  if (state.env.exists(paths::imageRepository)) loadImagesOf(state, entries, paths::imageRepository, true);
   std::unordered_set<std::string> loaded;
   for (const auto& record : state.packages) {
     readPackageState(state.env, *record);
