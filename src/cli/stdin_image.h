@@ -1,7 +1,9 @@
 // The image file of a standard-input run: the exact bytes of the package
 // stream, written to a temporary file of the run's own in "/flash/var/pdb/"
 // while the stream is installed, and moved into the package's database
-// directory when the run succeeds.
+// directory when the run succeeds. Only a package that carries a squashfs
+// image keeps it; for the others the install run stops the copy after the
+// header, and the run removes the file.
 //
 // The copy of the stream goes through sink(), which notes any write that
 // falls short (a full disk), so that finish() can tell whether the file on

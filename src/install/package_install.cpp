@@ -208,6 +208,9 @@ InstalledPackage* installPackage(InstallerState& state, StagedFiles& staged, Pac
   // names the bundle, also for a member that is not installed.
   if (bundle != nullptr) record->bundle = *bundle;
   if (record->bootImageFlag) outcome.imageDirectory = packageDir(*record);
+  // Only a package with an image of its own keeps a copy of its stream (a
+  // member's copy is its bundle's): the rest need not be written to flash.
+  if (bundle == nullptr && !record->bootImageFlag) stream.stopCopying();
   markConversion(state.env, *record);
 
   uint32_t mask = checkAcceptance(state, *record, bundle != nullptr ? everyReason : request.mode | Conflict);

@@ -59,7 +59,11 @@ ExitStatus readBundleHeader(BundleRun& run, InstalledPackage& bundle) {
   // A bundle only groups packages; relations belong to its members.
   if (!bundle.deps.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) return ExitFailure;
   if (partIs(run.stream, PartType::SquashfsImage)) advance(run.stream);
-  if (bundle.bootImageFlag) run.result.imageDirectory = packageDir(bundle);
+  if (bundle.bootImageFlag) {
+    run.result.imageDirectory = packageDir(bundle);
+  } else {
+    run.stream.stopCopying();  // nothing will keep the copy
+  }
   return ExitSuccess;
 }
 

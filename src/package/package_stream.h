@@ -48,7 +48,7 @@ class PackageStreamBuf : public std::streambuf {
   uint32_t payloadOffset = 0;  // file offset of the current part's payload
   uint32_t partLength = 0;
   uint32_t remaining = 0;  // payload bytes not yet consumed
-  std::streambuf* const copySink;
+  std::streambuf* copySink;  // null once the copy is no longer wanted
   Digest sha1;
   Digest sha256;
   Digest* currentDigest;
@@ -141,6 +141,8 @@ class PackageStream : public std::istream {
   // copied to the sink, not digested. Returns the count read.
   size_t readRaw(uint8_t* bytes, size_t n) { return buffer->readRaw(bytes, n); }
   PackageStreamBuf* streamBuffer() { return buffer.get(); }
+  // From here on nothing more goes to the copy sink.
+  void stopCopying() { buffer->copySink = nullptr; }
 
  private:
   bool wants(uint16_t type) const;
