@@ -16,7 +16,8 @@ if [ ! -f "$generated/trust_config.h" ]; then
   bash scripts/install-deps.sh
   cmake --no-warn-unused-cli -S . -B build-powerpc -DINSTALLER_TESTS=OFF -DINSTALLER_INFLATE=zlib >/dev/null
 fi
-flags=(-std=c++17 -fno-exceptions -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Werror -Isrc -I"$generated")
+flags=(-std=c++17 -fno-exceptions -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Werror -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64
+       -Isrc -I"$generated")
 
 for source in src/*/*_powerpc.cpp; do
   echo "powerpc: compiling $source"
