@@ -12,6 +12,7 @@
 
 #include "cli/run_modes.h"
 #include "platform/fault_env.h"
+#include "support/staging_env.h"
 #include "support/test_packages.h"
 #include "support/test_root.h"
 
@@ -61,23 +62,6 @@ RunResult run(Env& env, const std::vector<std::string>& arguments, const std::st
   return result;
 }
 
-// A flash so full that new files are made in "/ram", which lies on a file
-// system of its own, so that the commit has to copy them across.
-class SmallFlashEnv : public EnvWrapper {
- public:
-  explicit SmallFlashEnv(Env& target) : EnvWrapper(target) {}
-  bool spaceStatus(const std::string& path, SpaceStatus& out) override {
-    if (!target().spaceStatus(path, out)) return false;
-    if (path.rfind("/flash", 0) == 0) out = SpaceStatus{4096, 15};
-    return true;
-  }
-  bool status(const std::string& path, FileStatus& out) override {
-    if (!target().status(path, out)) return false;
-    if (path.rfind("/ram", 0) == 0) out.device += 1;
-    return true;
-  }
-};
-
 // One transaction: the device before it, and the run that makes it.
 struct Transaction {
   const char* name;
@@ -89,7 +73,9 @@ struct Transaction {
 
 struct Devices {
   TestRoot root;
-  SmallFlashEnv small{root.env()};
+  // A flash so full that new files are made in "/ram", which lies on a file
+  // system of its own, so that the commit has to copy them across.
+  DiskEnv small{root.env(), {{"/flash", 0, 4096, 15}, {"/ram", 1, 4096, 1 << 20}}};
   FaultEnv faults;
   explicit Devices(const Transaction& t) : faults(t.smallFlash ? static_cast<Env&>(small) : root.env()) {
     t.prepare(root);

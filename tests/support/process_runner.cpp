@@ -20,13 +20,7 @@ void redirect(const std::string& path, int target, int flags) {
 
 void execChild(const std::string& program, const std::vector<std::string>& arguments,
                const std::vector<std::pair<std::string, std::string>>& environment) {
-  for (const auto& variable : environment) {
-    if (variable.second == "\x01unset") {
-      unsetenv(variable.first.c_str());
-    } else {
-      setenv(variable.first.c_str(), variable.second.c_str(), 1);
-    }
-  }
+  for (const auto& variable : environment) setenv(variable.first.c_str(), variable.second.c_str(), 1);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));

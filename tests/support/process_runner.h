@@ -19,7 +19,7 @@ struct ProcessResult {
 };
 
 // Runs `program` with `arguments`, feeding `input` on standard input, with
-// `environment` added (a value of nullptr-like "\x01unset" removes a variable).
+// `environment` added.
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& input = std::string(),
                          const std::vector<std::pair<std::string, std::string>>& environment = {});

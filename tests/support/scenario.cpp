@@ -25,7 +25,6 @@ namespace {
 struct Command {
   size_t line = 0;  // index of the command's line
   std::vector<std::string> words;
-  size_t blockEnd = 0;  // one past the last block line
   std::vector<std::string> block;
 };
 
@@ -102,7 +101,6 @@ class Runner {
     lines = linesOf(readHostFile(path));
     std::vector<Command> commands = parse();
     for (const Command& command : commands) execute(command);
-    if (!updates.empty()) writeUpdates();
     return failures;
   }
 
@@ -115,12 +113,10 @@ class Runner {
       if (line.empty() || line[0] == '#') continue;
       if (line.compare(0, 2, "  ") == 0 && !commands.empty()) {
         commands.back().block.push_back(line.substr(2));
-        commands.back().blockEnd = i + 1;
         continue;
       }
       Command command;
       command.line = i;
-      command.blockEnd = i + 1;
       command.words = splitWords(line);
       commands.push_back(command);
     }
@@ -154,34 +150,8 @@ class Runner {
     failures.push_back(path + ":" + std::to_string(command.line + 1) + ": " + what);
   }
 
-  // Compares an expectation; in update mode a mismatch rewrites it.
   void expect(const Command& command, const std::string& expected, const std::string& actual) {
-    if (expected == actual) return;
-    if (std::getenv("SCENARIO_UPDATE") != nullptr) {
-      std::vector<std::string> replacement = {lines[command.line]};
-      bool oneLine = command.words[0] == "status" || command.words[0] == "stdout-raw";
-      if (oneLine) replacement[0] = command.words[0] + " " + (command.words[0] == "status" ? actual : quoted(actual));
-      for (const std::string& line : linesOf(actual)) {
-        if (!oneLine) replacement.push_back("  " + line);
-      }
-      updates[command.line] = {command.blockEnd, replacement};
-      return;
-    }
-    fail(command, command.words[0] + ": expected\n" + expected + "\nbut got\n" + actual);
-  }
-
-  void writeUpdates() {
-    std::vector<std::string> result;
-    for (size_t i = 0; i < lines.size();) {
-      auto update = updates.find(i);
-      if (update == updates.end()) {
-        result.push_back(lines[i++]);
-        continue;
-      }
-      result.insert(result.end(), update->second.second.begin(), update->second.second.end());
-      i = update->second.first;
-    }
-    writeHostFile(path, joinLines(result));
+    if (expected != actual) fail(command, command.words[0] + ": expected\n" + expected + "\nbut got\n" + actual);
   }
 
   std::string word(const Command& command, size_t index) {
@@ -362,7 +332,6 @@ class Runner {
   int status = 0;
   std::string out, err, treeBefore;
   std::vector<std::string> failures;
-  std::map<size_t, std::pair<size_t, std::vector<std::string>>> updates;
 };
 
 }  // namespace

@@ -34,9 +34,6 @@
 //                              device tree: "+ LINE" for each tree line that
 //                              is new, "- LINE" for each that is gone
 //   unchanged                  no changes, "/flash/postlog" aside
-//
-// With SCENARIO_UPDATE=1 in the environment, failed expectations are
-// rewritten with what the run produced (review the diff before committing).
 #pragma once
 
 #include <string>

@@ -72,15 +72,6 @@ InstalledPackage& addRecord(InstallerState& state, const std::string& name, Pack
   return *state.packages.back();
 }
 
-std::string pendingOf(const InstallerState& state) {
-  std::string text;
-  for (const auto& record : state.packages) {
-    if (!text.empty()) text += ' ';
-    text += record->name + ":" + pendingActionWord(record->pending);
-  }
-  return text;
-}
-
 std::string enabledOf(const InstallerState& state) {
   std::string text;
   for (const auto& record : state.packages) {

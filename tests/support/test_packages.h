@@ -38,9 +38,8 @@ DependencyRef ref(const std::string& name, PackageVersion min = 0, PackageVersio
 InstalledPackage& addRecord(InstallerState& state, const std::string& name, PackageVersion version,
                             uint32_t buildTime = 1000);
 
-// The pending action of every record, in list order, as "name:word" joined
-// by spaces ("a: b:uninstall"); the enabled state as "name+"/"name-".
-std::string pendingOf(const InstallerState& state);
+// The enabled state of every record, in list order, as "name+"/"name-"
+// joined by spaces.
 std::string enabledOf(const InstallerState& state);
 
 // Records `name` as installed the way the database keeps a package without

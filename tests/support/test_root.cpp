@@ -1,33 +1,20 @@
 #include "support/test_root.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <vector>
 
 namespace installer {
 
 namespace {
 
 constexpr size_t shownBytes = 96;
-
-std::vector<std::string> namesIn(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
 
 std::string describeEntry(const std::string& host, const std::string& shown, const struct stat& info) {
   if (S_ISDIR(info.st_mode)) return shown + "/";
@@ -41,19 +28,8 @@ std::string describeEntry(const std::string& host, const std::string& shown, con
   std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(info.st_mode & 07777));
   std::string contents = readHostFile(host);
   std::string shownContents =
-      contents.size() <= shownBytes ? quoted(contents) : "<" + std::to_string(contents.size()) + " bytes>";
+      contents.size() <= shownBytes ? installer::quoted(contents) : "<" + std::to_string(contents.size()) + " bytes>";
   return shown + " " + mode + " " + shownContents;
-}
-
-void collect(const std::string& host, const std::string& shown, std::set<std::string>& lines) {
-  for (const std::string& name : namesIn(host)) {
-    std::string childHost = host + "/" + name;
-    std::string childShown = shown == "/" ? "/" + name : shown + "/" + name;
-    struct stat info;
-    if (lstat(childHost.c_str(), &info) != 0) continue;
-    lines.insert(describeEntry(childHost, childShown, info));
-    if (S_ISDIR(info.st_mode)) collect(childHost, childShown, lines);
-  }
 }
 
 }  // namespace
@@ -79,7 +55,13 @@ std::string quoted(const std::string& bytes) {
 
 std::string describeTree(const std::string& hostDirectory, const std::string& shownAs) {
   std::set<std::string> lines;
-  collect(hostDirectory, shownAs, lines);
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(hostDirectory, error), end; it != end; it.increment(error)) {
+    std::string host = it->path().string();
+    struct stat info;
+    if (lstat(host.c_str(), &info) == 0)
+      lines.insert(describeEntry(host, (shownAs == "/" ? "" : shownAs) + host.substr(hostDirectory.size()), info));
+  }
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
   return text;
@@ -98,15 +80,8 @@ void writeHostFile(const std::string& path, const std::string& contents) {
 }
 
 void removeHostTree(const std::string& path) {
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0) return;
-  if (!S_ISDIR(info.st_mode)) {
-    unlink(path.c_str());
-    return;
-  }
-  chmod(path.c_str(), 0700);
-  for (const std::string& name : namesIn(path)) removeHostTree(path + "/" + name);
-  rmdir(path.c_str());
+  std::error_code error;
+  std::filesystem::remove_all(path, error);
 }
 
 std::string makeHostTempDir() {
@@ -122,14 +97,8 @@ TestRoot::TestRoot() : hostRoot(makeHostTempDir()), rooted(hostRoot) {
 TestRoot::~TestRoot() { removeHostTree(hostRoot); }
 
 void TestRoot::makeDirs(const std::string& devicePath) const {
-  std::string path = hostRoot;
-  std::stringstream parts(devicePath);
-  std::string part;
-  while (std::getline(parts, part, '/')) {
-    if (part.empty()) continue;
-    path += "/" + part;
-    mkdir(path.c_str(), 0755);
-  }
+  std::error_code error;
+  std::filesystem::create_directories(host(devicePath), error);
 }
 
 void TestRoot::write(const std::string& devicePath, const std::string& contents, unsigned mode) const {
