@@ -32,12 +32,16 @@ struct FileStatus {
   uint64_t size = 0;
   uint64_t device = 0;
   uint64_t links = 0;
+  uint64_t inode = 0;  // with `device`, what the file is, whatever its name
 };
 
 // What statfs says about the file system holding a path.
 struct SpaceStatus {
   uint64_t blockSize = 0;
   uint64_t freeBlocks = 0;
+  // Inodes (f_files, f_ffree); a file system that sets no limit reports 0 of each.
+  uint64_t totalInodes = 0;
+  uint64_t freeInodes = 0;
 };
 
 // The answer of a look into a squashfs image (findFileInImage).

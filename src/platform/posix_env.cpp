@@ -101,6 +101,7 @@ void fill(const struct stat& info, FileStatus& out) {
   out.size = static_cast<uint64_t>(info.st_size);
   out.device = static_cast<uint64_t>(info.st_dev);
   out.links = static_cast<uint64_t>(info.st_nlink);
+  out.inode = static_cast<uint64_t>(info.st_ino);
 }
 
 // 0, or the errno of the limit an open file breaks.
@@ -187,6 +188,8 @@ class PosixEnv : public Env {
     if (::statfs(path.c_str(), &info) != 0) return false;
     out.blockSize = static_cast<uint64_t>(info.f_bsize);
     out.freeBlocks = static_cast<uint64_t>(info.f_bfree);
+    out.totalInodes = static_cast<uint64_t>(info.f_files);
+    out.freeInodes = static_cast<uint64_t>(info.f_ffree);
     return true;
   }
 

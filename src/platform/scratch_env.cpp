@@ -104,7 +104,7 @@ class ScratchLock : public FileLock {
 
 }  // namespace
 
-ScratchEnv::ScratchEnv(uint64_t bytes) : capacity(bytes) { nodes["/"] = Node{FileType::Directory, directoryBits | 0755, nullptr}; }
+ScratchEnv::ScratchEnv(uint64_t bytes) : capacity(bytes) { nodes["/"] = Node{FileType::Directory, directoryBits | 0755, nullptr, nextInode++}; }
 
 ScratchEnv::~ScratchEnv() = default;
 
@@ -164,12 +164,13 @@ void ScratchEnv::fill(const Node& node, FileStatus& out) const {
   out.size = node.data ? node.data->size() : blockSize;
   out.device = 1;
   out.links = node.type == FileType::Directory ? 2 : 1;
+  out.inode = node.inode;
 }
 
 std::unique_ptr<WritableFile> ScratchEnv::create(const std::string& key, uint32_t mode) {
   if (!parentIsDirectory(key)) return nullptr;
   Node& node = nodes[key];
-  node = Node{FileType::Regular, regularBits | (mode & 07777), std::make_shared<std::string>()};
+  node = Node{FileType::Regular, regularBits | (mode & 07777), std::make_shared<std::string>(), nextInode++};
   return std::make_unique<ScratchWritableFile>(*this, node.data);
 }
 
@@ -332,7 +333,7 @@ bool ScratchEnv::makeDirectory(const std::string& path, uint32_t mode) {
   if (!resolve(path, false, key)) return false;
   if (find(key) != nullptr) return fails(EEXIST);
   if (!parentIsDirectory(key)) return false;
-  nodes[key] = Node{FileType::Directory, directoryBits | (mode & ~creationMask() & 07777), nullptr};
+  nodes[key] = Node{FileType::Directory, directoryBits | (mode & ~creationMask() & 07777), nullptr, nextInode++};
   return true;
 }
 
@@ -342,7 +343,7 @@ bool ScratchEnv::makeSymlink(const std::string& target, const std::string& path)
   if (find(key) != nullptr) return fails(EEXIST);
   if (target.empty()) return fails(ENOENT);
   if (!parentIsDirectory(key) || !reserve(target.size())) return false;
-  nodes[key] = Node{FileType::Symlink, linkBits | 0777, std::make_shared<std::string>(target)};
+  nodes[key] = Node{FileType::Symlink, linkBits | 0777, std::make_shared<std::string>(target), nextInode++};
   return true;
 }
 

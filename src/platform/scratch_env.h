@@ -88,6 +88,7 @@ class ScratchEnv : public Env {
     FileType type = FileType::Regular;
     uint32_t mode = 0;
     std::shared_ptr<std::string> data;  // a file's contents, or a link's target
+    uint64_t inode = 0;                 // kept through renames
   };
 
   // The key of the node `path` leads to (it need not exist); false (errno)
@@ -109,6 +110,7 @@ class ScratchEnv : public Env {
   std::map<std::string, std::string> variables;
   uint32_t clock = 30000;
   uint32_t temporaryCount = 0;
+  uint64_t nextInode = 1;
 };
 
 }  // namespace installer
