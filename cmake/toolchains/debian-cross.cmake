@@ -1,9 +1,11 @@
 # Shared part of the cross toolchains: Debian's cross compiler for
 # CROSS_TRIPLET, and the target's zlib, OpenSSL and GoogleTest from a sysroot
-# of unpacked Debian packages (scripts/cross-test.sh makes one and passes it
-# as -DINSTALLER_CROSS_SYSROOT=DIR). The C library and libstdc++ to build
+# of unpacked Debian packages, or for PowerPC of libraries built from
+# Debian's sources (scripts/cross-test.sh makes one and passes it as
+# -DINSTALLER_CROSS_SYSROOT=DIR). The C library and libstdc++ to build
 # against come with the cross compiler; the sysroot carries their run-time
-# copies too, so that it can serve as qemu-user's loader prefix.
+# copies too (PowerPC: a link to the cross compiler's), so that it can serve
+# as qemu-user's loader prefix.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_CXX_COMPILER ${CROSS_TRIPLET}-g++)
 set(CMAKE_C_COMPILER ${CROSS_TRIPLET}-gcc)
