@@ -4,20 +4,25 @@
 //
 // Each mount is a file system of its own: its own device number and inode
 // numbers (kept through renames, never reused), its own blocks and inodes
-// (statfs reports them), EXDEV for a rename out of it. A RAM disk mount
-// loses everything below its mount point at a power cut.
+// (statfs reports them), EXDEV for a rename out of it. A file takes its
+// size in whole blocks, a directory one block, a link none, and each one
+// inode: a write or a growing truncate that does not fit fails with ENOSPC
+// and writes nothing, as does a new name with no inode left or a directory
+// with no block left. A file unlinked while open no longer counts. A RAM
+// disk mount loses everything below its mount point at a power cut.
 //
 // What survives a power cut follows a flash file system's rules, no
 // kinder: a file's data and mode survive as of its last fsync (a file never
 // synced comes back empty); a change of names (a file created, mkdir,
 // rmdir, unlink, symlink, a rename with the file it replaces) survives
 // once every directory it touched was fsynced after it, or everything was
-// synced (a directory whose removal is durable takes the changes made in it
-// along: no file system shows them once it is gone). The device keeps the names as of the last point where everything
-// was durable and a log of the changes since; a power cut replays the
-// changes it keeps onto that base, and a kept change that cannot be made
-// any more (its source gone, its name taken, its directory missing) is
-// dropped as well, as no real file system could show it.
+// synced (a directory whose removal is durable takes the changes made in
+// it along: no file system shows them once it is gone). The device keeps
+// the names as of the last point where everything was durable and a log
+// of the changes since; a power cut replays the changes it keeps onto that
+// base, and a kept change that cannot be made any more (its source gone,
+// its name taken, its directory missing) is dropped as well, as no real
+// file system could show it.
 //
 // A run that dies without a power cut is crashAt(), as with FaultEnv: from
 // the n-th storage-changing call on, every such call fails with EIO and
@@ -97,7 +102,7 @@ class SimulatedDevice : public Env {
   enum class Loss {
     NothingUnsynced,      // every change of names survives, only unsynced data is lost
     EveryUnsyncedChange,  // every change of names not yet durable is lost
-    OneUnsyncedChange,    // only the unsynced change `which` (0: the oldest) is lost
+    OneUnsyncedChange,    // only the unsynced change `which` (0: the oldest; none past the last) is lost
   };
   void powerCut(Loss loss, size_t which = 0);
   // The run was killed, the power stayed: nothing is lost.
