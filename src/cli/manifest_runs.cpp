@@ -86,7 +86,7 @@ int cancelManifestRun(InstallerState& state) {
       static_cast<void>(env.removeFile(entry.second.target));
     }
   }
-  static_cast<void>(removeLeftovers(env, std::set<std::string>()));  // how many does not matter
+  removeRunLeftovers(env);
   return ExitSuccess;
 }
 

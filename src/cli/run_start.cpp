@@ -55,7 +55,7 @@ bool startRun(InstallerState& state, bool writesOwnLog) {
   // A journal that cannot be read now may be read later; nothing must
   // change on top of a commit that is not finished.
   if (recovery == InterruptedCommit::Unreadable) return false;
-  static_cast<void>(removeLeftovers(state.env, pendingManifestFiles(state.env)));  // how many does not matter
+  removeRunLeftovers(state.env);
   return true;
 }
 

@@ -32,7 +32,7 @@ void finishLog(InstallerState& state) { static_cast<void>(writePostlog(state)); 
 int abandonRun(InstallerState& state, StagedFiles& staged, StdinImage& image, ExitStatus status) {
   image.remove();
   cancelStaged(staged);
-  static_cast<void>(removeLeftovers(state.env, pendingManifestFiles(state.env)));  // how many does not matter
+  removeRunLeftovers(state.env);
   finishLog(state);
   return status;
 }
@@ -85,7 +85,7 @@ int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& opt
   CommitOptions commit;
   commit.contents = &contents;
   ExitStatus status = commitStatus(commitStaged(state, staged, commit));
-  static_cast<void>(removeLeftovers(state.env, pendingManifestFiles(state.env)));  // how many does not matter
+  removeRunLeftovers(state.env);
   finishLog(state);
   return status;
 }

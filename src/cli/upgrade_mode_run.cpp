@@ -88,7 +88,7 @@ int upgradeModeRun(InstallerState& state, StagedFiles& staged, RunOptions& optio
     ExitStatus finished = finishStagedWork(state, staged, options.applyNow);
     if (status == ExitSuccess) status = finished;
   }
-  static_cast<void>(removeLeftovers(state.env, pendingManifestFiles(state.env)));  // how many does not matter
+  removeRunLeftovers(state.env);
   // The log is the last thing the run does; there is nowhere left to say
   // that it could not be written.
   static_cast<void>(writePostlog(state));

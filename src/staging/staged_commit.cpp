@@ -88,7 +88,7 @@ void removeAll(Env& env, const std::vector<std::string>& paths) {
 CommitResult abandon(StagedFiles& staged, const std::vector<std::string>& made, CommitResult result) {
   removeAll(staged.env(), made);
   cancelStaged(staged);
-  static_cast<void>(removeLeftovers(staged.env(), pendingManifestFiles(staged.env())));  // how many does not matter
+  removeRunLeftovers(staged.env());
   return result;
 }
 
@@ -150,6 +150,12 @@ std::set<std::string> pendingManifestFiles(Env& env) {
     if (entry.second.kind == StagedKind::Move) named.insert(normalizedPath(entry.second.target));
   }
   return named;
+}
+
+void removeRunLeftovers(Env& env) {
+  FileStatus journal;
+  if (env.linkStatus(paths::commitJournal, journal)) return;
+  static_cast<void>(removeLeftovers(env, pendingManifestFiles(env)));  // how many does not matter
 }
 
 CommitResult checkCommit(InstallerState& state, const StagedFiles& staged) {

@@ -66,4 +66,9 @@ enum class InterruptedCommit {
 // The temporary files that a pending manifest, not yet carried out, needs.
 std::set<std::string> pendingManifestFiles(Env& env);
 
+// Removes what runs left of their temporary files, except those a pending
+// manifest needs; nothing while the journal of an unfinished commit is
+// there, which still needs its files (the run that finishes it sweeps).
+void removeRunLeftovers(Env& env);
+
 }  // namespace installer

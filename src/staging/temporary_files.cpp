@@ -185,10 +185,6 @@ std::string TemporaryRegistry::reserve(Env& env, const std::string& directory) {
 }
 
 size_t removeLeftovers(Env& env, const std::set<std::string>& pending, const std::set<std::string>& spare) {
-  // An unfinished commit still needs the files its journal names; the run
-  // that finishes it sweeps afterwards.
-  FileStatus journal;
-  if (env.linkStatus(paths::commitJournal, journal)) return 0;
   size_t removed = sweepRegistry(env, paths::volatileTemporaryRegistry, pending, spare);
   removed += sweepRegistry(env, paths::temporaryRegistry, pending, spare);
   return removed + removeReplacements(env);

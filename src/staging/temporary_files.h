@@ -57,9 +57,8 @@ const char* registryFor(const std::string& directory);
 // has just put in place), and the half-written replacements of the
 // installer's own files (the journal, the registries, the manifest and its
 // notes). The registries then hold only the pending names that exist, or
-// are removed, the one on flash durably before the call returns. Nothing is
-// done while the journal of an unfinished commit is there. Returns how many
-// files went.
+// are removed, the one on flash durably before the call returns. Returns
+// how many files went.
 size_t removeLeftovers(Env& env, const std::set<std::string>& pending,
                        const std::set<std::string>& spare = std::set<std::string>());
 
