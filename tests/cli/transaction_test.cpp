@@ -285,6 +285,30 @@ TEST_P(CommitTransaction, FailedWriteSyncOrRenameLosesNothing) {
 
 std::string transactionName(const testing::TestParamInfo<Transaction>& param) { return param.param.name; }
 
+// A --cancel killed at any point, then a --commit: the deferred upgrade is
+// done whole or not at all, never half.
+TEST(CancelThenCommit, NeverLeavesAHalfUpgrade) {
+  Transaction deferred{"Deferred", deferUpgrade, {"--cancel"}, nullptr, Flash()};
+  std::unique_ptr<SimulatedDevice> cancelled = prepared(deferred);
+  run(*cancelled, {"--cancel"});
+  size_t stops = cancelled->changes();
+  run(*cancelled, {"--commit"});
+  std::string oldTree = settledTree(*cancelled);
+  std::unique_ptr<SimulatedDevice> committed = prepared(deferred);
+  run(*committed, {"--commit"});
+  std::string newTree = settledTree(*committed);
+  ASSERT_NE(oldTree, newTree);
+  for (size_t stop = 1; stop <= stops; ++stop) {
+    std::unique_ptr<SimulatedDevice> device = prepared(deferred);
+    device->crashAt(stop);
+    run(*device, {"--cancel"});
+    device->revive();
+    run(*device, {"--commit"});
+    std::string tree = settledTree(*device);
+    EXPECT_TRUE(tree == oldTree || tree == newTree) << "cancel stopped at change " << stop << ":\n" << tree;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Runs, CommitTransaction, testing::ValuesIn(transactions), transactionName);
 
 }  // namespace
