@@ -151,7 +151,20 @@ class Runner {
            text == made->second;
   }
 
+  // A package file that a copy could not be made from again stays where
+  // it is, for another try.
+  bool keptForRetry(const CommitStep& step) {
+    for (int package : failedPackages) {
+      if (plan.packages[static_cast<size_t>(package)].path == step.source) return true;
+    }
+    return false;
+  }
+
   void rename(const CommitStep& step) {
+    if (keptForRetry(step)) {
+      fail(step.path, step.source + " is kept where it is, for another try");
+      return;
+    }
     if (!isMoved(step, step.source)) {
       if (!isMoved(step, step.path)) fail(step.path, step.source + " is gone");
       return;
@@ -240,11 +253,18 @@ class Runner {
   // Makes the pending copies again from their package files, one read of
   // each file for all its copies.
   void remakePending() {
-    for (auto& entry : pending) remakeFrom(plan.packages[static_cast<size_t>(entry.first)], entry.second);
+    for (auto& entry : pending) remakeFrom(entry.first, entry.second);
     pending.clear();
   }
 
-  void remakeFrom(const PackageFileRef& package, const std::vector<const CommitStep*>& steps) {
+  void remakeFrom(int index, const std::vector<const CommitStep*>& steps) {
+    const PackageFileRef& package = plan.packages[static_cast<size_t>(index)];
+    size_t before = failures.size();
+    remakeEach(package, steps);
+    if (failures.size() != before) failedPackages.insert(index);
+  }
+
+  void remakeEach(const PackageFileRef& package, const std::vector<const CommitStep*>& steps) {
     uint64_t length = 0;
     Sha256 digest{};
     if (!measureFile(env, package.path, length, digest) || length != package.length || digest != package.digest) {
@@ -285,6 +305,7 @@ class Runner {
   std::set<std::string> spared;
   std::map<std::string, std::string> linkTexts;
   std::map<int, std::vector<const CommitStep*>> pending;
+  std::set<int> failedPackages;
   std::vector<StepFailure> failures;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "base/path_text.h"
@@ -44,18 +45,19 @@ std::string existingDirectoryAbove(Env& env, const std::string& path) {
 // A file in "/ram" that nothing could make again is copied beside its
 // destination now, and moved in by a rename like the others.
 bool copyBeside(InstallerState& state, StagedFiles& staged, CommitStep& step, Spinner* spinner,
-                std::vector<std::string>& made) {
+                std::vector<std::string>& made, std::vector<std::string>& copied) {
   Env& env = staged.env();
   std::string name;
   std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, existingDirectoryAbove(env, step.path), name);
   if (!name.empty()) made.push_back(name);
   FileStatus info;
-  bool copied = file && copyFile(env, step.source, *file, spinner) && file->close() &&
-                env.changeMode(name, step.mode) && env.linkStatus(name, info);
-  if (!copied) {
+  bool done = file && copyFile(env, step.source, *file, spinner) && file->close() &&
+              env.changeMode(name, step.mode) && env.linkStatus(name, info);
+  if (!done) {
     error(state, "cannot install %s: %s", step.path.c_str(), std::strerror(errno));
     return false;
   }
+  copied.push_back(step.source);
   step.source = name;
   step.inode = info.inode;
   step.copyFirst = false;
@@ -65,7 +67,7 @@ bool copyBeside(InstallerState& state, StagedFiles& staged, CommitStep& step, Sp
 // Names the temporary file of every copy and makes the copies that must be
 // made before anything changes. False, reported, when that fails.
 bool prepareSteps(InstallerState& state, StagedFiles& staged, CommitPlan& plan, Spinner* spinner,
-                  std::vector<std::string>& made) {
+                  std::vector<std::string>& made, std::vector<std::string>& copied) {
   for (CommitStep& step : plan.steps) {
     if (step.kind == StepKind::Copy) {
       step.temporary = staged.temporaries.reserve(staged.env(), copyDirectory(step.path));
@@ -74,7 +76,8 @@ bool prepareSteps(InstallerState& state, StagedFiles& staged, CommitPlan& plan, 
         return false;
       }
     }
-    if (step.copyFirst && !copyBeside(state, staged, step, spinner, made)) return false;
+    if (step.kind == StepKind::Copy) copied.push_back(step.source);
+    if (step.copyFirst && !copyBeside(state, staged, step, spinner, made, copied)) return false;
   }
   return true;
 }
@@ -123,11 +126,15 @@ void settle(Env& env, const CommitPlan& plan) {
 
 // The set's own temporary files, and those of a manifest, that were copied
 // rather than moved are not needed any more. (A package file stays.)
-void removeCopiedSources(Env& env, const StagedFiles& staged) {
-  for (const auto& entry : staged.entries) {
-    const StagedOp& op = entry.second;
+void removeCopiedSources(Env& env, const StagedFiles& staged, const std::vector<std::string>& copied) {
+  std::map<std::string, const StagedOp*> bySource;
+  for (const auto& entry : staged.entries) bySource[normalizedPath(entry.second.target)] = &entry.second;
+  for (const std::string& source : copied) {
+    auto found = bySource.find(source);
+    if (found == bySource.end()) continue;
+    const StagedOp& op = *found->second;
     if (op.kind == StagedKind::Write || (op.kind == StagedKind::Move && isTemporaryName(op.target))) {
-      static_cast<void>(env.removeFile(op.target));  // moved already is as good
+      static_cast<void>(env.removeFile(op.target));  // gone already is as good
     }
   }
 }
@@ -165,7 +172,7 @@ CommitResult checkCommit(InstallerState& state, const StagedFiles& staged) {
 
 CommitResult commitStaged(InstallerState& state, StagedFiles& staged, const CommitOptions& options) {
   Env& env = staged.env();
-  std::vector<std::string> made;
+  std::vector<std::string> made, copied;
   if (staged.empty()) {
     staged.release();
     env.syncAll();
@@ -177,7 +184,7 @@ CommitResult commitStaged(InstallerState& state, StagedFiles& staged, const Comm
   plan.manifestDigest = options.manifestDigest;
   Spinner spinner(env);
   Spinner* shown = options.showSpinner ? &spinner : nullptr;
-  if (!prepareSteps(state, staged, plan, shown, made)) return abandon(staged, made, CommitResult::Refused);
+  if (!prepareSteps(state, staged, plan, shown, made, copied)) return abandon(staged, made, CommitResult::Refused);
   // The temporary files' contents must be on the storage before the
   // journal makes them part of the installed state.
   env.syncAll();
@@ -189,7 +196,7 @@ CommitResult commitStaged(InstallerState& state, StagedFiles& staged, const Comm
     reportFailures(state, failures, "cannot install %s: %s");
     return CommitResult::Failed;
   }
-  removeCopiedSources(env, staged);
+  removeCopiedSources(env, staged, copied);
   settle(env, plan);
   return CommitResult::Done;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "install/package_rebuild.h"
 #include "platform/crypto.h"
 #include "platform/device_paths.h"
 #include "staging/staged_commit.h"
@@ -127,6 +128,35 @@ TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
             "ERROR: the interrupted commit could not install /flash/away: /flash/var/pdb is not a file\n");
   EXPECT_EQ(root.read("/flash/keep"), "mine");
   EXPECT_EQ(root.read("/flash/var/pdb/pkg/version"), "1");
+  EXPECT_FALSE(root.exists(paths::commitJournal));
+}
+
+// A copy whose source a power cut took, and whose package file is not the
+// one recorded, cannot be made again: it is given up, reported, and the
+// package file stays where it was instead of moving into the database, for
+// another try.
+TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
+  TestRoot root;
+  root.write("/rw/pckg/.download/p.kmp", "changed since");
+  FileStatus package;
+  ASSERT_TRUE(root.env().linkStatus("/rw/pckg/.download/p.kmp", package));
+  CommitPlan plan;
+  plan.packages.push_back(PackageFileRef{"/rw/pckg/.download/p.kmp", 5, Sha256{}});
+  CommitStep copy = step(StepKind::Copy, "/flash/lib/x", "/ram/tmpAbc123");
+  copy.temporary = "/flash/lib/tmpQwe456";
+  copy.package = 0;
+  plan.steps = {copy, step(StepKind::Rename, "/flash/var/pdb/p/image", "/rw/pckg/.download/p.kmp", package.inode)};
+  root.write(paths::commitJournal, journalText(plan));
+  InstallerState state(root.env());
+  PackageFileContents contents;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(finishInterruptedCommit(state, &contents), InterruptedCommit::GaveUp);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: the interrupted commit could not install /flash/lib/x: its package file "
+            "/rw/pckg/.download/p.kmp is gone or changed\n"
+            "ERROR: the interrupted commit could not install /flash/var/pdb/p/image: /rw/pckg/.download/p.kmp is "
+            "kept where it is, for another try\n");
+  EXPECT_EQ(root.read("/rw/pckg/.download/p.kmp"), "changed since");
   EXPECT_FALSE(root.exists(paths::commitJournal));
 }
 
