@@ -129,3 +129,17 @@ END
 printf 'name extras\nversion 0x07010303\nmember-list all\nsquashfs image\nmagic recorded\n' \
   >"$corpus/package_description/bundle.desc"
 du -sh "$corpus"/*
+# An interrupted commit as a run finds it: a journal (sealed with the SHA-256
+# of its text), the registries, a manifest and the files they name.
+mkdir -p "$corpus/interrupted_commit"
+find "$corpus/interrupted_commit" -type f ! -name 'finding-*' -delete
+journal_body=$(printf 'installer-journal 1\npackage 12 %s /rw/pckg/.download/hello.kmp\nremove 0 /flash/old\nlink /flash/l target\nrename 0 /flash/bin/hello /flash/bin/tmpAbc123\ncopy 3 644 %s 0 0 0 /flash/lib/x /ram/tmpXyz789 /flash/lib/tmpQwe456\n' \
+  "$(printf 'hello.kmp...' | sha256sum | cut -c1-64)" "$(printf 'new' | sha256sum | cut -c1-64)")
+{
+  printf '/flash/var/pdb/.installer-journal\n%s\nend %s\n' "$journal_body" "$(printf '%s\n' "$journal_body" | sha256sum | cut -c1-64)"
+  printf '\0/flash/var/pdb/.installer-temporaries\n/flash/bin/tmpAbc123\n/flash/tmpLeft01\n'
+  printf '\0/ram/installer.temporaries\n/ram/tmpXyz789\n'
+  printf '\0/flash/bin/tmpAbc123\nhello 2\n\0/flash/tmpLeft01\nleft\n\0/ram/tmpXyz789\nnew'
+  printf '\0/flash/old\nold\n\0/rw/pckg/.download/hello.kmp\nhello.kmp...'
+  printf '\0/ram/MANIFEST\nM /flash/later /flash/tmpLeft01\n'
+} >"$corpus/interrupted_commit/journal"

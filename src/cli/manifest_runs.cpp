@@ -4,9 +4,11 @@
 #include <cstdio>
 
 #include "cli/run_modes.h"
+#include "install/package_rebuild.h"
 #include "model/messages.h"
 #include "platform/device_paths.h"
 #include "staging/manifest.h"
+#include "staging/manifest_notes.h"
 #include "staging/staged_commit.h"
 #include "staging/staged_files.h"
 #include "staging/temporary_files.h"
@@ -18,6 +20,30 @@ namespace {
 bool manifestExists(Env& env) {
   FileStatus info;
   return env.linkStatus(paths::manifest, info) || errno != ENOENT;
+}
+
+// Carries the manifest out, unless its notes say that it has been, or that
+// what it changes has changed since it was written.
+ExitStatus commitManifest(InstallerState& state, StagedFiles& staged, const std::string& digest) {
+  ManifestNotes notes;
+  bool noted = readManifestNotes(state.env, digest, notes);
+  if (noted && notes.committed) {
+    staged.release();
+    return ExitSuccess;
+  }
+  std::string changed = noted ? changedSince(state.env, notes) : std::string();
+  if (!changed.empty()) {
+    staged.release();  // its files stay for a --cancel
+    error(state, "cannot commit %s: %s has changed since it was written", paths::manifest, changed.c_str());
+    return ExitFailure;
+  }
+  if (noted) applyOrigins(notes, staged);
+  PackageFileContents contents;
+  CommitOptions options;
+  options.showSpinner = true;
+  options.contents = &contents;
+  options.manifestDigest = digest;
+  return commitStatus(commitStaged(state, staged, options));
 }
 
 }  // namespace
@@ -35,14 +61,10 @@ int commitManifestRun(InstallerState& state) {
   }
   std::fputs("finishing install... ", stdout);
   std::fflush(stdout);
-  CommitOptions options;
-  options.showSpinner = true;
-  // A manifest committed before, in whole or in part, is finished.
-  options.resume = true;
-  bool committed = commitStaged(state, staged, options);
+  ExitStatus status = commitManifest(state, staged, fileDigest(env, paths::manifest));
   std::fputs("\b \n", stdout);
   std::fflush(stdout);
-  return committed ? ExitSuccess : ExitFailure;
+  return status;
 }
 
 int cancelManifestRun(InstallerState& state) {
@@ -52,6 +74,11 @@ int cancelManifestRun(InstallerState& state) {
   staged.release();
   // Whatever could be read of it is dropped with it.
   static_cast<void>(readManifest(staged, paths::manifest));
+  // The manifest goes first: a --cancel cut short must not leave a manifest
+  // whose files are partly gone. Its files are recorded, and a later run
+  // removes what is left of them.
+  static_cast<void>(env.removeFile(paths::manifest));  // no manifest: nothing to drop
+  static_cast<void>(env.removeFile(paths::manifestNotes));
   for (const auto& entry : staged.entries) {
     // The files it moves in that are temporary files of the run that wrote
     // it; the package files it would have moved stay where they are.
@@ -59,8 +86,7 @@ int cancelManifestRun(InstallerState& state) {
       static_cast<void>(env.removeFile(entry.second.target));
     }
   }
-  static_cast<void>(env.removeFile(paths::manifest));  // no manifest: nothing to drop
-  forgetTemporaries(env);
+  removeRunLeftovers(env);
   return ExitSuccess;
 }
 

@@ -12,6 +12,7 @@
 #include "cli/run_options.h"
 #include "model/installer_state.h"
 #include "platform/env.h"
+#include "staging/staged_commit.h"
 #include "staging/staged_files.h"
 
 namespace installer {
@@ -34,13 +35,18 @@ std::string deviceArchitecture(Env& env);
 // Finishes a commit that an interrupted run left and removes the temporary
 // files of runs that did not finish. `writesOwnLog`: the run writes the
 // post-run log at its end (otherwise a message about the interrupted
-// commit goes there now). False, reported, when the interrupted commit
-// cannot be finished: the run must not go on.
+// commit goes there now). False, reported, when the journal of the
+// interrupted commit cannot be read: the run must not go on.
 [[nodiscard]] bool startRun(InstallerState& state, bool writesOwnLog);
 
-// Whether the staged work fits on the flash; when it does not, the shortfall
-// of each disk has been reported ("upgrade failed, free N kB of ...").
-[[nodiscard]] bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged);
+// Whether the staged work can be committed: it fits on the flash (when it
+// does not, the shortfall of each disk has been reported, "upgrade failed,
+// free N kB of ...": ExitNoSpace) and every step of it can be done (when
+// one cannot, it has been reported: ExitFailure). ExitSuccess otherwise.
+[[nodiscard]] ExitStatus checkStagedWork(InstallerState& state, const StagedFiles& staged);
+
+// The exit status for the outcome of a commit.
+ExitStatus commitStatus(CommitResult result);
 
 // --commit: carry out "/ram/MANIFEST".
 int commitManifestRun(InstallerState& state);

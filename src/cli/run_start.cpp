@@ -7,9 +7,9 @@
 
 #include "cli/postlog.h"
 #include "cli/run_modes.h"
+#include "install/package_rebuild.h"
 #include "model/messages.h"
 #include "platform/device_paths.h"
-#include "staging/manifest.h"
 #include "staging/staged_commit.h"
 #include "staging/temporary_files.h"
 
@@ -20,18 +20,6 @@ namespace {
 // How long a run waits for another one to finish.
 constexpr unsigned lockWaitMilliseconds = 10000;
 constexpr unsigned lockPollMilliseconds = 100;
-
-// The temporary files the pending manifest names: a later --commit needs them.
-std::set<std::string> manifestFiles(Env& env) {
-  std::set<std::string> named;
-  StagedFiles manifest(env);
-  manifest.release();  // reading it must delete nothing
-  static_cast<void>(readManifest(manifest, paths::manifest));  // what could be read is named
-  for (const auto& entry : manifest.entries) {
-    if (entry.second.kind == StagedKind::Move) named.insert(entry.second.target);
-  }
-  return named;
-}
 
 // The message of a finished or failed recovery goes to the log now, for
 // the runs that write none of their own.
@@ -61,10 +49,13 @@ bool lockRun(InstallerState& state, std::unique_ptr<FileLock>& lock) {
 }
 
 bool startRun(InstallerState& state, bool writesOwnLog) {
-  InterruptedCommit recovery = finishInterruptedCommit(state);
+  PackageFileContents contents;
+  InterruptedCommit recovery = finishInterruptedCommit(state, &contents);
   if (recovery != InterruptedCommit::None && !writesOwnLog) logNow(state);
-  if (recovery == InterruptedCommit::Failed) return false;
-  static_cast<void>(removeLeftovers(state.env, manifestFiles(state.env)));  // how many does not matter
+  // A journal that cannot be read now may be read later; nothing must
+  // change on top of a commit that is not finished.
+  if (recovery == InterruptedCommit::Unreadable) return false;
+  removeRunLeftovers(state.env);
   return true;
 }
 

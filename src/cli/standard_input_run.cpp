@@ -5,18 +5,21 @@
 // boot image), the marker "/flash/PCKGS_CHANGED" is staged and everything is
 // committed. Any failure drops all staged work and the image, so the flash
 // keeps the software it had; only the post-run log records what happened.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "cli/postlog.h"
 #include "cli/run_modes.h"
 #include "cli/stdin_image.h"
+#include "install/package_rebuild.h"
 #include "install/stream_install.h"
 #include "platform/device_paths.h"
 #include "rules/acceptance.h"
 #include "model/messages.h"
 #include "staging/staged_commit.h"
 #include "staging/staged_files.h"
+#include "staging/temporary_files.h"
 
 namespace installer {
 
@@ -29,6 +32,7 @@ void finishLog(InstallerState& state) { static_cast<void>(writePostlog(state)); 
 int abandonRun(InstallerState& state, StagedFiles& staged, StdinImage& image, ExitStatus status) {
   image.remove();
   cancelStaged(staged);
+  removeRunLeftovers(state.env);
   finishLog(state);
   return status;
 }
@@ -57,22 +61,33 @@ int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& opt
   StreamInstallRequest request;
   request.flags = options.flags | Upgrade;
   request.copySink = image.sink();
+  // The copy of the stream is the package file that files staged in "/ram"
+  // can be made again from, when it is kept (a package with an image); the
+  // other files in "/ram" are copied beside their places before the commit.
+  staged.readingPackageFile(image.path());
   StreamInstallResult result = installStream(state, staged, input, request);
   bool imageComplete = image.finish();
   if (result.status != ExitSuccess) return abandonRun(state, staged, image, result.status);
   if (!imageComplete) {
+    errno = image.writeError();
     reportInstallFailure(state, result.record, paths::standardInputImage);
     return abandonRun(state, staged, image, ExitFailure);
   }
+  if (result.imageDirectory.empty()) staged.forgetPackageFiles();
   placeImage(staged, image, result.imageDirectory, result.bootImage);
+  ExitStatus checked = checkStagedWork(state, staged);
+  if (checked != ExitSuccess) return abandonRun(state, staged, image, checked);
   if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
     reportInstallFailure(state, result.record, paths::packagesChangedMarker);
     return abandonRun(state, staged, image, ExitFailure);
   }
-  if (!staysWithinDiskSpace(state, staged)) return abandonRun(state, staged, image, ExitNoSpace);
-  bool committed = commitStaged(state, staged, CommitOptions());
+  PackageFileContents contents;
+  CommitOptions commit;
+  commit.contents = &contents;
+  ExitStatus status = commitStatus(commitStaged(state, staged, commit));
+  removeRunLeftovers(state.env);
   finishLog(state);
-  return committed ? ExitSuccess : ExitFailure;
+  return status;
 }
 
 }  // namespace installer

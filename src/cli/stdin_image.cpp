@@ -1,5 +1,6 @@
 #include "cli/stdin_image.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "platform/device_paths.h"
@@ -25,6 +26,7 @@ StdinImage::StdinImage(StagedFiles& staged)
 bool StdinImage::finish() {
   bool written = buffer.drain() && file != nullptr;
   bool closed = file != nullptr && file->close();
+  if (!closed && buffer.error == 0) buffer.error = file == nullptr ? EBADF : errno;
   return written && closed && !buffer.failed;
 }
 
@@ -39,7 +41,10 @@ bool StdinImage::ImageBuffer::drain() {
   size_t pending = static_cast<size_t>(pptr() - pbase());
   setp(bytes, bytes + size);
   if (pending == 0 || failed) return !failed;
-  if (image.file == nullptr || !image.file->append(bytes, pending)) failed = true;
+  if (image.file == nullptr || !image.file->append(bytes, pending)) {
+    failed = true;
+    error = image.file == nullptr ? EBADF : errno;
+  }
   return !failed;
 }
 

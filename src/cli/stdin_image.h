@@ -36,6 +36,8 @@ class StdinImage {
   [[nodiscard]] bool finish();
   // Closes (if still open) and deletes the file.
   void remove();
+  // The errno of the write that fell short, or 0.
+  int writeError() const { return buffer.error; }
 
  private:
   // Collects the copy in a buffer of its own and appends it to the file,
@@ -45,6 +47,7 @@ class StdinImage {
     explicit ImageBuffer(StdinImage& owner);
     [[nodiscard]] bool drain();
     bool failed = false;
+    int error = 0;  // of the first write that failed
 
    protected:
     int_type overflow(int_type c) override;

@@ -1,5 +1,5 @@
-// The upgrade run as main drives it: the run itself, the disk space check,
-// the result lines, and the commit or the manifest.
+// The upgrade run as main drives it: the run itself, the check of the
+// staged work, the result lines, and the commit or the manifest.
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -8,29 +8,41 @@
 #include "cli/postlog.h"
 #include "cli/run_modes.h"
 #include "cli/upgrade_run.h"
-#include "platform/device_paths.h"
-#include "rules/acceptance.h"
+#include "install/package_rebuild.h"
 #include "model/messages.h"
 #include "model/package_labels.h"
+#include "platform/device_paths.h"
+#include "rules/acceptance.h"
 #include "staging/disk_space.h"
 #include "staging/manifest.h"
+#include "staging/manifest_notes.h"
 #include "staging/staged_commit.h"
+#include "staging/temporary_files.h"
 
 namespace installer {
 
-namespace {
-
-}  // namespace
-
-bool staysWithinDiskSpace(InstallerState& state, const StagedFiles& staged) {
+ExitStatus checkStagedWork(InstallerState& state, const StagedFiles& staged) {
   int64_t kernelFree = 0;
   int64_t mainFree = 0;
-  if (checkDiskSpace(staged, kernelFree, mainFree)) return true;
-  if (kernelFree < 0) {
-    error(state, "upgrade failed, free %" PRId64 " kB of kernel disk space", shortfallKilobytes(kernelFree));
+  if (!checkDiskSpace(staged, kernelFree, mainFree)) {
+    reportShortfall(state, kernelFree, mainFree);
+    return ExitNoSpace;
   }
-  if (mainFree < 0) error(state, "upgrade failed, free %" PRId64 " kB of disk space", shortfallKilobytes(mainFree));
-  return false;
+  if (staged.empty()) return ExitSuccess;
+  return commitStatus(checkCommit(state, staged));
+}
+
+ExitStatus commitStatus(CommitResult result) {
+  switch (result) {
+    case CommitResult::Done:
+      return ExitSuccess;
+    case CommitResult::NoRoom:
+      return ExitNoSpace;
+    case CommitResult::Refused:
+    case CommitResult::Failed:
+      break;
+  }
+  return ExitFailure;
 }
 
 namespace {
@@ -42,7 +54,15 @@ ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool app
     cancelStaged(staged);
     return ExitFailure;
   }
-  if (applyNow) return commitStaged(state, staged, CommitOptions()) ? ExitSuccess : ExitFailure;
+  if (applyNow) {
+    PackageFileContents contents;
+    CommitOptions options;
+    options.contents = &contents;
+    return commitStatus(commitStaged(state, staged, options));
+  }
+  // Without its notes a manifest is still carried out, as one written by
+  // hand is; they go first so that they never lag behind it.
+  static_cast<void>(writeManifestNotes(state.env, notesFor(staged, manifestDigest(staged))));
   if (writeManifest(staged, paths::manifest)) return ExitSuccess;
   error(state, "could not write %s: %s", paths::manifest, std::strerror(errno));
   cancelStaged(staged);
@@ -55,17 +75,20 @@ int upgradeModeRun(InstallerState& state, StagedFiles& staged, RunOptions& optio
   options.flags |= Upgrade;
   std::vector<PackageInfo> installed;
   ExitStatus status = runUpgrade(state, staged, options.flags, installed) ? ExitSuccess : ExitFailure;
-  // Reinstalled files take room too: the check is made with --reinstall as well.
-  if (!staysWithinDiskSpace(state, staged)) {
+  // Reinstalled packages stage nothing, but a run with --reinstall may
+  // install other packages too: the check is made with it as well.
+  ExitStatus checked = checkStagedWork(state, staged);
+  if (checked != ExitSuccess) {
     cancelStaged(staged);
     installed.clear();
-    status = ExitNoSpace;
+    status = checked;
   }
   for (const PackageInfo& record : installed) info(state, "installed %s", packageLabel(record).c_str());
   if (!staged.empty()) {
     ExitStatus finished = finishStagedWork(state, staged, options.applyNow);
     if (status == ExitSuccess) status = finished;
   }
+  removeRunLeftovers(state.env);
   // The log is the last thing the run does; there is nowhere left to say
   // that it could not be written.
   static_cast<void>(writePostlog(state));

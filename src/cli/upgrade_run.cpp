@@ -106,7 +106,11 @@ bool installCandidates(InstallerState& state, StagedFiles& staged, uint32_t flag
     // as installed. (A package that is installed gets a new record, made
     // while the old one still exists, so the two never share an address.)
     const InstalledPackage* previous = findByName(state, candidate->info.name);
+    // The package file stays on flash until the commit is done: a file
+    // staged in "/ram" can be made again from it after a power cut.
+    staged.readingPackageFile(candidate->path);
     StreamInstallResult result = installStream(state, staged, file, request);
+    staged.readingPackageFile(std::string());
     file.close();
     if (result.status != ExitSuccess) return false;
     if (candidate->info.bootImageFlag) stageCandidateImage(staged, *candidate, result.bootImage);

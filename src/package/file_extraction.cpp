@@ -10,6 +10,7 @@
 #include "platform/device_paths.h"
 #include "platform/processor_variant.h"
 #include "model/messages.h"
+#include "staging/installer_files.h"
 
 namespace installer {
 
@@ -87,8 +88,8 @@ bool copyData(Extraction& run, WritableFile& out, const FileRecord& record) {
 }
 
 // Copies the record's data into a new staged file for `destination`.
-bool writeFile(Extraction& run, const FileRecord& record, const std::string& destination) {
-  std::unique_ptr<WritableFile> out = createStagedFile(run.staged, destination, record.dataSize, record.mode);
+bool writeFile(Extraction& run, const FileRecord& record, const std::string& destination, const RecordPlace& place) {
+  std::unique_ptr<WritableFile> out = createStagedFile(run.staged, destination, record.dataSize, record.mode, &place);
   if (!out) {
     reportInstallFailure(run.state, run.package, record.name);
     return false;
@@ -98,6 +99,32 @@ bool writeFile(Extraction& run, const FileRecord& record, const std::string& des
 }
 
 }  // namespace
+
+bool extractRecords(PackageStream& stream, std::vector<RecordRequest>& requests) {
+  InflateStream files(stream.streamBuffer());
+  std::vector<char> chunk(copyChunkSize);
+  size_t met = 0;
+  for (uint32_t index = 0; met < requests.size(); ++index) {
+    FileRecord record;
+    if (!readRecordHeader(files, record) || !readName(files, record)) return false;
+    RecordRequest* wanted = nullptr;
+    for (RecordRequest& request : requests) {
+      if (request.record == index && !request.written) wanted = &request;
+    }
+    if (wanted == nullptr) {
+      if (!files.seekg(record.dataSize, std::ios_base::cur)) return false;
+      continue;
+    }
+    for (uint32_t left = record.dataSize; left != 0;) {
+      size_t take = std::min<size_t>(left, chunk.size());
+      if (!files.read(chunk.data(), std::streamsize(take)) || !wanted->out->append(chunk.data(), take)) return false;
+      left -= static_cast<uint32_t>(take);
+    }
+    wanted->written = true;
+    ++met;
+  }
+  return true;
+}
 
 std::string extractedPath(const InstalledPackage& package, const std::string& name) {
   std::string path;
@@ -130,7 +157,8 @@ bool extractFiles(InstallerState& state, InstalledPackage& package, StagedFiles&
   InflateStream files(stream.streamBuffer());
   Extraction run{state, package, staged, files};
   std::string root = extractionRoot(package);
-  while (files.good()) {
+  RecordPlace place{stream.packageIndex(), 0};
+  for (; files.good(); ++place.record) {
     FileRecord record;
     // A clean end of the inflated stream at a record boundary is the normal end.
     if (!readRecordHeader(files, record)) break;
@@ -143,11 +171,12 @@ bool extractFiles(InstallerState& state, InstalledPackage& package, StagedFiles&
       continue;
     }
     std::string destination = root + extractedPath(package, record.name);
-    if (!canNameFile(record.name, destination)) {
+    // No package file may take a name the installer keeps for its own files.
+    if (!canNameFile(record.name, destination) || isInstallerOwnPath(destination)) {
       reportBrokenPackage(state, package);
       return false;
     }
-    if (!writeFile(run, record, destination)) return false;
+    if (!writeFile(run, record, destination, place)) return false;
     showInstallProgress(state, package, stream);
   }
   return true;

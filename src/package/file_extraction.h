@@ -16,6 +16,8 @@
 // within the system's path and name length limits).
 #pragma once
 
+#include <vector>
+
 #include "package/package_stream.h"
 #include "model/installer_state.h"
 #include "model/package_info.h"
@@ -31,6 +33,19 @@ namespace installer {
 // inside part 4 either way.
 [[nodiscard]] bool extractFiles(InstallerState& state, InstalledPackage& package, StagedFiles& staged,
                                 PackageStream& stream);
+
+// One record whose data is wanted, by its place in the payload (from 0).
+struct RecordRequest {
+  uint32_t record = 0;
+  WritableFile* out = nullptr;
+  bool written = false;  // all of its data went to `out`
+};
+
+// REQUIRES: stream is at part 4.
+// Reads the payload through and writes the data of each requested record
+// to its file, whatever the record is for. False when the payload is
+// damaged before every request was met, or a write failed.
+[[nodiscard]] bool extractRecords(PackageStream& stream, std::vector<RecordRequest>& requests);
 
 // The path below the root for record name `name` of `package`.
 std::string extractedPath(const InstalledPackage& package, const std::string& name);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "package/package_format.h"
+#include "staging/installer_files.h"
 
 namespace installer {
 
@@ -79,7 +80,9 @@ bool readHeaderRecord(PackageInfo& record, PackageStream& stream) {
 }  // namespace
 
 bool isAcceptablePackageName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && !hasForbiddenByte(name);
+  // A package named like the installer's own files would have its database
+  // directory where they are.
+  return !name.empty() && name != "." && name != ".." && !hasForbiddenByte(name) && !isInstallerOwnPackageName(name);
 }
 
 bool isAcceptableReferenceName(const std::string& name) { return !name.empty() && !hasForbiddenByte(name); }

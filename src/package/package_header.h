@@ -34,7 +34,8 @@ namespace installer {
 [[nodiscard]] bool readDependencyList(PackageStream& stream, std::vector<DependencyRef>& list);
 
 // A package name is usable as a directory name: not empty, not "." or "..",
-// no "/", no control bytes, space or DEL.
+// no "/", no control bytes, space or DEL, and not beginning with
+// ".installer" (the installer's own files in the database directory).
 bool isAcceptablePackageName(const std::string& name);
 // A name in a dependency list: not empty, no "/", control bytes, space or DEL.
 bool isAcceptableReferenceName(const std::string& name);

@@ -105,6 +105,7 @@ bool PackageStreamBuf::readPartHeader(uint16_t& type, uint32_t& length) {
   }
   type = decodeLE16(header);
   length = decodeLE32(header + 2);
+  if (type == PackageHeader) ++packagesStarted;
   if (headRunning && (type == PackageHeader || type == BundleSignature)) stopHead();
   if (headRunning) headDigest.update(header, PartHeaderSize);
   if (hashing) {

@@ -68,6 +68,8 @@ class PackageStreamBuf : public std::streambuf {
   // Bytes of a part header cut short by the end of the source: bytes after
   // the last complete part, which no part accounts for.
   uint32_t trailingBytes = 0;
+  // Part-1 headers met so far: the packages of the stream begun.
+  uint32_t packagesStarted = 0;
 
   // Reads the 8-byte file header; false when it is short.
   [[nodiscard]] bool readFileHeader(uint8_t header[8]);
@@ -141,6 +143,9 @@ class PackageStream : public std::istream {
   // copied to the sink, not digested. Returns the count read.
   size_t readRaw(uint8_t* bytes, size_t n) { return buffer->readRaw(bytes, n); }
   PackageStreamBuf* streamBuffer() { return buffer.get(); }
+  // Which package of the stream is being read: 0 for a stand-alone package
+  // or a bundle's first member, 1 for its second, ...
+  uint32_t packageIndex() const { return buffer->packagesStarted == 0 ? 0 : buffer->packagesStarted - 1; }
   // From here on nothing more goes to the copy sink.
   void stopCopying() { buffer->copySink = nullptr; }
 

@@ -34,11 +34,18 @@ constexpr char manifest[] = "/ram/MANIFEST";
 constexpr char postlog[] = "/flash/postlog";
 
 // Kept by the installer for itself: the lock of a run, the journal of a
-// commit in progress, and the directories that hold temporary files of
-// staged work. None of them is a package's.
+// commit in progress, the names of the temporary files of staged work (those
+// on flash recorded on flash, those in "/ram" or "/tmp" in "/ram"), and
+// what it notes beside a manifest. The ones on flash are dot-files of the
+// database directory, which the database loader passes over and where no
+// package file may land (see isInstallerOwnPath).
 constexpr char runLock[] = "/ram/installer.lock";
-constexpr char commitJournal[] = "/flash/.installer-journal";
-constexpr char temporaryRegistry[] = "/flash/.installer-temporaries";
+constexpr char commitJournal[] = "/flash/var/pdb/.installer-journal";
+constexpr char temporaryRegistry[] = "/flash/var/pdb/.installer-temporaries";
+constexpr char volatileTemporaryRegistry[] = "/ram/installer.temporaries";
+constexpr char manifestNotes[] = "/ram/installer.manifest";
+// Every name of the database directory that begins with this is the installer's.
+constexpr char installerOwnPrefix[] = "/flash/var/pdb/.installer";
 
 // Roots of the installed files and of the disk accounting.
 constexpr char flashRoot[] = "/flash";

@@ -6,8 +6,6 @@ namespace installer {
 
 namespace {
 
-bool changesStorage(EnvCall call) { return call != EnvCall::OpenRead && call != EnvCall::Read; }
-
 class FaultReadableFile : public ReadableFile {
  public:
   FaultReadableFile(FaultEnv& owner, std::unique_ptr<ReadableFile> opened) : env(owner), file(std::move(opened)) {}
@@ -21,24 +19,14 @@ class FaultReadableFile : public ReadableFile {
 
 class FaultWritableFile : public WritableFile {
  public:
-  FaultWritableFile(FaultEnv& owner, std::unique_ptr<WritableFile> opened, std::shared_ptr<FaultEnv::Flushed> state)
-      : env(owner), file(std::move(opened)), flushed(std::move(state)) {}
-  bool append(const char* bytes, size_t n) override {
-    if (env.fails(EnvCall::Write) || !file->append(bytes, n)) return false;
-    flushed->written += n;
-    return true;
-  }
-  bool sync() override {
-    if (env.fails(EnvCall::Sync) || !file->sync()) return false;
-    flushed->flushed = flushed->written;
-    return true;
-  }
+  FaultWritableFile(FaultEnv& owner, std::unique_ptr<WritableFile> opened) : env(owner), file(std::move(opened)) {}
+  bool append(const char* bytes, size_t n) override { return !env.fails(EnvCall::Write) && file->append(bytes, n); }
+  bool sync() override { return !env.fails(EnvCall::Sync) && file->sync(); }
   bool close() override { return file->close(); }
 
  private:
   FaultEnv& env;
   std::unique_ptr<WritableFile> file;
-  std::shared_ptr<FaultEnv::Flushed> flushed;
 };
 
 }  // namespace
@@ -50,39 +38,14 @@ void FaultEnv::failAt(EnvCall call, size_t n, int error) {
 
 bool FaultEnv::fails(EnvCall call) {
   size_t i = index(call);
-  if (changesStorage(call)) {
-    ++changeCount;
-    if (crashPoint != 0 && changeCount >= crashPoint) dead = true;
-    if (dead) {
-      errno = EIO;
-      return true;
-    }
-  }
   if (++counts[i] != failing[i]) return false;
   errno = errors[i];
   return true;
 }
 
-std::shared_ptr<FaultEnv::Flushed> FaultEnv::track(const std::string& path, uint64_t existing) {
-  auto state = std::make_shared<Flushed>();
-  state->written = state->flushed = existing;
-  files[path] = state;
-  return state;
-}
-
-std::unique_ptr<WritableFile> FaultEnv::wrap(std::unique_ptr<WritableFile> file, const std::string& path,
-                                             uint64_t existing) {
+std::unique_ptr<WritableFile> FaultEnv::wrap(std::unique_ptr<WritableFile> file) {
   if (!file) return nullptr;
-  return std::make_unique<FaultWritableFile>(*this, std::move(file), track(path, existing));
-}
-
-void FaultEnv::loseUnflushedData() {
-  for (const auto& entry : files) {
-    if (entry.second->written > entry.second->flushed) {
-      static_cast<void>(target().truncate(entry.first, entry.second->flushed));
-    }
-  }
-  files.clear();
+  return std::make_unique<FaultWritableFile>(*this, std::move(file));
 }
 
 std::unique_ptr<ReadableFile> FaultEnv::openReadable(const std::string& path, const ReadLimits& limits) {
@@ -94,33 +57,19 @@ std::unique_ptr<ReadableFile> FaultEnv::openReadable(const std::string& path, co
 
 std::unique_ptr<WritableFile> FaultEnv::openWritable(const std::string& path, WriteMode mode, uint32_t permissions) {
   if (fails(EnvCall::OpenWrite)) return nullptr;
-  FileStatus info;
-  uint64_t existing = mode == WriteMode::Append && target().status(path, info) ? info.size : 0;
-  return wrap(target().openWritable(path, mode, permissions), path, existing);
+  return wrap(target().openWritable(path, mode, permissions));
 }
 
 std::unique_ptr<WritableFile> FaultEnv::createTemporary(const std::string& prefix, std::string& name) {
   if (fails(EnvCall::OpenWrite)) return nullptr;
-  std::unique_ptr<WritableFile> file = target().createTemporary(prefix, name);
-  return wrap(std::move(file), name, 0);
+  return wrap(target().createTemporary(prefix, name));
 }
 
 bool FaultEnv::rename(const std::string& from, const std::string& to) {
-  if (fails(EnvCall::Rename) || !target().rename(from, to)) return false;
-  auto moved = files.find(from);
-  files.erase(to);
-  if (moved != files.end()) {
-    files[to] = moved->second;
-    files.erase(moved);
-  }
-  return true;
+  return !fails(EnvCall::Rename) && target().rename(from, to);
 }
 
-bool FaultEnv::removeFile(const std::string& path) {
-  if (fails(EnvCall::RemoveFile) || !target().removeFile(path)) return false;
-  files.erase(path);
-  return true;
-}
+bool FaultEnv::removeFile(const std::string& path) { return !fails(EnvCall::RemoveFile) && target().removeFile(path); }
 
 bool FaultEnv::removeDirectory(const std::string& path) {
   return !fails(EnvCall::RemoveDirectory) && target().removeDirectory(path);
@@ -142,17 +91,10 @@ bool FaultEnv::changeMode(const std::string& path, uint32_t mode) {
   return !fails(EnvCall::ChangeMode) && target().changeMode(path, mode);
 }
 
-bool FaultEnv::syncPath(const std::string& path) {
-  if (fails(EnvCall::Sync) || !target().syncPath(path)) return false;
-  auto tracked = files.find(path);
-  if (tracked != files.end()) tracked->second->flushed = tracked->second->written;
-  return true;
-}
+bool FaultEnv::syncPath(const std::string& path) { return !fails(EnvCall::Sync) && target().syncPath(path); }
 
 void FaultEnv::syncAll() {
-  if (fails(EnvCall::Sync)) return;
-  target().syncAll();
-  for (const auto& entry : files) entry.second->flushed = entry.second->written;
+  if (!fails(EnvCall::Sync)) target().syncAll();
 }
 
 }  // namespace installer

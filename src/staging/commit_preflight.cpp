@@ -1,90 +1,216 @@
 #include "staging/commit_preflight.h"
 
-#include <vector>
+#include <map>
+#include <set>
 
 #include "base/path_text.h"
 #include "model/messages.h"
+#include "staging/installer_files.h"
 
 namespace installer {
 
 namespace {
 
-bool isDelete(const StagedFiles& staged, const std::string& path) {
-  const StagedOp* op = staged.find(path);
-  return op != nullptr && op->kind == StagedKind::Delete;
+enum class Node { Absent, File, Link, Directory, Other };
+
+std::string keyOf(const std::string& path) {
+  std::string key = path;
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
 }
 
-bool refuse(InstallerState& state, const std::string& path, const std::string& blocker, const char* why) {
-  error(state, "cannot install %s: %s %s", path.c_str(), blocker.c_str(), why);
-  return false;
-}
+// The file system as the steps played so far leave it.
+class Model {
+ public:
+  Model(Env& fileSystem, PlanEffects* out) : env(fileSystem), effects(out) {}
 
-// What stands where a file or link is to go.
-bool destinationIsFree(InstallerState& state, const StagedFiles& staged, const std::string& path) {
-  FileStatus info;
-  if (!staged.env().linkStatus(path, info)) return true;
-  if (info.type == FileType::Regular || info.type == FileType::Symlink) return true;
-  if (info.type == FileType::Directory && setEmptiesDirectory(staged, path)) return true;
-  return refuse(state, path, path, "is in the way");
-}
+  std::set<std::string> spared;  // paths a removal of their directory leaves alone
 
-// Every directory above `path` exists, or is missing and can be made, or
-// is a file the set removes first.
-bool parentsCanHold(InstallerState& state, const StagedFiles& staged, const std::string& path) {
-  Env& env = staged.env();
-  for (std::string dir = parentDirectory(path); dir != "/" && dir != "."; dir = parentDirectory(dir)) {
+  Node look(const std::string& path) {
+    std::string key = keyOf(path);
+    auto found = overlay.find(key);
+    if (found != overlay.end()) return found->second.node;
+    for (std::string up = parentDirectory(key); up != "/" && up != "."; up = parentDirectory(up)) {
+      auto above = overlay.find(up);
+      if (above == overlay.end()) continue;
+      if (above->second.node != Node::Directory) return Node::Absent;
+      if (above->second.made) return Node::Absent;  // a directory the plan makes holds only what it puts there
+      break;
+    }
     FileStatus info;
-    if (env.status(dir, info) && info.type == FileType::Directory) return true;
-    if (!env.linkStatus(dir, info)) continue;  // missing: made at commit
-    if (info.type != FileType::Directory && isDelete(staged, dir)) continue;
-    return refuse(state, path, dir, "is not a directory");
+    if (!env.linkStatus(key, info)) return Node::Absent;
+    return nodeOf(info.type);
   }
-  return true;
-}
+  bool removedByPlan(const std::string& path) {
+    auto found = overlay.find(keyOf(path));
+    return found != overlay.end() && found->second.removed;
+  }
+  std::vector<std::string> children(const std::string& path) {
+    std::string key = keyOf(path);
+    std::set<std::string> names;
+    std::vector<std::string> listed;
+    if (look(key) == Node::Directory && env.listDirectory(key, listed)) names.insert(listed.begin(), listed.end());
+    std::string prefix = key + "/";
+    for (auto it = overlay.lower_bound(prefix); it != overlay.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it) {
+      std::string rest = it->first.substr(prefix.size());
+      if (rest.find('/') == std::string::npos) names.insert(rest);
+    }
+    std::vector<std::string> present;
+    for (const std::string& name : names) {
+      if (look(prefix + name) != Node::Absent) present.push_back(prefix + name);
+    }
+    return present;
+  }
+  // `path` becomes `node`; `counted`: an inode standing there goes away
+  // (a rename's source only moves).
+  void set(const std::string& path, Node node, bool removed = false, bool made = false, bool counted = true) {
+    std::string key = keyOf(path);
+    if (counted && node == Node::Absent && look(key) != Node::Absent && effects) effects->freed.push_back(key);
+    overlay[key] = Entry{node, removed, made};
+  }
+  void created(const std::string& path) {
+    if (effects) effects->created.push_back(path);
+  }
 
-// A move's source; with `resume`, `done` tells that it was moved already.
-bool sourceIsThere(InstallerState& state, Env& env, const std::string& path, const std::string& source, bool resume,
-                   bool& done) {
-  FileStatus info;
-  done = false;
-  if (env.linkStatus(source, info)) {
-    if (info.type == FileType::Regular || info.type == FileType::Symlink) return true;
-    return refuse(state, path, source, "is not a file");
+ private:
+  struct Entry {
+    Node node;
+    bool removed;  // taken away by a removal of the plan
+    bool made;     // a directory the plan makes
+  };
+  static Node nodeOf(FileType type) {
+    switch (type) {
+      case FileType::Regular:
+        return Node::File;
+      case FileType::Symlink:
+        return Node::Link;
+      case FileType::Directory:
+        return Node::Directory;
+      case FileType::Other:
+        break;
+    }
+    return Node::Other;
   }
-  done = resume && env.linkStatus(path, info);
-  return done || refuse(state, path, source, "is missing");
-}
+
+  Env& env;
+  PlanEffects* effects;
+  std::map<std::string, Entry> overlay;
+};
+
+class Check {
+ public:
+  Check(InstallerState& runState, const CommitPlan& checked, PlanEffects* effects)
+      : state(runState), plan(checked), model(runState.env, effects) {
+    for (const CommitStep& step : plan.steps) {
+      if (step.kind != StepKind::Remove) model.spared.insert(keyOf(step.path));
+      if (step.kind == StepKind::Rename) model.spared.insert(keyOf(step.source));
+    }
+  }
+
+  bool run() {
+    for (const CommitStep& step : plan.steps) {
+      if (!play(step)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool refuse(const std::string& path, const std::string& what) {
+    error(state, "cannot install %s: %s", path.c_str(), what.c_str());
+    return false;
+  }
+
+  bool play(const CommitStep& step) {
+    if (!isCleanPathBelow(step.path, "/flash/")) return refuse(step.path, "outside /flash/");
+    if (isInstallerOwnPath(step.path)) return refuse(step.path, "a name the installer keeps for itself");
+    switch (step.kind) {
+      case StepKind::Remove:
+        remove(step.path);
+        return true;
+      case StepKind::Link:
+        return parentsCanHold(step.path) && place(step.path, Node::Link, true);
+      case StepKind::Rename:
+        return rename(step);
+      case StepKind::Copy:
+        return copy(step);
+    }
+    return true;
+  }
+
+  void remove(const std::string& path) {
+    Node node = model.look(path);
+    if (node == Node::Absent) return;
+    if (node != Node::Directory) {
+      model.set(path, Node::Absent, true);
+      return;
+    }
+    // Its visible files go; what else stays keeps the directory.
+    for (const std::string& child : model.children(path)) {
+      if (baseName(child)[0] == '.' || model.spared.count(child) != 0) continue;
+      if (model.look(child) != Node::Directory) model.set(child, Node::Absent, true);
+    }
+    if (model.children(path).empty()) model.set(path, Node::Absent, true);
+  }
+
+  // Every directory above `path` is one, or is missing and is made.
+  bool parentsCanHold(const std::string& path) {
+    std::vector<std::string> missing;
+    for (std::string up = parentDirectory(keyOf(path)); up != "/" && up != "."; up = parentDirectory(up)) {
+      Node node = model.look(up);
+      if (node == Node::Directory || (node == Node::Link && state.env.isDirectory(up))) break;
+      if (node != Node::Absent) return refuse(path, up + " is not a directory");
+      missing.push_back(up);
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+      model.set(*it, Node::Directory, false, true);
+      model.created(*it);
+    }
+    return true;
+  }
+
+  // A file or link goes to `path`: a file or link gives way, and a
+  // directory the plan has emptied; nothing else (a FIFO, a device).
+  // `fresh`: it is a new inode (a link, a copy), not one moved in.
+  bool place(const std::string& path, Node node, bool fresh) {
+    Node there = model.look(path);
+    if (there == Node::Other || (there == Node::Directory && !model.children(path).empty())) {
+      return refuse(path, path + " is in the way");
+    }
+    if (there != Node::Absent) model.set(path, Node::Absent);
+    if (fresh) model.created(keyOf(path));
+    model.set(path, node);
+    return true;
+  }
+
+  bool rename(const CommitStep& step) {
+    Node source = model.look(step.source);
+    if (source == Node::Absent) {
+      return refuse(step.path, step.source + (model.removedByPlan(step.source) ? " is removed first" : " is missing"));
+    }
+    if (source != Node::File && source != Node::Link) return refuse(step.path, step.source + " is not a file");
+    // A file copied beside its destination first is a new inode there.
+    if (!parentsCanHold(step.path) || !place(step.path, source, step.copyFirst)) return false;
+    model.set(step.source, Node::Absent, false, false, false);
+    return true;
+  }
+
+  bool copy(const CommitStep& step) {
+    FileStatus info;
+    if (!state.env.status(step.source, info)) return refuse(step.path, step.source + " is missing");
+    if (info.type != FileType::Regular) return refuse(step.path, step.source + " is not a file");
+    return parentsCanHold(step.path) && place(step.path, Node::File, true);
+  }
+
+  InstallerState& state;
+  const CommitPlan& plan;
+  Model model;
+};
 
 }  // namespace
 
-bool setEmptiesDirectory(const StagedFiles& staged, const std::string& path) {
-  std::vector<std::string> names;
-  if (!staged.env().listDirectory(path, names)) return false;
-  for (const std::string& name : names) {
-    std::string child = path + "/" + name;
-    if (!isDelete(staged, child) || staged.env().isDirectory(child)) return false;
-  }
-  return true;
-}
-
-bool preflightCommit(InstallerState& state, StagedFiles& staged, bool resume) {
-  std::vector<std::string> done;
-  for (const auto& entry : staged.entries) {
-    const std::string& path = entry.first;
-    const StagedOp& op = entry.second;
-    if (op.kind == StagedKind::Delete) continue;
-    if (op.kind == StagedKind::Move || op.kind == StagedKind::Write) {
-      bool moved = false;
-      if (!sourceIsThere(state, staged.env(), path, op.target, resume, moved)) return false;
-      if (moved) {
-        done.push_back(path);
-        continue;
-      }
-    }
-    if (!destinationIsFree(state, staged, path) || !parentsCanHold(state, staged, path)) return false;
-  }
-  for (const std::string& path : done) staged.entries.erase(path);
-  return true;
+bool preflightCommit(InstallerState& state, const CommitPlan& plan, PlanEffects* effects) {
+  return Check(state, plan, effects).run();
 }
 
 }  // namespace installer

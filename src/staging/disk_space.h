@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "model/installer_state.h"
+#include "staging/commit_preflight.h"
 #include "staging/staged_files.h"
 
 namespace installer {
@@ -49,8 +51,31 @@ bool creditExisting(Env& env, DiskSpace& disk, const std::string& path);
 bool chargeNew(Env& env, DiskSpace& disk, const std::string& source, const std::string& path);
 
 // Bytes left on each disk once the work is done, less a 32 KiB reserve on a
-// disk whose free space the work reduces. True when both are 0 or more.
+// disk whose free space the work reduces. True when both are 0 or more. The
+// installer's own registry of temporary files counts as gone, as it is by
+// the end of the work, so that the figures are those of the work alone.
 [[nodiscard]] bool checkDiskSpace(const StagedFiles& staged, int64_t& kernelFreeBytes, int64_t& mainFreeBytes);
+
+// What the commit itself needs beyond the work's figures, on each disk: the
+// bytes and inodes left at its tightest moment (negative: short by so
+// much). Before anything is freed, the files copied beside their
+// destinations and the journal must fit; by the end, the work, the journal
+// and the registry. Inodes count only where the file system has a limit.
+struct CommitRoom {
+  int64_t kernelBytes = 0;
+  int64_t mainBytes = 0;
+  int64_t kernelInodes = 0;
+  int64_t mainInodes = 0;
+  bool fits() const { return kernelBytes >= 0 && mainBytes >= 0 && kernelInodes >= 0 && mainInodes >= 0; }
+};
+CommitRoom commitRoom(const StagedFiles& staged, const CommitPlan& plan, const PlanEffects& effects,
+                      uint64_t journalBytes);
+
+// Reports the shortfall of each disk: "upgrade failed, free N kB of kernel
+// disk space" and "upgrade failed, free N kB of disk space" for the bytes,
+// "... N inodes ..." for inodes.
+void reportShortfall(InstallerState& state, int64_t kernelBytes, int64_t mainBytes, int64_t kernelInodes = 0,
+                     int64_t mainInodes = 0);
 
 // The kilobytes to free for a negative figure of checkDiskSpace: the whole
 // kilobytes of the shortfall plus one (1 byte short: 1; 1024 bytes: 2).

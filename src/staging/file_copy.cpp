@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "staging/staged_commit.h"
+#include "staging/file_copy.h"
 
 namespace installer {
 
@@ -20,7 +20,9 @@ bool copyContents(ReadableFile& from, WritableFile& to, Spinner* spinner) {
     if (n < 0) return false;
     if (n == 0) return true;
     if (!to.append(buffer, static_cast<size_t>(n))) {
+      int saved = errno;
       std::perror(" write failed");
+      errno = saved;
       return false;
     }
     if (spinner != nullptr) spinner->step();

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "platform/crypto.h"
+#include "staging/commit_journal.h"
 #include "staging/file_replacement.h"
 #include "platform/input_file.h"
 
@@ -70,7 +72,27 @@ LineResult takeLine(StagedFiles& staged, const std::string& line) {
   return LineResult::Taken;
 }
 
+Sha256 sha256Of(const std::string& text) {
+  Digest digest(Digest::Sha256);
+  digest.update(text.data(), text.size());
+  Sha256 result{};
+  digest.finish(result.data());
+  return result;
+}
+
 }  // namespace
+
+std::string manifestDigest(const StagedFiles& staged) { return hexDigest(sha256Of(manifestText(staged.entries))); }
+
+std::string fileDigest(Env& env, const std::string& path) {
+  uint64_t length = 0;
+  Sha256 digest{};
+  FileStatus info;
+  if (!env.linkStatus(path, info) || info.type != FileType::Regular || !measureFile(env, path, length, digest)) {
+    return std::string();
+  }
+  return hexDigest(digest);
+}
 
 std::string escapeManifestField(const std::string& field) {
   static const char digits[] = "01234567";

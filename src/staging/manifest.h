@@ -22,10 +22,17 @@
 namespace installer {
 
 // Writes the set to `path`, replacing any earlier manifest as a whole (a
-// reader sees the old or the new one, never a part), and hands the set's
-// temporary files over to it. False, with the old file left in place and
-// the temporary files still the set's, when it could not be written.
+// reader sees the old or the new one, never a part), and hands the set's temporary files over to it. False,
+// with the old file left in place and the temporary files still the set's,
+// when it could not be written.
 [[nodiscard]] bool writeManifest(StagedFiles& staged, const std::string& path);
+
+// The hex SHA-256 of the manifest that `staged` makes.
+std::string manifestDigest(const StagedFiles& staged);
+
+// The hex SHA-256 of the file at `path` ("" when it cannot be read): what
+// ties a manifest to its notes and to the journal of its commit.
+std::string fileDigest(Env& env, const std::string& path);
 
 // The entries in manifest form, the lines in path order.
 std::string manifestText(const std::map<std::string, StagedOp>& entries);

@@ -1,158 +1,83 @@
 #include "staging/staged_commit.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "base/path_text.h"
 #include "model/messages.h"
 #include "platform/device_paths.h"
+#include "staging/commit_journal.h"
 #include "staging/commit_preflight.h"
+#include "staging/commit_steps.h"
+#include "staging/disk_space.h"
 #include "staging/file_replacement.h"
 #include "staging/manifest.h"
+#include "staging/manifest_notes.h"
+#include "staging/temporary_files.h"
 
 namespace installer {
 
 namespace {
 
-bool isMove(const StagedOp& op) { return op.kind == StagedKind::Move || op.kind == StagedKind::Write; }
-
-// The paths a removal must spare: what the set itself puts in place, and
-// what it moves from. (When a journal is finished again, a directory being
-// emptied may already hold the new files.)
-std::set<std::string> sparedPaths(const StagedFiles& staged) {
-  std::set<std::string> spared;
-  for (const auto& entry : staged.entries) {
-    if (entry.second.kind == StagedKind::Delete) continue;
-    spared.insert(entry.first);
-    if (isMove(entry.second)) spared.insert(entry.second.target);
+// The plan of `staged`, checked; `measure` reads what the journal records.
+CommitResult plannedAndChecked(InstallerState& state, const StagedFiles& staged, bool measure, CommitPlan& plan) {
+  if (!planCommit(staged, measure, plan)) {
+    error(state, "could not read the staged files: %s", std::strerror(errno));
+    return CommitResult::Refused;
   }
-  return spared;
+  PlanEffects effects;
+  if (!preflightCommit(state, plan, &effects)) return CommitResult::Refused;
+  CommitRoom room = commitRoom(staged, plan, effects, journalText(plan).size());
+  if (room.fits()) return CommitResult::Done;
+  reportShortfall(state, room.kernelBytes, room.mainBytes, room.kernelInodes, room.mainInodes);
+  return CommitResult::NoRoom;
 }
 
-// Removes the visible files of a directory, then the directory. What cannot
-// be removed (subdirectories, dot-files) keeps the directory in place.
-void removeDirectory(Env& env, const std::string& path, const std::set<std::string>& spared) {
-  std::vector<std::string> names;
-  if (env.listDirectory(path, names)) {
-    for (const std::string& name : names) {
-      std::string child = path + "/" + name;
-      if (name.empty() || name[0] == '.' || spared.count(child) != 0) continue;
-      static_cast<void>(env.removeFile(child));  // what stays keeps the directory
-    }
-  }
-  static_cast<void>(env.removeDirectory(path));
-}
-
-void removePath(Env& env, const std::string& path, const std::set<std::string>& spared) {
-  if (env.removeFile(path) || errno != EISDIR) return;
-  removeDirectory(env, path, spared);
-}
-
-// A directory standing where a file or link goes has been emptied by the
-// removals; it gives way now.
-void clearEmptiedDirectory(Env& env, const std::string& path) {
-  FileStatus info;
-  if (env.linkStatus(path, info) && info.type == FileType::Directory) static_cast<void>(env.removeDirectory(path));
-}
-
-bool makeLink(Env& env, const std::string& path, const std::string& target) {
-  makeDirectories(env, parentDirectory(path));
-  std::string present;
-  if (env.readSymlink(path, present) && present == target) return true;
-  clearEmptiedDirectory(env, path);
-  static_cast<void>(env.removeFile(path));  // whatever stood there gives way
-  if (env.makeSymlink(target, path)) return true;
-  std::perror("symlink");
-  return false;
-}
-
-bool moveIntoPlace(Env& env, const std::string& path, const std::string& source) {
-  FileStatus info;
-  // Moved already by the run that was interrupted.
-  if (!env.linkStatus(source, info) && env.linkStatus(path, info)) return true;
-  clearEmptiedDirectory(env, path);
-  makeDirectories(env, parentDirectory(path));
-  if (env.rename(source, path)) return true;
-  std::perror("rename");
-  return false;
-}
-
-// Carries out a set whose moves all stay on one file system: removals and
-// links first, then renames, each pass in path order. Every step may have
-// been done before.
-bool carryOut(StagedFiles& staged) {
-  Env& env = staged.env();
-  std::set<std::string> spared = sparedPaths(staged);
-  bool ok = true;
-  for (const auto& entry : staged.entries) {
-    if (entry.second.kind == StagedKind::Delete) removePath(env, entry.first, spared);
-    if (entry.second.kind == StagedKind::Symlink && !makeLink(env, entry.first, entry.second.target)) ok = false;
-  }
-  for (const auto& entry : staged.entries) {
-    if (isMove(entry.second) && !moveIntoPlace(env, entry.first, entry.second.target)) ok = false;
-  }
-  return ok;
-}
-
-// The nearest directory above `path` that exists: where a file for it can
-// be made on its file system.
-std::string nearestDirectory(Env& env, const std::string& path) {
+// The nearest existing directory above `path`: where a file for it can be
+// made on its file system before anything changes.
+std::string existingDirectoryAbove(Env& env, const std::string& path) {
   std::string found = nearestAncestor(path, [&env](const std::string& dir) { return env.isDirectory(dir); });
   return found.empty() ? "/" : found;
 }
 
-bool onSameFileSystem(Env& env, const std::string& source, const std::string& path) {
-  FileStatus from, to;
-  return env.status(source, from) && env.status(nearestDirectory(env, path), to) && from.device == to.device;
-}
-
-// The files a commit copies before its journal, and what it deletes after.
-struct Copies {
-  std::vector<std::string> made;      // temporary files beside their destinations
-  std::vector<std::string> owned;     // the set's own temporary files they were copied from
-  std::vector<std::string> consumed;  // temporary files a manifest named, copied too
-};
-
-// Copies the source of a move that crosses file systems into a temporary
-// file beside its destination, which then takes the source's place. An
-// existing destination keeps its permission bits, a new one takes the
-// source's.
-bool copyAcross(InstallerState& state, StagedFiles& staged, const std::string& path, StagedOp& op, Spinner* spinner,
-                Copies& copies) {
+// A file in "/ram" that nothing could make again is copied beside its
+// destination now, and moved in by a rename like the others.
+bool copyBeside(InstallerState& state, StagedFiles& staged, CommitStep& step, Spinner* spinner,
+                std::vector<std::string>& made, std::vector<std::string>& copied) {
   Env& env = staged.env();
-  FileStatus source, existing;
-  if (!env.status(op.target, source)) return false;
-  bool replacesFile = env.linkStatus(path, existing) && existing.type == FileType::Regular;
-  uint32_t mode = (replacesFile ? existing.mode : source.mode) & 07777;
   std::string name;
-  std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, nearestDirectory(env, path), name);
-  bool copied = file && copyFile(env, op.target, *file, spinner) && file->close() && env.changeMode(name, mode);
-  if (!name.empty()) copies.made.push_back(name);
-  if (!copied) {
-    error(state, "cannot install %s: %s", path.c_str(), std::strerror(errno));
+  std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, existingDirectoryAbove(env, step.path), name);
+  if (!name.empty()) made.push_back(name);
+  FileStatus info;
+  bool done = file && copyFile(env, step.source, *file, spinner) && file->close() &&
+              env.changeMode(name, step.mode) && env.linkStatus(name, info);
+  if (!done) {
+    error(state, "cannot install %s: %s", step.path.c_str(), std::strerror(errno));
     return false;
   }
-  if (op.kind == StagedKind::Write) {
-    copies.owned.push_back(op.target);
-  } else if (isTemporaryName(op.target)) {
-    copies.consumed.push_back(op.target);
-  }
-  op.kind = StagedKind::Move;
-  op.target = name;
+  copied.push_back(step.source);
+  step.source = name;
+  step.inode = info.inode;
+  step.copyFirst = false;
   return true;
 }
 
-bool copyAcrossFileSystems(InstallerState& state, StagedFiles& staged, const CommitOptions& options,
-                           Copies& copies) {
-  Env& env = staged.env();
-  Spinner spinner(env);
-  for (auto& entry : staged.entries) {
-    StagedOp& op = entry.second;
-    if (!isMove(op) || onSameFileSystem(env, op.target, entry.first)) continue;
-    if (!copyAcross(state, staged, entry.first, op, options.showSpinner ? &spinner : nullptr, copies)) return false;
+// Names the temporary file of every copy and makes the copies that must be
+// made before anything changes. False, reported, when that fails.
+bool prepareSteps(InstallerState& state, StagedFiles& staged, CommitPlan& plan, Spinner* spinner,
+                  std::vector<std::string>& made, std::vector<std::string>& copied) {
+  for (CommitStep& step : plan.steps) {
+    if (step.kind == StepKind::Copy) {
+      step.temporary = staged.temporaries.reserve(staged.env(), copyDirectory(step.path));
+      if (step.temporary.empty()) {
+        error(state, "could not write %s: %s", paths::temporaryRegistry, std::strerror(errno));
+        return false;
+      }
+    }
+    if (step.kind == StepKind::Copy) copied.push_back(step.source);
+    if (step.copyFirst && !copyBeside(state, staged, step, spinner, made, copied)) return false;
   }
   return true;
 }
@@ -161,68 +86,143 @@ void removeAll(Env& env, const std::vector<std::string>& paths) {
   for (const std::string& path : paths) static_cast<void>(env.removeFile(path));  // gone already is as good
 }
 
-bool writeJournal(InstallerState& state, const StagedFiles& staged) {
-  if (replaceFile(staged.env(), paths::commitJournal, manifestText(staged.entries))) return true;
+// Nothing has changed: the run's own temporary files go; those of a
+// manifest stay for another try.
+CommitResult abandon(StagedFiles& staged, const std::vector<std::string>& made, CommitResult result) {
+  removeAll(staged.env(), made);
+  cancelStaged(staged);
+  removeRunLeftovers(staged.env());
+  return result;
+}
+
+bool writeJournal(InstallerState& state, Env& env, const CommitPlan& plan) {
+  if (replaceFile(env, paths::commitJournal, journalText(plan))) return true;
   error(state, "could not write %s: %s", paths::commitJournal, std::strerror(errno));
   return false;
 }
 
-void dropJournal(Env& env) {
-  if (env.removeFile(paths::commitJournal)) {
-    static_cast<void>(env.syncPath(parentDirectory(paths::commitJournal)));  // best effort: replaying is harmless
+// What the commit has put in place is no leftover, whatever its name.
+std::set<std::string> placed(const CommitPlan& plan) {
+  std::set<std::string> paths;
+  for (const CommitStep& step : plan.steps) paths.insert(step.path);
+  return paths;
+}
+
+void markManifestDone(Env& env, const CommitPlan& plan) {
+  ManifestNotes notes;
+  if (plan.manifestDigest.empty() || !readManifestNotes(env, plan.manifestDigest, notes)) return;
+  notes.committed = true;
+  static_cast<void>(writeManifestNotes(env, notes));  // without them a second --commit finds its sources gone
+}
+
+// Every change is on the storage: what the work left goes, and the journal
+// last, each removal on the storage before the next.
+void settle(Env& env, const CommitPlan& plan) {
+  env.syncAll();
+  markManifestDone(env, plan);
+  static_cast<void>(removeLeftovers(env, pendingManifestFiles(env), placed(plan)));  // how many does not matter
+  if (env.removeFile(paths::commitJournal)) static_cast<void>(env.syncPath(parentDirectory(paths::commitJournal)));
+}
+
+// The set's own temporary files, and those of a manifest, that were copied
+// rather than moved are not needed any more. (A package file stays.)
+void removeCopiedSources(Env& env, const StagedFiles& staged, const std::vector<std::string>& copied) {
+  std::map<std::string, const StagedOp*> bySource;
+  for (const auto& entry : staged.entries) bySource[normalizedPath(entry.second.target)] = &entry.second;
+  for (const std::string& source : copied) {
+    auto found = bySource.find(source);
+    if (found == bySource.end()) continue;
+    const StagedOp& op = *found->second;
+    if (op.kind == StagedKind::Write || (op.kind == StagedKind::Move && isTemporaryName(op.target))) {
+      static_cast<void>(env.removeFile(op.target));  // gone already is as good
+    }
   }
 }
 
-// Nothing has changed: the run's own temporary files go; those of a
-// manifest stay for another try.
-bool abandon(StagedFiles& staged, const Copies& copies) {
-  removeAll(staged.env(), copies.made);
-  removeAll(staged.env(), copies.owned);
-  cancelStaged(staged);
-  return false;
+void reportFailures(InstallerState& state, const std::vector<StepFailure>& failures, const char* format) {
+  for (const StepFailure& failure : failures) error(state, format, failure.path.c_str(), failure.reason.c_str());
 }
 
 }  // namespace
 
-bool commitStaged(InstallerState& state, StagedFiles& staged, const CommitOptions& options) {
+std::set<std::string> pendingManifestFiles(Env& env) {
+  std::set<std::string> named;
+  std::string digest = fileDigest(env, paths::manifest);
+  ManifestNotes notes;
+  if (digest.empty() || (readManifestNotes(env, digest, notes) && notes.committed)) return named;
+  StagedFiles manifest(env);
+  manifest.release();  // reading it must delete nothing
+  static_cast<void>(readManifest(manifest, paths::manifest));  // what could be read is named
+  for (const auto& entry : manifest.entries) {
+    if (entry.second.kind == StagedKind::Move) named.insert(normalizedPath(entry.second.target));
+  }
+  return named;
+}
+
+void removeRunLeftovers(Env& env) {
+  FileStatus journal;
+  if (env.linkStatus(paths::commitJournal, journal)) return;
+  static_cast<void>(removeLeftovers(env, pendingManifestFiles(env)));  // how many does not matter
+}
+
+CommitResult checkCommit(InstallerState& state, const StagedFiles& staged) {
+  CommitPlan plan;
+  return plannedAndChecked(state, staged, false, plan);
+}
+
+CommitResult commitStaged(InstallerState& state, StagedFiles& staged, const CommitOptions& options) {
   Env& env = staged.env();
+  std::vector<std::string> made, copied;
   if (staged.empty()) {
     staged.release();
     env.syncAll();
-    return true;
+    return CommitResult::Done;
   }
-  Copies copies;
-  if (!preflightCommit(state, staged, options.resume)) return abandon(staged, copies);
-  if (!copyAcrossFileSystems(state, staged, options, copies)) return abandon(staged, copies);
+  CommitPlan plan;
+  CommitResult checked = plannedAndChecked(state, staged, true, plan);
+  if (checked != CommitResult::Done) return abandon(staged, made, checked);
+  plan.manifestDigest = options.manifestDigest;
+  Spinner spinner(env);
+  Spinner* shown = options.showSpinner ? &spinner : nullptr;
+  if (!prepareSteps(state, staged, plan, shown, made, copied)) return abandon(staged, made, CommitResult::Refused);
   // The temporary files' contents must be on the storage before the
   // journal makes them part of the installed state.
   env.syncAll();
-  if (!writeJournal(state, staged)) return abandon(staged, copies);
+  if (!writeJournal(state, env, plan)) return abandon(staged, made, CommitResult::Refused);
   staged.release();
-  bool done = carryOut(staged);
-  removeAll(env, copies.owned);
-  removeAll(env, copies.consumed);
-  if (done) dropJournal(env);
-  if (done) forgetTemporaries(env);
-  env.syncAll();
-  return done;
+  std::vector<StepFailure> failures = carryOutPlan(env, plan, shown, options.contents);
+  if (!failures.empty()) {
+    // The journal stays: the next run tries these steps once more.
+    reportFailures(state, failures, "cannot install %s: %s");
+    return CommitResult::Failed;
+  }
+  removeCopiedSources(env, staged, copied);
+  settle(env, plan);
+  return CommitResult::Done;
 }
 
-InterruptedCommit finishInterruptedCommit(InstallerState& state) {
+InterruptedCommit finishInterruptedCommit(InstallerState& state, PackageContents* contents) {
   Env& env = state.env;
-  FileStatus info;
-  if (!env.linkStatus(paths::commitJournal, info)) return InterruptedCommit::None;
-  StagedFiles journal(env);
-  journal.release();  // the journal's files belong to the installed state now
-  if (!readManifest(journal, paths::commitJournal)) {
-    error(state, "cannot read %s: the interrupted commit cannot be finished", paths::commitJournal);
-    return InterruptedCommit::Failed;
+  CommitPlan plan;
+  std::string why;
+  switch (readJournal(env, paths::commitJournal, plan, why)) {
+    case JournalRead::Absent:
+      return InterruptedCommit::None;
+    case JournalRead::Unreadable:
+      error(state, "cannot read %s: %s", paths::commitJournal, std::strerror(errno));
+      return InterruptedCommit::Unreadable;
+    case JournalRead::Refused:
+      error(state, "refusing %s, nothing of it is done: %s", paths::commitJournal, why.c_str());
+      if (env.removeFile(paths::commitJournal)) static_cast<void>(env.syncPath(parentDirectory(paths::commitJournal)));
+      return InterruptedCommit::Refused;
+    case JournalRead::Read:
+      break;
   }
-  bool done = carryOut(journal);
-  env.syncAll();
-  if (!done) return InterruptedCommit::Failed;
-  dropJournal(env);
-  installer::info(state, "finished the commit of an interrupted run");
+  std::vector<StepFailure> failures = carryOutPlan(env, plan, nullptr, contents);
+  reportFailures(state, failures, "the interrupted commit could not install %s: %s");
+  settle(env, plan);
+  if (!failures.empty()) return InterruptedCommit::GaveUp;
+  info(state, "finished the commit of an interrupted run");
   return InterruptedCommit::Finished;
 }
 

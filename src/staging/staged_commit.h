@@ -1,73 +1,74 @@
 // Carrying out a staged file set as one transaction, and finishing one that
 // was interrupted.
 //
-// The commit first checks every step (commit_preflight.h), then copies the
-// files that must cross file systems into temporary files beside their
-// destinations, so that every remaining step is a rename, a link or a
-// removal on one file system. It flushes everything to the storage, writes
-// the steps as a journal ("/flash/.installer-journal", in manifest form),
-// carries them out in three passes, each in path order (removals and links,
-// then renames), and removes the journal last. A run interrupted at any
-// point after the journal was written is finished by the next run
-// (finishInterruptedCommit); one interrupted before it has changed nothing.
-// Every step can be repeated: a removal of what is gone, a link that is
-// there, a rename whose source is gone and whose destination exists are
-// done. The text spinner runs while files are copied.
+// The commit plans its steps (commit_plan.h), checks them in order on a
+// model of the file system (commit_preflight.h) and against the room the
+// flash has (disk_space.h), copies beside their destinations the few files
+// in "/ram" that nothing could make again, flushes everything to the
+// storage, and writes the plan as its journal
+// ("/flash/var/pdb/.installer-journal"). Only then does it change anything:
+// removals and links, renames, copies across file systems, each step done
+// so that it can be done again (commit_steps.h). When every change is on
+// the storage, the temporary files the work left go, and the journal last.
+//
+// A run that finds the journal finishes the commit from it before it does
+// anything else: a kill or a power cut at any point leaves the old software
+// (before the journal) or the new one (after it, once finished). A step that
+// fails in the first attempt leaves the journal for the next run; a step
+// that cannot be done in that second attempt either is reported, the rest
+// is finished, and the journal goes, so no run is ever stuck on it.
 #pragma once
 
-#include <cstdint>
+#include <set>
 #include <string>
 
 #include "model/installer_state.h"
 #include "platform/env.h"
+#include "staging/package_contents.h"
 #include "staging/staged_files.h"
 
 namespace installer {
 
 struct CommitOptions {
-  bool showSpinner = false;  // animate the copies (the --commit run)
-  // The set may have been carried out in part before (a manifest committed
-  // again): a move whose source is gone and whose destination exists is done.
-  bool resume = false;
+  bool showSpinner = false;            // animate the copies (the --commit run)
+  PackageContents* contents = nullptr;  // makes lost copies again; null: nothing can
+  std::string manifestDigest;           // the manifest this commit carries out; empty: the run's own work
 };
 
-// Carries out every entry of the set. False after a failure, which has been
-// reported: before any change (a step that cannot be done, a copy that
-// does not fit, a journal that cannot be written) nothing was changed and
-// the set's temporary files are gone; a step that failed after the journal
-// was written (perror "symlink" or "rename") leaves the journal for the next
-// run to finish. Afterwards the set's temporary files are no longer its own.
-[[nodiscard]] bool commitStaged(InstallerState& state, StagedFiles& staged, const CommitOptions& options);
+enum class CommitResult {
+  Done,
+  Refused,  // a step cannot be done: reported, nothing changed
+  NoRoom,   // the work does not fit: reported, nothing changed
+  Failed,   // a step failed after the journal was written: reported; the next run finishes it
+};
+
+// Carries out every entry of the set. Unless Done, the set's temporary
+// files are gone (nothing changed) or belong to the journal.
+[[nodiscard]] CommitResult commitStaged(InstallerState& state, StagedFiles& staged, const CommitOptions& options);
+
+// Whether the set could be committed now: its plan passes the check and
+// fits. Refused or NoRoom have been reported. Changes nothing.
+[[nodiscard]] CommitResult checkCommit(InstallerState& state, const StagedFiles& staged);
 
 enum class InterruptedCommit {
-  None,      // no journal: nothing was interrupted
-  Finished,  // the interrupted commit is complete now; a message said so
-  Failed,    // reported; the journal stays for the next run
+  None,        // no journal: nothing was interrupted
+  Finished,    // complete now; a message said so
+  GaveUp,      // done but for the steps reported as failed; the journal is gone
+  Refused,     // the journal was not one to act on: reported and removed, nothing done
+  Unreadable,  // the journal could not be read: reported; it stays, and the run must stop
 };
 
 // Finishes the commit of an earlier run that was interrupted, when its
-// journal is there: Failed when the journal cannot be read or a step of it
-// fails.
-[[nodiscard]] InterruptedCommit finishInterruptedCommit(InstallerState& state);
+// journal is there, then removes the temporary files that runs left
+// (except those a pending manifest still needs).
+[[nodiscard]] InterruptedCommit finishInterruptedCommit(InstallerState& state, PackageContents* contents);
 
-// The spinner "|/-\" on standard output: one character, overwritten in
-// place at most every 20 ticks while copies go on.
-class Spinner {
- public:
-  explicit Spinner(Env& clock) : env(clock) {}
-  // One step, taken after every chunk a copy has written.
-  void step();
+// The temporary files that a pending manifest, not yet carried out, needs.
+std::set<std::string> pendingManifestFiles(Env& env);
 
- private:
-  Env& env;
-  uint32_t lastTick = 0;  // 0 until the first step
-  uint32_t index = 0;     // next character, 0..3
-};
-
-// Copies the regular file `source` byte for byte into `to`. False when the
-// source is missing or not a regular file, or cannot be read, or `to`
-// cannot take all of it (perror " write failed"). `spinner`, when given,
-// steps after each chunk.
-[[nodiscard]] bool copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner);
+// Removes what runs left of their temporary files, except those a pending
+// manifest needs; nothing while the journal of an unfinished commit is
+// there, which still needs its files (the run that finishes it sweeps).
+void removeRunLeftovers(Env& env);
 
 }  // namespace installer

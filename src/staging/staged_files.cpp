@@ -5,6 +5,7 @@
 #include "base/path_text.h"
 #include "model/installed_files.h"
 #include "platform/device_paths.h"
+#include "staging/installer_files.h"
 
 namespace installer {
 
@@ -16,19 +17,62 @@ void removeTemporary(Env& env, const StagedOp& op) {
   if (op.kind == StagedKind::Write) static_cast<void>(env.removeFile(op.target));
 }
 
-std::string temporaryDirectory(Env& env, const std::string& path, uint32_t sizeHint) {
-  if (sizeHint == 0) return env.exists(paths::ramDir) ? paths::ramDir : paths::tmpDir;
-  uint64_t freeBytes = 0;
-  // Only a directory can take the file: a file standing in its place will
-  // have given way to one by the time the work is committed.
-  std::string directory = nearestAncestor(path, [&env, &freeBytes](const std::string& candidate) {
-    SpaceStatus space;
-    if (!env.isDirectory(candidate) || !env.spaceStatus(candidate, space)) return false;
-    freeBytes = space.freeBlocks * space.blockSize;
-    return true;
-  });
-  if (!directory.empty() && sizeHint + spareBytes < freeBytes) return directory;
-  return paths::ramDir;
+// What the set will make of `path`: a file or link (a Move, Write or
+// Symlink entry), nothing (a Delete), or, without an entry, what is there.
+enum class Outcome { Unchanged, Removed, Replaced };
+
+Outcome outcomeOf(const StagedFiles& staged, const std::string& path) {
+  const StagedOp* op = staged.find(path);
+  if (op == nullptr) return Outcome::Unchanged;
+  return op->kind == StagedKind::Delete ? Outcome::Removed : Outcome::Replaced;
+}
+
+// The set puts a file or link somewhere below `path`, which must then stay
+// a directory.
+bool fillsBelow(const StagedFiles& staged, const std::string& path) {
+  std::string prefix = path + "/";
+  for (auto it = staged.entries.lower_bound(prefix); it != staged.entries.end(); ++it) {
+    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+    if (it->second.kind != StagedKind::Delete) return true;
+  }
+  return false;
+}
+
+bool fails(int error) {
+  errno = error;
+  return false;
+}
+
+// The nearest directory above `path` that exists, or "" when none can hold
+// the file: a file stands on the way that the set leaves there, or the set
+// itself puts a file or link where a directory is needed (ENOTDIR). A file
+// that the set removes gives way to a directory by the time of the commit.
+bool nearestDirectory(const StagedFiles& staged, const std::string& path, std::string& directory) {
+  Env& env = staged.env();
+  for (directory = parentDirectory(path);; directory = parentDirectory(directory)) {
+    Outcome outcome = outcomeOf(staged, directory);
+    if (outcome == Outcome::Replaced) return fails(ENOTDIR);
+    FileStatus info;
+    if (env.status(directory, info)) {
+      if (info.type == FileType::Directory) return true;
+      if (outcome != Outcome::Removed) return fails(ENOTDIR);
+    }
+    if (directory == "/" || directory == ".") return true;
+  }
+}
+
+bool temporaryDirectory(const StagedFiles& staged, const std::string& path, uint32_t sizeHint, std::string& out) {
+  Env& env = staged.env();
+  if (fillsBelow(staged, path)) return fails(EISDIR);
+  std::string directory;
+  if (!nearestDirectory(staged, path, directory)) return false;
+  out = paths::ramDir;
+  // Without a size there is nothing to weigh: "/ram", or "/tmp" where there is none.
+  if (sizeHint == 0 && !env.exists(paths::ramDir)) out = paths::tmpDir;
+  SpaceStatus space;
+  if (sizeHint == 0 || !env.spaceStatus(directory, space)) return true;
+  if (sizeHint + spareBytes < space.freeBlocks * space.blockSize) out = directory;
+  return true;
 }
 
 }  // namespace
@@ -39,10 +83,24 @@ StagedFiles::~StagedFiles() {
 
 std::unique_ptr<WritableFile> makeTemporaryIn(StagedFiles& staged, const std::string& directory, std::string& name) {
   Env& env = staged.env();
-  // Without the registry a run killed now would leave the file behind for
-  // good; the work itself does not depend on it, so it goes on regardless.
-  static_cast<void>(staged.temporaries.record(env, directory));
-  return env.createTemporary(directory + "/tmp", name);
+  std::string reserved = staged.temporaries.reserve(env, directory);
+  if (reserved.empty()) return nullptr;
+  std::unique_ptr<WritableFile> file = env.openWritable(reserved, WriteMode::CreateNew, 0600);
+  if (file) name = reserved;
+  return file;
+}
+
+void StagedFiles::readingPackageFile(const std::string& path) {
+  currentPackageFile = -1;
+  if (path.empty()) return;
+  packageFiles.push_back(path);
+  currentPackageFile = static_cast<int>(packageFiles.size() - 1);
+}
+
+void StagedFiles::forgetPackageFiles() {
+  packageFiles.clear();
+  currentPackageFile = -1;
+  for (auto& entry : entries) entry.second.origin = FileOrigin();
 }
 
 const StagedOp* StagedFiles::find(const std::string& path) const {
@@ -53,8 +111,7 @@ const StagedOp* StagedFiles::find(const std::string& path) const {
 void stageRecord(StagedFiles& staged, const std::string& path, StagedKind kind, const std::string& target) {
   StagedOp& op = staged.entries[path];
   removeTemporary(staged.env(), op);
-  op.kind = kind;
-  op.target = target;
+  op = StagedOp{kind, target, FileOrigin()};
 }
 
 void stageMove(StagedFiles& staged, const std::string& from, const std::string& to) {
@@ -81,13 +138,17 @@ void unstage(StagedFiles& staged, const std::string& path) {
 }
 
 std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::string& path, uint32_t sizeHint,
-                                               uint32_t mode) {
+                                               uint32_t mode, const RecordPlace* place) {
   Env& env = staged.env();
-  std::string name;
-  std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, temporaryDirectory(env, path, sizeHint), name);
+  std::string directory, name;
+  if (!temporaryDirectory(staged, path, sizeHint, directory)) return nullptr;
+  std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, directory, name);
   if (!file) return nullptr;
   if (mode != 0) static_cast<void>(env.changeMode(name, mode));  // a file that keeps 0600 is still usable
   stageRecord(staged, path, StagedKind::Write, name);
+  if (place != nullptr && staged.currentPackageFile >= 0) {
+    staged.entries[path].origin = FileOrigin{staged.currentPackageFile, place->member, place->record};
+  }
   return file;
 }
 
@@ -107,7 +168,9 @@ void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
   // one entry (and the disk accounting counts the old file once).
   readInstalledFiles(staged.env(), package);
   for (const std::string& file : package.files) {
-    stageDelete(staged, !file.empty() && file.front() == '/' ? paths::flashRoot + file : paths::flashDir + file);
+    std::string path = !file.empty() && file.front() == '/' ? paths::flashRoot + file : paths::flashDir + file;
+    // An older installer may have let a package list one of the installer's own files.
+    if (!isInstallerOwnPath(path)) stageDelete(staged, path);
   }
   package.files.clear();
   std::string directory = packageDir(package);
@@ -132,7 +195,6 @@ void stageImage(StagedFiles& staged, const std::string& packageFile, const std::
 void cancelStaged(StagedFiles& staged) {
   for (const auto& entry : staged.entries) removeTemporary(staged.env(), entry.second);
   staged.entries.clear();
-  if (!staged.temporaries.empty()) forgetTemporaries(staged.env());
 }
 
 void makeDirectories(Env& env, const std::string& path) {

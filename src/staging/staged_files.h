@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "model/package_info.h"
 #include "platform/env.h"
@@ -29,9 +30,27 @@ enum class StagedKind : uint32_t {
   Copy = 5,     // made during a commit when a rename crosses file systems
 };
 
+// Where a staged file's contents came from: record `record` (counted from
+// 0) of the payload of package `member` (0 for a stand-alone package or a
+// bundle's first member) in the package file `packageFiles[file]` of the
+// set. A commit cut short by a power cut makes the contents again from
+// there when their temporary file was in "/ram" and went with it.
+struct FileOrigin {
+  int file = -1;  // -1: no package file on flash holds them
+  uint32_t member = 0;
+  uint32_t record = 0;
+};
+
+// Where in the package being read a file's record lies.
+struct RecordPlace {
+  uint32_t member = 0;
+  uint32_t record = 0;
+};
+
 struct StagedOp {
   StagedKind kind = StagedKind::Delete;
   std::string target;
+  FileOrigin origin;  // Write entries only
 };
 
 class StagedFiles {
@@ -54,8 +73,18 @@ class StagedFiles {
   // moved into place, or a manifest names them.
   void release() { released = true; }
 
-  // The directories where the set has made temporary files.
+  // The names of the temporary files the set makes.
   TemporaryRegistry temporaries;
+
+  // The package files on flash whose contents the set stages, and the one
+  // being read now (-1: none, as for standard input that is not kept).
+  std::vector<std::string> packageFiles;
+  int currentPackageFile = -1;
+  // From now on, files staged come from the package file `path`; an empty
+  // path: from nothing that lasts.
+  void readingPackageFile(const std::string& path);
+  // The package files will not be kept: no file can be made again from them.
+  void forgetPackageFiles();
 
  private:
   Env& environment;
@@ -77,10 +106,14 @@ void unstage(StagedFiles& staged, const std::string& path);
 // temporary file goes in the nearest existing directory above the
 // destination when its file system has room for `sizeHint` (0: unknown)
 // plus 64 KiB, else in "/ram" (or "/tmp" without "/ram"). `mode`, when not
-// 0, is applied with chmod. Null, with errno telling why and nothing
-// recorded, when no file could be made.
+// 0, is applied with chmod. `place`, when given, is where the contents lie
+// in the package file being read. Null, with errno telling why and nothing
+// recorded, when no file could be made: ENOTDIR when a file stands above the
+// destination that the set does not remove, or that the set puts there;
+// EISDIR when the set puts files below the destination.
 [[nodiscard]] std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::string& path,
-                                                             uint32_t sizeHint, uint32_t mode);
+                                                             uint32_t sizeHint, uint32_t mode,
+                                                             const RecordPlace* place = nullptr);
 // A new temporary file in `directory`, recorded in the set's registry
 // first; null (errno) when it cannot be made. It belongs to the caller.
 [[nodiscard]] std::unique_ptr<WritableFile> makeTemporaryIn(StagedFiles& staged, const std::string& directory,

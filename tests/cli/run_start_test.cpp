@@ -10,6 +10,8 @@
 
 #include "cli/run_modes.h"
 #include "platform/device_paths.h"
+#include "staging/commit_journal.h"
+#include "support/staging_env.h"
 #include "support/test_root.h"
 
 namespace installer {
@@ -42,56 +44,74 @@ TEST(RunStart, SecondRunWaitsThenGivesUp) {
   EXPECT_NE(runShow(env, ExitSuccess).find("Name"), std::string::npos);
 }
 
+// The journal of a commit that renames `source` (of inode `inode`) to `path`.
+std::string renameJournal(const std::string& path, const std::string& source, uint64_t inode) {
+  CommitPlan plan;
+  plan.steps.emplace_back();
+  plan.steps.back().kind = StepKind::Rename;
+  plan.steps.back().path = path;
+  plan.steps.back().source = source;
+  plan.steps.back().inode = inode;
+  return journalText(plan);
+}
+
 // A journal left by an interrupted commit is finished by any run, which
-// says so, also in the post-run log; the temporary files that the recorded
-// directories still hold go, except those a pending manifest names.
+// says so, also in the post-run log; then the temporary files recorded by
+// their full names go, except those a pending manifest names. A file that
+// only looks like one ("etc/tmpconfig") is never touched.
 TEST(RunStart, FinishesAnInterruptedCommitAndRemovesLeftovers) {
   TestRoot root;
-  root.write("/flash/tmpAbc123", "new");
-  root.write("/flash/tmpXyz789", "left over");
-  root.write("/ram/tmpKeep01", "for the manifest");
+  plant(root, "/flash/tmpAbc123=new /flash/tmpXyz789=left /ram/tmpKeep01=kept /flash/etc/tmpconfig=mine");
   root.write("/ram/MANIFEST", "M /flash/later /ram/tmpKeep01\n");
-  root.write(paths::commitJournal, "M /flash/tool /flash/tmpAbc123\n");
-  root.write(paths::temporaryRegistry, "/flash\n/ram\n");
+  FileStatus info;
+  ASSERT_TRUE(root.env().linkStatus("/flash/tmpAbc123", info));
+  root.write(paths::commitJournal, renameJournal("/flash/tool", "/flash/tmpAbc123", info.inode));
+  root.write(paths::temporaryRegistry, "/flash/tmpXyz789\n/flash/etc/../tmpQwe456\n/flash/gone00\n");
+  root.write(paths::volatileTemporaryRegistry, "/ram/tmpKeep01\n");
   std::string out = runShow(root.env(), ExitSuccess);
   EXPECT_EQ(out.substr(0, out.find('\n') + 1), "finished the commit of an interrupted run\n");
-  EXPECT_EQ(root.tree("/flash"), "/flash/.installer-temporaries 644 \"/flash\\n/ram\\n\"\n"
+  EXPECT_EQ(root.tree("/flash"), "/flash/etc/\n/flash/etc/tmpconfig 644 \"mine\"\n"
                                  "/flash/postlog 644 \"finished the commit of an interrupted run\\n\"\n"
                                  "/flash/tool 644 \"new\"\n/flash/var/\n/flash/var/pdb/\n");
-  EXPECT_TRUE(root.exists("/ram/tmpKeep01"));
+  EXPECT_EQ(root.read(paths::volatileTemporaryRegistry), "/ram/tmpKeep01\n");
   root.write("/ram/MANIFEST", "");
   runShow(root.env(), ExitSuccess);
   EXPECT_FALSE(root.exists("/ram/tmpKeep01"));
-  EXPECT_FALSE(root.exists(paths::temporaryRegistry));
+  EXPECT_FALSE(root.exists(paths::volatileTemporaryRegistry));
 }
 
-// The journal and the registry are the installer's own plain files: a link,
-// a FIFO with a writer that never writes, or one past its bound is not read.
-// Such a journal stops the run with a clear message, and nothing moves; such
-// a registry names no directory, so nothing is swept.
+// The journal and the registries are the installer's own plain files: a
+// link, a FIFO with a writer that never writes, or one past its bound is
+// not read. Such a journal is refused with a clear message, removed, and
+// nothing moves, and the run goes on; such a registry names no file, so
+// nothing is swept.
 TEST(RunStart, OddJournalOrRegistryIsNotRead) {
-  const std::string journal = "M /flash/tool /flash/tmpAbc123\n";
+  const std::string journal = renameJournal("/flash/tool", "/flash/tmpAbc123", 1);
   for (const char* odd : {"link", "fifo", "long"}) {
     for (const char* path : {paths::commitJournal, paths::temporaryRegistry}) {
       TestRoot root;
       root.write("/flash/tmpAbc123", "new");
-      std::string contents = path == paths::temporaryRegistry ? "/flash\n" : journal;
+      std::string contents = path == paths::temporaryRegistry ? "/flash/tmpAbc123\n" : journal;
       if (std::string(odd) == "link") {
         root.write("/flash/plain", contents);
-        root.symlink(path, "plain");
+        root.symlink(path, "/flash/plain");
       } else if (std::string(odd) == "fifo") {
         ASSERT_EQ(mkfifo(root.host(path).c_str(), 0644), 0);
       } else {
         root.write(path, contents + std::string(8 << 20, '\n'));
       }
       int writer = std::string(odd) == "fifo" ? open(root.host(path).c_str(), O_RDWR) : -1;
-      std::string out = runShow(root.env(), path == paths::commitJournal ? ExitFailure : ExitSuccess);
+      std::string out = runShow(root.env(), ExitSuccess);
       if (writer >= 0) close(writer);
       if (path == paths::commitJournal) {
-        EXPECT_EQ(out, "ERROR: cannot read /flash/.installer-journal: the interrupted commit cannot be finished\n")
+        EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+                  "ERROR: refusing /flash/var/pdb/.installer-journal, nothing of it is done: it is no regular file "
+                  "of at most 8 MiB\n")
             << odd;
+        EXPECT_FALSE(root.exists(path)) << odd;
       }
-      EXPECT_TRUE(root.exists("/flash/tmpAbc123") && !root.exists("/flash/tool")) << path << " " << odd;
+      EXPECT_EQ(root.read("/flash/tmpAbc123"), "new") << path << " " << odd;
+      EXPECT_FALSE(root.exists("/flash/tool")) << path << " " << odd;
     }
   }
 }

@@ -1,50 +1,26 @@
-// The promise of the commit: a run that dies at any change of the storage,
-// followed by a power cut and one more run, leaves the old software or the
-// new one, whole; a write or rename that fails leaves the old one, or (after
-// the journal was written) the new one once the next run has finished it.
+// The promise of the commit, on a simulated device whose flash loses what
+// was not synced at a power cut, file data and changes of names alike, and
+// whose "/ram" is gone after one: a run that dies at any change of the
+// storage, followed by a power cut (losing every unsynced change of names,
+// or only one of them, or none) or by nothing, and one more run, leaves the
+// old software or the new one, whole, with no temporary file; a write,
+// sync or rename that fails leaves the old one, or the new one once the
+// next run has finished it.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cerrno>
 #include <functional>
-#include <set>
+#include <iostream>
 #include <sstream>
 
 #include "cli/run_modes.h"
-#include "platform/fault_env.h"
-#include "support/staging_env.h"
+#include "support/simulated_device.h"
 #include "support/test_packages.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {
 
-constexpr const char* settledOut[] = {"/flash/postlog ", "/ram/installer.lock "};
-
-// Temporary names are random: "/tmpAbc123" reads "/tmpXXXXXX".
-std::string withoutRandomNames(std::string line) {
-  for (size_t at = line.find("/tmp"); at != std::string::npos; at = line.find("/tmp", at + 1)) {
-    size_t end = at + 4;
-    while (end < line.size() && std::isalnum(static_cast<unsigned char>(line[end]))) ++end;
-    if (end - at == 10) line.replace(at + 4, 6, "XXXXXX");
-  }
-  return line;
-}
-
-// The tree without what every run rewrites on its own (the log, the lock).
-std::string settledTree(const TestRoot& root) {
-  std::istringstream lines(root.tree());
-  std::multiset<std::string> kept;
-  std::string line;
-  while (std::getline(lines, line)) {
-    bool skip = false;
-    for (const char* prefix : settledOut) skip = skip || line.rfind(prefix, 0) == 0;
-    if (!skip) kept.insert(withoutRandomNames(line));
-  }
-  std::string text;
-  for (const std::string& entry : kept) text += entry + "\n";
-  return text;
-}
+using Loss = SimulatedDevice::Loss;
 
 struct RunResult {
   int status = 0;
@@ -62,37 +38,49 @@ RunResult run(Env& env, const std::vector<std::string>& arguments, const std::st
   return result;
 }
 
+// The flash is the root file system ("/flash", "/rw" and "/tmp" lie on it),
+// "/ram" a RAM disk.
+struct Flash {
+  uint64_t blockSize = 4096;
+  uint64_t blocks = 1 << 16;
+};
+
+std::unique_ptr<SimulatedDevice> makeDevice(const Flash& flash) {
+  auto device = std::make_unique<SimulatedDevice>(std::vector<SimulatedDevice::Mount>{
+      {"/", flash.blockSize, flash.blocks, 0, false}, {"/ram", 4096, 1 << 16, 0, true}});
+  for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(device->addDirectories(dir));
+  return device;
+}
+
+// What a run leaves for good: the device below "/", without the RAM disk
+// and the post-run log, which every run rewrites.
+std::string settledTree(const SimulatedDevice& device) {
+  std::istringstream lines(device.tree());
+  std::string text, line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("/ram/", 0) == 0 || line.rfind("/flash/postlog ", 0) == 0) continue;
+    text += line + "\n";
+  }
+  return text;
+}
+
 // One transaction: the device before it, and the run that makes it.
 struct Transaction {
   const char* name;
-  std::function<void(TestRoot&)> prepare;
+  std::function<void(SimulatedDevice&)> prepare;
   std::vector<std::string> arguments;
   std::function<std::string()> input;  // made when needed: keys are read then
-  bool smallFlash = false;
-};
-
-struct Devices {
-  TestRoot root;
-  // A flash so full that new files are made in "/ram", which lies on a file
-  // system of its own, so that the commit has to copy them across.
-  DiskEnv small{root.env(), {{"/flash", 0, 4096, 15}, {"/ram", 1, 4096, 1 << 20}}};
-  FaultEnv faults;
-  explicit Devices(const Transaction& t) : faults(t.smallFlash ? static_cast<Env&>(small) : root.env()) {
-    t.prepare(root);
-  }
-  RunResult runIt(const Transaction& t) { return run(faults, t.arguments, t.input ? t.input() : ""); }
-  // The next run: a listing, which first finishes an interrupted commit.
-  void next() { run(root.env(), {"--show"}); }
+  Flash flash;
 };
 
 std::string helloPackage(PackageVersion version, std::vector<FileEntry> files) {
   return signedPackage(packageRecipe("hello", version, std::move(files)));
 }
 
-void installHelloOne(TestRoot& root) {
+void installHelloOne(SimulatedDevice& device) {
   std::string one = helloPackage(v(1, 0), {fileEntry("bin/hello", "one\n", 0100755), fileEntry("bin/old", "old\n"),
                                            fileEntry("lib/a", "a\n"), fileEntry("lib/b", "b\n")});
-  ASSERT_EQ(run(root.env(), {"-"}, one).status, 0);
+  ASSERT_EQ(run(device, {"-"}, one).status, 0);
 }
 
 // hello 2 adds a file, replaces one, drops one and turns the directory lib
@@ -113,86 +101,180 @@ std::string extrasBundle(PackageVersion version, std::vector<std::string> member
   return signedBundle(bundle);
 }
 
-void installExtrasOne(TestRoot& root) { ASSERT_EQ(run(root.env(), {"-"}, extrasBundle(v(1, 0), {"a", "x"})).status, 0); }
+void installExtrasOne(SimulatedDevice& device) {
+  ASSERT_EQ(run(device, {"-"}, extrasBundle(v(1, 0), {"a", "x"})).status, 0);
+}
 
 std::string systemPackage(PackageVersion version) {
   return signedPackage(packageRecipe("system", version, {fileEntry("bin/sh", "sh " + std::to_string(version) + "\n")}));
 }
 
-void offerBootImage(TestRoot& root) {
-  ASSERT_EQ(run(root.env(), {"-"}, systemPackage(v(1, 0))).status, 0);
+void offerBootImage(SimulatedDevice& device) {
+  ASSERT_EQ(run(device, {"-"}, systemPackage(v(1, 0))).status, 0);
   PackageRecipe kernel = packageRecipe("kernel", v(1, 0), {fileEntry("boot/vmlinux", "kernel\n")});
   kernel.headerFlags = 1;
   kernel.squashfsImage = std::string(3000, 's');
-  root.write("/flash/boot/kernel", "old kernel\n");
-  root.write("/rw/pckg/.download/kernel.kmp", signedPackage(kernel));
-  root.env().setVariable("bootimage", "1");
+  ASSERT_TRUE(device.addFile("/flash/boot/kernel", "old kernel\n"));
+  ASSERT_TRUE(device.addFile("/rw/pckg/.download/kernel.kmp", signedPackage(kernel)));
+  device.setVariable("bootimage", "1");
 }
 
-void deferUpgrade(TestRoot& root) {
-  ASSERT_EQ(run(root.env(), {"-"}, systemPackage(v(1, 0))).status, 0);
-  root.write("/rw/pckg/.download/system.kmp", systemPackage(v(2, 0)));
-  ASSERT_EQ(run(root.env(), {"--safe"}).status, 0);
+void deferUpgrade(SimulatedDevice& device) {
+  ASSERT_EQ(run(device, {"-"}, systemPackage(v(1, 0))).status, 0);
+  ASSERT_TRUE(device.addFile("/rw/pckg/.download/system.kmp", systemPackage(v(2, 0))));
+  ASSERT_EQ(run(device, {"--safe"}).status, 0);
+}
+
+// Contents that do not compress, so that a package file is as big as its files.
+std::string noise(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& byte : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<char>(seed >> 16);
+  }
+  return bytes;
+}
+
+std::string routingPackage(PackageVersion version, uint32_t seed) {
+  std::vector<FileEntry> files;
+  for (int i = 0; i < 12; ++i) files.push_back(fileEntry("lib/part" + std::to_string(i), noise(8192, seed + i)));
+  return signedPackage(packageRecipe("routing", version, files));
+}
+
+// A small flash with one big package: its new version, in the download
+// directory on the same flash, does not fit beside the old one, so most of
+// its files are staged in "/ram".
+void offerBigUpgrade(SimulatedDevice& device) {
+  ASSERT_EQ(run(device, {"-"}, routingPackage(v(7, 1), 1)).status, 0);
+  ASSERT_TRUE(device.addFile("/rw/pckg/.download/routing.kmp", routingPackage(v(7, 2), 100)));
 }
 
 void PrintTo(const Transaction& transaction, std::ostream* out) { *out << transaction.name; }
 
 const Transaction transactions[] = {
-    {"StandAloneUpgrade", installHelloOne, {"-"}, helloTwo},
-    {"BundleUpgrade", installExtrasOne, {"-"}, [] { return extrasBundle(v(2, 0), {"a", "c"}); }},
-    {"UpgradeRunWithBootImage", offerBootImage, {}, nullptr},
-    {"CommitOfAManifest", deferUpgrade, {"--commit"}, nullptr},
-    {"CopiesAcrossFileSystems", installHelloOne, {"-"}, helloTwo, true},
+    {"StandAloneUpgrade", installHelloOne, {"-"}, helloTwo, Flash()},
+    {"BundleUpgrade", installExtrasOne, {"-"}, [] { return extrasBundle(v(2, 0), {"a", "c"}); }, Flash()},
+    {"UpgradeRunWithBootImage", offerBootImage, {}, nullptr, Flash()},
+    {"CommitOfAManifest", deferUpgrade, {"--commit"}, nullptr, Flash()},
+    // So full that every new file is made in "/ram", and copied beside its
+    // place before the commit.
+    {"CopiesAcrossFileSystems", installHelloOne, {"-"}, helloTwo, Flash{4096, 27}},
+    {"SmallFlashUpgrade", offerBigUpgrade, {}, nullptr, Flash{1024, 360}},
 };
+
+// A device prepared for the transaction, everything durable.
+std::unique_ptr<SimulatedDevice> prepared(const Transaction& t) {
+  std::unique_ptr<SimulatedDevice> device = makeDevice(t.flash);
+  t.prepare(*device);
+  device->syncAll();
+  device->revive();
+  return device;
+}
+
+RunResult runIt(SimulatedDevice& device, const Transaction& t) {
+  return run(device, t.arguments, t.input ? t.input() : "");
+}
+
+// The next run: a listing, which first finishes an interrupted commit.
+void next(SimulatedDevice& device) { run(device, {"--show"}); }
+
+// How the first run ends: killed and nothing lost, or a power cut.
+struct Ending {
+  bool cut;
+  Loss loss;
+  size_t which;
+};
+
+void end(SimulatedDevice& device, const Ending& ending) {
+  if (ending.cut) {
+    device.powerCut(ending.loss, ending.which);
+  } else {
+    device.revive();
+  }
+}
 
 class CommitTransaction : public testing::TestWithParam<Transaction> {
  protected:
   void SetUp() override {
-    Devices before(GetParam());
-    oldTree = settledTree(before.root);
-    Devices after(GetParam());
-    ASSERT_EQ(after.runIt(GetParam()).status, 0);
-    stopPoints = after.faults.changes();
-    after.next();
-    newTree = settledTree(after.root);
-    ASSERT_NE(oldTree, newTree);
+    for (bool cut : {false, true}) {
+      Ending ending{cut, Loss::NothingUnsynced, 0};
+      std::unique_ptr<SimulatedDevice> before = prepared(GetParam());
+      end(*before, ending);
+      next(*before);
+      oldTree[cut] = settledTree(*before);
+      std::unique_ptr<SimulatedDevice> after = prepared(GetParam());
+      RunResult result = runIt(*after, GetParam());
+      ASSERT_EQ(result.status, 0) << result.out;
+      stopPoints = after->changes();
+      end(*after, ending);
+      next(*after);
+      newTree[cut] = settledTree(*after);
+      ASSERT_NE(oldTree[cut], newTree[cut]);
+    }
   }
 
   // The tree is the old one or the new one, exactly.
-  void expectOldOrNew(const Devices& devices, const std::string& what) {
-    std::string tree = settledTree(devices.root);
-    EXPECT_TRUE(tree == oldTree || tree == newTree) << what << ":\n" << tree;
+  void expectOldOrNew(const SimulatedDevice& device, bool cut, const std::string& what) {
+    std::string tree = settledTree(device);
+    EXPECT_TRUE(tree == oldTree[cut] || tree == newTree[cut]) << what << ":\n" << tree;
   }
 
-  std::string oldTree, newTree;
+  // Stops the run at change `stop`, ends it so and runs the next one.
+  void stopAndCheck(size_t stop, const Ending& ending, const std::string& what) {
+    std::unique_ptr<SimulatedDevice> device = prepared(GetParam());
+    device->crashAt(stop);
+    runIt(*device, GetParam());
+    end(*device, ending);
+    next(*device);
+    expectOldOrNew(*device, ending.cut, what);
+  }
+
+  std::string oldTree[2], newTree[2];
   size_t stopPoints = 0;
 };
 
+// At every change of the storage: a kill; a power cut that loses every
+// unsynced change of names, or none; and, at up to six spread points of
+// the unsynced ones, a cut that loses that one alone.
 TEST_P(CommitTransaction, SurvivesAStopAndPowerCutAtEveryChange) {
+  size_t states = 0;
   for (size_t stop = 1; stop <= stopPoints; ++stop) {
-    Devices devices(GetParam());
-    devices.faults.crashAt(stop);
-    devices.runIt(GetParam());
-    devices.faults.loseUnflushedData();
-    devices.next();
-    expectOldOrNew(devices, "stopped at change " + std::to_string(stop));
+    std::string at = "stopped at change " + std::to_string(stop);
+    stopAndCheck(stop, Ending{false, Loss::NothingUnsynced, 0}, at + ", killed");
+    stopAndCheck(stop, Ending{true, Loss::NothingUnsynced, 0}, at + ", power cut");
+    stopAndCheck(stop, Ending{true, Loss::EveryUnsyncedChange, 0}, at + ", power cut losing every unsynced change");
+    std::unique_ptr<SimulatedDevice> counting = prepared(GetParam());
+    counting->crashAt(stop);
+    runIt(*counting, GetParam());
+    size_t unsynced = counting->unsyncedChanges();
+    size_t step = unsynced / 6 + 1;
+    states += 3;
+    for (size_t which = 0; which < unsynced; which += step, ++states) {
+      stopAndCheck(stop, Ending{true, Loss::OneUnsyncedChange, which},
+                   at + ", power cut losing unsynced change " + std::to_string(which) + " of " +
+                       std::to_string(unsynced));
+    }
   }
-  std::cout << "[ stops    ] " << GetParam().name << ": " << stopPoints << " stop points\n";
+  std::cout << "[ stops    ] " << GetParam().name << ": " << stopPoints << " stop points, " << states
+            << " crash states\n";
 }
 
-TEST_P(CommitTransaction, FailedWriteOrRenameLosesNothing) {
-  for (EnvCall call : {EnvCall::Write, EnvCall::Rename}) {
-    Devices counting(GetParam());
-    counting.runIt(GetParam());
+TEST_P(CommitTransaction, FailedWriteSyncOrRenameLosesNothing) {
+  for (EnvCall call : {EnvCall::Write, EnvCall::Sync, EnvCall::Rename}) {
+    std::unique_ptr<SimulatedDevice> counting = prepared(GetParam());
+    runIt(*counting, GetParam());
+    size_t count = counting->calls(call);
     for (int error : {ENOSPC, EIO}) {
-      for (size_t failing = 1; failing <= counting.faults.calls(call); ++failing) {
-        std::string what = "call " + std::to_string(failing) + " failing with " + std::to_string(error);
-        Devices devices(GetParam());
-        devices.faults.failAt(call, failing, error);
-        RunResult result = devices.runIt(GetParam());
-        devices.next();
-        expectOldOrNew(devices, what + "\n" + result.out);
-        if (settledTree(devices.root) == oldTree) {
+      for (size_t failing = 1; failing <= count; ++failing) {
+        std::string what = "call " + std::to_string(failing) + " of kind " + std::to_string(static_cast<int>(call)) +
+                           " failing with " + std::to_string(error);
+        std::unique_ptr<SimulatedDevice> device = prepared(GetParam());
+        device->failAt(call, failing, error);
+        RunResult result = runIt(*device, GetParam());
+        device->revive();
+        next(*device);
+        expectOldOrNew(*device, false, what + "\n" + result.out);
+        if (settledTree(*device) == oldTree[false]) {
           EXPECT_NE(result.status, 0) << what;
           EXPECT_NE(result.out.find("ERROR: "), std::string::npos) << what << ": " << result.out;
         }
@@ -202,6 +284,30 @@ TEST_P(CommitTransaction, FailedWriteOrRenameLosesNothing) {
 }
 
 std::string transactionName(const testing::TestParamInfo<Transaction>& param) { return param.param.name; }
+
+// A --cancel killed at any point, then a --commit: the deferred upgrade is
+// done whole or not at all, never half.
+TEST(CancelThenCommit, NeverLeavesAHalfUpgrade) {
+  Transaction deferred{"Deferred", deferUpgrade, {"--cancel"}, nullptr, Flash()};
+  std::unique_ptr<SimulatedDevice> cancelled = prepared(deferred);
+  run(*cancelled, {"--cancel"});
+  size_t stops = cancelled->changes();
+  run(*cancelled, {"--commit"});
+  std::string oldTree = settledTree(*cancelled);
+  std::unique_ptr<SimulatedDevice> committed = prepared(deferred);
+  run(*committed, {"--commit"});
+  std::string newTree = settledTree(*committed);
+  ASSERT_NE(oldTree, newTree);
+  for (size_t stop = 1; stop <= stops; ++stop) {
+    std::unique_ptr<SimulatedDevice> device = prepared(deferred);
+    device->crashAt(stop);
+    run(*device, {"--cancel"});
+    device->revive();
+    run(*device, {"--commit"});
+    std::string tree = settledTree(*device);
+    EXPECT_TRUE(tree == oldTree || tree == newTree) << "cancel stopped at change " << stop << ":\n" << tree;
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(Runs, CommitTransaction, testing::ValuesIn(transactions), transactionName);
 

@@ -1,10 +1,11 @@
-// Carrying out a staged set: the copies across file systems, the passes, and
-// finishing a commit that was interrupted. (The check before any change is
-// pinned by the scenario standard_input_blocked_destination.)
+// Carrying out a staged set: the order of its steps, the copies across
+// file systems, and finishing a commit that was interrupted. (The crash
+// and power-cut sweeps are in tests/cli/transaction_test.cpp.)
 #include "staging/staged_commit.h"
 
 #include <gtest/gtest.h>
 
+#include "platform/device_paths.h"
 #include "platform/fault_env.h"
 #include "support/staging_env.h"
 #include "support/test_root.h"
@@ -12,7 +13,7 @@
 namespace installer {
 namespace {
 
-// "/ram" is a file system of its own, so a move from there to "/f"
+// "/ram" is a file system of its own, so a move from there to "/flash"
 // crosses file systems.
 class Commit : public testing::Test {
  protected:
@@ -26,75 +27,112 @@ class Commit : public testing::Test {
     plant(root, files);
     StagedFiles staged(env);
     stageText(staged, entries);
+    return commitSet(staged, options);
+  }
+  std::string commitSet(StagedFiles& staged, CommitOptions options = CommitOptions()) {
     testing::internal::CaptureStdout(), testing::internal::CaptureStderr();
-    std::string result = commitStaged(state, staged, options) ? "ok|" : "failed|";
+    const char* results[] = {"done|", "refused|", "no room|", "failed|"};
+    std::string result = results[static_cast<int>(commitStaged(state, staged, options))];
     result += testing::internal::GetCapturedStdout() + "|";
     return result + testing::internal::GetCapturedStderr();
   }
-  // The device's "/f" and "/ram", and whatever the commit left in "/flash".
-  std::string tree() { return root.tree("/f") + root.tree("/ram") + root.tree("/flash"); }
+  std::string finish(InterruptedCommit expected) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(finishInterruptedCommit(state, nullptr), expected);
+    return testing::internal::GetCapturedStdout();
+  }
+  std::string tree() { return root.tree("/flash/f") + root.tree("/ram"); }
 };
 
-// Removals and links come before renames: "/f/b" is renamed over the link
-// the first pass made, "/f/y" where it removed a file. A removed directory
-// loses its plain files and goes only when nothing else is left; a file
-// takes the place of a directory the set empties, a directory that of a
+// Removals and links come before renames: "/flash/f/b" is renamed over the
+// link the first pass made, "/flash/f/y" where it removed a file. A removed
+// directory loses its plain files and goes only when nothing else is left; a
+// file takes the place of a directory the set empties, a directory that of a
 // file the set removes; missing parents are made. Nothing of the commit's
 // own is left behind.
 TEST_F(Commit, RemovalsAndLinksComeBeforeRenames) {
-  EXPECT_EQ(commit("/f/y=y /f/t0=0 /f/s=a /f/d/f= /f/d/.h= /f/d/s/f= /f/lib/a= /f/bin= /f/t1=1 /f/t2=2@755 /f/t3=3",
-                   "L /f/b payload|U /f/y|M /f/a /f/s|W /f/y /f/t0|U /f/d|U /f/lib/a|W /f/lib /f/t1|U /f/bin|"
-                   "W /f/bin/x /f/t2|L /f/i/image /bootimage|W /f/u/c /f/t3"),
-            "ok||");
-  EXPECT_EQ(tree(), "/f/a 644 \"a\"\n/f/b -> payload\n/f/bin/\n/f/bin/x 755 \"2\"\n/f/d/\n/f/d/.h 644 \"\"\n/f/d/s/\n/f/d/s/f 644 \"\"\n"
-                    "/f/i/\n/f/i/image -> /bootimage\n/f/lib 644 \"1\"\n/f/u/\n/f/u/c 644 \"3\"\n/f/y 644 \"0\"\n"
-                    "/flash/var/\n/flash/var/pdb/\n");
+  EXPECT_EQ(commit("/flash/f/y=y /flash/f/t0=0 /flash/f/s=a /flash/f/d/f= /flash/f/d/.h= /flash/f/d/s/f= "
+                   "/flash/f/lib/a= /flash/f/bin= /flash/f/t1=1 /flash/f/t2=2@755 /flash/f/t3=3",
+                   "L /flash/f/b payload|U /flash/f/y|M /flash/f/a /flash/f/s|W /flash/f/y /flash/f/t0|U /flash/f/d|"
+                   "U /flash/f/lib/a|W /flash/f/lib /flash/f/t1|U /flash/f/bin|W /flash/f/bin/x /flash/f/t2|"
+                   "L /flash/f/i/image /bootimage|W /flash/f/u/c /flash/f/t3"),
+            "done||");
+  EXPECT_EQ(tree(), "/flash/f/a 644 \"a\"\n/flash/f/b -> payload\n/flash/f/bin/\n/flash/f/bin/x 755 \"2\"\n"
+                    "/flash/f/d/\n/flash/f/d/.h 644 \"\"\n/flash/f/d/s/\n/flash/f/d/s/f 644 \"\"\n/flash/f/i/\n"
+                    "/flash/f/i/image -> /bootimage\n/flash/f/lib 644 \"1\"\n/flash/f/u/\n/flash/f/u/c 644 \"3\"\n"
+                    "/flash/f/y 644 \"0\"\n");
+  EXPECT_EQ(root.tree("/flash/var"), "/flash/var/pdb/\n");
 }
 
-// Moves across file systems are copies made beside the destination first:
-// an existing destination keeps its mode, a new one takes the source's, a
-// link standing there is replaced rather than followed. The set's own
-// temporary files go once copied, a package file stays. One spinner runs
-// on across all copies, redrawn at most every 20 ticks.
-TEST_F(Commit, MovesAcrossFileSystemsAreCopiedFirst) {
+// A step the plan's own earlier steps make impossible is refused before
+// anything changes: a file at "a" and one at "a/b", a move from what the set
+// removes, a destination outside the flash or among the installer's own
+// files. A move of a link the set makes first is fine.
+TEST_F(Commit, StepsAreCheckedInOrderBeforeAnyChange) {
+  EXPECT_EQ(commit("/flash/t1=1 /flash/t2=2", "W /flash/a /flash/t1|W /flash/a/b /flash/t2"),
+            "refused|ERROR: cannot install /flash/a/b: /flash/a is not a directory\n|");
+  EXPECT_EQ(commit("/flash/b=b", "M /flash/a /flash/b|U /flash/b"),
+            "refused|ERROR: cannot install /flash/a: /flash/b is removed first\n|");
+  EXPECT_EQ(commit("/flash/t=t", "M /etc/passwd /flash/t"), "refused|ERROR: cannot install /etc/passwd: outside /flash/\n|");
+  EXPECT_EQ(commit("", "M /flash/t /ram/missing"), "refused|ERROR: cannot install /flash/t: /ram/missing is missing\n|");
+  EXPECT_EQ(commit("/flash/t=t", "M /flash/var/pdb/.installer-journal /flash/t"),
+            "refused|ERROR: cannot install /flash/var/pdb/.installer-journal: a name the installer keeps for itself\n|");
+  // Nothing changed; the set's own temporary files are gone.
+  EXPECT_EQ(root.tree("/flash"), "/flash/b 644 \"b\"\n/flash/t 644 \"t\"\n/flash/var/\n/flash/var/pdb/\n");
+  EXPECT_EQ(commit("", "L /flash/l target|M /flash/m /flash/l"), "done||");
+  EXPECT_EQ(root.tree("/flash"), "/flash/b 644 \"b\"\n/flash/m -> target\n/flash/t 644 \"t\"\n/flash/var/\n"
+                                 "/flash/var/pdb/\n");
+}
+
+// A file in "/ram" that no package file can make again is copied beside its
+// destination before anything changes: an existing destination keeps its
+// mode, a new one takes the source's, a link standing there is replaced
+// rather than followed. The set's own temporary files go once copied, a
+// package file stays. One spinner runs on across all copies.
+TEST_F(Commit, FilesInRamAreCopiedBesideFirst) {
   CommitOptions spinning;
   spinning.showSpinner = true;
-  EXPECT_EQ(commit("/f/tool=old@640 /ram/t1:40000@755 /ram/t2=2@775 /ram/t3=3@600 /ram/image=i /f/v=v /f/x>/f/v",
-                   "W /f/tool /ram/t1|W /f/new/file /ram/t2|W /f/x /ram/t3|M /f/image /ram/image", spinning),
-            "ok||\b/\b-\b\\\b||");
-  EXPECT_EQ(tree(), "/f/image 644 \"i\"\n/f/new/\n/f/new/file 775 \"2\"\n/f/tool 640 <40000 bytes>\n"
-                    "/f/v 644 \"v\"\n/f/x 600 \"3\"\n/ram/image 644 \"i\"\n"
-                    "/flash/var/\n/flash/var/pdb/\n");
-  // A copy that does not fit changes nothing. (The next write records the
-  // copy's directory among the temporary ones; the one after is the copy.)
+  EXPECT_EQ(commit("/flash/f/tool=old@640 /ram/t1:40000@755 /ram/t2=2@775 /ram/t3=3@600 /ram/image=i /flash/f/v=v "
+                   "/flash/f/x>/flash/f/v",
+                   "W /flash/f/tool /ram/t1|W /flash/f/new/file /ram/t2|W /flash/f/x /ram/t3|M /flash/f/image /ram/image",
+                   spinning),
+            "done||\b/\b-\b\\\b||");
+  EXPECT_EQ(tree(), "/flash/f/image 644 \"i\"\n/flash/f/new/\n/flash/f/new/file 775 \"2\"\n/flash/f/tool 640 <40000 bytes>\n"
+                    "/flash/f/v 644 \"v\"\n/flash/f/x 600 \"3\"\n/ram/image 644 \"i\"\n");
+  // A copy that does not fit changes nothing. (The first write records the
+  // copy's name among the temporary files, the next is the copy.)
   env.failAt(EnvCall::Write, env.calls(EnvCall::Write) + 2, ENOSPC);
-  EXPECT_EQ(commit("/f/old=o /ram/t4=4", "U /f/old|W /f/more /ram/t4"),
-            "failed|ERROR: cannot install /f/more: No space left on device\n| write failed: No space left on device\n");
-  EXPECT_EQ(root.read("/f/old"), "o");
+  EXPECT_EQ(commit("/flash/f/old=o /ram/t4=4", "U /flash/f/old|W /flash/f/more /ram/t4"),
+            "refused|ERROR: cannot install /flash/f/more: No space left on device\n| write failed: No space left on device\n");
+  EXPECT_EQ(root.read("/flash/f/old"), "o");
   EXPECT_FALSE(root.exists("/ram/t4"));
 }
 
-// A set committed again (a manifest): what an earlier commit moved is done.
-// A step that fails after the journal was written leaves the journal, and
-// the next run finishes the commit and says so.
-TEST_F(Commit, InterruptedCommitIsFinishedLater) {
-  CommitOptions resume;
-  resume.resume = true;
-  EXPECT_EQ(commit("/f/done=new /f/t=t", "M /f/done /f/gone|M /f/next /f/t", resume), "ok||");
-  EXPECT_EQ(commit("", "M /f/lost /f/gone", resume), "failed|ERROR: cannot install /f/lost: /f/gone is missing\n|");
-  env.failAt(EnvCall::Rename, env.calls(EnvCall::Rename) + 2, EIO);  // the journal's rename, then the moves
-  EXPECT_EQ(commit("/f/t1=1 /f/t2=2", "W /f/one /f/t1|W /f/two /f/t2"), "failed||rename: Input/output error\n");
-  EXPECT_TRUE(root.exists("/flash/.installer-journal"));
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(finishInterruptedCommit(state), InterruptedCommit::Finished);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "finished the commit of an interrupted run\n");
-  EXPECT_EQ(root.tree("/f"), "/f/done 644 \"new\"\n/f/next 644 \"t\"\n/f/one 644 \"1\"\n/f/two 644 \"2\"\n");
-  EXPECT_EQ(finishInterruptedCommit(state), InterruptedCommit::None);
-  root.write("/flash/.installer-journal", "L /f/only-a-path\n");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(finishInterruptedCommit(state), InterruptedCommit::Failed);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "ERROR: cannot read /flash/.installer-journal: the interrupted commit cannot be finished\n");
+// A step that fails after the journal was written leaves the journal; the
+// next run finishes the commit and says so. A step whose source is gone for
+// good is given up, reported, and the journal goes all the same, so that no
+// run is stuck on it; a journal that is not one to act on is refused.
+TEST_F(Commit, InterruptedCommitIsFinishedOrGivenUp) {
+  env.failAt(EnvCall::Rename, env.calls(EnvCall::Rename) + 3, EIO);  // the journal's rename, then the moves
+  EXPECT_EQ(commit("/flash/t1=1 /flash/t2=2", "W /flash/one /flash/t1|W /flash/two /flash/t2"),
+            "failed|ERROR: cannot install /flash/two: Input/output error\n|rename: Input/output error\n");
+  EXPECT_TRUE(root.exists(paths::commitJournal));
+  EXPECT_EQ(finish(InterruptedCommit::Finished), "finished the commit of an interrupted run\n");
+  EXPECT_EQ(root.read("/flash/one") + root.read("/flash/two"), "12");
+  EXPECT_EQ(finish(InterruptedCommit::None), "");
+
+  env.failAt(EnvCall::Rename, env.calls(EnvCall::Rename) + 2, EIO);
+  EXPECT_EQ(commit("/flash/t3=3 /flash/t4=4", "W /flash/three /flash/t3|W /flash/four /flash/t4").substr(0, 7), "failed|");
+  removeHostTree(root.host("/flash/t4"));
+  EXPECT_EQ(finish(InterruptedCommit::GaveUp),
+            "ERROR: the interrupted commit could not install /flash/four: /flash/t4 is gone\n");
+  EXPECT_EQ(root.read("/flash/three"), "3");
+  EXPECT_FALSE(root.exists(paths::commitJournal));
+
+  root.write(paths::commitJournal, "installer-journal 1\nrename 5 /etc/passwd /flash/planted\n");
+  EXPECT_EQ(finish(InterruptedCommit::Refused), "ERROR: refusing /flash/var/pdb/.installer-journal, nothing of it is "
+                                                "done: it is cut short or damaged\n");
+  EXPECT_FALSE(root.exists(paths::commitJournal));
 }
 
 }  // namespace

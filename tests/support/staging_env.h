@@ -44,6 +44,9 @@ class DiskEnv : public EnvWrapper {
   bool status(const std::string& path, FileStatus& out) override {
     return EnvWrapper::status(path, out) && (out.device = deviceOf(path), true);
   }
+  bool linkStatus(const std::string& path, FileStatus& out) override {
+    return EnvWrapper::linkStatus(path, out) && (out.device = deviceOf(path), true);
+  }
   bool rename(const std::string& from, const std::string& to) override {
     return deviceOf(from) == deviceOf(to) ? EnvWrapper::rename(from, to) : (errno = EXDEV, false);
   }

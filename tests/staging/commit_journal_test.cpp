@@ -1,0 +1,164 @@
+// The journal: written whole, read back exactly, and refused as a whole
+// when anything in it is not what this installer writes or would act on.
+#include "staging/commit_journal.h"
+
+#include <gtest/gtest.h>
+
+#include "install/package_rebuild.h"
+#include "platform/crypto.h"
+#include "platform/device_paths.h"
+#include "staging/staged_commit.h"
+#include "support/staging_env.h"
+#include "support/test_root.h"
+
+namespace installer {
+namespace {
+
+CommitStep step(StepKind kind, const std::string& path, const std::string& source = "", uint64_t inode = 0) {
+  CommitStep made;
+  made.kind = kind;
+  made.path = path;
+  made.source = source;
+  made.inode = inode;
+  return made;
+}
+
+CommitPlan everyKind() {
+  CommitPlan plan;
+  plan.manifestDigest = std::string(64, 'a');
+  plan.packages.push_back(PackageFileRef{"/rw/pckg/.download/a b.kmp", 1234, Sha256{1, 2, 3}});
+  plan.steps = {step(StepKind::Remove, "/flash/var/pdb/old/", "", 77), step(StepKind::Link, "/flash/l", "../x y"),
+                step(StepKind::Rename, "/flash/bin/x", "/flash/bin/tmpAbc123", 78),
+                step(StepKind::Rename, "/flash/m", "/flash/l")};
+  CommitStep copy = step(StepKind::Copy, "/flash/lib/big", "/ram/tmpXyz789");
+  copy.temporary = "/flash/lib/tmpQwe456";
+  copy.size = 65536;
+  copy.mode = 0755;
+  copy.digest = Sha256{9, 9};
+  copy.package = 0;
+  copy.member = 2;
+  copy.record = 41;
+  plan.steps.push_back(copy);
+  return plan;
+}
+
+JournalRead readText(const std::string& text, CommitPlan& plan, std::string& why) {
+  TestRoot root;
+  root.write(paths::commitJournal, text);
+  return readJournal(root.env(), paths::commitJournal, plan, why);
+}
+
+// The header, `body`, and the digest line that makes the text whole.
+std::string sealed(const std::string& body) {
+  std::string whole = "installer-journal 1\n" + body;
+  Digest digest(Digest::Sha256);
+  digest.update(whole.data(), whole.size());
+  Sha256 result{};
+  digest.finish(result.data());
+  return whole + "end " + hexDigest(result) + "\n";
+}
+
+TEST(CommitJournal, ReadsBackWhatWasWritten) {
+  CommitPlan plan, read;
+  std::string why;
+  std::string text = journalText(everyKind());
+  ASSERT_EQ(readText(text, read, why), JournalRead::Read) << why;
+  EXPECT_EQ(journalText(read), text);
+  EXPECT_NE(text.find("rename - /flash/m /flash/l\n"), std::string::npos);
+  EXPECT_NE(text.find("link /flash/l ../x\\040y\n"), std::string::npos);
+  TestRoot root;
+  EXPECT_EQ(readJournal(root.env(), paths::commitJournal, read, why), JournalRead::Absent);
+}
+
+// A journal planted or damaged is not acted on, as a whole.
+TEST(CommitJournal, RefusesWhatItWouldNotWrite) {
+  struct Case {
+    std::string body;
+    const char* why;
+  } cases[] = {
+      {"rename 5 /etc/passwd /flash/planted\n", "a change of /etc/passwd"},
+      {"remove 5 /flash/../etc/hosts\n", "a change of /flash/../etc/hosts"},
+      {"remove 5 /etc\n", "a change of /etc"},
+      {"remove 5 /flash/./bin\n", "a change of /flash/./bin"},
+      {"remove 5 /flash/\n", "a change of /flash/"},
+      {"rename 5 /flash/var/pdb/.installer-temporaries /flash/x\n", "a change of /flash/var/pdb/.installer-temporaries"},
+      {"rename 5 /flash/x /etc/shadow\n", "a file taken from /etc/shadow"},
+      {"copy 1 644 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/b/tmpQwe456\n",
+       "a copy by way of /flash/b/tmpQwe456"},
+      {"copy 1 644 " + std::string(64, '0') + " 0 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n",
+       "a copy from an unknown package file"},
+      {"copy 1 999 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n", "a bad copy line"},
+      {"package 1 " + std::string(64, '0') + " /etc/pkg\n", "a package file at /etc/pkg"},
+      {"link /flash/l\n", "a bad link line"},
+      {"move /flash/a /flash/b\n", "unknown line \"move\""},
+  };
+  for (const Case& c : cases) {
+    CommitPlan plan;
+    std::string why;
+    EXPECT_EQ(readText(sealed(c.body), plan, why), JournalRead::Refused) << c.body;
+    EXPECT_EQ(why, c.why) << c.body;
+    EXPECT_TRUE(plan.steps.empty());
+  }
+  CommitPlan plan;
+  std::string why, text = journalText(everyKind());
+  EXPECT_EQ(readText(text.substr(0, text.size() - 2), plan, why), JournalRead::Refused);
+  EXPECT_EQ(why, "it is cut short or damaged");
+  text[40] ^= 1;
+  EXPECT_EQ(readText(text, plan, why), JournalRead::Refused);
+  EXPECT_EQ(readText(sealed("").replace(0, 19, "installer-journal 2"), plan, why), JournalRead::Refused);
+}
+
+// A journal that passes the reading still only acts on what it recorded: a
+// rename of a directory (the database, say) is refused at the step, the
+// other steps are done, and the run carries on.
+TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
+  TestRoot root;
+  root.write("/flash/var/pdb/pkg/version", "1");
+  root.write("/flash/keep", "mine");
+  FileStatus database, keep;
+  ASSERT_TRUE(root.env().linkStatus("/flash/var/pdb", database) && root.env().linkStatus("/flash/keep", keep));
+  CommitPlan plan;
+  plan.steps = {step(StepKind::Remove, "/flash/keep", "", keep.inode + 1),
+                step(StepKind::Rename, "/flash/away", "/flash/var/pdb", database.inode)};
+  root.write(paths::commitJournal, journalText(plan));
+  InstallerState state(root.env());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(finishInterruptedCommit(state, nullptr), InterruptedCommit::GaveUp);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: the interrupted commit could not install /flash/away: /flash/var/pdb is not a file\n");
+  EXPECT_EQ(root.read("/flash/keep"), "mine");
+  EXPECT_EQ(root.read("/flash/var/pdb/pkg/version"), "1");
+  EXPECT_FALSE(root.exists(paths::commitJournal));
+}
+
+// A copy whose source a power cut took, and whose package file is not the
+// one recorded, cannot be made again: it is given up, reported, and the
+// package file stays where it was instead of moving into the database, for
+// another try.
+TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
+  TestRoot root;
+  root.write("/rw/pckg/.download/p.kmp", "changed since");
+  FileStatus package;
+  ASSERT_TRUE(root.env().linkStatus("/rw/pckg/.download/p.kmp", package));
+  CommitPlan plan;
+  plan.packages.push_back(PackageFileRef{"/rw/pckg/.download/p.kmp", 5, Sha256{}});
+  CommitStep copy = step(StepKind::Copy, "/flash/lib/x", "/ram/tmpAbc123");
+  copy.temporary = "/flash/lib/tmpQwe456";
+  copy.package = 0;
+  plan.steps = {copy, step(StepKind::Rename, "/flash/var/pdb/p/image", "/rw/pckg/.download/p.kmp", package.inode)};
+  root.write(paths::commitJournal, journalText(plan));
+  InstallerState state(root.env());
+  PackageFileContents contents;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(finishInterruptedCommit(state, &contents), InterruptedCommit::GaveUp);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: the interrupted commit could not install /flash/lib/x: its package file "
+            "/rw/pckg/.download/p.kmp is gone or changed\n"
+            "ERROR: the interrupted commit could not install /flash/var/pdb/p/image: /rw/pckg/.download/p.kmp is "
+            "kept where it is, for another try\n");
+  EXPECT_EQ(root.read("/rw/pckg/.download/p.kmp"), "changed since");
+  EXPECT_FALSE(root.exists(paths::commitJournal));
+}
+
+}  // namespace
+}  // namespace installer
