@@ -55,8 +55,8 @@ class SmallFlash : public testing::Test {
 
   // 16 MiB of flash holding routing 7.1, with 7.2 in the download directory.
   std::unique_ptr<SimulatedDevice> device() {
-    auto made = std::make_unique<SimulatedDevice>(std::vector<SimulatedDevice::Mount>{
-        {"/", 4096, 4096, 0, false}, {"/ram", 4096, 1 << 14, 0, true}});
+    auto made = std::make_unique<SimulatedDevice>(
+        std::vector<SimulatedDevice::Mount>{{"/", 4096, 4096, 0, false}, {"/ram", 4096, 1 << 14, 0, true}});
     for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(made->addDirectories(dir));
     EXPECT_EQ(run(*made, {"-q", "-"}, *oldPackage), 0);
     EXPECT_TRUE(made->addFile("/rw/pckg/.download/routing.kmp", *newPackage));

@@ -86,8 +86,8 @@ void installHelloOne(SimulatedDevice& device) {
 // hello 2 adds a file, replaces one, drops one and turns the directory lib
 // into a file.
 std::string helloTwo() {
-  return helloPackage(v(2, 0),
-                      {fileEntry("bin/hello", "two\n", 0100755), fileEntry("bin/new", "new\n"), fileEntry("lib", "a file\n")});
+  return helloPackage(
+      v(2, 0), {fileEntry("bin/hello", "two\n", 0100755), fileEntry("bin/new", "new\n"), fileEntry("lib", "a file\n")});
 }
 
 std::string extrasBundle(PackageVersion version, std::vector<std::string> members) {
@@ -153,7 +153,13 @@ void PrintTo(const Transaction& transaction, std::ostream* out) { *out << transa
 
 const Transaction transactions[] = {
     {"StandAloneUpgrade", installHelloOne, {"-"}, helloTwo, Flash()},
-    {"BundleUpgrade", installExtrasOne, {"-"}, [] { return extrasBundle(v(2, 0), {"a", "c"}); }, Flash()},
+    {"BundleUpgrade",
+     installExtrasOne,
+     {"-"},
+     [] {
+       return extrasBundle(v(2, 0), {"a", "c"});
+     },
+     Flash()},
     {"UpgradeRunWithBootImage", offerBootImage, {}, nullptr, Flash()},
     {"CommitOfAManifest", deferUpgrade, {"--commit"}, nullptr, Flash()},
     // So full that every new file is made in "/ram", and copied beside its
@@ -250,9 +256,9 @@ TEST_P(CommitTransaction, SurvivesAStopAndPowerCutAtEveryChange) {
     size_t step = unsynced / 6 + 1;
     states += 3;
     for (size_t which = 0; which < unsynced; which += step, ++states) {
-      stopAndCheck(stop, Ending{true, Loss::OneUnsyncedChange, which},
-                   at + ", power cut losing unsynced change " + std::to_string(which) + " of " +
-                       std::to_string(unsynced));
+      stopAndCheck(
+          stop, Ending{true, Loss::OneUnsyncedChange, which},
+          at + ", power cut losing unsynced change " + std::to_string(which) + " of " + std::to_string(unsynced));
     }
   }
   std::cout << "[ stops    ] " << GetParam().name << ": " << stopPoints << " stop points, " << states
