@@ -96,6 +96,7 @@ CommitResult abandon(StagedFiles& staged, const std::vector<std::string>& made, 
 }
 
 bool writeJournal(InstallerState& state, Env& env, const CommitPlan& plan) {
+  makeDirectories(env, parentDirectory(paths::commitJournal));  // a flash without a database yet
   if (replaceFile(env, paths::commitJournal, journalText(plan))) return true;
   error(state, "could not write %s: %s", paths::commitJournal, std::strerror(errno));
   return false;
