@@ -100,6 +100,21 @@ TEST_F(SmallFlash, BigUpgradeGoesThroughInPlace) {
   expectUpgraded(*flash);
 }
 
+// From standard input the stream's copy is not kept (the package carries no
+// image), so nothing on flash could make the files in "/ram" again: they
+// would have to be copied beside the old ones first, which does not fit.
+// The run says so with the figure before anything changes.
+TEST_F(SmallFlash, FromStandardInputItIsRefusedWithTheFigure) {
+  std::unique_ptr<SimulatedDevice> flash = device();
+  std::string before = flash->tree("/flash"), out;
+  EXPECT_EQ(run(*flash, {"-"}, *newPackage, &out), 28) << out;
+  EXPECT_NE(out.find("ERROR: upgrade failed, free "), std::string::npos) << out;
+  EXPECT_NE(out.find(" kB of disk space\n"), std::string::npos) << out;
+  std::string after = flash->tree("/flash");
+  size_t log = after.find("/flash/postlog");
+  EXPECT_EQ(after.erase(log, after.find('\n', log) + 1 - log), before);
+}
+
 // The power fails during the commit, after the journal was written: the
 // files staged in "/ram" are gone, and the next run makes them again from
 // the package file on flash.
