@@ -91,6 +91,9 @@ TEST(CommitJournal, RefusesWhatItWouldNotWrite) {
       {"copy 1 999 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n", "a bad copy line"},
       {"package 1 " + std::string(64, '0') + " /etc/pkg\n", "a package file at /etc/pkg"},
       {"link /flash/l\n", "a bad link line"},
+      {"manifest abc\n", "a bad manifest line"},
+      {"copy 1 644 " + std::string(64, '0') + " - 4294967296 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n",
+       "a bad copy line"},
       {"move /flash/a /flash/b\n", "unknown line \"move\""},
   };
   for (const Case& c : cases) {

@@ -83,6 +83,12 @@ TEST_F(Commit, StepsAreCheckedInOrderBeforeAnyChange) {
       "refused|ERROR: cannot install /flash/var/pdb/.installer-journal: a name the installer keeps for itself\n|");
   // Nothing changed; the set's own temporary files are gone.
   EXPECT_EQ(root.tree("/flash"), "/flash/b 644 \"b\"\n/flash/t 644 \"t\"\n/flash/var/\n/flash/var/pdb/\n");
+  // A link the first pass puts in an empty directory keeps it from giving
+  // way to a file.
+  root.makeDirs("/flash/e");
+  EXPECT_EQ(commit("/flash/t=t", "L /flash/e/x target|M /flash/e /flash/t"),
+            "refused|ERROR: cannot install /flash/e: /flash/e is in the way\n|");
+  removeHostTree(root.host("/flash/e"));
   EXPECT_EQ(commit("", "L /flash/l target|M /flash/m /flash/l"), "done||");
   EXPECT_EQ(root.tree("/flash"),
             "/flash/b 644 \"b\"\n/flash/m -> target\n/flash/t 644 \"t\"\n/flash/var/\n"
