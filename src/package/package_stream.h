@@ -10,7 +10,8 @@
 // header finishes it and starts afresh, so each package of a stream has its
 // own digest) and copies every byte it takes from the source, file header
 // included, to a copy sink. Skipped parts are digested and copied like read
-// ones. A second digest, of the file's head, is described at headDigest.
+// ones. A second digest, of the file's head, is described at headDigest;
+// a third, of each member of a bundle, at MemberSpans.
 // Bytes are never buffered here: they go from the source straight to
 // the caller, the digest and the sink, so a stream on standard input is
 // digested and copied while it streams in.
@@ -32,6 +33,7 @@
 #include <streambuf>
 #include <vector>
 
+#include "package/member_spans.h"
 #include "package/package_format.h"
 #include "platform/crypto.h"
 
@@ -68,6 +70,9 @@ class PackageStreamBuf : public std::streambuf {
   // Bytes of a part header cut short by the end of the source: bytes after
   // the last complete part, which no part accounts for.
   uint32_t trailingBytes = 0;
+  // A bundle's members, each hashed as carried, once a bundle signature
+  // part with a member table has started them (with digests on only).
+  MemberSpans spans;
 
   // Reads the 8-byte file header; false when it is short.
   [[nodiscard]] bool readFileHeader(uint8_t header[8]);
@@ -143,6 +148,9 @@ class PackageStream : public std::istream {
   PackageStreamBuf* streamBuffer() { return buffer.get(); }
   // From here on nothing more goes to the copy sink.
   void stopCopying() { buffer->copySink = nullptr; }
+  // The members of a bundle hashed one by one (member_spans.h).
+  MemberSpans& memberSpans() { return buffer->spans; }
+  const MemberSpans& memberSpans() const { return buffer->spans; }
 
  private:
   bool wants(uint16_t type) const;

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "package/bundle_signature.h"
@@ -162,20 +164,57 @@ std::string buildPackage(const PackageRecipe& spec, const SignatureCallback& sig
   return writer.bytes();
 }
 
-size_t addBundleSignaturePlaceholder(PackageWriter& writer) {
-  writer.addPart(BundleSignature, std::string(bundleSignatureLength, '\0'));
+size_t addBundleSignaturePlaceholder(PackageWriter& writer, std::optional<size_t> rows) {
+  std::string table = rows ? encodeMemberTable(std::vector<MemberRow>(*rows)) : std::string();
+  writer.addPart(BundleSignature, std::string(bundleSignatureLength, '\0') + table);
   return writer.parts().back().headerOffset;
 }
 
+std::vector<MemberRow> memberRowsOf(const std::string& file, size_t from) {
+  std::vector<MemberRow> rows;
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+  constexpr size_t noMember = SIZE_MAX;
+  size_t start = noMember;  // of the current member's part 1
+  for (size_t offset = from; offset + PartHeaderSize <= file.size();) {
+    uint16_t type = decodeLE16(bytes + offset);
+    size_t end = offset + PartHeaderSize + decodeLE32(bytes + offset + 2);
+    if (end > file.size()) break;
+    if (type == PackageHeader) start = offset;
+    if (type == Signature && start != noMember) {
+      MemberRow row;
+      row.length = static_cast<uint32_t>(end - start);
+      Digest sha256(Digest::Sha256);
+      sha256.update(bytes + start, row.length);
+      sha256.finish(row.sha256);
+      rows.push_back(row);
+      start = noMember;
+    }
+    offset = end;
+  }
+  return rows;
+}
+
 void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign) {
-  if (!sign || partOffset + PartHeaderSize + bundleSignatureLength > file.size()) return;
+  size_t payload = partOffset + PartHeaderSize;
+  if (!sign || payload + bundleSignatureLength > file.size()) return;
+  size_t end = payload + decodeLE32(reinterpret_cast<const uint8_t*>(file.data()) + partOffset + 2);
+  std::string table;
+  std::vector<MemberRow> rows;
+  if (end > payload + bundleSignatureLength && end <= file.size() &&
+      decodeMemberTable(reinterpret_cast<const uint8_t*>(file.data()) + payload + bundleSignatureLength,
+                        end - payload - bundleSignatureLength, rows)) {
+    std::vector<MemberRow> carried = memberRowsOf(file, end);
+    std::copy_n(carried.begin(), std::min(carried.size(), rows.size()), rows.begin());
+    table = encodeMemberTable(rows);
+    file.replace(payload + bundleSignatureLength, table.size(), table);
+  }
   Digest head(Digest::Sha256);
   head.update(file.data(), partOffset);
   uint8_t digest[32];
   head.finish(digest);
-  std::string signature = sign(digest);
+  std::string signature = sign(bundleSignedMessage(digest, reinterpret_cast<const uint8_t*>(table.data()), table.size()));
   signature.resize(bundleSignatureLength, '\0');
-  file.replace(partOffset + PartHeaderSize, bundleSignatureLength, signature);
+  file.replace(payload, bundleSignatureLength, signature);
 }
 
 std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign, const FileRecipe& file,
@@ -194,7 +233,8 @@ std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign,
       // directly before its part 1; the digest switch holds on.
       if (member.sha256) writer.addPart(DigestSelect, std::string());
       member.sha256 = false;
-      signatureOffset = addBundleSignaturePlaceholder(writer);
+      signatureOffset =
+          addBundleSignaturePlaceholder(writer, spec.memberTable ? std::optional(spec.packages.size()) : std::nullopt);
     }
     appendPackage(writer, member, sign);
   }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "package/member_table.h"
 #include "package/package_format.h"
 #include "model/package_info.h"
 #include "platform/crypto.h"
@@ -28,9 +29,10 @@ namespace installer {
 // Makes the payload of a part 9 from the package's digest: 32 bytes, of
 // which a SHA-1 digest fills the first 20 (the rest zero).
 using SignatureCallback = std::function<std::string(const uint8_t* digest32, bool sha256)>;
-// Makes the payload of a bundle signature part (64 bytes) from the SHA-256
-// of the bundle's head.
-using HeadSignatureCallback = std::function<std::string(const uint8_t* digest32)>;
+// Makes the signature of a bundle signature part (64 bytes) from the
+// message it signs (bundleSignedMessage: the SHA-256 of the bundle's head,
+// then the member table).
+using HeadSignatureCallback = std::function<std::string(const std::string& message)>;
 
 // Where a part landed in the written bytes.
 struct WrittenPart {
@@ -149,6 +151,9 @@ struct BundleRecipe {
   std::optional<std::string> squashfsImage;
   std::optional<std::vector<DependencyRef>> members;  // part 20
   bool headSignature = false;  // a bundle signature part before the first member's part 1
+  // With the signature, a member table of a row per member (false: the
+  // 64-byte part written before members were bound).
+  bool memberTable = true;
   std::vector<PackageRecipe> packages;                  // the members' own bytes
 };
 
@@ -159,12 +164,18 @@ struct BundleRecipe {
 std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign = nullptr,
                         const FileRecipe& file = FileRecipe(), const HeadSignatureCallback& signHead = nullptr);
 
-// Writes the bundle signature part header and its 64 placeholder bytes;
+// Writes the bundle signature part header and its placeholder bytes: 64
+// for the signature, and a member table of `rows` zero rows when given;
 // returns where its header stands.
-size_t addBundleSignaturePlaceholder(PackageWriter& writer);
-// Signs the head of the finished file `file`: the payload of the bundle
-// signature part whose header stands at `partOffset` becomes what `sign`
-// makes of the SHA-256 of every byte before that header.
+size_t addBundleSignaturePlaceholder(PackageWriter& writer, std::optional<size_t> rows);
+// The rows of the members of the finished file `file` after `from`: each
+// from a part-1 header through the end of the first part 9 after it.
+std::vector<MemberRow> memberRowsOf(const std::string& file, size_t from);
+// Signs the finished file `file` in the bundle signature part whose header
+// stands at `partOffset`: its table, if it has one, gets the rows of the
+// members that follow it (as many as it has room for), and its signature
+// becomes what `sign` makes of the SHA-256 of every byte before the part
+// followed by that table.
 void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign);
 
 }  // namespace installer

@@ -286,17 +286,16 @@ std::string readMembers(const std::vector<std::string>& paths, std::vector<Bundl
 }
 
 // The members, the first split by the bundle signature part when `signHead`
-// is given: the part stands directly before its part 1.
+// is given: the part, with a member table of a row per member, stands
+// directly before its part 1. What stood before a member's part 1 in its
+// file is written as the one thing a member table allows there: an empty
+// part 25 for a SHA-256 member, nothing for a SHA-1 one.
 void addMembers(PackageWriter& writer, const std::vector<BundleMember>& members, const HeadSignatureCallback& signHead,
                 size_t& signatureOffset) {
   for (const BundleMember& member : members) {
-    if (signHead && signatureOffset == 0) {
-      writer.addRaw(member.bytes.substr(0, member.headerOffset));
-      signatureOffset = addBundleSignaturePlaceholder(writer);
-      writer.addRaw(member.bytes.substr(member.headerOffset));
-    } else {
-      writer.addRaw(member.bytes);
-    }
+    if (member.sha256) writer.addPart(DigestSelect, std::string());
+    if (signHead && signatureOffset == 0) signatureOffset = addBundleSignaturePlaceholder(writer, members.size());
+    writer.addRaw(member.bytes.substr(member.headerOffset));
   }
 }
 
