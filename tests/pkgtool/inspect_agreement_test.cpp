@@ -61,7 +61,7 @@ bool installerAccepts(const std::string& bytes) {
 bool inspectAccepts(const std::string& dir, const std::string& bytes) {
   writeHostFile(dir + "/file", bytes);
   std::ostringstream out, err;
-  return inspectPackageFile(dir + "/file", compiledTrustKeys(), out, err) == 0;
+  return inspectPackageFile(dir + "/file", compiledTrustKeys(), "built in", out, err) == 0;
 }
 
 std::vector<std::string> genuineFiles() {

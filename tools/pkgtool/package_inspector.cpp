@@ -236,6 +236,15 @@ void printCoverage(const std::vector<Coverage>& covered, uint64_t fileSize, std:
   gapUntil(fileSize);
 }
 
+void printTrust(const TrustKeys& keys, const std::string& name, std::ostream& out) {
+  out << "trust: " << name;
+  if (trustsDevelopmentKey(keys)) {
+    out << ": the development key, whose private half is public in the repository; what it accepts anyone "
+           "could have signed";
+  }
+  out << "\n";
+}
+
 bool reportDryRun(const DryRunVerdict& run, std::ostream& out) {
   out << "installer: " << (run.accepted ? "accepted" : "REFUSED") << "\n";
   for (const std::string& message : run.messages) out << "  " << message << "\n";
@@ -459,7 +468,8 @@ class PackageReport {
 
 }  // namespace
 
-int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostream& out, std::ostream& err) {
+int inspectPackageFile(const std::string& path, const TrustKeys& keys, const std::string& trustName,
+                       std::ostream& out, std::ostream& err) {
   InputFile in(Env::posix(), path);
   uint8_t header[FileHeaderSize];
   if (!in.is_open()) {
@@ -472,7 +482,9 @@ int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostr
   }
   uint32_t magic = decodeLE32(header);
   const char* kind = magic == PackageMagic ? "recorded" : magic == UnrecordedPackageMagic ? "unrecorded" : nullptr;
-  out << "file: " << path << "\nmagic: " << hexNumber(magic) << " (" << (kind ? kind : "not a package file")
+  out << "file: " << path << "\n";
+  printTrust(keys, trustName, out);
+  out << "magic: " << hexNumber(magic) << " (" << (kind ? kind : "not a package file")
       << ")\nlength field: " << decodeLE32(header + 4) << "\n";
   std::vector<RawPart> parts;
   static_cast<void>(listParts(in, parts, out));

@@ -365,7 +365,8 @@ int inspectCommand(const std::vector<std::string>& arguments, std::ostream& out,
   TrustKeys keys = compiledTrustKeys();
   std::string error;
   if (!trustFile.empty() && !readTrustFile(trustFile, keys, error)) return failure(err, error);
-  return inspectPackageFile(path, keys, out, err);
+  std::string trustName = trustFile.empty() ? std::string(compiledTrustFile()) + " (built in)" : trustFile;
+  return inspectPackageFile(path, keys, trustName, out, err);
 }
 
 int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
