@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "file_tree.h"
 #include "hash_constants.h"
@@ -65,11 +66,6 @@ bool writeFileWithMode(const std::string& path, const std::string& bytes, mode_t
     return false;
   }
   return true;
-}
-
-bool exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
 }
 
 // The options shared by build and bundle.
@@ -147,15 +143,37 @@ std::string loadSigningKeys(const BuildArguments& arguments, const PackageDescri
   return std::string();
 }
 
-// Writes the keys of a keygen run; false with `error` set.
-bool writeKeyPair(const std::string& base, const SigningKeys& keys, std::string& error) {
+// Creates `path`, which must not exist, with `mode` from the start: a
+// private key is never readable by anyone else, not for a moment and
+// whatever the umask, and never replaces a file (or follows a link) that
+// stands there. A file that could not be written whole is removed.
+bool writeNewFile(Env& files, const std::string& path, const std::string& bytes, uint32_t mode, std::string& error) {
+  std::unique_ptr<WritableFile> file = files.openWritable(path, WriteMode::CreateNew, mode);
+  if (file == nullptr) {
+    error = path + ": cannot create: " + std::strerror(errno);
+    return false;
+  }
+  bool written = file->append(bytes.data(), bytes.size()) && file->sync();
+  int saved = errno;
+  if (file->close() && written) return true;
+  error = path + ": cannot write: " + std::strerror(written ? errno : saved);
+  static_cast<void>(files.removeFile(path));
+  return false;
+}
+
+// Writes the keys of a keygen run; false with `error` set, and neither file
+// left behind.
+bool writeKeyPair(Env& files, const std::string& base, const SigningKeys& keys, std::string& error) {
   std::string keyPath = base + ".key", trustPath = base + ".trust";
-  if (exists(keyPath) || exists(trustPath)) {
+  FileStatus status;
+  if (files.linkStatus(keyPath, status) || files.linkStatus(trustPath, status)) {
     error = keyPath + " or " + trustPath + " exists already; not overwriting keys";
     return false;
   }
-  return writeFileWithMode(keyPath, formatKeyFile(keys), 0600, error) &&
-         writeFileWithMode(trustPath, formatTrustFile(keys.trust), 0644, error);
+  if (!writeNewFile(files, keyPath, formatKeyFile(keys), 0600, error)) return false;
+  if (writeNewFile(files, trustPath, formatTrustFile(keys.trust), 0644, error)) return true;
+  static_cast<void>(files.removeFile(keyPath));
+  return false;
 }
 
 }  // namespace
@@ -164,7 +182,7 @@ bool writeOutputFile(const std::string& path, const std::string& bytes, std::str
   return writeFileWithMode(path, bytes, 0644, error);
 }
 
-int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, Env& files) {
   std::string base, constantsFile;
   for (size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "--hash-constants" && i + 1 < arguments.size()) {
@@ -190,7 +208,7 @@ int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, 
   keys.hasLegacy = legacyGenerateKey(keys.legacyScalar, keys.trust.legacyKey);
   keys.trust.hasLegacyKeys = keys.hasLegacy;
   if (!keys.hasEd25519 || !keys.hasLegacy) return failure(err, "keygen: could not make keys");
-  if (!writeKeyPair(base, keys, error)) return failure(err, error);
+  if (!writeKeyPair(files, base, keys, error)) return failure(err, error);
   out << "wrote " << base << ".key (private, keep it secret) and " << base << ".trust\n";
   return 0;
 }
