@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "package/package_format.h"
 #include "package/bundle_signature.h"
+#include "package/package_format.h"
 #include "support/install_run.h"
+#include "support/member_swaps.h"
 #include "support/package_streams.h"
 
 namespace installer {
@@ -166,6 +167,25 @@ TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
     addRecord(state, "firewall", v(1, 0), testBuildTime).files = {"bin/fw"}, root.write("/flash/bin/fw", "fw");
     EXPECT_EQ(run(bytes).status, status);
     EXPECT_EQ(summary(), status == ExitSuccess ? "firewall- + a- | bin/fw:delete var/pdb/a/disabled=auto\n var/pdb/a/version var/pdb/firewall/disabled=auto\n var/pdb/firewall/version x/a/a=a" : "firewall+ |\n" + said);
+  }
+}
+
+// With a member table every member is bound to its row (memberBindingCases):
+// a tampered one gets the bundle refused as broken whatever the setting,
+// and the member added last is refused before anything of it is staged.
+// Bundles signed without a table install as before unless the setting asks
+// for signed bundles; then they must be signed again.
+TEST_F(BundleSignatures, BindEveryMemberToItsRow) {
+  const std::string broken = "ERROR: installation of suite-7.2 failed: broken package";
+  for (const BundleCase& bundle : memberBindingCases()) {
+    for (bool required : {false, true}) {
+      SCOPED_TRACE(testing::Message() << bundle.what << (required ? ", signatures required" : ""));
+      requireSignedBundles(required);
+      bool installs = required ? bundle.installsWhenRequired : bundle.installs;
+      EXPECT_EQ(runAfresh(bundle.bytes), installs ? ExitSuccess : ExitBundleFailed);
+      EXPECT_EQ(state.messages, installs ? std::vector<std::string>{} : std::vector<std::string>{broken});
+      EXPECT_EQ(staged.find("/flash/gamma") != nullptr, std::string(bundle.what) == "another package");
+    }
   }
 }
 

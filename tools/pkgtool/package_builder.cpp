@@ -170,29 +170,40 @@ size_t addBundleSignaturePlaceholder(PackageWriter& writer, std::optional<size_t
   return writer.parts().back().headerOffset;
 }
 
-std::vector<MemberRow> memberRowsOf(const std::string& file, size_t from) {
-  std::vector<MemberRow> rows;
+std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from) {
+  std::vector<CarriedPackage> carried;
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
-  constexpr size_t noMember = SIZE_MAX;
-  size_t start = noMember;  // of the current member's part 1
+  constexpr size_t noPackage = SIZE_MAX;
+  size_t begin = noPackage;  // of the current package's part 1
   for (size_t offset = from; offset + PartHeaderSize <= file.size();) {
     uint16_t type = decodeLE16(bytes + offset);
     size_t end = offset + PartHeaderSize + decodeLE32(bytes + offset + 2);
     if (end > file.size()) break;
-    if (type == PackageHeader) start = offset;
-    if (type == Signature && start != noMember) {
-      MemberRow row;
-      row.length = static_cast<uint32_t>(end - start);
-      Digest sha256(Digest::Sha256);
-      sha256.update(bytes + start, row.length);
-      sha256.finish(row.sha256);
-      rows.push_back(row);
-      start = noMember;
-    }
+    if (type == PackageHeader) begin = offset;
+    if (type == Signature && begin != noPackage) carried.push_back({begin, end});
+    if (type == Signature) begin = noPackage;
     offset = end;
+  }
+  return carried;
+}
+
+namespace {
+
+// The rows of the packages that follow offset `from` in `file`.
+std::vector<MemberRow> rowsOfPackagesAfter(const std::string& file, size_t from) {
+  std::vector<MemberRow> rows;
+  for (const CarriedPackage& package : carriedPackages(file, from)) {
+    MemberRow row;
+    row.length = static_cast<uint32_t>(package.end - package.begin);
+    Digest sha256(Digest::Sha256);
+    sha256.update(file.data() + package.begin, row.length);
+    sha256.finish(row.sha256);
+    rows.push_back(row);
   }
   return rows;
 }
+
+}  // namespace
 
 void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign) {
   size_t payload = partOffset + PartHeaderSize;
@@ -203,7 +214,7 @@ void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatu
   if (end > payload + bundleSignatureLength && end <= file.size() &&
       decodeMemberTable(reinterpret_cast<const uint8_t*>(file.data()) + payload + bundleSignatureLength,
                         end - payload - bundleSignatureLength, rows)) {
-    std::vector<MemberRow> carried = memberRowsOf(file, end);
+    std::vector<MemberRow> carried = rowsOfPackagesAfter(file, end);
     std::copy_n(carried.begin(), std::min(carried.size(), rows.size()), rows.begin());
     table = encodeMemberTable(rows);
     file.replace(payload + bundleSignatureLength, table.size(), table);

@@ -168,9 +168,14 @@ std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign 
 // for the signature, and a member table of `rows` zero rows when given;
 // returns where its header stands.
 size_t addBundleSignaturePlaceholder(PackageWriter& writer, std::optional<size_t> rows);
-// The rows of the members of the finished file `file` after `from`: each
-// from a part-1 header through the end of the first part 9 after it.
-std::vector<MemberRow> memberRowsOf(const std::string& file, size_t from);
+// Where the packages of the finished file `file` after offset `from` stand
+// (a bundle's members as carried): each from a part-1 header through the
+// end of the first part 9 after it.
+struct CarriedPackage {
+  size_t begin = 0;
+  size_t end = 0;  // one past its last byte
+};
+std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from = FileHeaderSize);
 // Signs the finished file `file` in the bundle signature part whose header
 // stands at `partOffset`: its table, if it has one, gets the rows of the
 // members that follow it (as many as it has room for), and its signature
