@@ -7,8 +7,6 @@ namespace installer {
 void MemberSpans::partEnds(uint32_t offset) {
   if (state == State::Starting) {
     state = State::Between;
-    outside = 0;
-    outsideOnlyEmptyDigestSelect = true;
   } else if (state == State::InMember && closing) {
     closeSpan(offset);
   }
@@ -36,7 +34,6 @@ void MemberSpans::partBegins(uint16_t type, uint32_t length, const uint8_t* head
     // nothing switches a digest back. Were it not, the span would hold the
     // signature bytes alone and match no row.)
     if (sha256PackageDigest != nullptr) digest.copyFrom(*sha256PackageDigest);
-    forked = false;
     feeding = true;
   }
 }
@@ -61,7 +58,7 @@ void MemberSpans::closeSpan(uint32_t endOffset) {
   lastSpan.cleanlyPreceded = precededCleanly;
   ++closedCount;
   state = State::Between;
-  feeding = forked = closing = false;
+  feeding = false;  // what follows is only counted
   outside = 0;
   outsideOnlyEmptyDigestSelect = true;
 }

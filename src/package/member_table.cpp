@@ -24,7 +24,7 @@ bool decodeMemberTable(const uint8_t* bytes, size_t n, std::vector<MemberRow>& r
   rows.clear();
   if (n < memberTableCountSize) return false;
   size_t count = decodeLE16(bytes);
-  if (count > maxMemberRows || n != memberTableCountSize + count * memberRowSize) return false;
+  if (count == 0 || count > maxMemberRows || n != memberTableCountSize + count * memberRowSize) return false;
   bytes += memberTableCountSize;
   rows.resize(count);
   for (MemberRow& row : rows) {

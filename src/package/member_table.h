@@ -49,7 +49,8 @@ constexpr size_t memberRowSize = 36;
 constexpr size_t maxMemberRows = 1024;
 
 std::string encodeMemberTable(const std::vector<MemberRow>& rows);
-// False unless `bytes` hold exactly one table of at most maxMemberRows rows.
+// False unless `bytes` hold exactly one table of 1 to maxMemberRows rows
+// (a signature part always stands before a member).
 [[nodiscard]] bool decodeMemberTable(const uint8_t* bytes, size_t n, std::vector<MemberRow>& rows);
 
 // REQUIRES: the table's spans were started on `stream` (the bundle

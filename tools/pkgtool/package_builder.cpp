@@ -223,7 +223,8 @@ void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatu
   head.update(file.data(), partOffset);
   uint8_t digest[32];
   head.finish(digest);
-  std::string signature = sign(bundleSignedMessage(digest, reinterpret_cast<const uint8_t*>(table.data()), table.size()));
+  const uint8_t* tableBytes = reinterpret_cast<const uint8_t*>(table.data());
+  std::string signature = sign(bundleSignedMessage(digest, tableBytes, table.size()));
   signature.resize(bundleSignatureLength, '\0');
   file.replace(payload, bundleSignatureLength, signature);
 }
