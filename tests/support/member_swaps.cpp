@@ -10,7 +10,8 @@ namespace {
 BundleRecipe suite() {
   BundleRecipe bundle;
   bundle.name = "suite", bundle.version = v(7, 2), bundle.buildTime = testBuildTime, bundle.headSignature = true;
-  for (const char* name : {"alpha", "beta"}) bundle.packages.push_back(packageRecipe(name, v(7, 2), {fileEntry(name, name)}));
+  for (const char* name : {"alpha", "beta"})
+    bundle.packages.push_back(packageRecipe(name, v(7, 2), {fileEntry(name, name)}));
   return bundle;
 }
 
@@ -69,22 +70,25 @@ std::vector<BundleCase> memberBindingCases() {
   const std::vector<CarriedPackage> at = carriedPackages(bundle);
   const std::string digestSelect("\x19\0\0\0\0\0", PartHeaderSize);
   return {
-      {"genuine", bundle, true, true},
-      {"genuine, a SHA-1 member first", sha1Bundle, true, true},
-      {"signed without a table", untabled, true, false},
-      {"unsigned", unsignedBundle, true, false},
-      {"signed without a table, members exchanged", exchanged(untabled), true, false},
-      {"an older member", withMember(bundle, 1, older), false, false},
-      {"another package", withMember(bundle, 0, gamma), false, false},
-      {"members exchanged", exchanged(bundle), false, false},
-      {"one dropped", bundle.substr(0, at[0].end), false, false},
-      {"one dropped, its room filled", bundle.substr(0, at[0].end) + unknownPart(at[1].end - at[0].end), false, false},
-      {"one added", bundle + digestSelect + carried(gamma, 0), false, false},
-      {"a byte outside the member's signature", withLegacyHalfChanged(bundle, 1), false, false},
-      {"the same in a SHA-1 member", withLegacyHalfChanged(sha1Bundle, 0), false, false},
+      {"genuine", bundle, true, true, "member table: accepted (2 rows, 2 members read)"},
+      {"genuine, a SHA-1 member first", sha1Bundle, true, true, "member row 1 matches (carried 204 bytes"},
+      {"signed without a table", untabled, true, false, "member table: none: the members are not bound"},
+      {"unsigned", unsignedBundle, true, false,
+       "bundle signature: none\n  where the settings say require-signed-bundles 1"},
+      {"signed without a table, members exchanged", exchanged(untabled), true, false, "member table: none"},
+      {"an older member", withMember(bundle, 1, older), false, false, "member row 2 does NOT match"},
+      {"another package", withMember(bundle, 0, gamma), false, false, "member row 1 does NOT match"},
+      {"members exchanged", exchanged(bundle), false, false, "member row 1 does NOT match (carried 203 bytes"},
+      {"one dropped", bundle.substr(0, at[0].end), false, false, "member table: REFUSED (2 rows, 1 member read)"},
+      {"one dropped, its room filled", bundle.substr(0, at[0].end) + unknownPart(at[1].end - at[0].end), false, false,
+       "member table: REFUSED (2 rows, 1 member read, 209 bytes after the last member)"},
+      {"one added", bundle + digestSelect + carried(gamma, 0), false, false, "member row: none, the table has 2 rows"},
+      {"a byte outside the member's signature", withLegacyHalfChanged(bundle, 1), false, false,
+       "member row 2 does NOT match"},
+      {"the same in a SHA-1 member", withLegacyHalfChanged(sha1Bundle, 0), false, false, "member row 1 does NOT match"},
       {"another part between members", spliced(bundle, at[0].end, at[1].begin, unknownPart(PartHeaderSize)), false,
-       false},
-      {"a part after the last member", trailing, false, false},
+       false, "more than an empty part 25 stands before the member"},
+      {"a part after the last member", trailing, false, false, "10 bytes after the last member"},
   };
 }
 

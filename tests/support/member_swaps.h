@@ -11,8 +11,9 @@ namespace installer {
 struct BundleCase {
   const char* what;
   std::string bytes;
-  bool installs;               // with the default settings
-  bool installsWhenRequired;   // with require-signed-bundles 1
+  bool installs;              // with the default settings
+  bool installsWhenRequired;  // with require-signed-bundles 1
+  const char* inspectSays;    // what pkgtool inspect's report holds about it
 };
 
 // The bundle "suite" 7.2 of alpha and beta 7.2 (each with one file named

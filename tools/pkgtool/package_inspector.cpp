@@ -364,7 +364,10 @@ class PackageReport {
   bool readHeader() {
     headerOffset = stream.payloadOffset() - PartHeaderSize;
     if (inPackage) out << "package " << record.name << " has no signature part\n";
-    if (unsignedHead) out << "  bundle signature: none\n";
+    if (unsignedHead) {
+      out << "  bundle signature: none\n"
+             "  where the settings say require-signed-bundles 1 the bundle is refused until it is signed\n";
+    }
     record = PackageInfo();
     unsignedHead = false;
     if (!readPackageHeader(record, stream)) {
