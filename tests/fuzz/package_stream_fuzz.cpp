@@ -1,11 +1,14 @@
 // The package stream reader over any bytes: every part of a package or
-// bundle, header records, relation lists and signatures, read with digests
-// and a copy (as the install run reads) and again without them, seeking in
-// each part (as the database loader and pkgtool inspect may).
+// bundle, header records, relation lists and signatures (a bundle
+// signature's member table too, with each member checked against its row
+// as it ends), read with digests and a copy (as the install run reads) and
+// again without them, seeking in each part (as the database loader and
+// pkgtool inspect may).
 #include <memory>
 #include <sstream>
 
 #include "fuzz_input.h"
+#include "package/bundle_signature.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
 #include "package/stream_end.h"
@@ -36,11 +39,21 @@ void readSome(PackageStream& stream, bool seeking) {
   static_cast<void>(stream.get());
 }
 
+// Each member that has just ended against its row.
+void checkRows(const PackageStream& stream, const MemberTable& table, uint32_t& checked) {
+  if (!table.present || stream.memberSpans().closed() == checked) return;
+  checked = stream.memberSpans().closed();
+  static_cast<void>(memberMatchesRow(stream, table, checked - 1));
+}
+
 void readParts(ScratchEnv& env, PackageStream& stream, bool seeking) {
   stream.wantedTypes = everyPart;
   auto record = std::make_unique<PackageInfo>();
+  MemberTable table;
+  uint32_t checked = 0;
   int32_t type = stream.nextPart();
   while (type != -1) {
+    checkRows(stream, table, checked);
     if (type == PackageHeader || type == BundleHeader) {
       record = std::make_unique<PackageInfo>();
       if (!readPackageHeader(*record, stream)) return;
@@ -52,11 +65,15 @@ void readParts(ScratchEnv& env, PackageStream& stream, bool seeking) {
       static_cast<void>(readDependencyList(stream, list));
     } else if (type == Signature && stream.hashing()) {
       static_cast<void>(verifyPackageSignature(env, stream, *record));
+    } else if (type == BundleSignature && stream.hashing() && !table.present) {
+      static_cast<void>(verifyBundleSignature(stream, compiledTrustKeys(), table));
     } else {
       readSome(stream, seeking);
     }
     type = stream.nextPart();
   }
+  checkRows(stream, table, checked);
+  if (table.present) static_cast<void>(everyRowMet(stream, table, checked));
   static_cast<void>(endedAtDeclaredLength(stream));
 }
 
