@@ -21,7 +21,7 @@ void MemberSpans::partBegins(uint16_t type, uint32_t length, const uint8_t* head
     return;
   }
   if (state == State::Between) {
-    outside += static_cast<uint32_t>(PartHeaderSize) + length;
+    outside += PartHeaderSize + uint64_t{length};
     outsideOnlyEmptyDigestSelect = outsideOnlyEmptyDigestSelect && type == DigestSelect && length == 0;
     return;
   }

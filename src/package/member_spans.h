@@ -49,8 +49,8 @@ class MemberSpans {
   // Whether a span is open: a part 1 was read and its part 9 not finished.
   bool open() const { return state == State::InMember; }
   // Bytes read since the last span closed (or the spans started), outside
-  // any span.
-  uint32_t bytesOutside() const { return outside; }
+  // any span; counted wide, so that no part is long enough to wrap it.
+  uint64_t bytesOutside() const { return outside; }
 
   // Fed by the stream buffer. The current part is complete; the next part
   // header, if any, starts at file offset `offset`.
@@ -64,7 +64,7 @@ class MemberSpans {
     if (feeding) digest.update(bytes, n);
   }
   // Bytes of a part header that the end of the stream cut short.
-  void strayBytes(size_t n) { outside += static_cast<uint32_t>(n); }
+  void strayBytes(size_t n) { outside += n; }
 
  private:
   enum class State { Off, Starting, Between, InMember };
@@ -79,7 +79,7 @@ class MemberSpans {
   bool closing = false;  // the current part is the span's part 9
   bool precededCleanly = false;
   uint32_t spanStart = 0;
-  uint32_t outside = 0;
+  uint64_t outside = 0;
   bool outsideOnlyEmptyDigestSelect = true;
   uint32_t closedCount = 0;
   Span lastSpan;

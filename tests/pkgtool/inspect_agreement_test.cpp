@@ -147,6 +147,13 @@ TEST(InspectAgreement, InspectAcceptsExactlyWhatTheInstallerAccepts) {
     for (std::string& mutant : mutantsOf(genuine)) inputs.push_back(std::move(mutant));
   }
   for (const BundleCase& bundle : memberBindingCases()) inputs.push_back(bundle.bytes);
+  // One flipped bit makes an unsigned bundle's part 18 a 32-byte part 26:
+  // the installer passes over it and installs the member as a package.
+  BundleRecipe flipped;
+  flipped.name = "set", flipped.packages = {packageRecipe("a", v(1, 0))};
+  inputs.push_back(signedBundle(flipped));
+  inputs.back()[FileHeaderSize] ^= BundleHeader ^ BundleSignature;
+  EXPECT_TRUE(installerAccepts(inputs.back()));
   int refused = 0;
   for (size_t i = 0; i < inputs.size(); ++i) {
     bool accepted = installerAccepts(inputs[i]);
