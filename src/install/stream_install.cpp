@@ -45,7 +45,7 @@ struct BundleRun {
   PackageStream& stream;
   const StreamInstallRequest& request;
   StreamInstallResult& result;
-  // The rows of the bundle signature's member table, when it has one.
+  // The rows of the bundle's member table, when its signature vouches for one.
   MemberTable table;
 };
 
@@ -82,17 +82,26 @@ std::vector<DependencyRef> readMemberList(PackageStream& stream) {
 }
 
 // Whether the bundle's own parts may be trusted: a bundle signature part
-// stands here, verifies and is followed directly by the first member's
-// part 1; or there is none and the settings do not ask for one. From here
-// on the signature part is an unknown part again. `table` receives its
-// member table.
+// stands here (after the member table, if any), verifies and is followed
+// directly by the first member's part 1; or there is none and the settings
+// do not ask for one. From here on the signature and table parts are
+// unknown parts again. `table` receives the member table when the
+// signature vouches for it, and the stream then hashes the members for it.
 bool headVouchedFor(PackageStream& stream, const TrustKeys& keys, MemberTable& table) {
+  if (partIs(stream, PartType::BundleMemberTable)) {
+    if (!readMemberTable(stream, table)) return false;
+    advance(stream);
+  }
   stream.wantedTypes = installRunParts;
-  if (!partIs(stream, PartType::BundleSignature)) return !signedBundlesRequired();
-  if (!verifyBundleSignature(stream, keys, table)) return false;
-  // A signature made before members were bound leaves them interchangeable;
-  // where signatures are required, such a bundle must be signed again.
+  if (!partIs(stream, PartType::BundleSignature)) {
+    table = MemberTable();  // nothing vouches for it
+    return !signedBundlesRequired();
+  }
+  if (!verifyBundleSignature(stream, keys)) return false;
+  // A signature without a table leaves the members interchangeable; where
+  // signatures are required, such a bundle must be signed again.
   if (!table.present && signedBundlesRequired()) return false;
+  if (table.present) stream.memberSpans().start();
   uint64_t signatureEnd = uint64_t{stream.payloadOffset()} + stream.partLength();
   advance(stream);
   // Nothing unsigned in between, not even a part that only other readers
@@ -188,6 +197,7 @@ void dropOldMembers(BundleRun& run, const std::set<std::string>& oldMembers) {
 ExitStatus installBundle(BundleRun& run) {
   auto bundle = std::make_unique<InstalledPackage>();
   // Wanted only among the bundle's own parts, up to the first member.
+  run.stream.wantedTypes.push_back(PartType::BundleMemberTable);
   run.stream.wantedTypes.push_back(PartType::BundleSignature);
   if (ExitStatus failure = readBundleHeader(run, *bundle)) return failure;
   bool listed = partIs(run.stream, PartType::BundleMembers);

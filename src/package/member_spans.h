@@ -2,10 +2,10 @@
 // can be checked against its row of the bundle's member table
 // (member_table.h) without holding any of it.
 //
-// Once started, by the bundle signature part that carries the table, the
-// spans follow the PackageStream as it reads on. A span opens at a
-// member's part-1 header and closes at the last byte of the first part 9
-// after it; the next part 1 opens the next span. Bytes between spans are
+// Once started (at the bundle signature part that vouches for a member
+// table), the spans follow the PackageStream as it reads on. A span opens
+// at a member's part-1 header and closes at the last byte of the first
+// part 9 after it; the next part 1 opens the next span. Bytes between spans are
 // only counted, and whether they were anything but one empty part 25 (the
 // digest switch that a SHA-256 member carries before its part 1) is noted.
 //

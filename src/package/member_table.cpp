@@ -35,6 +35,17 @@ bool decodeMemberTable(const uint8_t* bytes, size_t n, std::vector<MemberRow>& r
   return true;
 }
 
+bool readMemberTable(PackageStream& stream, MemberTable& table) {
+  table = MemberTable();
+  uint32_t length = stream.remaining();
+  if (stream.currentType != BundleMemberTable || length > maxMemberTableLength) return false;
+  std::vector<uint8_t> payload(length);
+  stream.read(reinterpret_cast<char*>(payload.data()), static_cast<std::streamsize>(length));
+  if (static_cast<uint32_t>(stream.gcount()) != length) return false;
+  table.present = decodeMemberTable(payload.data(), length, table.rows);
+  return table.present;
+}
+
 bool memberMatchesRow(const PackageStream& stream, const MemberTable& table, size_t index) {
   const MemberSpans& spans = stream.memberSpans();
   if (index >= table.rows.size() || spans.closed() != index + 1) return false;

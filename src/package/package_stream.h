@@ -70,8 +70,8 @@ class PackageStreamBuf : public std::streambuf {
   // Bytes of a part header cut short by the end of the source: bytes after
   // the last complete part, which no part accounts for.
   uint32_t trailingBytes = 0;
-  // A bundle's members, each hashed as carried, once a bundle signature
-  // part with a member table has started them (with digests on only).
+  // A bundle's members, each hashed as carried, once the reader started
+  // them at a bundle signature part that vouches for a member table.
   MemberSpans spans;
 
   // Reads the 8-byte file header; false when it is short.

@@ -1,7 +1,7 @@
 // The package stream reader over any bytes: every part of a package or
-// bundle, header records, relation lists and signatures (a bundle
-// signature's member table too, with each member checked against its row
-// as it ends), read with digests and a copy (as the install run reads) and
+// bundle, header records, relation lists and signatures (a bundle's member
+// table too, with each member checked against its row as it ends once a
+// bundle signature part has started the member spans), read with digests and a copy (as the install run reads) and
 // again without them, seeking in each part (as the database loader and
 // pkgtool inspect may).
 #include <memory>
@@ -9,6 +9,7 @@
 
 #include "fuzz_input.h"
 #include "package/bundle_signature.h"
+#include "package/member_table.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
 #include "package/stream_end.h"
@@ -17,7 +18,7 @@ using namespace installer;
 
 namespace {
 
-const std::vector<uint32_t> everyPart = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24, 26};
+const std::vector<uint32_t> everyPart = {1, 2, 3, 4, 9, 16, 17, 18, 19, 20, 21, 23, 24, 26, 27};
 
 bool isRelationList(int32_t type) {
   return type == Dependencies || type == Conflicts || type == Provides || type == BundleMembers;
@@ -65,8 +66,11 @@ void readParts(ScratchEnv& env, PackageStream& stream, bool seeking) {
       static_cast<void>(readDependencyList(stream, list));
     } else if (type == Signature && stream.hashing()) {
       static_cast<void>(verifyPackageSignature(env, stream, *record));
-    } else if (type == BundleSignature && stream.hashing() && !table.present) {
-      static_cast<void>(verifyBundleSignature(stream, compiledTrustKeys(), table));
+    } else if (type == BundleMemberTable && !table.present) {
+      static_cast<void>(readMemberTable(stream, table));
+    } else if (type == BundleSignature && stream.hashing()) {
+      static_cast<void>(verifyBundleSignature(stream, compiledTrustKeys()));
+      if (table.present && !stream.memberSpans().started()) stream.memberSpans().start();
     } else {
       readSome(stream, seeking);
     }

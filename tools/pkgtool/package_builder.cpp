@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "package/bundle_signature.h"
+#include "package/member_table.h"
 
 namespace installer {
 
@@ -164,10 +165,13 @@ std::string buildPackage(const PackageRecipe& spec, const SignatureCallback& sig
   return writer.bytes();
 }
 
-size_t addBundleSignaturePlaceholder(PackageWriter& writer, std::optional<size_t> rows) {
-  std::string table = rows ? encodeMemberTable(std::vector<MemberRow>(*rows)) : std::string();
-  writer.addPart(BundleSignature, std::string(bundleSignatureLength, '\0') + table);
+size_t addBundleSignaturePlaceholder(PackageWriter& writer) {
+  writer.addPart(BundleSignature, std::string(bundleSignatureLength, '\0'));
   return writer.parts().back().headerOffset;
+}
+
+void addMemberTablePlaceholder(PackageWriter& writer, size_t rows) {
+  writer.addPart(BundleMemberTable, encodeMemberTable(std::vector<MemberRow>(rows)));
 }
 
 std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from) {
@@ -205,28 +209,47 @@ std::vector<MemberRow> rowsOfPackagesAfter(const std::string& file, size_t from)
 
 }  // namespace
 
-void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign) {
-  size_t payload = partOffset + PartHeaderSize;
-  if (!sign || payload + bundleSignatureLength > file.size()) return;
-  size_t end = payload + decodeLE32(reinterpret_cast<const uint8_t*>(file.data()) + partOffset + 2);
-  std::string table;
-  std::vector<MemberRow> rows;
-  if (end > payload + bundleSignatureLength && end <= file.size() &&
-      decodeMemberTable(reinterpret_cast<const uint8_t*>(file.data()) + payload + bundleSignatureLength,
-                        end - payload - bundleSignatureLength, rows)) {
-    std::vector<MemberRow> carried = rowsOfPackagesAfter(file, end);
-    std::copy_n(carried.begin(), std::min(carried.size(), rows.size()), rows.begin());
-    table = encodeMemberTable(rows);
-    file.replace(payload + bundleSignatureLength, table.size(), table);
+namespace {
+
+// Where the payload of the first part of `type` in `file` before `end`
+// stands, and its length; false when there is none.
+bool findPart(const std::string& file, uint16_t type, size_t end, size_t& payload, size_t& length) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+  for (size_t offset = FileHeaderSize; offset + PartHeaderSize <= end;) {
+    payload = offset + PartHeaderSize;
+    length = decodeLE32(bytes + offset + 2);
+    if (decodeLE16(bytes + offset) == type) return payload + length <= file.size();
+    offset = payload + length;
   }
+  return false;
+}
+
+// Gives the member table part of the head, if it has one, the rows of the
+// members after the signature part.
+void fillMemberTable(std::string& file, size_t signaturePart) {
+  size_t payload = 0, length = 0;
+  std::vector<MemberRow> rows;
+  if (!findPart(file, BundleMemberTable, signaturePart, payload, length) ||
+      !decodeMemberTable(reinterpret_cast<const uint8_t*>(file.data()) + payload, length, rows)) {
+    return;
+  }
+  std::vector<MemberRow> carried = rowsOfPackagesAfter(file, signaturePart + PartHeaderSize + bundleSignatureLength);
+  std::copy_n(carried.begin(), std::min(carried.size(), rows.size()), rows.begin());
+  file.replace(payload, length, encodeMemberTable(rows));
+}
+
+}  // namespace
+
+void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign) {
+  if (!sign || partOffset + PartHeaderSize + bundleSignatureLength > file.size()) return;
+  fillMemberTable(file, partOffset);
   Digest head(Digest::Sha256);
   head.update(file.data(), partOffset);
   uint8_t digest[32];
   head.finish(digest);
-  const uint8_t* tableBytes = reinterpret_cast<const uint8_t*>(table.data());
-  std::string signature = sign(bundleSignedMessage(digest, tableBytes, table.size()));
+  std::string signature = sign(digest);
   signature.resize(bundleSignatureLength, '\0');
-  file.replace(payload, bundleSignatureLength, signature);
+  file.replace(partOffset + PartHeaderSize, bundleSignatureLength, signature);
 }
 
 std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign, const FileRecipe& file,
@@ -238,6 +261,7 @@ std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign,
   addOptionalText(writer, Note, spec.note);
   addRelationsAndImage(writer, spec);
   addOptionalList(writer, BundleMembers, spec.members);
+  if (spec.headSignature && spec.memberTable) addMemberTablePlaceholder(writer, spec.packages.size());
   size_t signatureOffset = 0;
   for (PackageRecipe member : spec.packages) {
     if (spec.headSignature && signatureOffset == 0) {
@@ -245,8 +269,7 @@ std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign,
       // directly before its part 1; the digest switch holds on.
       if (member.sha256) writer.addPart(DigestSelect, std::string());
       member.sha256 = false;
-      signatureOffset =
-          addBundleSignaturePlaceholder(writer, spec.memberTable ? std::optional(spec.packages.size()) : std::nullopt);
+      signatureOffset = addBundleSignaturePlaceholder(writer);
     }
     appendPackage(writer, member, sign);
   }

@@ -29,10 +29,9 @@ namespace installer {
 // Makes the payload of a part 9 from the package's digest: 32 bytes, of
 // which a SHA-1 digest fills the first 20 (the rest zero).
 using SignatureCallback = std::function<std::string(const uint8_t* digest32, bool sha256)>;
-// Makes the signature of a bundle signature part (64 bytes) from the
-// message it signs (bundleSignedMessage: the SHA-256 of the bundle's head,
-// then the member table).
-using HeadSignatureCallback = std::function<std::string(const std::string& message)>;
+// Makes the payload of a bundle signature part (64 bytes) from the SHA-256
+// of the bundle's head.
+using HeadSignatureCallback = std::function<std::string(const uint8_t* digest32)>;
 
 // Where a part landed in the written bytes.
 struct WrittenPart {
@@ -151,23 +150,25 @@ struct BundleRecipe {
   std::optional<std::string> squashfsImage;
   std::optional<std::vector<DependencyRef>> members;  // part 20
   bool headSignature = false;  // a bundle signature part before the first member's part 1
-  // With the signature, a member table of a row per member (false: the
-  // 64-byte part written before members were bound).
+  // With the signature, a member table part of a row per member after part
+  // 20 (false: a bundle as signed before members were bound).
   bool memberTable = true;
   std::vector<PackageRecipe> packages;                  // the members' own bytes
 };
 
 // A bundle file: part 18 with its optional parts (24, 16, 23, 3, 19, 17,
-// 21), then part 20 and the members, the first of them split by the bundle
-// signature part when there is one (signed by `signHead`; without it the
-// payload stays zero and never verifies).
+// 21), then part 20, the member table part with a bundle signature, and the
+// members, the first of them split by the bundle signature part when there
+// is one (signed by `signHead`; without it the signature and the rows stay
+// zero and never verify).
 std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign = nullptr,
                         const FileRecipe& file = FileRecipe(), const HeadSignatureCallback& signHead = nullptr);
 
-// Writes the bundle signature part header and its placeholder bytes: 64
-// for the signature, and a member table of `rows` zero rows when given;
+// Writes the bundle signature part header and its 64 placeholder bytes;
 // returns where its header stands.
-size_t addBundleSignaturePlaceholder(PackageWriter& writer, std::optional<size_t> rows);
+size_t addBundleSignaturePlaceholder(PackageWriter& writer);
+// Writes a member table part of `rows` zero rows, for fillBundleSignature.
+void addMemberTablePlaceholder(PackageWriter& writer, size_t rows);
 // Where the packages of the finished file `file` after offset `from` stand
 // (a bundle's members as carried): each from a part-1 header through the
 // end of the first part 9 after it.
@@ -176,11 +177,11 @@ struct CarriedPackage {
   size_t end = 0;  // one past its last byte
 };
 std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from = FileHeaderSize);
-// Signs the finished file `file` in the bundle signature part whose header
-// stands at `partOffset`: its table, if it has one, gets the rows of the
-// members that follow it (as many as it has room for), and its signature
-// becomes what `sign` makes of the SHA-256 of every byte before the part
-// followed by that table.
+// Signs the head of the finished file `file`: a member table part before
+// the bundle signature part whose header stands at `partOffset` gets the
+// rows of the members that follow the signature part (as many as it has
+// room for), then the signature part's payload becomes what `sign` makes
+// of the SHA-256 of every byte before that part's header.
 void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign);
 
 }  // namespace installer

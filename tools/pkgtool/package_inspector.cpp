@@ -12,6 +12,7 @@
 #include "hex_text.h"
 #include "install_dry_run.h"
 #include "package/bundle_signature.h"
+#include "package/member_table.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
@@ -61,6 +62,8 @@ const char* partName(uint32_t type) {
       return "digest select";
     case BundleSignature:
       return "bundle signature";
+    case BundleMemberTable:
+      return "bundle member table";
     default:
       return "unknown";
   }
@@ -290,14 +293,11 @@ std::string rowText(uint32_t length, const uint8_t* sha256) {
   return std::to_string(length) + " bytes, SHA-256 " + hexText(sha256, 32);
 }
 
-void printMemberTable(const MemberTable& table, uint32_t partLength, std::ostream& out) {
-  if (!table.present && partLength != bundleSignatureLength) {
+// The member table part of a bundle's head; its rows count once the bundle
+// signature after it vouches for them.
+void reportTableRows(PackageStream& stream, MemberTable& table, std::ostream& out) {
+  if (!readMemberTable(stream, table)) {
     out << "  member table: malformed\n";
-    return;
-  }
-  if (!table.present) {
-    out << "  member table: none: the members are not bound to the signature; where the settings say "
-           "require-signed-bundles 1 the bundle is refused until it is signed again\n";
     return;
   }
   out << "  member table: " << counted(table.rows.size(), "row") << "\n";
@@ -307,22 +307,26 @@ void printMemberTable(const MemberTable& table, uint32_t partLength, std::ostrea
 }
 
 // The bundle signature part: what it covers and whether the installer
-// would take it (it must also stand directly before a part 1).
+// would take it (it must also stand directly before a part 1). The
+// members are hashed for the member table before it, if there is one.
 bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const std::vector<RawPart>& parts,
-                           MemberTable& table, std::ostream& out) {
+                           const MemberTable& table, std::ostream& out) {
   uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
   uint32_t length = stream.partLength();
   bool placed = stream.headLength() == headerOffset;
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     if (parts[i].offset == headerOffset) placed = placed && parts[i + 1].type == PackageHeader;
   }
-  bool valid = verifyBundleSignature(stream, keys, table);
+  bool valid = verifyBundleSignature(stream, keys);
+  if (table.present) stream.memberSpans().start();
   out << "  bundle signature: " << length << " bytes over bytes 0 to " << headerOffset - 1 << " of the file";
-  if (table.present) out << " and its member table";
   if (placed) out << ", SHA-256 " << hexText(stream.headDigest(), 32);
   out << "; ed25519 " << (valid ? "valid" : "invalid") << "\n";
   if (!placed) out << "  the part is not the first one of the file's head, directly before a member's part 1\n";
-  printMemberTable(table, length, out);
+  if (!table.present) {
+    out << "  member table: none: the members are not bound to the signature; where the settings say "
+           "require-signed-bundles 1 the bundle is refused until it is signed again\n";
+  }
   out << "  verdict: " << (valid && placed ? "accepted" : "REFUSED") << "\n";
   return valid && placed;
 }
@@ -334,7 +338,7 @@ class PackageReport {
       : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
     stream.wantedTypes = {PackageHeader, BundleHeader, Text24,        Architecture,  Text2, Note,     Dependencies,
                           Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature,
-                          BundleSignature};
+                          BundleSignature, BundleMemberTable};
   }
 
   void run() {
@@ -392,14 +396,15 @@ class PackageReport {
       printRelations("member", members, out);
     } else if (type == Files && inPackage) {
       static_cast<void>(listFiles(stream, out));
+    } else if (type == BundleMemberTable && unsignedHead && !table.present) {
+      reportTableRows(stream, table, out);
     } else if (type == BundleSignature && unsignedHead) {
       unsignedHead = false;
       uint64_t partOffset = stream.payloadOffset() - PartHeaderSize;
       bool accepted = reportBundleSignature(stream, keys, parts, table, out);
+      tableVouchedFor = accepted;
       covered.push_back({0, partOffset, std::string("bundle signature (") + (accepted ? "accepted" : "REFUSED") + ")"});
-      covered.push_back({partOffset, stream.payloadOffset() + uint64_t{stream.partLength()},
-                         table.present ? "bundle signature part (the signature, and the member table it signs)"
-                                       : "bundle signature part"});
+      covered.push_back({partOffset, stream.payloadOffset() + uint64_t{stream.partLength()}, "bundle signature part"});
     } else if (type == Signature && inPackage) {
       bool accepted = reportSignature(stream, record, keys, parts, out);
       addSignedStretches(stream, headerOffset, record.name, accepted, covered);
@@ -445,12 +450,13 @@ class PackageReport {
   void reportMemberTable() {
     if (!table.present) return;
     const MemberSpans& spans = stream.memberSpans();
-    bool met = unmatched == 0 && everyRowMet(stream, table, spans.closed());
+    bool met = tableVouchedFor && unmatched == 0 && everyRowMet(stream, table, spans.closed());
     out << "member table: " << (met ? "accepted" : "REFUSED") << " (" << counted(table.rows.size(), "row") << ", "
         << counted(spans.closed(), "member") << " read";
     if (unmatched != 0) out << ", " << unmatched << " not matching their rows";
     if (spans.open()) out << ", the last of them incomplete";
     if (spans.bytesOutside() != 0) out << ", " << spans.bytesOutside() << " bytes after the last member";
+    if (!tableVouchedFor) out << ", the bundle signature does not vouch for it";
     out << ")\n";
   }
 
@@ -464,7 +470,8 @@ class PackageReport {
   bool inPackage = false;
   bool unsignedHead = false;  // in a bundle's own parts, no bundle signature met yet
   int packages = 0;
-  MemberTable table;        // of the bundle signature part, when it has one
+  MemberTable table;        // of the bundle's head, when it has one
+  bool tableVouchedFor = false;  // by a bundle signature that the installer takes
   size_t rowsReported = 0;  // members compared with their rows so far
   size_t unmatched = 0;
 };

@@ -37,13 +37,12 @@ SignatureCallback PackageSigner::callback() {
 }
 
 HeadSignatureCallback PackageSigner::headCallback() {
-  return [this](const std::string& message) { return signHead(message); };
+  return [this](const uint8_t* digest32) { return signHead(digest32); };
 }
 
-std::string PackageSigner::signHead(const std::string& message) {
+std::string PackageSigner::signHead(const uint8_t* digest32) {
   uint8_t signature[bundleSignatureLength] = {};
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(message.data());
-  if (!keys.hasEd25519 || !signing::ed25519Sign(keys.ed25519Seed, bytes, message.size(), signature)) failure = true;
+  if (!keys.hasEd25519 || !signing::ed25519Sign(keys.ed25519Seed, digest32, 32, signature)) failure = true;
   return std::string(reinterpret_cast<const char*>(signature), sizeof signature);
 }
 

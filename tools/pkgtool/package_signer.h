@@ -36,7 +36,7 @@ class PackageSigner {
 
  private:
   std::string sign(const uint8_t* digest32);
-  std::string signHead(const std::string& message);
+  std::string signHead(const uint8_t* digest32);
 
   SigningKeys keys;
   SignatureKind kind;

@@ -304,15 +304,15 @@ std::string readMembers(const std::vector<std::string>& paths, std::vector<Bundl
 }
 
 // The members, the first split by the bundle signature part when `signHead`
-// is given: the part, with a member table of a row per member, stands
-// directly before its part 1. What stood before a member's part 1 in its
-// file is written as the one thing a member table allows there: an empty
-// part 25 for a SHA-256 member, nothing for a SHA-1 one.
+// is given: the part stands directly before its part 1. What stood before
+// a member's part 1 in its file is written as the one thing a member table
+// allows there: an empty part 25 for a SHA-256 member, nothing for a SHA-1
+// one.
 void addMembers(PackageWriter& writer, const std::vector<BundleMember>& members, const HeadSignatureCallback& signHead,
                 size_t& signatureOffset) {
   for (const BundleMember& member : members) {
     if (member.sha256) writer.addPart(DigestSelect, std::string());
-    if (signHead && signatureOffset == 0) signatureOffset = addBundleSignaturePlaceholder(writer, members.size());
+    if (signHead && signatureOffset == 0) signatureOffset = addBundleSignaturePlaceholder(writer);
     writer.addRaw(member.bytes.substr(member.headerOffset));
   }
 }
@@ -334,6 +334,8 @@ std::string bundleBytes(const PackageDescription& description, const std::vector
     }
     writer.addPart(BundleMembers, encodeDependencyList(list));
   }
+  // The rows are filled in with the signature, once the members are written.
+  if (signHead) addMemberTablePlaceholder(writer, members.size());
   size_t signatureOffset = 0;
   addMembers(writer, members, signHead, signatureOffset);
   std::string bytes = writer.bytes();
