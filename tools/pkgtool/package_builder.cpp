@@ -207,10 +207,6 @@ std::vector<MemberRow> rowsOfPackagesAfter(const std::string& file, size_t from)
   return rows;
 }
 
-}  // namespace
-
-namespace {
-
 // Where the payload of the first part of `type` in `file` before `end`
 // stands, and its length; false when there is none.
 bool findPart(const std::string& file, uint16_t type, size_t end, size_t& payload, size_t& length) {

@@ -444,7 +444,10 @@ class PackageReport {
     out << "  " << said << " (carried " << rowText(span.length, span.sha256) << ")"
         << (span.cleanlyPreceded ? "" : "; more than an empty part 25 stands before the member") << "\n";
     if (!matches) ++unmatched;
-    for (size_t i = covered.size() >= 2 ? covered.size() - 2 : 0; i < covered.size(); ++i) covered[i].label += "; " + said;
+    // The member's two stretches, its digest's and its signature's.
+    for (size_t i = covered.size() >= 2 ? covered.size() - 2 : 0; i < covered.size(); ++i) {
+      covered[i].label += "; " + said;
+    }
   }
 
   void reportMemberTable() {
@@ -470,9 +473,9 @@ class PackageReport {
   bool inPackage = false;
   bool unsignedHead = false;  // in a bundle's own parts, no bundle signature met yet
   int packages = 0;
-  MemberTable table;        // of the bundle's head, when it has one
+  MemberTable table;             // of the bundle's head, when it has one
   bool tableVouchedFor = false;  // by a bundle signature that the installer takes
-  size_t rowsReported = 0;  // members compared with their rows so far
+  size_t rowsReported = 0;       // members compared with their rows so far
   size_t unmatched = 0;
 };
 
