@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "support/package_streams.h"
 
 namespace installer {
@@ -14,22 +17,24 @@ std::string table(size_t rows) {
   return bytes;
 }
 
-// The part holds exactly one table of 1 to 1024 rows, or is no table.
+// The part holds exactly one table of 1 to 1024 rows, or is no table; so
+// does a part that the end of the file cuts short.
 TEST(MemberTable, ReadsExactlyOneTableOfOneTo1024Rows) {
-  // payload, rows read (-1: no table)
-  const std::pair<std::string, int> cases[] = {
-      {"", -1},
-      {table(0), -1},
-      {table(1), 1},
-      {table(2).substr(1), -1},
-      {table(2) + '\0', -1},
-      {table(maxMemberRows), maxMemberRows},
-      {table(maxMemberRows + 1), -1},
+  // payload, the part's length field when it says more, rows read (-1: no table)
+  const std::tuple<std::string, uint32_t, int> cases[] = {
+      {"", 0, -1},
+      {table(0), 0, -1},
+      {table(1), 0, 1},
+      {table(2).substr(1), 0, -1},
+      {table(2) + '\0', 0, -1},
+      {table(maxMemberRows), 0, maxMemberRows},
+      {table(maxMemberRows + 1), 0, -1},
+      {table(1).substr(0, 10), 38, -1},
   };
-  for (const auto& [payload, rows] : cases) {
+  for (const auto& [payload, declared, rows] : cases) {
     SCOPED_TRACE(testing::Message() << payload.size() << " bytes");
     PackageWriter writer;
-    writer.addPart(BundleMemberTable, payload);
+    writer.addPartWithLength(BundleMemberTable, std::max(declared, static_cast<uint32_t>(payload.size())), payload);
     OpenedStream opened(writer.bytes(), {BundleMemberTable});
     MemberTable read;
     EXPECT_EQ(readMemberTable(opened.stream, read), rows > 0);
