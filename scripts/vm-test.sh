@@ -16,7 +16,8 @@
 # mode and contents but the post-run log and the RAM disk), no temporary file.
 # The guest reports on the serial console; a summary table ends the run, and
 # the exit status is 1 on any violation or failure of the guest.
-# Usage: scripts/vm-test.sh [--full] [--seed N] [--only ext4,ubifs,cost]   (as root)
+# Usage: scripts/vm-test.sh [--full] [--seed N] [--only ext4,ubifs,cost] [--transactions NAME,...]
+# (as root; --only and --transactions pick a part, to repeat a finding)
 #   without --full: the sample CI runs (every flush and FUA entry and a part
 #   of the others on ext4, fewer cuts on UBIFS)
 # BUILD_DIR (default build-vm) holds the installer's build and, in vm/, the
@@ -26,12 +27,17 @@ cd "$(dirname "$0")/.."
 mode=ci
 seed=$RANDOM
 only=ext4,ubifs,cost
+transactions=all
 while [ $# -gt 0 ]; do
   case $1 in
     --full) mode=full ;;
     --seed) seed=$2 && shift ;;
     --only) only=$2 && shift ;;
-    *) echo "usage: scripts/vm-test.sh [--full] [--seed N] [--only ext4,ubifs,cost]" >&2 && exit 2 ;;
+    --transactions) transactions=$2 && shift ;;
+    *)
+      echo "usage: scripts/vm-test.sh [--full] [--seed N] [--only ext4,ubifs,cost] [--transactions NAME,...]" >&2
+      exit 2
+      ;;
   esac
   shift
 done
@@ -219,14 +225,15 @@ make_initramfs
 echo "guest: $(du -h "$guest/initramfs.cpio" | cut -f1) initramfs, kernel $kernel_version; mode $mode, seed $seed"
 
 # The guest prints its findings on the serial console as "VMTEST ..." lines
-# and ends with "VMTEST end STATUS"; anything else is the kernel's and the
-# checks' progress.
+# and ends with "VMTEST end STATUS"; anything else is the checks' progress
+# and the kernel's alerts (its errors, many after every cut, stay in its
+# log, where the checks look for the cuts).
 console=$guest/console.log
 start=$SECONDS
 set +e
 timeout --foreground -k 10 "$limit" qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 2048 -nographic -no-reboot \
   -kernel "$guest/kernel/boot/vmlinuz-$kernel_version" -initrd "$guest/initramfs.cpio" \
-  -append "console=ttyS0 panic=-1 loglevel=4 vmtest.mode=$mode vmtest.seed=$seed vmtest.only=$only" </dev/null | tee "$console"
+  -append "console=ttyS0 panic=-1 loglevel=1 log_buf_len=16M vmtest.mode=$mode vmtest.seed=$seed vmtest.only=$only vmtest.transactions=$transactions" </dev/null | tee "$console"
 qemu_status=${PIPESTATUS[0]}
 set -e
 tr -d '\r' <"$console" | grep -a '^VMTEST ' >"$guest/results" || true
@@ -239,4 +246,5 @@ if [ -z "$status" ]; then
 fi
 echo "== summary (mode $mode, seed $seed)"
 sed -n 's/^VMTEST row //p' "$guest/results"
+sed -n 's/^VMTEST \(note\|violation\|error\) //p' "$guest/results"
 exit "$status"

@@ -14,16 +14,30 @@ pkg=/vm/pkg
 # 2.5 MB to spare, so most of 7.2's files are staged in "/ram").
 transactions=(standalone-install standalone-upgrade bundle-install bundle-upgrade commit-install commit-upgrade
   small-flash-upgrade)
+# VMTEST_TRANSACTIONS (from init.sh) may pick some of them.
+if [ "${VMTEST_TRANSACTIONS:-all}" != all ]; then
+  IFS=, read -r -a transactions <<<"$VMTEST_TRANSACTIONS"
+fi
 flash_mib() { [ "$1" = small-flash-upgrade ] && echo 20 || echo 32; }
 
 installer() { /bin/installer "$@"; }
+
+# For the small flash: how much room the upgrade finds.
+note_free() {
+  [ "$2" = small-flash-upgrade ] || return 0
+  echo "VMTEST note $1 $2: $(df -k "$3" | awk 'NR == 2 { print $4 }') KiB free beside routing 7.1 (9.0 MB)" \
+    "and the 7.2 package file"
+}
 
 # Makes the directories of a device on the file system just mounted at ROOT.
 lay_out() {
   mkdir -p "$1/flash/var/pdb" "$1/rw/pckg/.download" "$1/ram" "$1/tmp"
 }
 
-mount_ram() { mkdir -p "$1/ram" && mount -t tmpfs -o size=64m tmpfs "$1/ram"; }
+mount_ram() {
+  [ -d "$1/ram" ] || mkdir "$1/ram"
+  mount -t tmpfs -o size=64m tmpfs "$1/ram"
+}
 
 # The device as the transaction finds it.
 prepare() {

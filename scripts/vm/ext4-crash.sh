@@ -7,14 +7,15 @@
 # (writes after the last flush kept in the order they completed). On a
 # snapshot of each: mount (the journal's recovery), one run of the
 # installer, and the invariant.
-#   ci    every state after a flush or FUA entry, and up to 40 of the
-#         others per transaction, drawn with the seed
+#   ci    per transaction 24 of the states after a flush or FUA entry and
+#         8 of the others, drawn with the seed, and the state before it
 #   full  every state
 # Usage (in the guest): ext4-crash.sh ci|full SEED
 source /vm/common.sh
 mode=$1
 RANDOM=$2
-sample=40
+flush_sample=24
+other_sample=8
 work=/tmp/ext4
 root=/mnt/root
 failed=0
@@ -49,10 +50,9 @@ teardown() {
 # without that reserve, so that the upgrade runs and its crash states are
 # checked.
 mount_device() {
-  local number
+  local reserve
   mount -t ext4 "$1" "$root"
-  number=$(stat -L -c '%t:%T' "$1")
-  echo 0 >"/sys/fs/ext4/$(basename "$(readlink "/sys/dev/block/$((16#${number%:*})):$((16#${number#*:}))")")/reserved_clusters"
+  for reserve in /sys/fs/ext4/*/reserved_clusters; do echo 0 >"$reserve"; done  # one ext4 is mounted
   mount_ram "$root"
 }
 
@@ -60,20 +60,20 @@ unmount_device() { umount "$root/ram" && umount "$root"; }
 
 # The states to check: a state K is the disk with log entries 0..K-1
 # written; the states that differ are K = 0 and K just after each entry
-# that is not a mark. Prints "K flush" or "K other" per chosen state.
+# that is not a mark. Prints "K flush" (after a flush or FUA entry) or
+# "K other" per chosen state, in order.
 choose_states() {
-  local entries=$1
-  awk -v mode="$mode" -v sample="$sample" -v seed="$RANDOM" '
+  awk -v mode="$mode" -v seed="$RANDOM" -v flush_sample="$flush_sample" -v other_sample="$other_sample" '
+    function draw(list, n, take, kind,   i, j, t) {
+      if (mode == "full" || take > n) take = n
+      for (i = 0; i < take; i++) { j = i + int(rand() * (n - i)); t = list[i]; list[i] = list[j]; list[j] = t }
+      for (i = 0; i < take; i++) print list[i], kind
+    }
     BEGIN { srand(seed); print "0 other" }
     $2 ~ /M/ { next }
-    $2 ~ /[FU]/ { print $1 + 1, "flush"; next }
-    { others[n++] = $1 + 1 }
-    END {
-      # A random sample of the others (all of them in full mode).
-      take = (mode == "full" || n <= sample) ? n : sample
-      for (i = 0; i < n; i++) { j = i + int(rand() * (n - i)); t = others[i]; others[i] = others[j]; others[j] = t }
-      for (i = 0; i < take; i++) print others[i], "other"
-    }' "$entries" | sort -n
+    $2 ~ /[FU]/ { flushes[f++] = $1 + 1; next }
+    { others[o++] = $1 + 1 }
+    END { draw(flushes, f, flush_sample, "flush"); draw(others, o, other_sample, "other") }' "$1" | sort -n
 }
 
 run_transaction() {
@@ -85,6 +85,7 @@ run_transaction() {
   prepare "$name" "$root"
   next_run "$root"
   old=$(listing "$root")
+  note_free ext4 "$name" "$root"
   unmount_device
   cp "$work/flash.img" "$work/base.img"
 
