@@ -66,13 +66,18 @@ mkdir -p "$guest"
 # module dependencies made by depmod; kept while the version is the same.
 fetch_kernel() {
   local package version
-  package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ { print $2; exit }')
-  [ -n "$package" ] || { echo "vm-test.sh: apt-cache knows no linux-image-amd64 (apt-get update?)" >&2; exit 1; }
+  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }')
+  if [ -z "$package" ] || ! apt-cache show "$package" >/dev/null 2>&1; then
+    apt-get update -qq  # no package lists yet, or old ones
+    package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ { print $2; exit }')
+  fi
+  [ -n "$package" ] || { echo "vm-test.sh: Debian's archive offers no linux-image-amd64" >&2; exit 1; }
   if [ "$(cat "$guest/kernel/.package" 2>/dev/null)" != "$package" ]; then
     echo "fetching $package"
     rm -rf "$guest/kernel" "$guest/debs"
     mkdir -p "$guest/debs"
-    (cd "$guest/debs" && apt-get download -qq "$package" 2>/dev/null)
+    # (As root, apt hands the download to its own user unless told not to.)
+    (cd "$guest/debs" && apt-get download -qq -o APT::Sandbox::User=root "$package")
     dpkg-deb -x "$guest/debs/$package"_*.deb "$guest/kernel"
     version=${package#linux-image-}
     depmod -b "$guest/kernel" "$version"

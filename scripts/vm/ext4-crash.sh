@@ -7,15 +7,15 @@
 # (writes after the last flush kept in the order they completed). On a
 # snapshot of each: mount (the journal's recovery), one run of the
 # installer, and the invariant.
-#   ci    per transaction 24 of the states after a flush or FUA entry and
-#         8 of the others, drawn with the seed, and the state before it
+#   ci    per transaction 16 of the states after a flush or FUA entry and
+#         6 of the others, drawn with the seed, and the state before it
 #   full  every state
 # Usage (in the guest): ext4-crash.sh ci|full SEED
 source /vm/common.sh
 mode=$1
 RANDOM=$2
-flush_sample=24
-other_sample=8
+flush_sample=16
+other_sample=6
 work=/tmp/ext4
 root=/mnt/root
 failed=0
