@@ -4,12 +4,11 @@
 # tools of mtd-utils, dmsetup and e2fsprogs, the installer and the test
 # packages, and runs the checks of scripts/vm/ inside:
 #   ext4    every transaction recorded with dm-log-writes and replayed to
-#           every flush/FUA entry and to entries between them; on each
-#           replayed disk one run of the installer, then the invariant
+#           flush/FUA entries and to entries between them; on each replayed
+#           disk one run of the installer, then the invariant
 #   ubifs   the same transactions on UBIFS over a simulated NAND (nandsim),
-#           cut by UBI's power-cut emulation at every write of an erase
-#           block header, by UBIFS's own recovery test mode, and by kills
-#           followed by the loss of everything not yet on the flash
+#           cut by UBI's power-cut emulation at writes of erase block
+#           headers, and by UBIFS's own recovery test mode (torn writes)
 #   cost    bytes written and flushes per installed megabyte, measured on
 #           the block device, beside `dpkg-deb -x` + `sync` of the same files
 # The invariant: the old software or the new one exactly (every path, type,
@@ -18,8 +17,8 @@
 # the exit status is 1 on any violation or failure of the guest.
 # Usage: scripts/vm-test.sh [--full] [--seed N] [--only ext4,ubifs,cost] [--transactions NAME,...]
 # (as root; --only and --transactions pick a part, to repeat a finding)
-#   without --full: the sample CI runs (every flush and FUA entry and a part
-#   of the others on ext4, fewer cuts on UBIFS)
+#   --full: every ext4 state and every UBI header cut; without it the
+#   sample CI runs (scripts/vm/ext4-crash.sh and ubifs-cut.sh say which)
 # BUILD_DIR (default build-vm) holds the installer's build and, in vm/, the
 # guest: the kernel is fetched and unpacked once per kernel version.
 set -euo pipefail
@@ -231,14 +230,18 @@ echo "guest: $(du -h "$guest/initramfs.cpio" | cut -f1) initramfs, kernel $kerne
 
 # The guest prints its findings on the serial console as "VMTEST ..." lines
 # and ends with "VMTEST end STATUS"; anything else is the checks' progress
-# and the kernel's alerts (its errors, many after every cut, stay in its
-# log, where the checks look for the cuts).
+# and the kernel's alerts.
 console=$guest/console.log
 start=$SECONDS
 set +e
+# loglevel=1: only the kernel's alerts on the console; log_buf_len: room
+# for the errors that follow a cut, among which the checks look for it.
+# panic=-1 with -no-reboot: a guest that panics ends qemu at once.
+command_line="console=ttyS0 panic=-1 loglevel=1 log_buf_len=16M"
+command_line+=" vmtest.mode=$mode vmtest.seed=$seed vmtest.only=$only vmtest.transactions=$transactions"
 timeout --foreground -k 10 "$limit" qemu-system-x86_64 -accel tcg -cpu max -smp 2 -m 2048 -nographic -no-reboot \
   -kernel "$guest/kernel/boot/vmlinuz-$kernel_version" -initrd "$guest/initramfs.cpio" \
-  -append "console=ttyS0 panic=-1 loglevel=1 log_buf_len=16M vmtest.mode=$mode vmtest.seed=$seed vmtest.only=$only vmtest.transactions=$transactions" </dev/null | tee "$console"
+  -append "$command_line" </dev/null | tee "$console"
 qemu_status=${PIPESTATUS[0]}
 set -e
 tr -d '\r' <"$console" | grep -a '^VMTEST ' >"$guest/results" || true
