@@ -4,9 +4,10 @@
 # power-cut emulation, then attached and mounted again (UBI's scan, UBIFS's
 # recovery), one run of the installer, and the invariant. Two emulations:
 #   header  UBI's debugfs knob tst_emulate_power_cut: UBI turns read-only
-#           instead of writing the N-th erase-counter or volume header after
-#           it is armed (N = 2, 3, ...: it cannot stop the first), so the
-#           flash keeps every write before it and none after. Such headers
+#           instead of writing the erase-counter or volume header that its
+#           counter N (tst_emulate_power_cut_min = _max = N) reaches after
+#           it is armed, so the flash keeps every write before that one and
+#           none after. N = 1, 2, ... give successive headers. Such headers
 #           are written when an erase block is taken into use or erased, so
 #           these cuts fall where UBIFS moves to a new erase block, not
 #           between its page writes.
@@ -166,8 +167,8 @@ run_transaction() {
   [ "$bad" -eq 0 ] || failed=1
 }
 
-# One run cut at header write N + 1 after arming (the knob's counter starts
-# at the first write it sees); fails when the transaction ended before it.
+# One run cut at the header write that the knob's counter N reaches; fails
+# when the transaction ended before it.
 header_cut() {
   restore
   mount_device
@@ -183,7 +184,7 @@ header_cut() {
     return 1
   fi
   header_cuts=$((header_cuts + 1))
-  tally "header cut $(($1 + 1))" "$(after_cut)"
+  tally "header cut N=$1" "$(after_cut)"
 }
 
 # Counts one verdict of after_cut (in the caller's counters).
