@@ -16,8 +16,7 @@ class PackageFileContents : public PackageContents {
   // `keys`: the keys signatures verify against (null: the built-in ones).
   explicit PackageFileContents(const TrustKeys* keys = nullptr) : trust(keys) {}
 
-  [[nodiscard]] bool extract(Env& env, const std::string& path, std::vector<Wanted>& wanted,
-                             std::string& why) override;
+  [[nodiscard]] bool extract(Env& env, const std::string& path, std::vector<Wanted>& wanted, std::string& why) override;
 
  private:
   const TrustKeys* trust;

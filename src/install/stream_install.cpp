@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "package/bundle_signature.h"
+#include "package/member_table.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "install/package_install.h"
@@ -44,6 +45,8 @@ struct BundleRun {
   PackageStream& stream;
   const StreamInstallRequest& request;
   StreamInstallResult& result;
+  // The rows of the bundle's member table, when its signature vouches for one.
+  MemberTable table;
 };
 
 void dropRecordNamed(InstallerState& state, const std::string& name, StagedFiles* staged) {
@@ -79,13 +82,26 @@ std::vector<DependencyRef> readMemberList(PackageStream& stream) {
 }
 
 // Whether the bundle's own parts may be trusted: a bundle signature part
-// stands here, verifies and is followed directly by the first member's
-// part 1; or there is none and the settings do not ask for one. From here
-// on the signature part is an unknown part again.
-bool headVouchedFor(PackageStream& stream, const TrustKeys& keys) {
+// stands here (after the member table, if any), verifies and is followed
+// directly by the first member's part 1; or there is none and the settings
+// do not ask for one. From here on the signature and table parts are
+// unknown parts again. `table` receives the member table when the
+// signature vouches for it, and the stream then hashes the members for it.
+bool headVouchedFor(PackageStream& stream, const TrustKeys& keys, MemberTable& table) {
+  if (partIs(stream, PartType::BundleMemberTable)) {
+    if (!readMemberTable(stream, table)) return false;
+    advance(stream);
+  }
   stream.wantedTypes = installRunParts;
-  if (!partIs(stream, PartType::BundleSignature)) return !signedBundlesRequired();
+  if (!partIs(stream, PartType::BundleSignature)) {
+    table = MemberTable();  // nothing vouches for it
+    return !signedBundlesRequired();
+  }
   if (!verifyBundleSignature(stream, keys)) return false;
+  // A signature without a table leaves the members interchangeable; where
+  // signatures are required, such a bundle must be signed again.
+  if (!table.present && signedBundlesRequired()) return false;
+  if (table.present) stream.memberSpans().start();
   uint64_t signatureEnd = uint64_t{stream.payloadOffset()} + stream.partLength();
   advance(stream);
   // Nothing unsigned in between, not even a part that only other readers
@@ -130,15 +146,35 @@ bool holdListedMembersDisabled(BundleRun& run, const std::vector<DependencyRef>&
   return true;
 }
 
+// A bundle whose members its member table does not vouch for is broken as
+// a whole: one member more than rows, or one that does not match its row.
+int refuseUnboundMember(BundleRun& run, const DependencyRef& bundleRef) {
+  InstalledPackage named;
+  named.bundle = bundleRef;  // names the bundle
+  reportBrokenPackage(run.state, named);
+  return -1;
+}
+
+// With a member table, each member is checked against its row as soon as
+// it has been read to its end. Its work is only staged by then, and all of
+// it is dropped with the failed bundle.
+bool memberVouchedFor(const BundleRun& run, size_t index) {
+  return !run.table.present || memberMatchesRow(run.stream, run.table, index);
+}
+
 // Installs the members, each from its part 1. The number installed, or -1
 // when one failed.
 int installMembers(BundleRun& run, const DependencyRef& bundleRef, std::set<std::string>& oldMembers) {
   int count = 0;
   const PackageInstallRequest request{run.request.flags, run.request.userChoices, &bundleRef, keysOf(run.request)};
   while (partIs(run.stream, PartType::PackageHeader)) {
+    if (run.table.present && static_cast<size_t>(count) >= run.table.rows.size()) {
+      return refuseUnboundMember(run, bundleRef);
+    }
     PackageInstallOutcome outcome;
     InstalledPackage* member = installPackage(run.state, run.staged, run.stream, request, outcome);
     if (member == nullptr) return -1;
+    if (!memberVouchedFor(run, static_cast<size_t>(count))) return refuseUnboundMember(run, bundleRef);
     oldMembers.erase(member->name);
     if (outcome.bootImage) run.result.bootImage = true;
     ++count;
@@ -161,12 +197,13 @@ void dropOldMembers(BundleRun& run, const std::set<std::string>& oldMembers) {
 ExitStatus installBundle(BundleRun& run) {
   auto bundle = std::make_unique<InstalledPackage>();
   // Wanted only among the bundle's own parts, up to the first member.
+  run.stream.wantedTypes.push_back(PartType::BundleMemberTable);
   run.stream.wantedTypes.push_back(PartType::BundleSignature);
   if (ExitStatus failure = readBundleHeader(run, *bundle)) return failure;
   bool listed = partIs(run.stream, PartType::BundleMembers);
   std::vector<DependencyRef> listedMembers;
   if (listed) listedMembers = readMemberList(run.stream);
-  if (!headVouchedFor(run.stream, keysOf(run.request))) {
+  if (!headVouchedFor(run.stream, keysOf(run.request), run.table)) {
     reportBrokenPackage(run.state, *bundle);
     return ExitBundleFailed;
   }
@@ -185,6 +222,11 @@ ExitStatus installBundle(BundleRun& run) {
   int installed = installMembers(run, bundleRef, oldMembers);
   if (installed < 0) return ExitBundleFailed;
   if (partIs(run.stream, PartType::Architecture)) advance(run.stream);
+  // A row without its member, or anything after the last member.
+  if (run.table.present && !everyRowMet(run.stream, run.table, static_cast<size_t>(installed))) {
+    reportBrokenPackage(run.state, summary);
+    return ExitBundleFailed;
+  }
   if (run.stream.currentType != -1 || !endedAtDeclaredLength(run.stream)) return ExitBundleFailed;
   if (installed == 0) return ExitBundleEmpty;
 
@@ -213,7 +255,7 @@ StreamInstallResult installStream(InstallerState& state, StagedFiles& staged, st
     result.status = ExitSuccess;
     return result;
   }
-  BundleRun run{state, staged, stream, request, result};
+  BundleRun run{state, staged, stream, request, result, MemberTable()};
   result.status = installBundle(run);
   return result;
 }

@@ -4,9 +4,11 @@
 // on, and installs what it carries: a stand-alone package through
 // installPackage, or a bundle, whose own parts it checks (against their
 // bundle signature, where there is one) and records before
-// installing every member through installPackage and marking the members
-// that the new version of the bundle no longer carries for uninstall. All
-// file work goes into the caller's StagedFiles; records go to the state.
+// installing every member through installPackage (each checked against its
+// row of the signed member table as it ends, where there is one) and
+// marking the members that the new version of the bundle no longer carries
+// for uninstall. All file work goes into the caller's StagedFiles; records
+// go to the state.
 #pragma once
 
 #include <cstdint>
@@ -38,10 +40,14 @@ struct StreamInstallResult {
   // ExitSuccess; ExitFailure when a stand-alone package failed, or the
   // bundle's header, relations, member list (longer than MaxBundleMembers),
   // database directory or meta files did; ExitBundleFailed when the bundle
-  // was refused (also for a bundle signature part that does not verify, or
-  // none where the settings require one: reported as a broken package), a member failed, or something other than a member, an
-  // architecture part or the end followed the members; ExitBundleEmpty when
-  // the bundle carried no member.
+  // was refused (also, reported as a broken package: for a bundle signature
+  // part that does not verify, or a malformed member table; for no
+  // signature, or one without a member table, where the settings require
+  // signed bundles; for members that do not match the rows of the member
+  // table one by one, in order and number, or anything after the last of
+  // them), a member failed, or something other than a member, an
+  // architecture part or the end followed the members; ExitBundleEmpty
+  // when the bundle carried no member.
   ExitStatus status = ExitFailure;
   // The database directory of a package or bundle that carries a squashfs image.
   std::string imageDirectory;

@@ -7,14 +7,16 @@
 // dropped into a download directory could wrap genuine members in a header
 // of its own. The bundle signature part closes that:
 //
-//   file header, part 18 with its parts, [21], [20], [25], part 26, part 1 ...
+//   file header, part 18 with its parts, [21], [20], [27], [25], part 26,
+//   part 1 ...
 //
 // Its payload is 64 bytes, the Ed25519 signature (by the key that signs
 // part 9) of the SHA-256 of every byte of the file before the part's own
 // header. It stands directly before the first member's part 1, after the
 // member's part 25 if it has one. The signed digest always starts with a
 // file magic, a package digest with a part-1 header, so neither kind of
-// signature can stand in for the other.
+// signature can stand in for the other. The member table (part 27,
+// member_table.h) lies in the signed head, and binds the members in turn.
 #pragma once
 
 #include <cstddef>

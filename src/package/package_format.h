@@ -39,6 +39,13 @@ enum PartType : uint32_t {
   // run while it reads a bundle's own parts. Installers that predate it pass
   // it over like any unwanted part.
   BundleSignature = 26,
+  // The member table of a bundle (member_table.h): one row per member, which
+  // binds each member's bytes to the bundle signature. It stands among the
+  // bundle's own parts, before the bundle signature part, so that the
+  // signature covers it as it covers the rest of the bundle's head, and
+  // installers that check that signature but predate the table verify it
+  // as before and pass the table over like any unwanted part.
+  BundleMemberTable = 27,
 };
 
 constexpr uint32_t PackageMagic = 0xBAD0F11E;

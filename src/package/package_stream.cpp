@@ -53,6 +53,7 @@ void PackageStreamBuf::consumed(const uint8_t* bytes, size_t n, bool digest) {
   if (n == 0) return;
   if (headRunning) headDigest.update(bytes, n);
   if (hashing && digest) currentDigest->update(bytes, n);
+  spans.payload(bytes, n);
   copyOut(bytes, n);
 }
 
@@ -95,11 +96,13 @@ bool PackageStreamBuf::skipPayload() {
 bool PackageStreamBuf::readPartHeader(uint16_t& type, uint32_t& length) {
   payloadOffset += partLength;
   partLength = remaining = 0;
+  spans.partEnds(payloadOffset);
   uint8_t header[PartHeaderSize];
   std::streamsize got = readFully(source, reinterpret_cast<char*>(header), PartHeaderSize);
   if (got > 0) copyOut(header, static_cast<size_t>(got));
   if (got != std::streamsize(PartHeaderSize)) {
     trailingBytes = got > 0 ? static_cast<uint32_t>(got) : 0;
+    spans.strayBytes(trailingBytes);
     finishDigest();
     return false;
   }
@@ -115,6 +118,7 @@ bool PackageStreamBuf::readPartHeader(uint16_t& type, uint32_t& length) {
       finishDigest();
     }
     currentDigest->update(header, PartHeaderSize);
+    spans.partBegins(type, length, header, payloadOffset, currentDigest == &sha256 ? &sha256 : nullptr);
   }
   payloadOffset += PartHeaderSize;
   partLength = remaining = length;

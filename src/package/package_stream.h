@@ -10,7 +10,8 @@
 // header finishes it and starts afresh, so each package of a stream has its
 // own digest) and copies every byte it takes from the source, file header
 // included, to a copy sink. Skipped parts are digested and copied like read
-// ones. A second digest, of the file's head, is described at headDigest.
+// ones. A second digest, of the file's head, is described at headDigest;
+// a third, of each member of a bundle, at MemberSpans.
 // Bytes are never buffered here: they go from the source straight to
 // the caller, the digest and the sink, so a stream on standard input is
 // digested and copied while it streams in.
@@ -32,6 +33,7 @@
 #include <streambuf>
 #include <vector>
 
+#include "package/member_spans.h"
 #include "package/package_format.h"
 #include "platform/crypto.h"
 
@@ -70,6 +72,9 @@ class PackageStreamBuf : public std::streambuf {
   uint32_t trailingBytes = 0;
   // Part-1 headers met so far: the packages of the stream begun.
   uint32_t packagesStarted = 0;
+  // A bundle's members, each hashed as carried, once the reader started
+  // them at a bundle signature part that vouches for a member table.
+  MemberSpans spans;
 
   // Reads the 8-byte file header; false when it is short.
   [[nodiscard]] bool readFileHeader(uint8_t header[8]);
@@ -148,6 +153,9 @@ class PackageStream : public std::istream {
   uint32_t packageIndex() const { return buffer->packagesStarted == 0 ? 0 : buffer->packagesStarted - 1; }
   // From here on nothing more goes to the copy sink.
   void stopCopying() { buffer->copySink = nullptr; }
+  // The members of a bundle hashed one by one (member_spans.h).
+  MemberSpans& memberSpans() { return buffer->spans; }
+  const MemberSpans& memberSpans() const { return buffer->spans; }
 
  private:
   bool wants(uint16_t type) const;

@@ -25,4 +25,13 @@ const TrustKeys& compiledTrustKeys() {
   return keys;
 }
 
+const char* compiledTrustFile() { return trust_config::trustFile; }
+
+bool trustsDevelopmentKey(const TrustKeys& keys) {
+  const uint8_t* ed25519 = trust_config::developmentEd25519PublicKey;
+  const uint8_t* legacy = trust_config::developmentLegacyPublicKey;
+  return std::memcmp(keys.ed25519Key, ed25519, sizeof keys.ed25519Key) == 0 ||
+         (keys.hasLegacyKeys && std::memcmp(keys.legacyKey, legacy, sizeof keys.legacyKey) == 0);
+}
+
 }  // namespace installer

@@ -17,7 +17,14 @@ struct TrustKeys {
   LegacyHashConstants legacyHash = {};
 };
 
-// The keys of the trust file the program was built with.
+// The keys of the trust file the program was built with, and that file's
+// name as the build gave it.
 const TrustKeys& compiledTrustKeys();
+const char* compiledTrustFile();
+
+// Whether `keys` take signatures by the development key committed with the
+// sources (keys/development.trust, keys/development.key): anyone can make
+// those, so nothing such keys accept is vouched for.
+bool trustsDevelopmentKey(const TrustKeys& keys);
 
 }  // namespace installer

@@ -23,6 +23,11 @@ class Digest {
   // Returns the number of bytes written.
   size_t finish(uint8_t* out);
   size_t size() const;
+  // Takes over the state of `other` (of the same algorithm): from here on
+  // this digest goes on from the bytes `other` has been fed, and the two
+  // run apart. Lets a caller finish one digest over a stretch of bytes and
+  // go on hashing past it without feeding the stretch twice.
+  void copyFrom(const Digest& other);
 
  private:
   struct Impl;

@@ -41,6 +41,11 @@ size_t Digest::finish(uint8_t* out) {
   return length;
 }
 
+void Digest::copyFrom(const Digest& other) {
+  // A digest that cannot be copied would hash a stretch it was never fed.
+  if (impl->md != other.impl->md || EVP_MD_CTX_copy_ex(impl->context, other.impl->context) != 1) std::abort();
+}
+
 size_t Digest::size() const { return static_cast<size_t>(EVP_MD_get_size(impl->md)); }
 
 namespace eddsa {

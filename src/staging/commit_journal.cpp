@@ -142,7 +142,8 @@ class Parser {
   }
   bool package(const std::vector<std::string>& f) {
     PackageFileRef ref;
-    if (!count(f, 4) || !parseNumber(f[1], ref.length) || !parseDigest(f[2], ref.digest)) return refuse("a bad package line");
+    if (!count(f, 4) || !parseNumber(f[1], ref.length) || !parseDigest(f[2], ref.digest))
+      return refuse("a bad package line");
     if (!isPackagePath(f[3])) return refuse("a package file at " + f[3]);
     ref.path = f[3];
     plan.packages.push_back(ref);

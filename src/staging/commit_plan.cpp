@@ -19,7 +19,9 @@ int priority(StagedKind kind) {
   return kind == StagedKind::Symlink ? 1 : 2;
 }
 
-bool isMove(StagedKind kind) { return kind == StagedKind::Move || kind == StagedKind::Write || kind == StagedKind::Copy; }
+bool isMove(StagedKind kind) {
+  return kind == StagedKind::Move || kind == StagedKind::Write || kind == StagedKind::Copy;
+}
 
 // The set's entries by clean path. Where two entries name one file
 // ("/flash/./bin/x" and "/flash/bin/x"), the one a commit in passes would
@@ -114,7 +116,9 @@ bool feedsCopies(const CommitPlan& plan, const CommitStep& step) {
   return false;
 }
 
-int64_t growth(const CommitStep& step) { return static_cast<int64_t>(step.size) - static_cast<int64_t>(step.replacedSize); }
+int64_t growth(const CommitStep& step) {
+  return static_cast<int64_t>(step.size) - static_cast<int64_t>(step.replacedSize);
+}
 
 // Removals and links; renames; copies, smallest growth first; renames of
 // the package files the copies may have to be made from again.
@@ -163,7 +167,6 @@ bool measureFile(Env& env, const std::string& path, uint64_t& length, Sha256& di
   sha256.finish(digest.data());
   return true;
 }
-
 
 bool planCommit(const StagedFiles& staged, bool measureFiles, CommitPlan& plan) {
   Env& env = staged.env();

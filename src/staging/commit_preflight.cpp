@@ -30,12 +30,10 @@ class Model {
     std::string key = keyOf(path);
     auto found = overlay.find(key);
     if (found != overlay.end()) return found->second.node;
+    // Below anything the plan has changed (a file, a removal, a directory it
+    // makes) there is only what the plan itself put there.
     for (std::string up = parentDirectory(key); up != "/" && up != "."; up = parentDirectory(up)) {
-      auto above = overlay.find(up);
-      if (above == overlay.end()) continue;
-      if (above->second.node != Node::Directory) return Node::Absent;
-      if (above->second.made) return Node::Absent;  // a directory the plan makes holds only what it puts there
-      break;
+      if (overlay.count(up) != 0) return Node::Absent;
     }
     FileStatus info;
     if (!env.linkStatus(key, info)) return Node::Absent;
@@ -64,10 +62,10 @@ class Model {
   }
   // `path` becomes `node`; `counted`: an inode standing there goes away
   // (a rename's source only moves).
-  void set(const std::string& path, Node node, bool removed = false, bool made = false, bool counted = true) {
+  void set(const std::string& path, Node node, bool removed = false, bool counted = true) {
     std::string key = keyOf(path);
     if (counted && node == Node::Absent && look(key) != Node::Absent && effects) effects->freed.push_back(key);
-    overlay[key] = Entry{node, removed, made};
+    overlay[key] = Entry{node, removed};
   }
   void created(const std::string& path) {
     if (effects) effects->created.push_back(path);
@@ -77,7 +75,6 @@ class Model {
   struct Entry {
     Node node;
     bool removed;  // taken away by a removal of the plan
-    bool made;     // a directory the plan makes
   };
   static Node nodeOf(FileType type) {
     switch (type) {
@@ -163,7 +160,7 @@ class Check {
       missing.push_back(up);
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-      model.set(*it, Node::Directory, false, true);
+      model.set(*it, Node::Directory);
       model.created(*it);
     }
     return true;
@@ -191,7 +188,7 @@ class Check {
     if (source != Node::File && source != Node::Link) return refuse(step.path, step.source + " is not a file");
     // A file copied beside its destination first is a new inode there.
     if (!parentsCanHold(step.path) || !place(step.path, source, step.copyFirst)) return false;
-    model.set(step.source, Node::Absent, false, false, false);
+    model.set(step.source, Node::Absent, false, false);
     return true;
   }
 

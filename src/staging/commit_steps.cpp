@@ -124,7 +124,8 @@ class Runner {
         std::string child = path + "/" + name;
         if (name[0] == '.' || spared.count(child) != 0) continue;
         FileStatus inside;
-        if (env.linkStatus(child, inside) && inside.type != FileType::Directory) static_cast<void>(env.removeFile(child));
+        if (env.linkStatus(child, inside) && inside.type != FileType::Directory)
+          static_cast<void>(env.removeFile(child));
       }
     }
     static_cast<void>(env.removeDirectory(path));
@@ -170,8 +171,7 @@ class Runner {
       return;
     }
     FileStatus info;
-    if (!env.linkStatus(step.source, info) ||
-        (info.type != FileType::Regular && info.type != FileType::Symlink)) {
+    if (!env.linkStatus(step.source, info) || (info.type != FileType::Regular && info.type != FileType::Symlink)) {
       fail(step.path, step.source + " is not a file");
       return;
     }

@@ -1,9 +1,9 @@
 // copyFile and its spinner.
+#include "staging/file_copy.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
-
-#include "staging/file_copy.h"
 
 namespace installer {
 

@@ -83,6 +83,15 @@ bool readText(Env& env, std::string& text) {
   return !in.readError();
 }
 
+// The markers tell the boot scripts what happened, which may take them
+// away: they are no installed state that other work could have changed.
+bool isMarker(const std::string& path) {
+  for (const char* marker : {paths::packagesChangedMarker, paths::upgradedMarker, paths::brandingInstalledMarker}) {
+    if (path == marker) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string identityOf(Env& env, const std::string& path) {
@@ -96,7 +105,7 @@ ManifestNotes notesFor(const StagedFiles& staged, const std::string& digest) {
   notes.digest = digest;
   notes.packageFiles = staged.packageFiles;
   for (const auto& entry : staged.entries) {
-    notes.before[entry.first] = identityOf(staged.env(), entry.first);
+    if (!isMarker(entry.first)) notes.before[entry.first] = identityOf(staged.env(), entry.first);
     const StagedOp& op = entry.second;
     if (op.kind == StagedKind::Write && op.origin.file >= 0) notes.origins[op.target] = op.origin;
   }

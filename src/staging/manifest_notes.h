@@ -31,7 +31,7 @@ struct ManifestNotes {
   std::string digest;  // hex SHA-256 of the manifest's text
   bool committed = false;
   std::vector<std::string> packageFiles;
-  std::map<std::string, FileOrigin> origins;   // by temporary file
+  std::map<std::string, FileOrigin> origins;  // by temporary file
   std::map<std::string, std::string> before;  // by path: what identityOf gave
 };
 

@@ -51,8 +51,8 @@ bool copyBeside(InstallerState& state, StagedFiles& staged, CommitStep& step, Sp
   std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, existingDirectoryAbove(env, step.path), name);
   if (!name.empty()) made.push_back(name);
   FileStatus info;
-  bool done = file && copyFile(env, step.source, *file, spinner) && file->close() &&
-              env.changeMode(name, step.mode) && env.linkStatus(name, info);
+  bool done = file && copyFile(env, step.source, *file, spinner) && file->close() && env.changeMode(name, step.mode) &&
+              env.linkStatus(name, info);
   if (!done) {
     error(state, "cannot install %s: %s", step.path.c_str(), std::strerror(errno));
     return false;
@@ -96,6 +96,7 @@ CommitResult abandon(StagedFiles& staged, const std::vector<std::string>& made, 
 }
 
 bool writeJournal(InstallerState& state, Env& env, const CommitPlan& plan) {
+  makeDirectories(env, parentDirectory(paths::commitJournal));  // a flash without a database yet
   if (replaceFile(env, paths::commitJournal, journalText(plan))) return true;
   error(state, "could not write %s: %s", paths::commitJournal, std::strerror(errno));
   return false;
@@ -151,7 +152,7 @@ std::set<std::string> pendingManifestFiles(Env& env) {
   ManifestNotes notes;
   if (digest.empty() || (readManifestNotes(env, digest, notes) && notes.committed)) return named;
   StagedFiles manifest(env);
-  manifest.release();  // reading it must delete nothing
+  manifest.release();                                          // reading it must delete nothing
   static_cast<void>(readManifest(manifest, paths::manifest));  // what could be read is named
   for (const auto& entry : manifest.entries) {
     if (entry.second.kind == StagedKind::Move) named.insert(normalizedPath(entry.second.target));

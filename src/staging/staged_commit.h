@@ -30,7 +30,7 @@
 namespace installer {
 
 struct CommitOptions {
-  bool showSpinner = false;            // animate the copies (the --commit run)
+  bool showSpinner = false;             // animate the copies (the --commit run)
   PackageContents* contents = nullptr;  // makes lost copies again; null: nothing can
   std::string manifestDigest;           // the manifest this commit carries out; empty: the run's own work
 };

@@ -130,8 +130,8 @@ size_t removeReplacements(Env& env) {
   for (const char* file : {paths::commitJournal, paths::temporaryRegistry, paths::manifest,
                            paths::volatileTemporaryRegistry, paths::manifestNotes}) {
     std::string stem = baseName(file) + ".";
-    removed += removeIn(env, parentDirectory(file),
-                        [&stem](const std::string& name) { return isReplacementOf(name, stem); });
+    removed +=
+        removeIn(env, parentDirectory(file), [&stem](const std::string& name) { return isReplacementOf(name, stem); });
   }
   return removed;
 }
@@ -140,9 +140,7 @@ size_t removeReplacements(Env& env) {
 
 bool isTemporaryName(const std::string& path) { return isReplacementOf(baseName(path), "tmp"); }
 
-bool isVolatilePath(const std::string& path) {
-  return isUnder(path, paths::ramDir) || isUnder(path, paths::tmpDir);
-}
+bool isVolatilePath(const std::string& path) { return isUnder(path, paths::ramDir) || isUnder(path, paths::tmpDir); }
 
 const char* registryFor(const std::string& directory) {
   // Without "/ram" (temporary files then go to "/tmp") the names are kept on flash.

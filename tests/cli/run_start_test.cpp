@@ -1,8 +1,7 @@
 // What every run does first: keep to itself, finish what an interrupted run
 // left, clear away the temporary files of runs that did not finish.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,9 +69,10 @@ TEST(RunStart, FinishesAnInterruptedCommitAndRemovesLeftovers) {
   root.write(paths::volatileTemporaryRegistry, "/ram/tmpKeep01\n");
   std::string out = runShow(root.env(), ExitSuccess);
   EXPECT_EQ(out.substr(0, out.find('\n') + 1), "finished the commit of an interrupted run\n");
-  EXPECT_EQ(root.tree("/flash"), "/flash/etc/\n/flash/etc/tmpconfig 644 \"mine\"\n"
-                                 "/flash/postlog 644 \"finished the commit of an interrupted run\\n\"\n"
-                                 "/flash/tool 644 \"new\"\n/flash/var/\n/flash/var/pdb/\n");
+  EXPECT_EQ(root.tree("/flash"),
+            "/flash/etc/\n/flash/etc/tmpconfig 644 \"mine\"\n"
+            "/flash/postlog 644 \"finished the commit of an interrupted run\\n\"\n"
+            "/flash/tool 644 \"new\"\n/flash/var/\n/flash/var/pdb/\n");
   EXPECT_EQ(root.read(paths::volatileTemporaryRegistry), "/ram/tmpKeep01\n");
   root.write("/ram/MANIFEST", "");
   runShow(root.env(), ExitSuccess);

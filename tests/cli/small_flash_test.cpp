@@ -55,8 +55,8 @@ class SmallFlash : public testing::Test {
 
   // 16 MiB of flash holding routing 7.1, with 7.2 in the download directory.
   std::unique_ptr<SimulatedDevice> device() {
-    auto made = std::make_unique<SimulatedDevice>(std::vector<SimulatedDevice::Mount>{
-        {"/", 4096, 4096, 0, false}, {"/ram", 4096, 1 << 14, 0, true}});
+    auto made = std::make_unique<SimulatedDevice>(
+        std::vector<SimulatedDevice::Mount>{{"/", 4096, 4096, 0, false}, {"/ram", 4096, 1 << 14, 0, true}});
     for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(made->addDirectories(dir));
     EXPECT_EQ(run(*made, {"-q", "-"}, *oldPackage), 0);
     EXPECT_TRUE(made->addFile("/rw/pckg/.download/routing.kmp", *newPackage));
@@ -98,6 +98,21 @@ TEST_F(SmallFlash, BigUpgradeGoesThroughInPlace) {
   EXPECT_NE(out.find("installed routing-7.2\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("ERROR"), std::string::npos) << out;
   expectUpgraded(*flash);
+}
+
+// From standard input the stream's copy is not kept (the package carries no
+// image), so nothing on flash could make the files in "/ram" again: they
+// would have to be copied beside the old ones first, which does not fit.
+// The run says so with the figure before anything changes.
+TEST_F(SmallFlash, FromStandardInputItIsRefusedWithTheFigure) {
+  std::unique_ptr<SimulatedDevice> flash = device();
+  std::string before = flash->tree("/flash"), out;
+  EXPECT_EQ(run(*flash, {"-"}, *newPackage, &out), 28) << out;
+  EXPECT_NE(out.find("ERROR: upgrade failed, free "), std::string::npos) << out;
+  EXPECT_NE(out.find(" kB of disk space\n"), std::string::npos) << out;
+  std::string after = flash->tree("/flash");
+  size_t log = after.find("/flash/postlog");
+  EXPECT_EQ(after.erase(log, after.find('\n', log) + 1 - log), before);
 }
 
 // The power fails during the commit, after the journal was written: the

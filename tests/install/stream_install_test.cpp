@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "package/package_format.h"
 #include "package/bundle_signature.h"
+#include "package/package_format.h"
 #include "support/install_run.h"
+#include "support/member_swaps.h"
 #include "support/package_streams.h"
 
 namespace installer {
@@ -95,7 +96,7 @@ std::string withSignatureOf(std::string bytes, const std::string& from) {
 std::string withNoteAfterSignature(std::string bundle) {
   OpenedStream signature(bundle, {BundleSignature});
   size_t at = signature.stream.payloadOffset() - PartHeaderSize;
-  bundle.insert(at + PartHeaderSize + bundleSignatureLength, std::string("\x17\0\1\0\0\0n", 7));
+  bundle.insert(at + PartHeaderSize + signature.stream.partLength(), std::string("\x17\0\1\0\0\0n", 7));
   bundle[4] = static_cast<char>(bundle[4] + 7);
   fillBundleSignature(bundle, at, developmentHeadSigner());
   return bundle;
@@ -114,10 +115,10 @@ class BundleSignatures : public StreamInstall {
   }
 };
 
-// Every byte before the first member's part 1 is signed: each one flipped is
-// refused before anything is staged. A flipped type of the signature part
-// makes it an unknown part and the bundle an unsigned one, which only the
-// setting refuses.
+// Every byte before the first member's part 1 is signed, the member table
+// too: each one flipped is refused before anything is staged. A flipped
+// type of the signature part makes it an unknown part and the bundle an
+// unsigned one, which only the setting refuses.
 TEST_F(BundleSignatures, CoverTheFileHeaderAndTheBundlesOwnParts) {
   BundleRecipe recipe = suite(v(1, 0), {"a", "b"}, {"b"});
   recipe.architecture = "i386", recipe.squashfsImage = "image", recipe.headSignature = true;
@@ -127,7 +128,7 @@ TEST_F(BundleSignatures, CoverTheFileHeaderAndTheBundlesOwnParts) {
   for (bool required : {false, true}) {
     requireSignedBundles(required);
     EXPECT_EQ(runAfresh(bundle), ExitSuccess);
-    for (size_t i = 0; i < typeAt + PartHeaderSize + bundleSignatureLength; ++i) {
+    for (size_t i = 0; i < signature.stream.payloadOffset() + signature.stream.partLength(); ++i) {
       std::string flipped = bundle;
       flipped[i] = static_cast<char>(flipped[i] ^ 0xFF);
       bool strippedSignature = !required && (i == typeAt || i == typeAt + 1);
@@ -142,12 +143,15 @@ TEST_F(BundleSignatures, CoverTheFileHeaderAndTheBundlesOwnParts) {
 // drop its files. Unsigned it goes through as it always has, unless the
 // setting asks for a signature; a signature that is not its own, a zero
 // one, or one over another member list is refused, and so is an unsigned
-// part between the signature and the first member.
+// part between the signature and the first member (also in a part signed
+// without a member table, which does not bind the first member's place).
 TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
   BundleRecipe genuine = suite(v(1, 0), {"a"}, {"a"}), forged = genuine, relisted = genuine;
   forged.name = "firewall", forged.version = v(9, 0), relisted.members = {ref("b")};
   genuine.headSignature = relisted.headSignature = true;
   const std::string genuineBytes = signedBundle(genuine), unsignedForgery = signedBundle(forged);
+  genuine.memberTable = false;
+  const std::string untabledBytes = signedBundle(genuine);
   forged.headSignature = true;
   const std::string broken = "ERROR: installation of firewall-9.0 failed: broken package";
   // clang-format off
@@ -158,6 +162,7 @@ TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
       {withSignatureOf(signedBundle(forged), genuineBytes), false, ExitBundleFailed, broken},
       {withSignatureOf(signedBundle(relisted), genuineBytes), false, ExitBundleFailed, "ERROR: installation of suite-1.0 failed: broken package"},
       {withNoteAfterSignature(genuineBytes), false, ExitBundleFailed, "ERROR: installation of suite-1.0 failed: broken package"},
+      {withNoteAfterSignature(untabledBytes), false, ExitBundleFailed, "ERROR: installation of suite-1.0 failed: broken package"},
   };
   // clang-format on
   for (const auto& [bytes, required, status, said] : cases) {
@@ -166,6 +171,25 @@ TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
     addRecord(state, "firewall", v(1, 0), testBuildTime).files = {"bin/fw"}, root.write("/flash/bin/fw", "fw");
     EXPECT_EQ(run(bytes).status, status);
     EXPECT_EQ(summary(), status == ExitSuccess ? "firewall- + a- | bin/fw:delete var/pdb/a/disabled=auto\n var/pdb/a/version var/pdb/firewall/disabled=auto\n var/pdb/firewall/version x/a/a=a" : "firewall+ |\n" + said);
+  }
+}
+
+// With a member table every member is bound to its row (memberBindingCases):
+// a tampered one gets the bundle refused as broken whatever the setting,
+// and the member added last is refused before anything of it is staged.
+// Bundles signed without a table install as before unless the setting asks
+// for signed bundles; then they must be signed again.
+TEST_F(BundleSignatures, BindEveryMemberToItsRow) {
+  const std::string broken = "ERROR: installation of suite-7.2 failed: broken package";
+  for (const BundleCase& bundle : memberBindingCases()) {
+    for (bool required : {false, true}) {
+      SCOPED_TRACE(testing::Message() << bundle.what << (required ? ", signatures required" : ""));
+      requireSignedBundles(required);
+      bool installs = required ? bundle.installsWhenRequired : bundle.installs;
+      EXPECT_EQ(runAfresh(bundle.bytes), installs ? ExitSuccess : ExitBundleFailed);
+      EXPECT_EQ(state.messages, installs ? std::vector<std::string>{} : std::vector<std::string>{broken});
+      EXPECT_EQ(staged.find("/flash/gamma") != nullptr, std::string(bundle.what) == "another package");
+    }
   }
 }
 

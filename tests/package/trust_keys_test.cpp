@@ -24,5 +24,31 @@ TEST(TrustKeys, CompiledFromTheDevelopmentTrustFile) {
   removeHostTree(directory);
 }
 
+// Configure warns about a build that trusts the development key, as a copy
+// too; pkgtool tells it by either of its keys.
+TEST(TrustKeys, TellTheDevelopmentKey) {
+  std::string directory = makeHostTempDir();
+  const std::string other = "ed25519-public-key " + std::string(64, '1') + "\n";
+  writeHostFile(directory + "/copy.trust", readHostFile(SOURCE_DIR "/keys/development.trust"));
+  writeHostFile(directory + "/other.trust", other);
+  for (const char* file : {"copy.trust", "other.trust"}) {
+    std::string command = "cd " + directory + " && cmake -DINSTALLER_TRUST_FILE=" + file + " -P ";
+    ProcessResult result = runProcess("/bin/sh", {"-c", command + SOURCE_DIR "/cmake/TrustFile.cmake"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.err.find("must not be shipped") != std::string::npos, file[0] == 'c') << result.err;
+  }
+  TrustKeys keys = compiledTrustKeys();
+  EXPECT_TRUE(trustsDevelopmentKey(keys));
+  keys.hasLegacyKeys = false;
+  EXPECT_TRUE(trustsDevelopmentKey(keys)) << "by its Ed25519 key alone";
+  keys.ed25519Key[31] ^= 1;
+  EXPECT_FALSE(trustsDevelopmentKey(keys));
+  keys.hasLegacyKeys = true;
+  EXPECT_TRUE(trustsDevelopmentKey(keys)) << "by its legacy key alone";
+  keys.legacyKey[0] ^= 1;
+  EXPECT_FALSE(trustsDevelopmentKey(keys));
+  removeHostTree(directory);
+}
+
 }  // namespace
 }  // namespace installer

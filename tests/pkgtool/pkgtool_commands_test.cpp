@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "platform/fault_env.h"
 #include "support/test_root.h"
 
 namespace installer {
@@ -76,6 +77,42 @@ TEST(Pkgtool, RefusesBadArgumentsAndUnreadableFilesAndKeepsNewKeysPrivate) {
   ASSERT_EQ(runPkgtool({"keygen", "k"}, out, err), 0);
   EXPECT_NE(describeTree(dir, "").find("/k.key 600 <"), std::string::npos);
   EXPECT_EQ(chdir(previous), 0);
+  removeHostTree(dir);
+}
+
+// Names the files opened for writing, how, and with what permissions.
+class OpenRecorder : public FaultEnv {
+ public:
+  using FaultEnv::FaultEnv;
+  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
+    char said[64];
+    std::snprintf(said, sizeof said, "%s %o", mode == WriteMode::CreateNew ? "new" : "other", permissions);
+    opened.push_back(path.substr(path.rfind('/') + 1) + " " + said);
+    return FaultEnv::openWritable(path, mode, permissions);
+  }
+  std::vector<std::string> opened;
+};
+
+// The private key file is created with its final mode, never after the
+// fact, and never over a file (or a link) standing there; a pair that
+// cannot be written whole leaves neither file.
+TEST(Pkgtool, KeygenCreatesNewFilesPrivateFromTheStart) {
+  std::string dir = makeHostTempDir();
+  OpenRecorder files(Env::posix());
+  std::ostringstream out, err;
+  ASSERT_EQ(keygenCommand({dir + "/k"}, out, err, files), 0);
+  EXPECT_EQ(files.opened, (std::vector<std::string>{"k.key new 600", "k.trust new 644"}));
+  EXPECT_EQ(files.calls(EnvCall::ChangeMode) + files.calls(EnvCall::Rename), 0u);
+  ASSERT_EQ(symlink("nowhere", (dir + "/j.key").c_str()), 0);
+  EXPECT_EQ(keygenCommand({dir + "/j"}, out, err, files), 1);
+  EXPECT_EQ(keygenCommand({dir + "/k"}, out, err, files), 1);
+  files.failAt(EnvCall::Write, files.calls(EnvCall::Write) + 2, ENOSPC);
+  EXPECT_EQ(keygenCommand({dir + "/m"}, out, err, files), 1);
+  EXPECT_EQ(err.str(), "pkgtool: " + dir + "/j.key or " + dir + "/j.trust exists already; not overwriting keys\n" +
+                           "pkgtool: " + dir + "/k.key or " + dir + "/k.trust exists already; not overwriting keys\n" +
+                           "pkgtool: " + dir + "/m.trust: cannot write: No space left on device\n");
+  EXPECT_EQ(files.opened.size(), 4u);
+  EXPECT_EQ(describeTree(dir, "").find("/m."), std::string::npos);
   removeHostTree(dir);
 }
 

@@ -81,7 +81,8 @@ TEST(CommitJournal, RefusesWhatItWouldNotWrite) {
       {"remove 5 /etc\n", "a change of /etc"},
       {"remove 5 /flash/./bin\n", "a change of /flash/./bin"},
       {"remove 5 /flash/\n", "a change of /flash/"},
-      {"rename 5 /flash/var/pdb/.installer-temporaries /flash/x\n", "a change of /flash/var/pdb/.installer-temporaries"},
+      {"rename 5 /flash/var/pdb/.installer-temporaries /flash/x\n",
+       "a change of /flash/var/pdb/.installer-temporaries"},
       {"rename 5 /flash/x /etc/shadow\n", "a file taken from /etc/shadow"},
       {"copy 1 644 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/b/tmpQwe456\n",
        "a copy by way of /flash/b/tmpQwe456"},
@@ -90,6 +91,9 @@ TEST(CommitJournal, RefusesWhatItWouldNotWrite) {
       {"copy 1 999 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n", "a bad copy line"},
       {"package 1 " + std::string(64, '0') + " /etc/pkg\n", "a package file at /etc/pkg"},
       {"link /flash/l\n", "a bad link line"},
+      {"manifest abc\n", "a bad manifest line"},
+      {"copy 1 644 " + std::string(64, '0') + " - 4294967296 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n",
+       "a bad copy line"},
       {"move /flash/a /flash/b\n", "unknown line \"move\""},
   };
   for (const Case& c : cases) {

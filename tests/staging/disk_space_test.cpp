@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/simulated_device.h"
 #include "support/staging_env.h"
 #include "support/test_root.h"
 
@@ -47,6 +48,28 @@ TEST(CheckDiskSpace, Table) {
     int64_t kernel = 0, main = 0;
     EXPECT_EQ(checkDiskSpace(staged, kernel, main), c.fits) << c.entries;
     EXPECT_EQ(std::pair(kernel, main), std::pair(c.kernel, c.main)) << c.entries;
+  }
+}
+
+}  // namespace
+}  // namespace installer
+
+namespace installer {
+namespace {
+
+// The commit's own needs: its journal takes an inode and blocks before
+// anything is freed; a file system with no inode free cannot take it. One
+// with no inode limit is never short of them.
+TEST(CommitRoom, JournalNeedsAnInodeAndItsBlocks) {
+  for (uint64_t inodes : {0, 4, 5}) {
+    SimulatedDevice device({{"/", 4096, 100, inodes, false}});
+    ASSERT_TRUE(device.addDirectories("/flash/var/pdb"));  // with "/", 4 inodes
+    StagedFiles staged(device);
+    CommitPlan plan;
+    CommitRoom room = commitRoom(staged, plan, PlanEffects(), 4097);
+    EXPECT_EQ(room.mainInodes, inodes == 4 ? -1 : inodes == 5 ? 0 : 0) << inodes;
+    EXPECT_EQ(room.mainBytes, (100 - 4 - 2) * 4096) << inodes;  // the directories, then the journal's 2 blocks
+    EXPECT_EQ(room.fits(), inodes != 4);
   }
 }
 

@@ -57,10 +57,11 @@ TEST_F(Commit, RemovalsAndLinksComeBeforeRenames) {
                    "U /flash/f/lib/a|W /flash/f/lib /flash/f/t1|U /flash/f/bin|W /flash/f/bin/x /flash/f/t2|"
                    "L /flash/f/i/image /bootimage|W /flash/f/u/c /flash/f/t3"),
             "done||");
-  EXPECT_EQ(tree(), "/flash/f/a 644 \"a\"\n/flash/f/b -> payload\n/flash/f/bin/\n/flash/f/bin/x 755 \"2\"\n"
-                    "/flash/f/d/\n/flash/f/d/.h 644 \"\"\n/flash/f/d/s/\n/flash/f/d/s/f 644 \"\"\n/flash/f/i/\n"
-                    "/flash/f/i/image -> /bootimage\n/flash/f/lib 644 \"1\"\n/flash/f/u/\n/flash/f/u/c 644 \"3\"\n"
-                    "/flash/f/y 644 \"0\"\n");
+  EXPECT_EQ(tree(),
+            "/flash/f/a 644 \"a\"\n/flash/f/b -> payload\n/flash/f/bin/\n/flash/f/bin/x 755 \"2\"\n"
+            "/flash/f/d/\n/flash/f/d/.h 644 \"\"\n/flash/f/d/s/\n/flash/f/d/s/f 644 \"\"\n/flash/f/i/\n"
+            "/flash/f/i/image -> /bootimage\n/flash/f/lib 644 \"1\"\n/flash/f/u/\n/flash/f/u/c 644 \"3\"\n"
+            "/flash/f/y 644 \"0\"\n");
   EXPECT_EQ(root.tree("/flash/var"), "/flash/var/pdb/\n");
 }
 
@@ -73,15 +74,25 @@ TEST_F(Commit, StepsAreCheckedInOrderBeforeAnyChange) {
             "refused|ERROR: cannot install /flash/a/b: /flash/a is not a directory\n|");
   EXPECT_EQ(commit("/flash/b=b", "M /flash/a /flash/b|U /flash/b"),
             "refused|ERROR: cannot install /flash/a: /flash/b is removed first\n|");
-  EXPECT_EQ(commit("/flash/t=t", "M /etc/passwd /flash/t"), "refused|ERROR: cannot install /etc/passwd: outside /flash/\n|");
-  EXPECT_EQ(commit("", "M /flash/t /ram/missing"), "refused|ERROR: cannot install /flash/t: /ram/missing is missing\n|");
-  EXPECT_EQ(commit("/flash/t=t", "M /flash/var/pdb/.installer-journal /flash/t"),
-            "refused|ERROR: cannot install /flash/var/pdb/.installer-journal: a name the installer keeps for itself\n|");
+  EXPECT_EQ(commit("/flash/t=t", "M /etc/passwd /flash/t"),
+            "refused|ERROR: cannot install /etc/passwd: outside /flash/\n|");
+  EXPECT_EQ(commit("", "M /flash/t /ram/missing"),
+            "refused|ERROR: cannot install /flash/t: /ram/missing is missing\n|");
+  EXPECT_EQ(
+      commit("/flash/t=t", "M /flash/var/pdb/.installer-journal /flash/t"),
+      "refused|ERROR: cannot install /flash/var/pdb/.installer-journal: a name the installer keeps for itself\n|");
   // Nothing changed; the set's own temporary files are gone.
   EXPECT_EQ(root.tree("/flash"), "/flash/b 644 \"b\"\n/flash/t 644 \"t\"\n/flash/var/\n/flash/var/pdb/\n");
+  // A link the first pass puts in an empty directory keeps it from giving
+  // way to a file.
+  root.makeDirs("/flash/e");
+  EXPECT_EQ(commit("/flash/t=t", "L /flash/e/x target|M /flash/e /flash/t"),
+            "refused|ERROR: cannot install /flash/e: /flash/e is in the way\n|");
+  removeHostTree(root.host("/flash/e"));
   EXPECT_EQ(commit("", "L /flash/l target|M /flash/m /flash/l"), "done||");
-  EXPECT_EQ(root.tree("/flash"), "/flash/b 644 \"b\"\n/flash/m -> target\n/flash/t 644 \"t\"\n/flash/var/\n"
-                                 "/flash/var/pdb/\n");
+  EXPECT_EQ(root.tree("/flash"),
+            "/flash/b 644 \"b\"\n/flash/m -> target\n/flash/t 644 \"t\"\n/flash/var/\n"
+            "/flash/var/pdb/\n");
 }
 
 // A file in "/ram" that no package file can make again is copied beside its
@@ -92,18 +103,21 @@ TEST_F(Commit, StepsAreCheckedInOrderBeforeAnyChange) {
 TEST_F(Commit, FilesInRamAreCopiedBesideFirst) {
   CommitOptions spinning;
   spinning.showSpinner = true;
-  EXPECT_EQ(commit("/flash/f/tool=old@640 /ram/t1:40000@755 /ram/t2=2@775 /ram/t3=3@600 /ram/image=i /flash/f/v=v "
-                   "/flash/f/x>/flash/f/v",
-                   "W /flash/f/tool /ram/t1|W /flash/f/new/file /ram/t2|W /flash/f/x /ram/t3|M /flash/f/image /ram/image",
-                   spinning),
-            "done||\b/\b-\b\\\b||");
-  EXPECT_EQ(tree(), "/flash/f/image 644 \"i\"\n/flash/f/new/\n/flash/f/new/file 775 \"2\"\n/flash/f/tool 640 <40000 bytes>\n"
-                    "/flash/f/v 644 \"v\"\n/flash/f/x 600 \"3\"\n/ram/image 644 \"i\"\n");
+  EXPECT_EQ(
+      commit("/flash/f/tool=old@640 /ram/t1:40000@755 /ram/t2=2@775 /ram/t3=3@600 /ram/image=i /flash/f/v=v "
+             "/flash/f/x>/flash/f/v",
+             "W /flash/f/tool /ram/t1|W /flash/f/new/file /ram/t2|W /flash/f/x /ram/t3|M /flash/f/image /ram/image",
+             spinning),
+      "done||\b/\b-\b\\\b||");
+  EXPECT_EQ(tree(),
+            "/flash/f/image 644 \"i\"\n/flash/f/new/\n/flash/f/new/file 775 \"2\"\n/flash/f/tool 640 <40000 bytes>\n"
+            "/flash/f/v 644 \"v\"\n/flash/f/x 600 \"3\"\n/ram/image 644 \"i\"\n");
   // A copy that does not fit changes nothing. (The first write records the
   // copy's name among the temporary files, the next is the copy.)
   env.failAt(EnvCall::Write, env.calls(EnvCall::Write) + 2, ENOSPC);
   EXPECT_EQ(commit("/flash/f/old=o /ram/t4=4", "U /flash/f/old|W /flash/f/more /ram/t4"),
-            "refused|ERROR: cannot install /flash/f/more: No space left on device\n| write failed: No space left on device\n");
+            "refused|ERROR: cannot install /flash/f/more: No space left on device\n| write failed: No space left on "
+            "device\n");
   EXPECT_EQ(root.read("/flash/f/old"), "o");
   EXPECT_FALSE(root.exists("/ram/t4"));
 }
@@ -122,7 +136,8 @@ TEST_F(Commit, InterruptedCommitIsFinishedOrGivenUp) {
   EXPECT_EQ(finish(InterruptedCommit::None), "");
 
   env.failAt(EnvCall::Rename, env.calls(EnvCall::Rename) + 2, EIO);
-  EXPECT_EQ(commit("/flash/t3=3 /flash/t4=4", "W /flash/three /flash/t3|W /flash/four /flash/t4").substr(0, 7), "failed|");
+  EXPECT_EQ(commit("/flash/t3=3 /flash/t4=4", "W /flash/three /flash/t3|W /flash/four /flash/t4").substr(0, 7),
+            "failed|");
   removeHostTree(root.host("/flash/t4"));
   EXPECT_EQ(finish(InterruptedCommit::GaveUp),
             "ERROR: the interrupted commit could not install /flash/four: /flash/t4 is gone\n");
@@ -130,8 +145,9 @@ TEST_F(Commit, InterruptedCommitIsFinishedOrGivenUp) {
   EXPECT_FALSE(root.exists(paths::commitJournal));
 
   root.write(paths::commitJournal, "installer-journal 1\nrename 5 /etc/passwd /flash/planted\n");
-  EXPECT_EQ(finish(InterruptedCommit::Refused), "ERROR: refusing /flash/var/pdb/.installer-journal, nothing of it is "
-                                                "done: it is cut short or damaged\n");
+  EXPECT_EQ(finish(InterruptedCommit::Refused),
+            "ERROR: refusing /flash/var/pdb/.installer-journal, nothing of it is "
+            "done: it is cut short or damaged\n");
   EXPECT_FALSE(root.exists(paths::commitJournal));
 }
 

@@ -266,6 +266,16 @@ class Runner {
   }
 
   // A pkgtool run must succeed, or with "!" before it fail.
+  // The checkout's directory in pkgtool's output (the trust file it was
+  // built with) as "$SOURCE", so that scenarios do not depend on it.
+  static std::string withSourceNamed(std::string text) {
+    const std::string source = SOURCE_DIR;
+    for (size_t at = text.find(source); at != std::string::npos; at = text.find(source, at)) {
+      text.replace(at, source.size(), "$SOURCE");
+    }
+    return text;
+  }
+
   void runPkgtoolCommand(const Command& command, bool mustFail) {
     std::vector<std::string> arguments(command.words.begin() + (mustFail ? 2 : 1), command.words.end());
     char previous[4096];
@@ -273,7 +283,7 @@ class Runner {
     std::ostringstream pkgOut, pkgErr;
     status = runPkgtool(arguments, pkgOut, pkgErr);
     if (chdir(previous) != 0) std::abort();
-    out = pkgOut.str();
+    out = withSourceNamed(pkgOut.str());
     err = pkgErr.str();
     if ((status != 0) != mustFail) fail(command, "pkgtool exited with " + std::to_string(status) + ": " + err);
   }

@@ -26,6 +26,8 @@
 //                              block lines, or nothing without a block
 //   stdout-raw "BYTES"         the exact bytes it printed
 //   stdout-has "TEXT"          what it printed holds TEXT (for long reports)
+//                              (in pkgtool's standard output the checkout's
+//                              directory reads "$SOURCE")
 //   tree [PATH]                the device tree below PATH (default "/"): one
 //                              block line per entry, as describeTree writes
 //                              them; a file equal to a work file shows "@FILE";

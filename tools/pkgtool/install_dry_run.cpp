@@ -6,6 +6,7 @@
 #include "package/package_header.h"
 #include "package/package_stream.h"
 #include "model/installer_state.h"
+#include "platform/device_paths.h"
 #include "platform/input_file.h"
 #include "platform/scratch_env.h"
 #include "rules/acceptance.h"
@@ -76,6 +77,9 @@ void provideDependencies(Env& files, const std::string& path, InstallerState& st
 
 DryRunVerdict dryRunInstall(Env& files, const std::string& path, const TrustKeys& keys) {
   ScratchDevice device;
+  // Whether a legacy signature may pass is judged as on this machine, as
+  // the report before the run judges it.
+  if (files.exists(paths::secureMarker)) static_cast<void>(device.addFile(paths::secureMarker, ""));
   InstallerState state(device);
   state.recordOnly = true;
   provideDependencies(files, path, state);

@@ -4,7 +4,8 @@
 // downgrade, requirements, conflicts, a reinstall), so what is left are the
 // refusals no run lets through: a damaged file, a signature that does not
 // verify, a bundle that breaks its own rules. The packages the file depends
-// on are taken to be installed.
+// on are taken to be installed; the marker "/ram/SECURE", which refuses
+// legacy signatures, is there when `files` has it.
 #pragma once
 
 #include <string>

@@ -2,9 +2,12 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "package/bundle_signature.h"
+#include "package/member_table.h"
 
 namespace installer {
 
@@ -167,8 +170,75 @@ size_t addBundleSignaturePlaceholder(PackageWriter& writer) {
   return writer.parts().back().headerOffset;
 }
 
+void addMemberTablePlaceholder(PackageWriter& writer, size_t rows) {
+  writer.addPart(BundleMemberTable, encodeMemberTable(std::vector<MemberRow>(rows)));
+}
+
+std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from) {
+  std::vector<CarriedPackage> carried;
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+  constexpr size_t noPackage = SIZE_MAX;
+  size_t begin = noPackage;  // of the current package's part 1
+  for (size_t offset = from; offset + PartHeaderSize <= file.size();) {
+    uint16_t type = decodeLE16(bytes + offset);
+    size_t end = offset + PartHeaderSize + decodeLE32(bytes + offset + 2);
+    if (end > file.size()) break;
+    if (type == PackageHeader) begin = offset;
+    if (type == Signature && begin != noPackage) carried.push_back({begin, end});
+    if (type == Signature) begin = noPackage;
+    offset = end;
+  }
+  return carried;
+}
+
+namespace {
+
+// The rows of the packages that follow offset `from` in `file`.
+std::vector<MemberRow> rowsOfPackagesAfter(const std::string& file, size_t from) {
+  std::vector<MemberRow> rows;
+  for (const CarriedPackage& package : carriedPackages(file, from)) {
+    MemberRow row;
+    row.length = static_cast<uint32_t>(package.end - package.begin);
+    Digest sha256(Digest::Sha256);
+    sha256.update(file.data() + package.begin, row.length);
+    sha256.finish(row.sha256);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// Where the payload of the first part of `type` in `file` before `end`
+// stands, and its length; false when there is none.
+bool findPart(const std::string& file, uint16_t type, size_t end, size_t& payload, size_t& length) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+  for (size_t offset = FileHeaderSize; offset + PartHeaderSize <= end;) {
+    payload = offset + PartHeaderSize;
+    length = decodeLE32(bytes + offset + 2);
+    if (decodeLE16(bytes + offset) == type) return payload + length <= file.size();
+    offset = payload + length;
+  }
+  return false;
+}
+
+// Gives the member table part of the head, if it has one, the rows of the
+// members after the signature part.
+void fillMemberTable(std::string& file, size_t signaturePart) {
+  size_t payload = 0, length = 0;
+  std::vector<MemberRow> rows;
+  if (!findPart(file, BundleMemberTable, signaturePart, payload, length) ||
+      !decodeMemberTable(reinterpret_cast<const uint8_t*>(file.data()) + payload, length, rows)) {
+    return;
+  }
+  std::vector<MemberRow> carried = rowsOfPackagesAfter(file, signaturePart + PartHeaderSize + bundleSignatureLength);
+  std::copy_n(carried.begin(), std::min(carried.size(), rows.size()), rows.begin());
+  file.replace(payload, length, encodeMemberTable(rows));
+}
+
+}  // namespace
+
 void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign) {
   if (!sign || partOffset + PartHeaderSize + bundleSignatureLength > file.size()) return;
+  fillMemberTable(file, partOffset);
   Digest head(Digest::Sha256);
   head.update(file.data(), partOffset);
   uint8_t digest[32];
@@ -187,6 +257,7 @@ std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign,
   addOptionalText(writer, Note, spec.note);
   addRelationsAndImage(writer, spec);
   addOptionalList(writer, BundleMembers, spec.members);
+  if (spec.headSignature && spec.memberTable) addMemberTablePlaceholder(writer, spec.packages.size());
   size_t signatureOffset = 0;
   for (PackageRecipe member : spec.packages) {
     if (spec.headSignature && signatureOffset == 0) {

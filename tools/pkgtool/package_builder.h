@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "package/member_table.h"
 #include "package/package_format.h"
 #include "model/package_info.h"
 #include "platform/crypto.h"
@@ -149,22 +150,38 @@ struct BundleRecipe {
   std::optional<std::string> squashfsImage;
   std::optional<std::vector<DependencyRef>> members;  // part 20
   bool headSignature = false;  // a bundle signature part before the first member's part 1
+  // With the signature, a member table part of a row per member after part
+  // 20 (false: a bundle as signed before members were bound).
+  bool memberTable = true;
   std::vector<PackageRecipe> packages;                  // the members' own bytes
 };
 
 // A bundle file: part 18 with its optional parts (24, 16, 23, 3, 19, 17,
-// 21), then part 20 and the members, the first of them split by the bundle
-// signature part when there is one (signed by `signHead`; without it the
-// payload stays zero and never verifies).
+// 21), then part 20, the member table part with a bundle signature, and the
+// members, the first of them split by the bundle signature part when there
+// is one (signed by `signHead`; without it the signature and the rows stay
+// zero and never verify).
 std::string buildBundle(const BundleRecipe& spec, const SignatureCallback& sign = nullptr,
                         const FileRecipe& file = FileRecipe(), const HeadSignatureCallback& signHead = nullptr);
 
 // Writes the bundle signature part header and its 64 placeholder bytes;
 // returns where its header stands.
 size_t addBundleSignaturePlaceholder(PackageWriter& writer);
-// Signs the head of the finished file `file`: the payload of the bundle
-// signature part whose header stands at `partOffset` becomes what `sign`
-// makes of the SHA-256 of every byte before that header.
+// Writes a member table part of `rows` zero rows, for fillBundleSignature.
+void addMemberTablePlaceholder(PackageWriter& writer, size_t rows);
+// Where the packages of the finished file `file` after offset `from` stand
+// (a bundle's members as carried): each from a part-1 header through the
+// end of the first part 9 after it.
+struct CarriedPackage {
+  size_t begin = 0;
+  size_t end = 0;  // one past its last byte
+};
+std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from = FileHeaderSize);
+// Signs the head of the finished file `file`: a member table part before
+// the bundle signature part whose header stands at `partOffset` gets the
+// rows of the members that follow the signature part (as many as it has
+// room for), then the signature part's payload becomes what `sign` makes
+// of the SHA-256 of every byte before that part's header.
 void fillBundleSignature(std::string& file, size_t partOffset, const HeadSignatureCallback& sign);
 
 }  // namespace installer

@@ -12,6 +12,7 @@
 #include "hex_text.h"
 #include "install_dry_run.h"
 #include "package/bundle_signature.h"
+#include "package/member_table.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
@@ -61,6 +62,8 @@ const char* partName(uint32_t type) {
       return "digest select";
     case BundleSignature:
       return "bundle signature";
+    case BundleMemberTable:
+      return "bundle member table";
     default:
       return "unknown";
   }
@@ -236,6 +239,15 @@ void printCoverage(const std::vector<Coverage>& covered, uint64_t fileSize, std:
   gapUntil(fileSize);
 }
 
+void printTrust(const TrustKeys& keys, const std::string& name, std::ostream& out) {
+  out << "trust: " << name;
+  if (trustsDevelopmentKey(keys)) {
+    out << ": the development key, whose private half is public in the repository; what it accepts anyone "
+           "could have signed";
+  }
+  out << "\n";
+}
+
 bool reportDryRun(const DryRunVerdict& run, std::ostream& out) {
   out << "installer: " << (run.accepted ? "accepted" : "REFUSED") << "\n";
   for (const std::string& message : run.messages) out << "  " << message << "\n";
@@ -274,10 +286,31 @@ void addSignedStretches(PackageStream& stream, uint64_t headerOffset, const std:
   covered.push_back({signature, signature + stream.partLength(), "signature of package " + name});
 }
 
+// "1 row", "2 rows".
+std::string counted(size_t n, const std::string& noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
+std::string rowText(uint32_t length, const uint8_t* sha256) {
+  return std::to_string(length) + " bytes, SHA-256 " + hexText(sha256, 32);
+}
+
+// The member table part of a bundle's head; its rows count once the bundle
+// signature after it vouches for them.
+void reportTableRows(PackageStream& stream, MemberTable& table, std::ostream& out) {
+  if (!readMemberTable(stream, table)) {
+    out << "  member table: malformed\n";
+    return;
+  }
+  out << "  member table: " << counted(table.rows.size(), "row") << "\n";
+  for (size_t i = 0; i < table.rows.size(); ++i) {
+    out << "    row " << i + 1 << ": " << rowText(table.rows[i].length, table.rows[i].sha256) << "\n";
+  }
+}
+
 // The bundle signature part: what it covers and whether the installer
-// would take it (it must also stand directly before a part 1).
+// would take it (it must also stand directly before a part 1). The
+// members are hashed for the member table before it, if there is one.
 bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const std::vector<RawPart>& parts,
-                           std::ostream& out) {
+                           const MemberTable& table, std::ostream& out) {
   uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
   uint32_t length = stream.partLength();
   bool placed = stream.headLength() == headerOffset;
@@ -285,10 +318,15 @@ bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const s
     if (parts[i].offset == headerOffset) placed = placed && parts[i + 1].type == PackageHeader;
   }
   bool valid = verifyBundleSignature(stream, keys);
+  if (table.present) stream.memberSpans().start();
   out << "  bundle signature: " << length << " bytes over bytes 0 to " << headerOffset - 1 << " of the file";
   if (placed) out << ", SHA-256 " << hexText(stream.headDigest(), 32);
   out << "; ed25519 " << (valid ? "valid" : "invalid") << "\n";
   if (!placed) out << "  the part is not the first one of the file's head, directly before a member's part 1\n";
+  if (!table.present) {
+    out << "  member table: none: the members are not bound to the signature; where the settings say "
+           "require-signed-bundles 1 the bundle is refused until it is signed again\n";
+  }
   out << "  verdict: " << (valid && placed ? "accepted" : "REFUSED") << "\n";
   return valid && placed;
 }
@@ -300,11 +338,10 @@ class PackageReport {
       : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
     stream.wantedTypes = {PackageHeader, BundleHeader, Text24,        Architecture,  Text2, Note,     Dependencies,
                           Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature,
-                          BundleSignature};
+                          BundleSignature, BundleMemberTable};
   }
 
-  // True when every package read and verified.
-  bool run() {
+  void run() {
     int32_t type = stream.nextPart();
     while (type != -1) {
       if (type == PackageHeader || type == BundleHeader) {
@@ -315,15 +352,14 @@ class PackageReport {
       }
       handlePart(type);
       type = stream.nextPart();
+      reportMemberRow();
     }
     if (packages == 0) {
       out << "no package in the file\n";
-      ok = false;
     } else if (inPackage) {
       out << "package " << record.name << " has no signature part\n";
-      ok = false;
     }
-    return ok;
+    reportMemberTable();
   }
 
   const std::vector<Coverage>& coverage() const { return covered; }
@@ -331,22 +367,22 @@ class PackageReport {
  private:
   bool readHeader() {
     headerOffset = stream.payloadOffset() - PartHeaderSize;
-    if (inPackage) {
-      out << "package " << record.name << " has no signature part\n";
-      ok = false;
+    if (inPackage) out << "package " << record.name << " has no signature part\n";
+    if (unsignedHead) {
+      out << "  bundle signature: none\n"
+             "  where the settings say require-signed-bundles 1 the bundle is refused until it is signed\n";
     }
-    if (unsignedHead) out << "  bundle signature: none\n";
     record = PackageInfo();
     unsignedHead = false;
     if (!readPackageHeader(record, stream)) {
       out << "a header could not be read\n";
-      ok = false;
       return false;
     }
     printHeader(record, out);
     inPackage = !record.isBundle;
     unsignedHead = record.isBundle;
     if (!record.isBundle) ++packages;
+    if (inPackage && table.present) coverAllowedDigestSelect();
     return true;
   }
 
@@ -355,28 +391,76 @@ class PackageReport {
       out << "  squashfs image: " << stream.partLength() << " bytes at file offset " << stream.payloadOffset() << "\n";
     } else if (type == BundleMembers) {
       std::vector<DependencyRef> members;
-      if (!readDependencyList(stream, members)) ok = false;
+      static_cast<void>(readDependencyList(stream, members));
       out << "  member list (" << members.size() << " entries):\n";
       printRelations("member", members, out);
     } else if (type == Files && inPackage) {
-      if (!listFiles(stream, out)) ok = false;
-    } else if (type == BundleSignature && !inPackage) {
+      static_cast<void>(listFiles(stream, out));
+    } else if (type == BundleMemberTable && unsignedHead && !table.present) {
+      reportTableRows(stream, table, out);
+    } else if (type == BundleSignature && unsignedHead) {
       unsignedHead = false;
       uint64_t partOffset = stream.payloadOffset() - PartHeaderSize;
-      bool accepted = reportBundleSignature(stream, keys, parts, out);
+      bool accepted = reportBundleSignature(stream, keys, parts, table, out);
+      tableVouchedFor = accepted;
       covered.push_back({0, partOffset, std::string("bundle signature (") + (accepted ? "accepted" : "REFUSED") + ")"});
       covered.push_back({partOffset, stream.payloadOffset() + uint64_t{stream.partLength()}, "bundle signature part"});
-      if (!accepted) ok = false;
     } else if (type == Signature && inPackage) {
       bool accepted = reportSignature(stream, record, keys, parts, out);
       addSignedStretches(stream, headerOffset, record.name, accepted, covered);
-      if (!accepted) ok = false;
       inPackage = false;
     } else {
       out << "part " << type << " (" << partName(static_cast<uint32_t>(type)) << ", " << stream.partLength()
           << " bytes) " << (inPackage ? "out of order" : "outside a package") << "\n";
-      if (type != Architecture && type != Dependencies) ok = false;
     }
+  }
+
+  // An empty part 25 straight after the member before: the one thing a
+  // member table lets stand between two members.
+  void coverAllowedDigestSelect() {
+    for (const RawPart& part : parts) {
+      bool before = part.offset + PartHeaderSize == headerOffset && part.type == DigestSelect && part.length == 0;
+      if (before && !covered.empty() && covered.back().end == part.offset) {
+        covered.push_back({part.offset, headerOffset, "empty digest select part, allowed here by the member table"});
+      }
+    }
+  }
+
+  // A member has just been read to the end of its part 9: how it compares
+  // with its row.
+  void reportMemberRow() {
+    const MemberSpans& spans = stream.memberSpans();
+    if (!table.present || spans.closed() == rowsReported) return;
+    rowsReported = spans.closed();
+    size_t index = rowsReported - 1;
+    const MemberSpans::Span& span = spans.last();
+    if (index >= table.rows.size()) {
+      out << "  member row: none, the table has " << counted(table.rows.size(), "row") << "\n";
+      ++unmatched;
+      return;
+    }
+    bool matches = memberMatchesRow(stream, table, index);
+    std::string said = "member row " + std::to_string(index + 1) + (matches ? " matches" : " does NOT match");
+    out << "  " << said << " (carried " << rowText(span.length, span.sha256) << ")"
+        << (span.cleanlyPreceded ? "" : "; more than an empty part 25 stands before the member") << "\n";
+    if (!matches) ++unmatched;
+    // The member's two stretches, its digest's and its signature's.
+    for (size_t i = covered.size() >= 2 ? covered.size() - 2 : 0; i < covered.size(); ++i) {
+      covered[i].label += "; " + said;
+    }
+  }
+
+  void reportMemberTable() {
+    if (!table.present) return;
+    const MemberSpans& spans = stream.memberSpans();
+    bool met = tableVouchedFor && unmatched == 0 && everyRowMet(stream, table, spans.closed());
+    out << "member table: " << (met ? "accepted" : "REFUSED") << " (" << counted(table.rows.size(), "row") << ", "
+        << counted(spans.closed(), "member") << " read";
+    if (unmatched != 0) out << ", " << unmatched << " not matching their rows";
+    if (spans.open()) out << ", the last of them incomplete";
+    if (spans.bytesOutside() != 0) out << ", " << spans.bytesOutside() << " bytes after the last member";
+    if (!tableVouchedFor) out << ", the bundle signature does not vouch for it";
+    out << ")\n";
   }
 
   PackageStream stream;
@@ -389,12 +473,16 @@ class PackageReport {
   bool inPackage = false;
   bool unsignedHead = false;  // in a bundle's own parts, no bundle signature met yet
   int packages = 0;
-  bool ok = true;
+  MemberTable table;             // of the bundle's head, when it has one
+  bool tableVouchedFor = false;  // by a bundle signature that the installer takes
+  size_t rowsReported = 0;       // members compared with their rows so far
+  size_t unmatched = 0;
 };
 
 }  // namespace
 
-int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostream& out, std::ostream& err) {
+int inspectPackageFile(const std::string& path, const TrustKeys& keys, const std::string& trustName,
+                       std::ostream& out, std::ostream& err) {
   InputFile in(Env::posix(), path);
   uint8_t header[FileHeaderSize];
   if (!in.is_open()) {
@@ -407,20 +495,22 @@ int inspectPackageFile(const std::string& path, const TrustKeys& keys, std::ostr
   }
   uint32_t magic = decodeLE32(header);
   const char* kind = magic == PackageMagic ? "recorded" : magic == UnrecordedPackageMagic ? "unrecorded" : nullptr;
-  out << "file: " << path << "\nmagic: " << hexNumber(magic) << " (" << (kind ? kind : "not a package file")
+  out << "file: " << path << "\n";
+  printTrust(keys, trustName, out);
+  out << "magic: " << hexNumber(magic) << " (" << (kind ? kind : "not a package file")
       << ")\nlength field: " << decodeLE32(header + 4) << "\n";
   std::vector<RawPart> parts;
-  bool wellFormed = listParts(in, parts, out);
+  static_cast<void>(listParts(in, parts, out));
   if (kind == nullptr) return 1;
   in.clear();
   in.seekg(0);
   PackageReport report(in, keys, parts, out);
-  bool verified = report.run();
+  report.run();
   in.clear();
   in.seekg(0, std::ios::end);
   printCoverage(report.coverage(), static_cast<uint64_t>(in.tellg()), out);
-  bool installs = reportDryRun(dryRunInstall(Env::posix(), path, keys), out);
-  return wellFormed && verified && installs ? 0 : 1;
+  // The installer's own run is the verdict; everything above says why.
+  return reportDryRun(dryRunInstall(Env::posix(), path, keys), out) ? 0 : 1;
 }
 
 }  // namespace installer

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "file_tree.h"
 #include "hash_constants.h"
@@ -65,11 +66,6 @@ bool writeFileWithMode(const std::string& path, const std::string& bytes, mode_t
     return false;
   }
   return true;
-}
-
-bool exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
 }
 
 // The options shared by build and bundle.
@@ -147,15 +143,37 @@ std::string loadSigningKeys(const BuildArguments& arguments, const PackageDescri
   return std::string();
 }
 
-// Writes the keys of a keygen run; false with `error` set.
-bool writeKeyPair(const std::string& base, const SigningKeys& keys, std::string& error) {
+// Creates `path`, which must not exist, with `mode` from the start: a
+// private key is never readable by anyone else, not for a moment and
+// whatever the umask, and never replaces a file (or follows a link) that
+// stands there. A file that could not be written whole is removed.
+bool writeNewFile(Env& files, const std::string& path, const std::string& bytes, uint32_t mode, std::string& error) {
+  std::unique_ptr<WritableFile> file = files.openWritable(path, WriteMode::CreateNew, mode);
+  if (file == nullptr) {
+    error = path + ": cannot create: " + std::strerror(errno);
+    return false;
+  }
+  bool written = file->append(bytes.data(), bytes.size()) && file->sync();
+  int saved = errno;
+  if (file->close() && written) return true;
+  error = path + ": cannot write: " + std::strerror(written ? errno : saved);
+  static_cast<void>(files.removeFile(path));
+  return false;
+}
+
+// Writes the keys of a keygen run; false with `error` set, and neither file
+// left behind.
+bool writeKeyPair(Env& files, const std::string& base, const SigningKeys& keys, std::string& error) {
   std::string keyPath = base + ".key", trustPath = base + ".trust";
-  if (exists(keyPath) || exists(trustPath)) {
+  FileStatus status;
+  if (files.linkStatus(keyPath, status) || files.linkStatus(trustPath, status)) {
     error = keyPath + " or " + trustPath + " exists already; not overwriting keys";
     return false;
   }
-  return writeFileWithMode(keyPath, formatKeyFile(keys), 0600, error) &&
-         writeFileWithMode(trustPath, formatTrustFile(keys.trust), 0644, error);
+  if (!writeNewFile(files, keyPath, formatKeyFile(keys), 0600, error)) return false;
+  if (writeNewFile(files, trustPath, formatTrustFile(keys.trust), 0644, error)) return true;
+  static_cast<void>(files.removeFile(keyPath));
+  return false;
 }
 
 }  // namespace
@@ -164,7 +182,7 @@ bool writeOutputFile(const std::string& path, const std::string& bytes, std::str
   return writeFileWithMode(path, bytes, 0644, error);
 }
 
-int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, Env& files) {
   std::string base, constantsFile;
   for (size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "--hash-constants" && i + 1 < arguments.size()) {
@@ -190,7 +208,7 @@ int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, 
   keys.hasLegacy = legacyGenerateKey(keys.legacyScalar, keys.trust.legacyKey);
   keys.trust.hasLegacyKeys = keys.hasLegacy;
   if (!keys.hasEd25519 || !keys.hasLegacy) return failure(err, "keygen: could not make keys");
-  if (!writeKeyPair(base, keys, error)) return failure(err, error);
+  if (!writeKeyPair(files, base, keys, error)) return failure(err, error);
   out << "wrote " << base << ".key (private, keep it secret) and " << base << ".trust\n";
   return 0;
 }
@@ -286,17 +304,16 @@ std::string readMembers(const std::vector<std::string>& paths, std::vector<Bundl
 }
 
 // The members, the first split by the bundle signature part when `signHead`
-// is given: the part stands directly before its part 1.
+// is given: the part stands directly before its part 1. What stood before
+// a member's part 1 in its file is written as the one thing a member table
+// allows there: an empty part 25 for a SHA-256 member, nothing for a SHA-1
+// one.
 void addMembers(PackageWriter& writer, const std::vector<BundleMember>& members, const HeadSignatureCallback& signHead,
                 size_t& signatureOffset) {
   for (const BundleMember& member : members) {
-    if (signHead && signatureOffset == 0) {
-      writer.addRaw(member.bytes.substr(0, member.headerOffset));
-      signatureOffset = addBundleSignaturePlaceholder(writer);
-      writer.addRaw(member.bytes.substr(member.headerOffset));
-    } else {
-      writer.addRaw(member.bytes);
-    }
+    if (member.sha256) writer.addPart(DigestSelect, std::string());
+    if (signHead && signatureOffset == 0) signatureOffset = addBundleSignaturePlaceholder(writer);
+    writer.addRaw(member.bytes.substr(member.headerOffset));
   }
 }
 
@@ -317,6 +334,8 @@ std::string bundleBytes(const PackageDescription& description, const std::vector
     }
     writer.addPart(BundleMembers, encodeDependencyList(list));
   }
+  // The rows are filled in with the signature, once the members are written.
+  if (signHead) addMemberTablePlaceholder(writer, members.size());
   size_t signatureOffset = 0;
   addMembers(writer, members, signHead, signatureOffset);
   std::string bytes = writer.bytes();
@@ -366,7 +385,8 @@ int inspectCommand(const std::vector<std::string>& arguments, std::ostream& out,
   TrustKeys keys = compiledTrustKeys();
   std::string error;
   if (!trustFile.empty() && !readTrustFile(trustFile, keys, error)) return failure(err, error);
-  return inspectPackageFile(path, keys, out, err);
+  std::string trustName = trustFile.empty() ? std::string(compiledTrustFile()) + " (built in)" : trustFile;
+  return inspectPackageFile(path, keys, trustName, out, err);
 }
 
 int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

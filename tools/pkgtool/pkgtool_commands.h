@@ -8,11 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/env.h"
+
 namespace installer {
 
 int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
-int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
+// Writes the key files through `files`: each is created new (never put over
+// an existing file), and the private one with mode 0600 from the start.
+int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                  Env& files = Env::posix());
 int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 int bundleCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 int inspectCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
