@@ -22,6 +22,7 @@ TEST_F(PackageListing, TableByteForByte) {
       "            wifi XB        7.1rc2 Nov/14/2023 22:13:20                                 wireless\n"
       "             ppp X       6.40beta Feb/07/2106 06:28:15                                         \n");
   // clang-format on
+  EXPECT_TRUE(output.allFlushed());
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ class RecordedOutput : public Output {
   void flush() override { flushedUpTo = printed.size(); }
   void writeError(std::string_view text) override { errors.append(text); }
 
-  // What was printed to standard output since the last take, which is
-  // then forgotten.
+  // What was printed to standard output since the last take (`printed`
+  // keeps all of it), for a test that looks at one step after another.
   std::string take() {
     std::string text = printed.substr(taken);
     taken = printed.size();
@@ -29,6 +29,7 @@ class RecordedOutput : public Output {
 
   std::string printed;  // standard output, all of it
   std::string errors;   // standard error
+
  private:
   size_t taken = 0;
   size_t flushedUpTo = 0;
