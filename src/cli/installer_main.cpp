@@ -1,5 +1,4 @@
 // The sequence of one installer run; each run mode lives in its own function.
-#include <cstdio>
 #include <string>
 
 #include "cli/run_modes.h"
@@ -16,10 +15,11 @@ namespace {
 
 // The system library's facts come from the settings file, read before
 // anything else, so that neither the options nor a root change matter.
-void openSettings(Env& env) {
+void openSettings(Env& env, Output& output) {
   std::string diagnostics;
   SystemSettings settings = loadSystemSettings(env, systemSettingsPath(env), diagnostics);
-  std::fputs(diagnostics.c_str(), stderr);
+  // As a C string: a NUL byte that a line of the file carried ends the text.
+  output.writeError(diagnostics.c_str());
   openSystemLibrary(env, settings);
 }
 
@@ -39,17 +39,17 @@ int loadedRun(InstallerState& state, RunOptions& options, std::istream& input) {
 
 }  // namespace
 
-int installerMain(Env& env, const std::vector<std::string>& arguments, std::istream& input) {
-  openSettings(env);
-  InstallerState state(env);
+int installerMain(Env& env, Output& output, const std::vector<std::string>& arguments, std::istream& input) {
+  openSettings(env, output);
+  InstallerState state(env, output);
   state.flagged = routerInFlaggedState();
   if (isEmulatorBoard(env)) return ExitSuccess;
 
   RunOptions options;
   ParsedMode mode = parseOptions(arguments, options);
-  for (int i = 0; i < options.resumeNotices; ++i) std::fputs(resumeNoticeText, stdout);
+  for (int i = 0; i < options.resumeNotices; ++i) output.write(resumeNoticeText);
   if (mode == ParsedMode::Usage) {
-    std::printf("%s\n", usageLine);
+    output.write(std::string(usageLine) + '\n');
     return ExitSuccess;
   }
   // Going on in the old root after a failed chroot would change the live

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/run_modes.h"
+#include "platform/stdio_output.h"
 
 int main(int argc, char** argv) {
   // A package streams in on standard input: read it in blocks of 64 KiB, not
@@ -12,5 +13,6 @@ int main(int argc, char** argv) {
   static char inputBuffer[65536];
   setvbuf(stdin, inputBuffer, _IOFBF, sizeof inputBuffer);
   std::vector<std::string> arguments(argv + 1, argv + argc);
-  return installer::installerMain(installer::Env::posix(), arguments, std::cin);
+  installer::StdioOutput output;
+  return installer::installerMain(installer::Env::posix(), output, arguments, std::cin);
 }

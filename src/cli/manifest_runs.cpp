@@ -1,7 +1,6 @@
 // --commit and --cancel: finishing or dropping the work that an upgrade run
 // with --safe left in "/ram/MANIFEST". Neither loads the package database.
 #include <cerrno>
-#include <cstdio>
 
 #include "cli/run_modes.h"
 #include "install/package_rebuild.h"
@@ -59,11 +58,12 @@ int commitManifestRun(InstallerState& state) {
     error(state, "cannot read %s, nothing committed", paths::manifest);
     return ExitFailure;
   }
-  std::fputs("finishing install... ", stdout);
-  std::fflush(stdout);
+  // The spinner of the copies turns after this text and is wiped at the end.
+  state.output.write("finishing install... ");
+  state.output.flush();
   ExitStatus status = commitManifest(state, staged, fileDigest(env, paths::manifest));
-  std::fputs("\b \n", stdout);
-  std::fflush(stdout);
+  state.output.write("\b \n");
+  state.output.flush();
   return status;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/exit_status.h"
+#include "base/output.h"
 #include "cli/run_options.h"
 #include "model/installer_state.h"
 #include "platform/env.h"
@@ -18,8 +19,9 @@
 namespace installer {
 
 // The whole life of one installer process: `arguments` are the command
-// line without the program name, `input` is standard input.
-int installerMain(Env& env, const std::vector<std::string>& arguments, std::istream& input);
+// line without the program name, `input` is standard input, and all it
+// prints goes to `output`.
+int installerMain(Env& env, Output& output, const std::vector<std::string>& arguments, std::istream& input);
 
 // True when "board" is "qemu_p9": the installer has nothing to do.
 bool isEmulatorBoard(Env& env);

@@ -6,7 +6,6 @@
 // committed. Any failure drops all staged work and the image, so the flash
 // keeps the software it had; only the post-run log records what happened.
 #include <cerrno>
-#include <cstdio>
 #include <string>
 
 #include "cli/postlog.h"
@@ -53,8 +52,8 @@ void placeImage(StagedFiles& staged, StdinImage& image, const std::string& direc
 int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& options, std::istream& input) {
   StdinImage image(staged);
   if (!image.isOpen()) {
-    std::fputs("ERROR: could not open image\n", stdout);
-    std::fflush(stdout);
+    state.output.write("ERROR: could not open image\n");
+    state.output.flush();
     cancelStaged(staged);
     return ExitImageUnavailable;
   }

@@ -5,14 +5,16 @@
 // lookup returns the first match in that order. Installation appends records,
 // uninstallation removes and destroys them. It also holds the status line and
 // the messages shown so far, which become the post-run log, and the facts
-// read once at the start of the run. main owns the one state of a process;
-// the Env it names must outlive it.
+// read once at the start of the run. Whatever the run prints goes to its
+// Output. main owns the one state of a process; the Env and the Output it
+// names must outlive it.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "base/output.h"
 #include "model/package_info.h"
 #include "platform/env.h"
 
@@ -20,11 +22,12 @@ namespace installer {
 
 class InstallerState {
  public:
-  explicit InstallerState(Env& environment) : env(environment) {}
+  InstallerState(Env& environment, Output& printer) : env(environment), output(printer) {}
   InstallerState(const InstallerState&) = delete;
   InstallerState& operator=(const InstallerState&) = delete;
 
-  Env& env;  // where the run reads and writes
+  Env& env;        // where the run reads and writes
+  Output& output;  // where it prints
   std::string architecture;
   std::vector<std::unique_ptr<InstalledPackage>> packages;
   std::string statusLine;

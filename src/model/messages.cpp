@@ -10,18 +10,14 @@ namespace installer {
 
 namespace {
 
-constexpr int wipeWidth = 79;
+constexpr size_t wipeWidth = 79;
 constexpr size_t progressWidth = 76;
 const char hideCursor[] = "\x1b[?25l";
 const char showCursor[] = "\x1b[?25h";
 
-void writeText(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
-
-void wipeStatusLine() {
-  std::fputc('\r', stdout);
-  for (int i = 0; i < wipeWidth; ++i) std::fputc(' ', stdout);
-  std::fputc('\r', stdout);
-  std::fflush(stdout);
+void wipeStatusLine(Output& output) {
+  output.write("\r" + std::string(wipeWidth, ' ') + "\r");
+  output.flush();
 }
 
 }  // namespace
@@ -36,13 +32,13 @@ void report(InstallerState& state, const char* prefix, const char* format, va_li
     state.messages.push_back(text);
     return;
   }
-  if (!state.statusLine.empty()) wipeStatusLine();
-  writeText(text);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  Output& output = state.output;
+  if (!state.statusLine.empty()) wipeStatusLine(output);
+  output.write(text + '\n');
+  output.flush();
   if (!state.statusLine.empty()) {
-    writeText(state.statusLine);
-    std::fflush(stdout);
+    output.write(state.statusLine);
+    output.flush();
   }
   state.messages.push_back(text);
 }
@@ -72,13 +68,10 @@ void info(InstallerState& state, const char* format, ...) {
 
 void setStatusLine(InstallerState& state, const std::string& text) {
   if (state.quiet || state.recordOnly || text == state.statusLine) return;
-  std::fputs(hideCursor, stdout);
-  std::fputc('\r', stdout);
-  writeText(text);
-  for (size_t i = text.size(); i < state.statusLine.size(); ++i) std::fputc(' ', stdout);
-  std::fputc('\r', stdout);
-  std::fputs(showCursor, stdout);
-  std::fflush(stdout);
+  // The old line's tail, when longer, is blanked out.
+  size_t blanks = text.size() < state.statusLine.size() ? state.statusLine.size() - text.size() : 0;
+  state.output.write(hideCursor + ("\r" + text) + std::string(blanks, ' ') + '\r' + showCursor);
+  state.output.flush();
   state.statusLine = text;
 }
 

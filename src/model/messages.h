@@ -1,4 +1,5 @@
-// Messages and the progress line, all on standard output.
+// Messages and the progress line, all on standard output through the run's
+// Output (state.output).
 //
 // Messages are single lines; a live status line (the progress bar) sits below
 // them, so every message wipes the status line first and, for warnings, draws

@@ -2,7 +2,7 @@
 
 #include <ctime>
 #include <iomanip>
-#include <iostream>
+#include <sstream>
 
 #include "platform/system_facts.h"
 
@@ -16,18 +16,28 @@ constexpr int builtWidth = 20;
 constexpr int noteWidth = 40;
 constexpr size_t dashCount = 94;
 
-void printHeader(std::ostream& out) {
-  out << std::setw(nameWidth) << "Name"
-      << "    " << std::setw(versionWidth) << "Version"
-      << " " << std::setw(builtWidth) << "Built" << std::setw(noteWidth) << "Note" << std::endl;
-  out << std::string(dashCount, '-') << std::endl;
+// Each line goes out as soon as it is made.
+void printLine(Output& output, const std::string& line) {
+  output.write(line + '\n');
+  output.flush();
 }
 
-void printRecord(std::ostream& out, const InstalledPackage& package) {
-  out << std::setw(nameWidth) << package.name << " " << std::setw(1) << (package.disabled ? "X" : " ") << std::setw(2)
-      << (package.bundle.name.empty() ? "  " : "B ") << std::setw(versionWidth) << libraryVersionText(package.version)
-      << " " << std::setw(builtWidth) << formatBuildTime(package.buildTime) << " " << std::setw(noteWidth)
-      << package.note << std::endl;
+void printHeader(Output& output) {
+  std::ostringstream header;
+  header << std::setw(nameWidth) << "Name"
+         << "    " << std::setw(versionWidth) << "Version"
+         << " " << std::setw(builtWidth) << "Built" << std::setw(noteWidth) << "Note";
+  printLine(output, header.str());
+  printLine(output, std::string(dashCount, '-'));
+}
+
+void printRecord(Output& output, const InstalledPackage& package) {
+  std::ostringstream line;
+  line << std::setw(nameWidth) << package.name << " " << std::setw(1) << (package.disabled ? "X" : " ") << std::setw(2)
+       << (package.bundle.name.empty() ? "  " : "B ") << std::setw(versionWidth) << libraryVersionText(package.version)
+       << " " << std::setw(builtWidth) << formatBuildTime(package.buildTime) << " " << std::setw(noteWidth)
+       << package.note;
+  printLine(output, line.str());
 }
 
 }  // namespace
@@ -41,11 +51,9 @@ std::string formatBuildTime(uint32_t buildTime) {
   return std::string(text, length);
 }
 
-void listPackages(const InstallerState& state, std::ostream& out) {
-  printHeader(out);
-  for (const auto& package : state.packages) printRecord(out, *package);
+void listPackages(const InstallerState& state) {
+  printHeader(state.output);
+  for (const auto& package : state.packages) printRecord(state.output, *package);
 }
-
-void listPackages(const InstallerState& state) { listPackages(state, std::cout); }
 
 }  // namespace installer

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 
 #include "model/installer_state.h"
@@ -21,9 +20,7 @@ namespace installer {
 // `buildTime` as "%b/%d/%Y %H:%M:%S" in UTC; empty when it cannot be converted.
 std::string formatBuildTime(uint32_t buildTime);
 
-// Prints the table to `out`.
-void listPackages(const InstallerState& state, std::ostream& out);
-// Prints the table to standard output.
+// Prints the table to the state's Output.
 void listPackages(const InstallerState& state);
 
 }  // namespace installer

@@ -34,16 +34,16 @@ bool copyContents(ReadableFile& from, WritableFile& to, Spinner* spinner) {
 void Spinner::step() {
   if (lastTick == 0) {
     lastTick = env.ticks();
-    std::fputc(spinnerCharacters[index], stdout);
+    output.write(std::string_view(&spinnerCharacters[index], 1));
   } else {
     if (env.ticks() - lastTick <= ticksPerStep) return;
     // Catch up one step per chunk rather than jump to now.
     lastTick += ticksPerStep;
-    std::fputc('\b', stdout);
-    std::fputc(spinnerCharacters[index], stdout);
+    const char backAndNext[] = {'\b', spinnerCharacters[index]};
+    output.write(std::string_view(backAndNext, sizeof backAndNext));
   }
   index = (index + 1) % 4;
-  std::fflush(stdout);
+  output.flush();
 }
 
 bool copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner) {

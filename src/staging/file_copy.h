@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/output.h"
 #include "platform/env.h"
 
 namespace installer {
@@ -13,12 +14,13 @@ namespace installer {
 // place at most every 20 ticks while copies go on.
 class Spinner {
  public:
-  explicit Spinner(Env& clock) : env(clock) {}
+  Spinner(Env& clock, Output& printer) : env(clock), output(printer) {}
   // One step, taken after every chunk a copy has written.
   void step();
 
  private:
   Env& env;
+  Output& output;
   uint32_t lastTick = 0;  // 0 until the first step
   uint32_t index = 0;     // next character, 0..3
 };

@@ -183,7 +183,7 @@ CommitResult commitStaged(InstallerState& state, StagedFiles& staged, const Comm
   CommitResult checked = plannedAndChecked(state, staged, true, plan);
   if (checked != CommitResult::Done) return abandon(staged, made, checked);
   plan.manifestDigest = options.manifestDigest;
-  Spinner spinner(env);
+  Spinner spinner(env, state.output);
   Spinner* shown = options.showSpinner ? &spinner : nullptr;
   if (!prepareSteps(state, staged, plan, shown, made, copied)) return abandon(staged, made, CommitResult::Refused);
   // The temporary files' contents must be on the storage before the

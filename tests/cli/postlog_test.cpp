@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "support/recorded_output.h"
 #include "support/test_root.h"
 
 namespace installer {
@@ -36,7 +37,8 @@ TEST(Postlog, PreparedLogIsReplacedOtherwiseAppendedTo) {
     if (c.existing == "link") root.symlink("/flash/postlog", "other");
     if (c.existing != "" && c.existing != "fifo" && c.existing != "link") root.write("/flash/postlog", c.existing);
     std::string before = root.tree();
-    InstallerState state(root.env());
+    RecordedOutput output;
+    InstallerState state(root.env(), output);
     state.messages = c.said;
     if (c.prepare) preparePostlog(state);
     EXPECT_EQ(state.messages, c.prepare ? c.loaded : c.said);

@@ -10,6 +10,7 @@
 #include "cli/run_modes.h"
 #include "platform/device_paths.h"
 #include "staging/commit_journal.h"
+#include "support/recorded_output.h"
 #include "support/staging_env.h"
 #include "support/test_root.h"
 
@@ -26,9 +27,9 @@ class NoWaitEnv : public EnvWrapper {
 
 std::string runShow(Env& env, int expected) {
   std::istringstream input;
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(installerMain(env, {"--show"}, input), expected);
-  return testing::internal::GetCapturedStdout();
+  RecordedOutput output;
+  EXPECT_EQ(installerMain(env, output, {"--show"}, input), expected);
+  return output.printed;
 }
 
 // A second run waits for the first a while, then gives up.

@@ -9,6 +9,7 @@
 
 #include "cli/run_modes.h"
 #include "platform/device_paths.h"
+#include "support/recorded_output.h"
 #include "support/simulated_device.h"
 #include "support/test_packages.h"
 
@@ -33,12 +34,11 @@ std::string routing(PackageVersion version, uint32_t seed) {
 
 int run(Env& env, const std::vector<std::string>& arguments, const std::string& input, std::string* out = nullptr) {
   std::istringstream stream(input);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  int status = installerMain(env, arguments, stream);
-  std::string printed = testing::internal::GetCapturedStdout();
+  RecordedOutput output;
+  testing::internal::CaptureStderr();  // what the system said about a failed call
+  int status = installerMain(env, output, arguments, stream);
   testing::internal::GetCapturedStderr();
-  if (out != nullptr) *out = printed;
+  if (out != nullptr) *out = output.printed;
   return status;
 }
 

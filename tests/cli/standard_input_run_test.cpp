@@ -6,6 +6,7 @@
 
 #include "cli/run_modes.h"
 #include "platform/scratch_env.h"
+#include "support/recorded_output.h"
 #include "support/test_packages.h"
 #include "support/test_root.h"
 
@@ -32,9 +33,9 @@ TEST(StandardInputRun, StreamWithoutImageNeedsNoRoomForACopyOfIt) {
     std::istringstream input(stream);
     ScratchEnv env(data.size() * 3 / 2);
     ASSERT_TRUE(env.addDirectories("/flash/var/pdb") && env.addDirectories("/ram"));
-    testing::internal::CaptureStdout();
-    int status = installerMain(env, {"-"}, input);
-    std::string out = testing::internal::GetCapturedStdout();
+    RecordedOutput output;
+    int status = installerMain(env, output, {"-"}, input);
+    const std::string& out = output.printed;
     EXPECT_EQ(status, ExitSuccess) << out;
     FileStatus installed;
     EXPECT_TRUE(env.status("/flash/bin/big", installed) && installed.size == data.size()) << out;
@@ -52,9 +53,9 @@ TEST(StandardInputRun, StreamWithImageIsKeptWhole) {
   for (const auto& [stream, name] : cases) {
     TestRoot root;
     std::istringstream input(stream);
-    testing::internal::CaptureStdout();
-    int status = installerMain(root.env(), {"-"}, input);
-    std::string out = testing::internal::GetCapturedStdout();
+    RecordedOutput output;
+    int status = installerMain(root.env(), output, {"-"}, input);
+    const std::string& out = output.printed;
     EXPECT_EQ(status, ExitSuccess) << out;
     EXPECT_TRUE(root.read("/flash/var/pdb/" + name + "/image") == stream) << name;
   }

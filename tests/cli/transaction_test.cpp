@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "cli/run_modes.h"
+#include "support/recorded_output.h"
 #include "support/simulated_device.h"
 #include "support/test_packages.h"
 
@@ -29,11 +30,11 @@ struct RunResult {
 
 RunResult run(Env& env, const std::vector<std::string>& arguments, const std::string& input = "") {
   std::istringstream stream(input);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
+  RecordedOutput output;
+  testing::internal::CaptureStderr();  // what the system said about a failed call
   RunResult result;
-  result.status = installerMain(env, arguments, stream);
-  result.out = testing::internal::GetCapturedStdout();
+  result.status = installerMain(env, output, arguments, stream);
+  result.out = output.printed;
   testing::internal::GetCapturedStderr();
   return result;
 }

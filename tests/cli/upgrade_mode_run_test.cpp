@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/run_modes.h"
+#include "support/recorded_output.h"
 #include "support/simulated_device.h"
 #include "support/test_packages.h"
 
@@ -72,9 +73,8 @@ TEST(UpgradeModeRun, WorkThatDoesNotFitIsReportedAndDropped) {
     std::string before = root.tree();
     SmallDisks disks(root.env());
     std::istringstream input(std::string(c.option) == "-" ? package : "");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(installerMain(disks, {c.option}, input), c.status) << c.log;
-    testing::internal::GetCapturedStdout();
+    RecordedOutput output;
+    EXPECT_EQ(installerMain(disks, output, {c.option}, input), c.status) << c.log;
     EXPECT_EQ(root.read("/flash/postlog"), c.log);
     removeHostTree(root.host("/flash/postlog"));
     EXPECT_EQ(root.read("/flash/bin/big").size(), c.status == ExitSuccess ? c.mainBytes : 0);
@@ -113,9 +113,9 @@ std::unique_ptr<SimulatedDevice> smallFlash(uint64_t freeBlocks, uint64_t freeIn
 int runOn(SimulatedDevice& device, const std::vector<std::string>& arguments, const std::string& input,
           std::string& out) {
   std::istringstream stream(input);
-  testing::internal::CaptureStdout();
-  int status = installerMain(device, arguments, stream);
-  out = testing::internal::GetCapturedStdout();
+  RecordedOutput output;
+  int status = installerMain(device, output, arguments, stream);
+  out = output.printed;
   return status;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/output.h"
 #include "platform/scratch_env.h"
 
 namespace installer {
@@ -18,6 +19,14 @@ namespace installer {
 // Enough for any package a seed grows into; small enough that an input
 // cannot make the process grow past what libFuzzer allows it.
 constexpr uint64_t scratchCapacity = 16u << 20;
+
+// The targets run quiet; whatever still reaches the Output is dropped.
+class DroppedOutput : public Output {
+ public:
+  void write(std::string_view) override {}
+  void flush() override {}
+  void writeError(std::string_view) override {}
+};
 
 inline std::string textOf(const uint8_t* data, size_t size) {
   return std::string(reinterpret_cast<const char*>(data), size);

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   addFiles(env, textOf(data, size));
   if (!holdsSentinel(env)) return 0;  // the input replaced it
   checkRoundTrip(env);
-  InstallerState state(env);
+  DroppedOutput output;
+  InstallerState state(env, output);
   state.quiet = true;
   PackageFileContents contents;
   InterruptedCommit result = finishInterruptedCommit(state, &contents);

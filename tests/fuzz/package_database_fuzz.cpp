@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScratchEnv env(scratchCapacity);
   static_cast<void>(env.addDirectories("/flash/var/pdb"));
   addFiles(env, textOf(data, size));
-  InstallerState state(env);
+  DroppedOutput output;
+  InstallerState state(env, output);
   loadDatabase(state, true, "i386");
   return 0;
 }

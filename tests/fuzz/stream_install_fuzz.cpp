@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   openSystemLibrary(env, SystemSettings());
   {
-    InstallerState state(env);
+    DroppedOutput output;
+    InstallerState state(env, output);
     state.quiet = true;
     state.architecture = "i386";
     addInstalled(state, env);

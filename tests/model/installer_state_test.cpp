@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/recorded_output.h"
 #include "support/test_packages.h"
 
 namespace installer {
@@ -11,7 +12,8 @@ namespace {
 // the first enabled record named so or providing the name, else the last
 // disabled one. Conflicts skip disabled records, providers placeholders.
 TEST(InstallerState, Lookups) {
-  InstallerState state(Env::posix());
+  RecordedOutput output;
+  InstallerState state(Env::posix(), output);
   auto &off = addRecord(state, "wifi", 1), &ng = addRecord(state, "ng", 2), &on = addRecord(state, "wifi", 3);
   auto &placeholder = addRecord(state, "ppp", ~0u, ~0u), &ppp = addRecord(state, "ppp", 7);
   off.disabled = true;

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/recorded_output.h"
+
 namespace installer {
 namespace {
 
@@ -20,10 +22,10 @@ InstalledPackage package(const std::string& name, PackageVersion bundleVersion =
 // or info erases it for good. Texts are cut to 255 characters. A failed
 // install is worded by errno; a bundle member is shown by its bundle.
 TEST(Messages, ExactBytesShownAndKept) {
-  InstallerState state(Env::posix());
+  RecordedOutput output;
+  InstallerState state(Env::posix(), output);
   const std::string hide = "\x1b[?25l\r", show = "\r\x1b[?25h",
                     failed = "ERROR: installation of platform-7.1.1 failed: ";
-  testing::internal::CaptureStdout();
   setStatusLine(state, "abcdef");
   setStatusLine(state, "abcdef");  // unchanged: nothing written
   setStatusLine(state, "xy");
@@ -40,10 +42,11 @@ TEST(Messages, ExactBytesShownAndKept) {
                                    failed + "disk error",
                                    failed + "could not create /bin/wifi: " + std::strerror(EACCES)};
   kept.push_back("ERROR: installation of x-7.1 failed: broken package");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            hide + "abcdef" + show + hide + "xy    " + show + "\r" + wipe + "\r" + kept[0] + "\nxy" + hide + "  " +
-                show + kept[1] + "\n" + hide + bar + show + hide + std::string(bar.size(), ' ') + show + kept[2] +
-                "\n" + kept[3] + "\n" + kept[4] + "\n" + kept[5] + "\n");
+  EXPECT_EQ(output.printed, hide + "abcdef" + show + hide + "xy    " + show + "\r" + wipe + "\r" + kept[0] + "\nxy" +
+                                hide + "  " + show + kept[1] + "\n" + hide + bar + show + hide +
+                                std::string(bar.size(), ' ') + show + kept[2] + "\n" + kept[3] + "\n" + kept[4] + "\n" +
+                                kept[5] + "\n");
+  EXPECT_TRUE(output.allFlushed());
   EXPECT_EQ(state.messages, kept);
   // The bar ends at column 76 and is clamped to the total; a wrapped total of
   // 0 leaves it empty, a long label leaves no room for it.

@@ -9,6 +9,7 @@
 #include "platform/fault_env.h"
 #include "platform/system_library.h"
 #include "support/package_streams.h"
+#include "support/recorded_output.h"
 
 namespace installer {
 namespace {
@@ -52,16 +53,16 @@ std::string extract(const std::string& payload, uint32_t pvr = 0, bool disabled 
   FaultEnv env(root.env());
   env.failAt(failing, nth, error);
   openSystemLibrary(env, SystemSettings{false, false, {}, 0, true, pvr});  // the processor version only
-  InstallerState state(env);
+  RecordedOutput output;
+  InstallerState state(env, output);
   StagedFiles staged(env);
   InstalledPackage package("foo");
   package.disabled = disabled;
   PackageWriter writer;
   writer.addPart(Files, payload);
   OpenedStream opened(writer.bytes(), {Files});
-  testing::internal::CaptureStdout();
   bool ok = extractFiles(state, package, staged, opened.stream);
-  bool shown = testing::internal::GetCapturedStdout().find("foo-0.0 [") != std::string::npos;
+  bool shown = output.printed.find("foo-0.0 [") != std::string::npos;
   openSystemLibrary(Env::posix(), SystemSettings());
   std::string trace = ok ? "ok" : "failed";
   for (const std::string& path : package.files) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/pdb_records.h"
+#include "support/recorded_output.h"
 
 namespace installer {
 namespace {
@@ -66,10 +67,10 @@ TEST(DatabaseLoader, WarnsWhenTheDatabaseCannotBeOpened) {
   TestRoot root;
   root.write(repo + "p", package("p"));
   removeHostTree(root.host(pdb));
-  InstallerState state(root.env());
-  testing::internal::CaptureStdout();
+  RecordedOutput output;
+  InstallerState state(root.env(), output);
   loadDatabase(state, false, "arm64");
-  EXPECT_EQ(testing::internal::GetCapturedStdout() + describeRecords(state), "WARNING: could not open repo\n");
+  EXPECT_EQ(output.printed + describeRecords(state), "WARNING: could not open repo\n");
   EXPECT_EQ(state.architecture, "arm64");
 }
 

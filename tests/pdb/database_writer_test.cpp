@@ -8,6 +8,7 @@
 
 #include "platform/fault_env.h"
 #include "support/pdb_records.h"
+#include "support/recorded_output.h"
 
 namespace installer {
 namespace {
@@ -51,13 +52,12 @@ TEST(DatabaseWriter, WritePackageMeta) {
     writeFiles(root, "/flash/var/pdb/p/", "provides=;conflicts=;bundle=;disabled=;enabled=;files=");
     FaultEnv env(root.env());
     env.failAt(EnvCall::OpenWrite, failing, EROFS);  // the first open records the directory
-    InstallerState state(env);
+    RecordedOutput output;
+    InstallerState state(env, output);
     StagedFiles staged(env);
     addRecords(state, record);
-    testing::internal::CaptureStdout();
     EXPECT_EQ(writePackageMeta(state, *state.packages[0], staged), result) << record;
-    std::string output = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(failing == 0 ? stagedOf(root, staged) : output, expected) << record;
+    EXPECT_EQ(failing == 0 ? stagedOf(root, staged) : output.printed, expected) << record;
   }
 }
 
@@ -67,13 +67,13 @@ TEST(DatabaseWriter, MarkEnabled) {
   TestRoot root;
   FaultEnv env(root.env());
   env.failAt(EnvCall::OpenWrite, 2, ENOSPC);  // the first records the directory among the temporary ones
-  InstallerState state(env);
+  RecordedOutput output;
+  InstallerState state(env, output);
   StagedFiles staged(env);
   addRecords(state, "p off enable; q off user enable");
-  testing::internal::CaptureStdout();
   EXPECT_TRUE(markEnabled(state, *state.packages[0], staged));  // no "enabled" file to write
   EXPECT_FALSE(markEnabled(state, *state.packages[1], staged));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: installation of q-1.0 failed: disk is too small\n");
+  EXPECT_EQ(output.printed, "ERROR: installation of q-1.0 failed: disk is too small\n");
   EXPECT_EQ(describeRecords(state), "p 16803328 1000\nq 16803328 1000 user\n");
 }
 

@@ -11,6 +11,7 @@
 
 #include "pdb/database_loader.h"
 #include "support/pdb_records.h"
+#include "support/recorded_output.h"
 #include "support/test_root.h"
 
 namespace installer {
@@ -18,10 +19,10 @@ namespace {
 
 // The records as loaded, with what the load said.
 std::string loaded(TestRoot& root) {
-  InstallerState state(root.env());
-  testing::internal::CaptureStdout();
+  RecordedOutput output;
+  InstallerState state(root.env(), output);
   loadDatabase(state, false, "i386");
-  return describeRecords(state) + testing::internal::GetCapturedStdout();
+  return describeRecords(state) + output.printed;
 }
 
 // An installed package with every file the load reads; the one at

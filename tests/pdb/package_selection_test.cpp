@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/pdb_records.h"
+#include "support/recorded_output.h"
 
 namespace installer {
 namespace {
@@ -18,7 +19,8 @@ TEST(SummarizeFate, AnyStayingProviderDecides) {
       {"a uninstall; b off", FateDisabled}, {"b off; a uninstall; c", FateStays}};
   // clang-format on
   for (const auto& [records, fate] : cases) {
-    InstallerState state(Env::posix());
+    RecordedOutput output;
+    InstallerState state(Env::posix(), output);
     addRecords(state, records);
     std::vector<InstalledPackage*> providers;
     for (const auto& record : state.packages) providers.push_back(record.get());
@@ -43,17 +45,17 @@ TEST(SelectPackages, KeepsTheBestOfEachNameInDependencyOrder) {
       {"x; y; z needs=x", NoFloor, false, "1 0 2", ""},
       {"y excludes=x; x", NoFloor, false, "0 1", ""},
   };
-  for (const auto& [candidates, floor, verbose, kept, output] : cases) {
-    InstallerState state(Env::posix());
+  for (const auto& [candidates, floor, verbose, kept, said] : cases) {
+    RecordedOutput output;
+    InstallerState state(Env::posix(), output);
     addRecords(state, candidates);
     std::vector<PackageInfo*> list;
     for (const auto& record : state.packages) list.push_back(record.get());
     for (size_t i = 0; i < list.size(); ++i) list[i]->note = std::to_string(i);  // tells equal copies apart
-    testing::internal::CaptureStdout();
     selectPackages(state, list, floor, verbose);
-    std::string positions = testing::internal::GetCapturedStdout();
+    std::string positions = output.printed;
     for (const PackageInfo* record : list) positions += record->note + " ";
-    EXPECT_EQ(positions, output + kept + " ") << candidates;
+    EXPECT_EQ(positions, said + kept + " ") << candidates;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/pdb_records.h"
+#include "support/recorded_output.h"
 
 namespace installer {
 namespace {
@@ -51,12 +52,11 @@ TEST(ApplyPendingActions, Resolutions) {
   };
   for (const auto& [records, changed, expected] : cases) {
     TestRoot root;
-    InstallerState state(root.env());
+    RecordedOutput output;
+    InstallerState state(root.env(), output);
     StagedFiles staged(root.env());
     addRecords(state, records);
-    testing::internal::CaptureStdout();
     EXPECT_EQ(applyPendingActions(state, staged, Verbosity::Verbose), changed) << records;
-    testing::internal::GetCapturedStdout();
     std::string outcome;
     for (const std::string& message : state.messages) outcome += message + " | ";
     EXPECT_EQ(outcome + "=> " + enabledOf(state), expected) << records;
@@ -79,15 +79,15 @@ TEST(ApplyPendingActions, OutputByVerbosity) {
       {Verbosity::Normal, normal + enabled},
       {Verbosity::Verbose, normal + shown("uninstalling u-1.0...", "uninstalled u-1.0") + enabled},
   };
-  for (const auto& [verbosity, output] : cases) {
+  for (const auto& [verbosity, shownText] : cases) {
     TestRoot root;
     writeFiles(root, "/flash/var/pdb/", "u/image=;/flash/bin/u=;d/enabled=user|;e/disabled=auto|");
-    InstallerState state(root.env());
+    RecordedOutput output;
+    InstallerState state(root.env(), output);
     StagedFiles staged(root.env());
     addRecords(state, "u uninstall file=/bin/u; d disable; e off enable user; l uninstall; a needs=l");
-    testing::internal::CaptureStdout();
     EXPECT_TRUE(applyPendingActions(state, staged, verbosity));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), output);
+    EXPECT_EQ(output.printed, shownText);
     EXPECT_EQ(stagedOf(root, staged),
               "-/flash/bin/u d/disabled=auto| -d/enabled -e/disabled e/enabled=user| -u/ -u/image");
   }

@@ -14,6 +14,7 @@
 #include "package_inspector.h"
 #include "platform/system_library.h"
 #include "support/member_swaps.h"
+#include "support/recorded_output.h"
 #include "support/test_packages.h"
 #include "support/test_root.h"
 
@@ -80,9 +81,8 @@ InstallerVerdict installerRun(const std::string& bytes, bool required = false) {
   NoSyncEnv env(root.env());
   std::istringstream input(bytes);
   std::string before = root.tree();
-  testing::internal::CaptureStdout();
-  InstallerVerdict verdict{installerMain(env, {"-"}, input), ""};
-  testing::internal::GetCapturedStdout();
+  RecordedOutput output;
+  InstallerVerdict verdict{installerMain(env, output, {"-"}, input), ""};
   verdict.changes = changedLines(before, root.tree());
   // The library keeps what the run opened it with, the root among it.
   openSystemLibrary(Env::posix(), SystemSettings());

@@ -51,9 +51,8 @@ TEST_F(Acceptance, ReasonsAndTheOneMessageSaid) {
     secure ? root.write("/ram/SECURE", "") : removeHostTree(root.host("/ram/SECURE"));
     InstalledPackage package(name);
     package.version = version, package.buildTime = buildTime, package.architecture = architecture, package.deps = deps;
-    testing::internal::CaptureStdout();
     EXPECT_EQ(checkAcceptance(state, package, flags), mask);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), *said ? std::string(said) + "\n" : "");
+    EXPECT_EQ(output.take(), *said ? std::string(said) + "\n" : "");
   }
 }
 

@@ -52,9 +52,8 @@ TEST_F(CandidateScan, WhichFilesAreTaken) {
     bytes == "fifo" ? root.makeDirs(dir) : root.write(dir + std::string(file), bytes);
     ASSERT_EQ(bytes == "fifo" ? mkfifo(root.host(dir + std::string(file)).c_str(), 0644) : 0, 0);
     std::vector<std::unique_ptr<PackageCandidate>> found;
-    testing::internal::CaptureStdout();
     scanPackageDirectory(state, dir, found);
-    std::string text = testing::internal::GetCapturedStdout();  // what is said, then the files taken
+    std::string text = output.take();  // what is said, then the files taken
     for (const auto& candidate : found) text += candidate->path.substr(sizeof dir - 1) + " ";
     EXPECT_EQ(text, said);
   }

@@ -8,6 +8,7 @@
 #include "platform/crypto.h"
 #include "platform/device_paths.h"
 #include "staging/staged_commit.h"
+#include "support/recorded_output.h"
 #include "support/staging_env.h"
 #include "support/test_root.h"
 
@@ -125,10 +126,10 @@ TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
   plan.steps = {step(StepKind::Remove, "/flash/keep", "", keep.inode + 1),
                 step(StepKind::Rename, "/flash/away", "/flash/var/pdb", database.inode)};
   root.write(paths::commitJournal, journalText(plan));
-  InstallerState state(root.env());
-  testing::internal::CaptureStdout();
+  RecordedOutput output;
+  InstallerState state(root.env(), output);
   EXPECT_EQ(finishInterruptedCommit(state, nullptr), InterruptedCommit::GaveUp);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(output.printed,
             "ERROR: the interrupted commit could not install /flash/away: /flash/var/pdb is not a file\n");
   EXPECT_EQ(root.read("/flash/keep"), "mine");
   EXPECT_EQ(root.read("/flash/var/pdb/pkg/version"), "1");
@@ -151,11 +152,11 @@ TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
   copy.package = 0;
   plan.steps = {copy, step(StepKind::Rename, "/flash/var/pdb/p/image", "/rw/pckg/.download/p.kmp", package.inode)};
   root.write(paths::commitJournal, journalText(plan));
-  InstallerState state(root.env());
+  RecordedOutput output;
+  InstallerState state(root.env(), output);
   PackageFileContents contents;
-  testing::internal::CaptureStdout();
   EXPECT_EQ(finishInterruptedCommit(state, &contents), InterruptedCommit::GaveUp);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(output.printed,
             "ERROR: the interrupted commit could not install /flash/lib/x: its package file "
             "/rw/pckg/.download/p.kmp is gone or changed\n"
             "ERROR: the interrupted commit could not install /flash/var/pdb/p/image: /rw/pckg/.download/p.kmp is "

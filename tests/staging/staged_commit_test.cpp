@@ -7,6 +7,7 @@
 
 #include "platform/device_paths.h"
 #include "platform/fault_env.h"
+#include "support/recorded_output.h"
 #include "support/staging_env.h"
 #include "support/test_root.h"
 
@@ -20,7 +21,8 @@ class Commit : public testing::Test {
   TestRoot root;
   DiskEnv disks{root.env(), {{"/ram", 1, 4096, 100}}};
   FaultEnv env{disks};
-  InstallerState state{env};
+  RecordedOutput output;
+  InstallerState state{env, output};
 
   // Plants `files`, commits `entries` and gives "RESULT|STDOUT|STDERR".
   std::string commit(const char* files, const char* entries, CommitOptions options = CommitOptions()) {
@@ -30,16 +32,15 @@ class Commit : public testing::Test {
     return commitSet(staged, options);
   }
   std::string commitSet(StagedFiles& staged, CommitOptions options = CommitOptions()) {
-    testing::internal::CaptureStdout(), testing::internal::CaptureStderr();
+    testing::internal::CaptureStderr();  // what the system said about a failed call
     const char* results[] = {"done|", "refused|", "no room|", "failed|"};
     std::string result = results[static_cast<int>(commitStaged(state, staged, options))];
-    result += testing::internal::GetCapturedStdout() + "|";
+    result += output.take() + "|";
     return result + testing::internal::GetCapturedStderr();
   }
   std::string finish(InterruptedCommit expected) {
-    testing::internal::CaptureStdout();
     EXPECT_EQ(finishInterruptedCommit(state, nullptr), expected);
-    return testing::internal::GetCapturedStdout();
+    return output.take();
   }
   std::string tree() { return root.tree("/flash/f") + root.tree("/ram"); }
 };

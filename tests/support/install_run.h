@@ -11,6 +11,7 @@
 #include "install/stream_install.h"
 #include "platform/system_library.h"
 #include "rules/acceptance.h"
+#include "support/recorded_output.h"
 #include "support/test_packages.h"
 
 namespace installer {
@@ -44,13 +45,11 @@ class InstallRun : public testing::Test {
   // The library must not keep the root's Env once the root is gone.
   ~InstallRun() override { openSystemLibrary(Env::posix(), SystemSettings()); }
 
-  // Installs `bytes` as one stream, keeping the progress bar off the test's output.
+  // Installs `bytes` as one stream; what it prints (the progress bar among
+  // it) stays in `output`.
   StreamInstallResult run(const std::string& bytes, uint32_t flags = Upgrade, UserChoices choices = {}) {
     std::istringstream input(bytes);
-    testing::internal::CaptureStdout();
-    StreamInstallResult result = installStream(state, staged, input, {flags, std::move(choices), nullptr});
-    testing::internal::GetCapturedStdout();
-    return result;
+    return installStream(state, staged, input, {flags, std::move(choices), nullptr});
   }
 
   // The enabled state of every record (as enabledOf), then the staged
@@ -71,7 +70,8 @@ class InstallRun : public testing::Test {
 
   TestRoot root;
   ImageEnv env{root.env()};
-  InstallerState state{env};
+  RecordedOutput output;
+  InstallerState state{env, output};
   StagedFiles staged{root.env()};
 };
 

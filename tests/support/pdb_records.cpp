@@ -9,6 +9,7 @@
 
 #include "model/installed_files.h"
 #include "pdb/database_loader.h"
+#include "support/recorded_output.h"
 
 namespace installer {
 
@@ -107,10 +108,10 @@ std::string loadedFrom(const std::string& files, const Images& images) {
   writeFiles(root, paths::databaseDir, files);
   for (const auto& [path, bytes] : images) root.write(path, bytes);
   ReverseListing env(root.env());
-  InstallerState state(env);
-  testing::internal::CaptureStdout();
+  RecordedOutput output;
+  InstallerState state(env, output);
   loadDatabase(state, false, "i386");
-  return describeRecords(state) + testing::internal::GetCapturedStdout();
+  return describeRecords(state) + output.printed;
 }
 
 std::string stagedOf(const TestRoot& root, const StagedFiles& staged) {

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <map>
 #include <memory>
 #include <set>
@@ -15,6 +14,7 @@
 #include "base/package_version.h"
 #include "cli/run_modes.h"
 #include "pkgtool_commands.h"
+#include "support/recorded_output.h"
 #include "support/test_packages.h"
 #include "support/test_root.h"
 
@@ -255,13 +255,14 @@ class Runner {
     for (const auto& variable : variables) env->setVariable(variable.first, variable.second);
     std::istringstream stream(input);
     mode_t oldMask = umask(022);
-    testing::internal::CaptureStdout();
+    RecordedOutput output;
+    // What the system says about a failed call goes to standard error
+    // straight; the run's own texts there (the settings file's warnings) are
+    // all said before anything can fail, so they come first.
     testing::internal::CaptureStderr();
-    status = installerMain(*env, arguments, stream);
-    std::fflush(stdout);
-    std::cout.flush();
-    out = testing::internal::GetCapturedStdout();
-    err = testing::internal::GetCapturedStderr();
+    status = installerMain(*env, output, arguments, stream);
+    out = output.printed;
+    err = output.errors + testing::internal::GetCapturedStderr();
     umask(oldMask);
   }
 

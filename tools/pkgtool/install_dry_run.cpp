@@ -3,9 +3,9 @@
 #include <set>
 
 #include "install/stream_install.h"
+#include "model/installer_state.h"
 #include "package/package_header.h"
 #include "package/package_stream.h"
-#include "model/installer_state.h"
 #include "platform/device_paths.h"
 #include "platform/input_file.h"
 #include "platform/scratch_env.h"
@@ -28,6 +28,15 @@ class DiscardedFile : public WritableFile {
   bool append(const char*, size_t) override { return true; }
   bool sync() override { return true; }
   bool close() override { return true; }
+};
+
+// The run keeps its messages (recordOnly) and shows nothing, so nothing
+// ever reaches its Output.
+class SilentOutput : public Output {
+ public:
+  void write(std::string_view) override {}
+  void flush() override {}
+  void writeError(std::string_view) override {}
 };
 
 class ScratchDevice : public ScratchEnv {
@@ -80,7 +89,8 @@ DryRunVerdict dryRunInstall(Env& files, const std::string& path, const TrustKeys
   // Whether a legacy signature may pass is judged as on this machine, as
   // the report before the run judges it.
   if (files.exists(paths::secureMarker)) static_cast<void>(device.addFile(paths::secureMarker, ""));
-  InstallerState state(device);
+  SilentOutput silent;
+  InstallerState state(device, silent);
   state.recordOnly = true;
   provideDependencies(files, path, state);
   DryRunVerdict verdict;
