@@ -6,8 +6,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/fault_env.h"
 #include "platform/system_library.h"
+#include "support/fault_env.h"
 #include "support/package_streams.h"
 
 namespace installer {

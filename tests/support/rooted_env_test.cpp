@@ -1,4 +1,4 @@
-#include "platform/rooted_env.h"
+#include "support/rooted_env.h"
 
 #include <gtest/gtest.h>
 

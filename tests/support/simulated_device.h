@@ -47,7 +47,7 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 
 namespace installer {
 
