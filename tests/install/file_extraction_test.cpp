@@ -1,4 +1,4 @@
-#include "package/file_extraction.h"
+#include "install/file_extraction.h"
 
 #include <gtest/gtest.h>
 
