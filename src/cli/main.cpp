@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_modes.h"
+#include "cli/installer_main.h"
 
 int main(int argc, char** argv) {
   // A package streams in on standard input: read it in blocks of 64 KiB, not
