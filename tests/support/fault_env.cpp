@@ -83,10 +83,6 @@ bool FaultEnv::makeSymlink(const std::string& linkTarget, const std::string& pat
   return !fails(EnvCall::Symlink) && target().makeSymlink(linkTarget, path);
 }
 
-bool FaultEnv::truncate(const std::string& path, uint64_t size) {
-  return !fails(EnvCall::Truncate) && target().truncate(path, size);
-}
-
 bool FaultEnv::changeMode(const std::string& path, uint32_t mode) {
   return !fails(EnvCall::ChangeMode) && target().changeMode(path, mode);
 }

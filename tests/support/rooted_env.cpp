@@ -110,11 +110,6 @@ bool RootedEnv::readSymlink(const std::string& path, std::string& linkTarget) {
   return resolve(path, false, host) && target().readSymlink(host, linkTarget);
 }
 
-bool RootedEnv::truncate(const std::string& path, uint64_t size) {
-  std::string host;
-  return resolve(path, true, host) && target().truncate(host, size);
-}
-
 bool RootedEnv::changeMode(const std::string& path, uint32_t mode) {
   std::string host;
   return resolve(path, true, host) && target().changeMode(host, mode);
