@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "base/exit_status.h"
 #include "platform/env.h"
 
 namespace installer {
 
 // `arguments` are the command line without the program name, `input` is
-// standard input. Returns the process's exit status.
+// standard input. Returns the process's exit status, an ExitStatus.
 int installerMain(Env& env, const std::vector<std::string>& arguments, std::istream& input);
 
 }  // namespace installer
