@@ -4,7 +4,7 @@
 # Usage: scripts/check-layers.sh [SOURCE_DIR]   (default: src of this checkout)
 set -euo pipefail
 src=${1:-"$(dirname "$0")/../src"}
-layers=(base platform model staging package pdb rules install cli)
+layers=(base platform model package staging pdb rules install cli)
 
 rank() {
   local i

@@ -1,13 +1,21 @@
 // The sequence of one installer run; each run mode lives in its own function.
+#include "cli/installer_main.h"
+
 #include <string>
 
-#include "cli/run_modes.h"
+#include "cli/manifest_runs.h"
 #include "cli/run_options.h"
+#include "cli/run_setup.h"
+#include "cli/run_start.h"
+#include "cli/standard_input_run.h"
+#include "cli/upgrade_mode_run.h"
 #include "pdb/database_loader.h"
 #include "pdb/pending_actions.h"
 #include "platform/system_facts.h"
 #include "platform/system_library.h"
 #include "platform/system_settings.h"
+#include "rules/package_listing.h"
+#include "staging/staged_files.h"
 
 namespace installer {
 
@@ -21,6 +29,12 @@ void openSettings(Env& env, Output& output) {
   // As a C string: a NUL byte that a line of the file carried ends the text.
   output.writeError(diagnostics.c_str());
   openSystemLibrary(env, settings);
+}
+
+// --show: print the loaded database.
+int listingRun(InstallerState& state) {
+  listPackages(state);
+  return ExitSuccess;
 }
 
 int loadedRun(InstallerState& state, RunOptions& options, std::istream& input) {

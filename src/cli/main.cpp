@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/run_modes.h"
+#include "cli/installer_main.h"
 #include "platform/stdio_output.h"
 
 int main(int argc, char** argv) {

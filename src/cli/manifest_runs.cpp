@@ -1,8 +1,11 @@
 // --commit and --cancel: finishing or dropping the work that an upgrade run
 // with --safe left in "/ram/MANIFEST". Neither loads the package database.
+#include "cli/manifest_runs.h"
+
 #include <cerrno>
 
-#include "cli/run_modes.h"
+#include "cli/run_start.h"
+#include "cli/upgrade_mode_run.h"
 #include "install/package_rebuild.h"
 #include "model/messages.h"
 #include "platform/device_paths.h"

@@ -1,12 +1,13 @@
 // What every run that works on the device does first: take the run lock,
 // finish a commit that an interrupted run left, and remove the temporary
 // files of runs that did not finish.
+#include "cli/run_start.h"
+
 #include <cerrno>
 #include <cstring>
 #include <set>
 
 #include "cli/postlog.h"
-#include "cli/run_modes.h"
 #include "install/package_rebuild.h"
 #include "model/messages.h"
 #include "platform/device_paths.h"

@@ -5,12 +5,14 @@
 // boot image), the marker "/flash/PCKGS_CHANGED" is staged and everything is
 // committed. Any failure drops all staged work and the image, so the flash
 // keeps the software it had; only the post-run log records what happened.
+#include "cli/standard_input_run.h"
+
 #include <cerrno>
 #include <string>
 
 #include "cli/postlog.h"
-#include "cli/run_modes.h"
 #include "cli/stdin_image.h"
+#include "cli/upgrade_mode_run.h"
 #include "install/package_rebuild.h"
 #include "install/stream_install.h"
 #include "model/messages.h"

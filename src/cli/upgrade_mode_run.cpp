@@ -1,13 +1,14 @@
 // The upgrade run as main drives it: the run itself, the check of the
 // staged work, the result lines, and the commit or the manifest.
+#include "cli/upgrade_mode_run.h"
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <vector>
 
 #include "cli/postlog.h"
-#include "cli/run_modes.h"
-#include "cli/upgrade_run.h"
+#include "cli/upgrade_install.h"
 #include "install/package_rebuild.h"
 #include "model/messages.h"
 #include "model/package_labels.h"
@@ -74,7 +75,7 @@ ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool app
 int upgradeModeRun(InstallerState& state, StagedFiles& staged, RunOptions& options) {
   options.flags |= Upgrade;
   std::vector<PackageInfo> installed;
-  ExitStatus status = runUpgrade(state, staged, options.flags, installed) ? ExitSuccess : ExitFailure;
+  ExitStatus status = installFoundPackages(state, staged, options.flags, installed) ? ExitSuccess : ExitFailure;
   // Reinstalled packages stage nothing, but a run with --reinstall may
   // install other packages too: the check is made with it as well.
   ExitStatus checked = checkStagedWork(state, staged);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <memory>
 
-#include "package/file_extraction.h"
+#include "install/file_extraction.h"
+#include "model/messages.h"
+#include "model/package_labels.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
@@ -14,8 +16,6 @@
 #include "pdb/pending_actions.h"
 #include "platform/device_paths.h"
 #include "rules/acceptance.h"
-#include "model/messages.h"
-#include "model/package_labels.h"
 
 namespace installer {
 

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "install/file_extraction.h"
 #include "model/package_info.h"
-#include "package/file_extraction.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"

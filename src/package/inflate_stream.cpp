@@ -4,7 +4,8 @@
 
 namespace installer {
 
-InflateStreamBuf::InflateStreamBuf(PackageStreamBuf* sourceBuffer) : source(sourceBuffer), inflater(newInflater()) {
+InflateStreamBuf::InflateStreamBuf(PackageStreamBuf* sourceBuffer)
+    : source(sourceBuffer), inflater(sourceBuffer->inflateBackend->make()) {
   char* start = area + PutBackSize;
   setg(start, start, start);
 }

@@ -10,7 +10,7 @@
 // caller's memory, 4096 bytes a call as refills would (so a damaged stream
 // ends at the same byte), which saves a copy of all file data; the last
 // byte read then stays in the put-back area. The library that inflates is
-// the configured Inflater (inflater.h).
+// the Inflater of the source's backend (inflater.h).
 //
 // Only relative forward seeks are supported: they inflate and discard the
 // bytes passed over, which is how unwanted file data is skipped.

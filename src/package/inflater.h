@@ -42,11 +42,6 @@ struct InflateBackend {
 
 // The backends this build has, the configured one first.
 const std::vector<InflateBackend>& inflateBackends();
-// A new inflater of the configured backend, or of the one a test picked.
-std::unique_ptr<Inflater> newInflater();
-// For tests that run one input through every backend: newInflater() makes
-// `backend` from now on.
-void useInflateBackend(const InflateBackend& backend);
 
 std::unique_ptr<Inflater> newZlibInflater();
 std::unique_ptr<Inflater> newIsalInflater();

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "model/installer_files.h"
 #include "package/package_format.h"
-#include "staging/installer_files.h"
 
 namespace installer {
 

@@ -33,6 +33,7 @@
 #include <streambuf>
 #include <vector>
 
+#include "package/inflater.h"
 #include "package/member_spans.h"
 #include "package/package_format.h"
 #include "platform/crypto.h"
@@ -75,6 +76,10 @@ class PackageStreamBuf : public std::streambuf {
   // A bundle's members, each hashed as carried, once the reader started
   // them at a bundle signature part that vouches for a member table.
   MemberSpans spans;
+  // The library that inflates the files part (inflater.h): the configured
+  // one, unless the reader picks another of the build (the tests run each
+  // input through every one).
+  const InflateBackend* inflateBackend = &inflateBackends().front();
 
   // Reads the 8-byte file header; false when it is short.
   [[nodiscard]] bool readFileHeader(uint8_t header[8]);

@@ -75,19 +75,16 @@ void loadImage(InstallerState& state, const std::string& entry, const std::strin
   state.packages.push_back(std::move(record));
 }
 
+// Appends a record for every package directory in `entries` whose image
+// opens: the image is `imageDir` + the directory name when `fromRepo`, else
+// the directory's "image". A bundle image gives its sub-packages first,
+// then the bundle.
 void loadImagesOf(InstallerState& state, const std::vector<std::string>& entries, const std::string& imageDir,
                   bool fromRepo) {
   for (const std::string& entry : entries) loadImage(state, entry, imageDir, fromRepo);
 }
 
 }  // namespace
-
-bool loadImages(InstallerState& state, const std::string& imageDir, bool fromRepo) {
-  std::vector<std::string> entries;
-  if (!listPackageDirectories(state.env, entries)) return false;
-  loadImagesOf(state, entries, imageDir, fromRepo);
-  return true;
-}
 
 // The database directory is listed once: nothing changes it while it loads.
 void loadDatabase(InstallerState& state, bool quiet, const std::string& architecture) {

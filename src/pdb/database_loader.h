@@ -23,10 +23,4 @@ namespace installer {
 // leaves it empty when "/flash/var/pdb/" cannot be opened.
 void loadDatabase(InstallerState& state, bool quiet, const std::string& architecture);
 
-// Appends a record for every package directory whose image opens: the
-// image is `imageDir` + the directory name when `fromRepo`, else the
-// directory's "image". A bundle image gives its sub-packages first, then
-// the bundle. False when "/flash/var/pdb/" cannot be opened.
-[[nodiscard]] bool loadImages(InstallerState& state, const std::string& imageDir, bool fromRepo);
-
 }  // namespace installer

@@ -134,7 +134,6 @@ class Env {
   [[nodiscard]] virtual bool makeDirectory(const std::string& path, uint32_t mode) = 0;
   [[nodiscard]] virtual bool makeSymlink(const std::string& target, const std::string& path) = 0;
   [[nodiscard]] virtual bool readSymlink(const std::string& path, std::string& target) = 0;
-  [[nodiscard]] virtual bool truncate(const std::string& path, uint64_t size) = 0;
   [[nodiscard]] virtual bool changeMode(const std::string& path, uint32_t mode) = 0;
   // The process's file mode creation mask (umask).
   virtual uint32_t creationMask() = 0;
@@ -200,7 +199,6 @@ class EnvWrapper : public Env {
     return base.makeSymlink(target, path);
   }
   [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override { return base.readSymlink(path, target); }
-  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override { return base.truncate(path, size); }
   [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override { return base.changeMode(path, mode); }
   uint32_t creationMask() override { return base.creationMask(); }
   [[nodiscard]] bool syncPath(const std::string& path) override { return base.syncPath(path); }

@@ -228,9 +228,6 @@ class PosixEnv : public Env {
     return true;
   }
 
-  bool truncate(const std::string& path, uint64_t size) override {
-    return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
-  }
   bool changeMode(const std::string& path, uint32_t mode) override {
     return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
   }

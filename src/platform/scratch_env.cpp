@@ -357,19 +357,6 @@ bool ScratchEnv::readSymlink(const std::string& path, std::string& target) {
   return true;
 }
 
-bool ScratchEnv::truncate(const std::string& path, uint64_t size) {
-  std::string key;
-  if (!resolve(path, true, key)) return false;
-  Node* node = find(key);
-  if (node == nullptr) return fails(ENOENT);
-  if (node->type == FileType::Directory) return fails(EISDIR);
-  uint64_t old = node->data->size();
-  if (size > old && !reserve(size - old)) return false;
-  if (size < old) release(old - size);
-  node->data->resize(static_cast<size_t>(size));
-  return true;
-}
-
 bool ScratchEnv::changeMode(const std::string& path, uint32_t mode) {
   std::string key;
   if (!resolve(path, true, key)) return false;
@@ -414,11 +401,6 @@ std::unique_ptr<FileLock> ScratchEnv::lockFile(const std::string& path) {
   if (node != nullptr && node->type == FileType::Symlink) return noFile(ELOOP);
   if (!locks.insert(key).second) return noFile(EWOULDBLOCK);
   return std::make_unique<ScratchLock>(*this, key);
-}
-
-const char* ScratchEnv::variable(const char* name) {
-  auto it = variables.find(name);
-  return it == variables.end() ? nullptr : it->second.c_str();
 }
 
 }  // namespace installer

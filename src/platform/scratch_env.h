@@ -1,12 +1,13 @@
 // ScratchEnv: a device file system in memory, thrown away with the Env.
 //
-// The fuzz targets run the installer's readers and its install path on it,
-// so that nothing a hostile input makes the code do reaches a disk. It
-// serves the files it was given (addFile) and keeps what the code writes,
-// so that a file written can be read back, until the ScratchEnv is
-// destroyed. The contents of all files together never pass `capacity`
-// bytes: a write, a new link or a growing truncate that would pass it fails
-// with ENOSPC, as on a full disk, so no input can make it eat the memory.
+// pkgtool's dry run installs a package file on it, and the fuzz targets run
+// the installer's readers and its install path on it, so that nothing a
+// package or a hostile input makes the code do reaches a disk. It serves
+// the files it was given (addFile) and keeps what the code writes, so that
+// a file written can be read back, until the ScratchEnv is destroyed. The
+// contents of all files together never pass `capacity` bytes: a write or a
+// new link that would pass it fails with ENOSPC, as on a full disk, so no
+// input can make it eat the memory.
 //
 // Paths resolve as the kernel resolves them: repeated slashes, "." and ".."
 // (which stops at the root), symbolic links followed in every component and
@@ -44,9 +45,6 @@ class ScratchEnv : public Env {
   [[nodiscard]] bool addFile(const std::string& path, const std::string& contents);
   // mkdir -p; false (errno) when something other than a directory is in the way.
   [[nodiscard]] bool addDirectories(const std::string& path);
-  void setVariable(const std::string& name, const std::string& value) { variables[name] = value; }
-  // Bytes of file contents and link texts held now.
-  uint64_t used() const { return usedBytes; }
 
   [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
                                                            const ReadLimits& limits = ReadLimits()) override;
@@ -63,7 +61,6 @@ class ScratchEnv : public Env {
   [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
   [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
   [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override;
-  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override;
   [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
   uint32_t creationMask() override { return 022; }
   [[nodiscard]] bool syncPath(const std::string& path) override;
@@ -73,7 +70,8 @@ class ScratchEnv : public Env {
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override;
   [[nodiscard]] std::unique_ptr<FileLock> lockFile(const std::string& path) override;
-  const char* variable(const char* name) override;
+  // No variable is set: the host's do not leak in.
+  const char* variable(const char*) override { return nullptr; }
   uint32_t ticks() override { return clock++; }
   void sleepMilliseconds(unsigned milliseconds) override { clock += milliseconds / 10; }
 
@@ -107,7 +105,6 @@ class ScratchEnv : public Env {
   std::string rootKey;  // "" for the real root, else the key of the changed root
   std::map<std::string, Node> nodes;
   std::set<std::string> locks;
-  std::map<std::string, std::string> variables;
   uint32_t clock = 30000;
   uint32_t temporaryCount = 0;
   uint64_t nextInode = 1;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "base/path_text.h"
+#include "model/installer_files.h"
 #include "platform/crypto.h"
-#include "staging/installer_files.h"
 #include "staging/manifest.h"
 #include "staging/temporary_files.h"
 

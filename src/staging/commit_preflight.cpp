@@ -4,8 +4,8 @@
 #include <set>
 
 #include "base/path_text.h"
+#include "model/installer_files.h"
 #include "model/messages.h"
-#include "staging/installer_files.h"
 
 namespace installer {
 

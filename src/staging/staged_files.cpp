@@ -4,8 +4,8 @@
 
 #include "base/path_text.h"
 #include "model/installed_files.h"
+#include "model/installer_files.h"
 #include "platform/device_paths.h"
-#include "staging/installer_files.h"
 
 namespace installer {
 

@@ -7,7 +7,7 @@
 
 #include <sstream>
 
-#include "cli/run_modes.h"
+#include "cli/installer_main.h"
 #include "platform/device_paths.h"
 #include "staging/commit_journal.h"
 #include "support/recorded_output.h"

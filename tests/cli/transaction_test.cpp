@@ -13,7 +13,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "cli/run_modes.h"
+#include "cli/installer_main.h"
 #include "support/recorded_output.h"
 #include "support/simulated_device.h"
 #include "support/test_packages.h"

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 #include "support/pdb_records.h"
 #include "support/recorded_output.h"
 

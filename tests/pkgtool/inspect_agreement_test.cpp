@@ -10,7 +10,7 @@
 #include <map>
 #include <sstream>
 
-#include "cli/run_modes.h"
+#include "cli/installer_main.h"
 #include "package_inspector.h"
 #include "platform/system_library.h"
 #include "support/member_swaps.h"

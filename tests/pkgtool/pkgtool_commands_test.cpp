@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 #include "support/test_root.h"
 
 namespace installer {

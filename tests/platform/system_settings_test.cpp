@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 #include "support/test_root.h"
 
 namespace installer {

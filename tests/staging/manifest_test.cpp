@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 #include "support/staging_env.h"
 #include "support/test_root.h"
 

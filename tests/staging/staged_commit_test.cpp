@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/device_paths.h"
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 #include "support/recorded_output.h"
 #include "support/staging_env.h"
 #include "support/test_root.h"

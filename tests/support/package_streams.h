@@ -15,10 +15,18 @@
 
 namespace installer {
 
+// The inflate backend of the streams below: the configured one, unless
+// forEachInflateBackend runs its check with another.
+inline const InflateBackend*& streamInflateBackend() {
+  static const InflateBackend* picked = &inflateBackends().front();
+  return picked;
+}
+
 // A stream over `bytes`, already moved to its first wanted part.
 struct OpenedStream {
   OpenedStream(const std::string& bytes, std::vector<uint32_t> types, bool hashing = true)
       : input(bytes), stream(input, hashing, nullptr) {
+    stream.streamBuffer()->inflateBackend = streamInflateBackend();
     stream.wantedTypes = std::move(types);
     stream.nextPart();
   }
@@ -32,10 +40,10 @@ template <typename Check>
 void forEachInflateBackend(Check check) {
   for (const InflateBackend& backend : inflateBackends()) {
     SCOPED_TRACE(backend.name);
-    useInflateBackend(backend);
+    streamInflateBackend() = &backend;
     check();
   }
-  useInflateBackend(inflateBackends().front());
+  streamInflateBackend() = &inflateBackends().front();
 }
 
 // Runs `script` on `in` (which reads from `stream`), a word a step:

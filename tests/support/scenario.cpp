@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "base/package_version.h"
-#include "cli/run_modes.h"
+#include "cli/installer_main.h"
 #include "pkgtool_commands.h"
 #include "support/recorded_output.h"
 #include "support/test_packages.h"

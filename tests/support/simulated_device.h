@@ -6,10 +6,10 @@
 // numbers (kept through renames, never reused), its own blocks and inodes
 // (statfs reports them), EXDEV for a rename out of it. A file takes its
 // size in whole blocks, a directory one block, a link none, and each one
-// inode: a write or a growing truncate that does not fit fails with ENOSPC
-// and writes nothing, as does a new name with no inode left or a directory
-// with no block left. A file unlinked while open no longer counts. A RAM
-// disk mount loses everything below its mount point at a power cut.
+// inode: a write that does not fit fails with ENOSPC and writes nothing, as
+// does a new name with no inode left or a directory with no block left. A
+// file unlinked while open no longer counts. A RAM disk mount loses
+// everything below its mount point at a power cut.
 //
 // What survives a power cut follows a flash file system's rules, no
 // kinder: a file's data and mode survive as of its last fsync (a file never
@@ -24,7 +24,7 @@
 // its name taken, its directory missing) is dropped as well, as no real
 // file system could show it.
 //
-// A run that dies without a power cut is crashAt(), as with FaultEnv: from
+// A run that dies without a power cut is crashAt(): from
 // the n-th storage-changing call on, every such call fails with EIO and
 // changes nothing. revive() and powerCut() start the next run: counters
 // and faults cleared, files and locks of the dead run closed (using them
@@ -47,7 +47,7 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 
 namespace installer {
 
@@ -123,7 +123,6 @@ class SimulatedDevice : public Env {
   [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
   [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
   [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override;
-  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override;
   [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
   uint32_t creationMask() override { return 022; }
   [[nodiscard]] bool syncPath(const std::string& path) override;

@@ -288,15 +288,6 @@ bool SimulatedDevice::readSymlink(const std::string& path, std::string& target) 
   return true;
 }
 
-bool SimulatedDevice::truncate(const std::string& path, uint64_t size) {
-  Where where;
-  if (fails(EnvCall::Truncate) || !findExisting(path, true, where)) return false;
-  if (inodeAt(where).type == FileType::Directory) return failWith(EISDIR);
-  if (!resize(where.fs, where.inode, size)) return false;
-  fileSystems[where.fs].inodes[where.inode].data.resize(static_cast<size_t>(size));
-  return true;
-}
-
 bool SimulatedDevice::changeMode(const std::string& path, uint32_t mode) {
   Where where;
   if (fails(EnvCall::ChangeMode) || !findExisting(path, true, where)) return false;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/rooted_env.h"
+#include "support/rooted_env.h"
 
 namespace installer {
 

@@ -8,8 +8,8 @@
 
 #include "hex_text.h"
 #include "legacy_signer.h"
-#include "platform/signing.h"
 #include "platform/input_file.h"
+#include "signing.h"
 
 namespace installer {
 

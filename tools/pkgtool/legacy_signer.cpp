@@ -4,7 +4,7 @@
 
 #include "package/curve25519.h"
 #include "package/signature_check.h"
-#include "platform/signing.h"
+#include "signing.h"
 
 namespace installer {
 

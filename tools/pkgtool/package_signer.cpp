@@ -3,7 +3,7 @@
 #include "legacy_signer.h"
 #include "package/bundle_signature.h"
 #include "package/signature_check.h"
-#include "platform/signing.h"
+#include "signing.h"
 
 namespace installer {
 

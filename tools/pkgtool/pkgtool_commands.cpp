@@ -18,7 +18,7 @@
 #include "package_description.h"
 #include "package_inspector.h"
 #include "package_signer.h"
-#include "platform/signing.h"
+#include "signing.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-#include "platform/fault_env.h"
+#include "support/fault_env.h"
 
 #include <cerrno>
 
@@ -81,10 +81,6 @@ bool FaultEnv::makeDirectory(const std::string& path, uint32_t mode) {
 
 bool FaultEnv::makeSymlink(const std::string& linkTarget, const std::string& path) {
   return !fails(EnvCall::Symlink) && target().makeSymlink(linkTarget, path);
-}
-
-bool FaultEnv::truncate(const std::string& path, uint64_t size) {
-  return !fails(EnvCall::Truncate) && target().truncate(path, size);
 }
 
 bool FaultEnv::changeMode(const std::string& path, uint32_t mode) {

@@ -1,4 +1,4 @@
-#include "cli/upgrade_run.h"
+#include "cli/upgrade_install.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -155,7 +155,8 @@ bool fail(StagedFiles& staged, std::vector<PackageInfo>& installed) {
 
 }  // namespace
 
-bool runUpgrade(InstallerState& state, StagedFiles& staged, uint32_t flags, std::vector<PackageInfo>& installed) {
+bool installFoundPackages(InstallerState& state, StagedFiles& staged, uint32_t flags,
+                          std::vector<PackageInfo>& installed) {
   installed.clear();
   uint32_t floor = readDowngradeFloor(state.env, flags);
   Candidates candidates;

@@ -1,6 +1,6 @@
 // Digests, Ed25519 and scalar arithmetic from the platform's crypto library,
 // against published vectors (FIPS 180 "abc", RFC 8032 7.1 TEST 2).
-#include "platform/signing.h"
+#include "signing.h"
 
 #include <gtest/gtest.h>
 

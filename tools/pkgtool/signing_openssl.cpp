@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "platform/signing.h"
+#include "signing.h"
 
 namespace installer {
 

@@ -39,7 +39,6 @@ class RootedEnv : public EnvWrapper {
   [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
   [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
   [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override;
-  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override;
   [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
   [[nodiscard]] bool syncPath(const std::string& path) override;
   // Moves the root to `root` inside the current one.

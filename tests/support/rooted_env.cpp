@@ -1,4 +1,4 @@
-#include "platform/rooted_env.h"
+#include "support/rooted_env.h"
 
 #include <cerrno>
 #include <vector>
@@ -108,11 +108,6 @@ bool RootedEnv::makeSymlink(const std::string& linkTarget, const std::string& pa
 bool RootedEnv::readSymlink(const std::string& path, std::string& linkTarget) {
   std::string host;
   return resolve(path, false, host) && target().readSymlink(host, linkTarget);
-}
-
-bool RootedEnv::truncate(const std::string& path, uint64_t size) {
-  std::string host;
-  return resolve(path, true, host) && target().truncate(host, size);
 }
 
 bool RootedEnv::changeMode(const std::string& path, uint32_t mode) {

@@ -1,4 +1,4 @@
-#include "staging/installer_files.h"
+#include "model/installer_files.h"
 
 #include "base/path_text.h"
 #include "platform/device_paths.h"

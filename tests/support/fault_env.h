@@ -28,7 +28,6 @@ enum class EnvCall {
   RemoveDirectory,
   MakeDirectory,
   Symlink,
-  Truncate,
   ChangeMode,
   Count,  // the number of kinds, not a kind
 };
@@ -55,7 +54,6 @@ class FaultEnv : public EnvWrapper {
   [[nodiscard]] bool removeDirectory(const std::string& path) override;
   [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
   [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
-  [[nodiscard]] bool truncate(const std::string& path, uint64_t size) override;
   [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
   [[nodiscard]] bool syncPath(const std::string& path) override;
   void syncAll() override;

@@ -1,5 +1,8 @@
-// Key generation and signing for the tools that build package files, from the
-// platform's crypto library. The installer itself only verifies (crypto.h).
+// Key generation and signing for pkgtool, which builds package files, from the
+// platform's crypto library. The installer itself only verifies
+// (src/platform/crypto.h), so this lives with the tool; like the files of
+// src/platform it is the one place of tools/ that talks to OpenSSL, and its
+// implementation is picked by file (signing_openssl.cpp).
 //
 // Ed25519 keys are 32-byte RFC 8032 seeds and public keys. Scalars of the
 // legacy scheme are 32-byte little-endian numbers taken modulo the order L of

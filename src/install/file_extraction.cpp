@@ -1,16 +1,16 @@
-#include "package/file_extraction.h"
+#include "install/file_extraction.h"
 
 #include <algorithm>
 #include <climits>
 #include <vector>
 
+#include "model/installer_files.h"
+#include "model/messages.h"
 #include "package/inflate_stream.h"
 #include "package/package_format.h"
 #include "package/stream_progress.h"
 #include "platform/device_paths.h"
 #include "platform/processor_variant.h"
-#include "model/messages.h"
-#include "staging/installer_files.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-#include "package/file_extraction.h"
+#include "install/file_extraction.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/fault_env.h"
 #include "platform/system_library.h"
+#include "support/fault_env.h"
 #include "support/package_streams.h"
 #include "support/recorded_output.h"
 

@@ -1,9 +1,7 @@
-#include "cli/run_modes.h"
+#include "cli/run_setup.h"
 
 #include <cstdio>
 #include <cstring>
-
-#include "rules/package_listing.h"
 
 namespace installer {
 
@@ -25,11 +23,6 @@ bool changeRoot(Env& env, const std::string& root) {
 std::string deviceArchitecture(Env& env) {
   const char* arch = env.variable("arch");
   return arch != nullptr ? arch : "i386";
-}
-
-int listingRun(InstallerState& state) {
-  listPackages(state);
-  return ExitSuccess;
 }
 
 }  // namespace installer
