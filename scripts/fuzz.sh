@@ -20,7 +20,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-fuzz}
 targets=(package_stream stream_install manifest package_database schedule system_settings trust_file
-  package_description)
+  package_description interrupted_commit)
 
 step=build
 case "${1:-}" in
