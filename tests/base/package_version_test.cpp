@@ -20,12 +20,17 @@ TEST(PackageVersion, FormatsAndParsesTheTextForms) {
       {"7.1.1", 0x07016601},      {"6.40_ab24831", 0x062860FF}, {"255.255", 0xFFFF6600},
       {"0x07016603", 0x07016603}, {"117532163", 0x07016603},    {"0XFFFFFFFF", 0xFFFFFFFF}};
   PackageVersion parsed = 0;
-  for (auto [text, expected] : parses) EXPECT_TRUE(parseVersion(text, parsed) && parsed == expected) << text;
+  for (auto [text, expected] : parses) {
+    EXPECT_TRUE(parseVersion(text, parsed)) << text;
+    EXPECT_EQ(parsed, expected) << text;
+  }
   const char* const refused[] = {"",     "7a",    "7.1.",  "7.1_ab",     "7.1x", "7.1rc1x",      "+5",
                                  "7.-1", "256.0", "7.256", "7.1beta256", "0x",   "6.40_ab24832", "0x1FFFFFFFF"};
   // Each refused text must leave the last value read (0xFFFFFFFF) in place.
-  for (const char* text : refused)
-    EXPECT_TRUE(!parseVersion(text, parsed) && parsed == 0xFFFFFFFF) << '"' << text << '"';
+  for (const char* text : refused) {
+    EXPECT_FALSE(parseVersion(text, parsed)) << '"' << text << '"';
+    EXPECT_EQ(parsed, 0xFFFFFFFFu) << '"' << text << '"';
+  }
 }
 
 }  // namespace

@@ -21,12 +21,18 @@ TEST(InstallerState, Lookups) {
   ng.provides = {ref("wifi", 5, 6), ref("ppp", 3)};
   std::vector<InstalledPackage*> out = {nullptr};
   collectProviders(state, ref("ppp", 2), out);
-  EXPECT_TRUE(out == std::vector<InstalledPackage*>({nullptr, &ng, &ppp}) && findConflicting(state, ppp) == &ng);
-  EXPECT_TRUE(findByName(state, "ppp") == &placeholder && findByName(state, "PPP") == nullptr &&
-              findInstalled(state, "wifi") == &ng && findInstalled(state, "x") == nullptr);
+  EXPECT_EQ(out, std::vector<InstalledPackage*>({nullptr, &ng, &ppp}));
+  EXPECT_EQ(findConflicting(state, ppp), &ng);
+  EXPECT_EQ(findByName(state, "ppp"), &placeholder);
+  EXPECT_EQ(findByName(state, "PPP"), nullptr);
+  EXPECT_EQ(findInstalled(state, "wifi"), &ng);
+  EXPECT_EQ(findInstalled(state, "x"), nullptr);
   ng.disabled = on.disabled = true;
-  EXPECT_TRUE(findInstalled(state, "wifi") == &on && removePackage(state, &on) && !removePackage(state, &on) &&
-              findInstalled(state, "wifi") == &ng && state.packages.size() == 4);
+  EXPECT_EQ(findInstalled(state, "wifi"), &on);
+  EXPECT_TRUE(removePackage(state, &on));
+  EXPECT_FALSE(removePackage(state, &on)) << "removed twice";
+  EXPECT_EQ(findInstalled(state, "wifi"), &ng);
+  EXPECT_EQ(state.packages.size(), 4u);
 }
 
 }  // namespace

@@ -27,11 +27,17 @@ TEST(PackageInfo, SatisfiesProvidesDependsOnAndCompares) {
       {ref("ipv6", v71, v71), true, false}, {ref("ipv6", 0, v71 - 1), false, false}, {ref("dns", 0, 4), false, false},
       {ref("dns", 0, 5), false, true},      {ref("wifi", 9, 19), false, false},      {ref("wifi", 9), false, true},
   };
-  for (auto [r, satisfied, provided] : cases)
-    EXPECT_TRUE(satisfies(p, r) == satisfied && providesRef(p, r) == provided) << r.name << r.min << "-" << r.max;
+  for (auto [r, satisfied, provided] : cases) {
+    EXPECT_EQ(satisfies(p, r), satisfied) << r.name << r.min << "-" << r.max;
+    EXPECT_EQ(providesRef(p, r), provided) << r.name << r.min << "-" << r.max;
+  }
   const Pkg app = Pkg("app").dep(ref("lib", v71)), lib("lib"), old("lib", 0x07016300);
-  EXPECT_TRUE(dependsOn(app, lib) && dependsOn(app, Pkg("x").prov(ref("lib"))) && dependsOn(app, Pkg("b").child(lib)) &&
-              dependsOn(Pkg("b").child(app), lib) && !dependsOn(lib, app) && !dependsOn(app, old));
+  EXPECT_TRUE(dependsOn(app, lib));
+  EXPECT_TRUE(dependsOn(app, Pkg("x").prov(ref("lib"))));
+  EXPECT_TRUE(dependsOn(app, Pkg("b").child(lib)));
+  EXPECT_TRUE(dependsOn(Pkg("b").child(app), lib));
+  EXPECT_FALSE(dependsOn(lib, app));
+  EXPECT_FALSE(dependsOn(app, old));
   // Versions of one name compare by version, then build time; a bundle by its
   // member of the other's name (one level down), whatever its own version.
   const Pkg bundle = Pkg("platform", ~0u).child(Pkg("system", 0x07016300).child(Pkg("inner")));
@@ -39,7 +45,9 @@ TEST(PackageInfo, SatisfiesProvidesDependsOnAndCompares) {
       {Pkg("x", v71 + 1, 1), Pkg("x", v71, 9), 1}, {Pkg("x", v71, 99), Pkg("x"), -1},      {bundle, Pkg("system"), -1},
       {Pkg("system", 0x07016300, 99), bundle, -1}, {Pkg("system", 0x07016300), bundle, 0}, {Pkg("dns"), Pkg("DNS"), 0}};
   for (const auto& [a, b, order] : orders) EXPECT_EQ(compareVersions(a, b), order) << a.name << " " << b.name;
-  EXPECT_TRUE(isOrBundles(bundle, "platform") && isOrBundles(bundle, "system") && !isOrBundles(bundle, "inner"));
+  EXPECT_TRUE(isOrBundles(bundle, "platform"));
+  EXPECT_TRUE(isOrBundles(bundle, "system"));
+  EXPECT_FALSE(isOrBundles(bundle, "inner"));
 }
 
 // Providing the other's own name decides, after the conflicts against the
@@ -59,8 +67,10 @@ TEST(PackageInfo, ConflictsWith) {
       {Pkg("a").conf(ref("b")), Pkg("b", ~0u, ~0u).conf(ref("a")), false, false},
       {Pkg("a").conf(ref("b")), Pkg("b", ~0u, 0), true, false},
   };
-  for (const auto& [a, b, ab, ba] : cases)
-    EXPECT_TRUE(conflictsWith(a, b) == ab && conflictsWith(b, a) == ba) << a.name << " " << b.name;
+  for (const auto& [a, b, ab, ba] : cases) {
+    EXPECT_EQ(conflictsWith(a, b), ab) << a.name << " conflicts with " << b.name;
+    EXPECT_EQ(conflictsWith(b, a), ba) << b.name << " conflicts with " << a.name;
+  }
 }
 
 }  // namespace

@@ -10,7 +10,9 @@ namespace {
 // u(s·K + e·B), K taken with its odd v, for 32-byte values in hex; or "refused".
 std::string combine(const std::string& key, const std::string& s, const std::string& e) {
   uint8_t in[3][32], out[32];
-  EXPECT_TRUE(parseHexBytes(key, in[0], 32) && parseHexBytes(s, in[1], 32) && parseHexBytes(e, in[2], 32));
+  EXPECT_TRUE(parseHexBytes(key, in[0], 32)) << key;
+  EXPECT_TRUE(parseHexBytes(s, in[1], 32)) << s;
+  EXPECT_TRUE(parseHexBytes(e, in[2], 32)) << e;
   return legacyCombine(in[0], in[1], in[2], out) ? hexText(out, 32) : "refused";
 }
 

@@ -25,7 +25,9 @@ std::string inflated(const std::string& payload) {
   OpenedStream opened(writer.bytes(), {Files, Note});
   InflateStream files(opened.stream.streamBuffer());
   std::string out{std::istreambuf_iterator<char>(files), std::istreambuf_iterator<char>()};
-  EXPECT_TRUE(files.produced() == out.size() && opened.stream.nextPart() == Note && opened.stream.remaining() == 5);
+  EXPECT_EQ(files.produced(), out.size());
+  EXPECT_EQ(opened.stream.nextPart(), Note) << "the part after the files was read into";
+  EXPECT_EQ(opened.stream.remaining(), 5u);
   return out;
 }
 

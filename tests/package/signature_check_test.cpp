@@ -18,7 +18,10 @@ TEST(CheckSignature, KnownLegacySignature) {
                             "92baa079779102520fafd9ce18b0e13a7bc78c9166eaee08",
                             signature + 20, 48));
   SignatureCheck check = checkSignature(signature, 68, digest, true, compiledTrustKeys());
-  EXPECT_TRUE(check.length == 68 && check.legacyChecked && check.legacyValid && check.accepted());
+  EXPECT_EQ(check.length, 68u);
+  EXPECT_TRUE(check.legacyChecked);
+  EXPECT_TRUE(check.legacyValid);
+  EXPECT_TRUE(check.accepted());
   signature[40] ^= 1;
   EXPECT_FALSE(checkSignature(signature, 68, digest, true, compiledTrustKeys()).legacyValid);
 }
