@@ -1,6 +1,5 @@
 // --commit and --cancel: finishing or dropping the work that an upgrade run
 // with --safe left in "/ram/MANIFEST". Neither loads the package database.
-#include <cerrno>
 #include <cstdio>
 
 #include "cli/run_modes.h"
@@ -19,7 +18,7 @@ namespace {
 
 bool manifestExists(Env& env) {
   FileStatus info;
-  return env.linkStatus(paths::manifest, info) || errno != ENOENT;
+  return !env.linkStatus(paths::manifest, info).is(Status::Kind::NotFound);
 }
 
 // Carries the manifest out, unless its notes say that it has been, or that

@@ -1,7 +1,6 @@
 // What every run that works on the device does first: take the run lock,
 // finish a commit that an interrupted run left, and remove the temporary
 // files of runs that did not finish.
-#include <cerrno>
 #include <cstring>
 #include <set>
 
@@ -35,10 +34,10 @@ bool lockRun(InstallerState& state, std::unique_ptr<FileLock>& lock) {
   // Without "/ram" there is nothing to lock, and no other run to meet.
   if (!env.isDirectory(paths::ramDir)) return true;
   for (unsigned waited = 0;; waited += lockPollMilliseconds) {
-    lock = env.lockFile(paths::runLock);
-    if (lock) return true;
-    if (errno != EWOULDBLOCK) {
-      error(state, "cannot lock %s: %s", paths::runLock, std::strerror(errno));
+    Status locked = env.lockFile(paths::runLock, lock);
+    if (locked.isOk()) return true;
+    if (!locked.is(Status::Kind::Busy)) {
+      error(state, "cannot lock %s: %s", paths::runLock, locked.reason().c_str());
       return false;
     }
     if (waited >= lockWaitMilliseconds) break;

@@ -5,7 +5,6 @@
 // boot image), the marker "/flash/PCKGS_CHANGED" is staged and everything is
 // committed. Any failure drops all staged work and the image, so the flash
 // keeps the software it had; only the post-run log records what happened.
-#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -69,16 +68,16 @@ int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& opt
   bool imageComplete = image.finish();
   if (result.status != ExitSuccess) return abandonRun(state, staged, image, result.status);
   if (!imageComplete) {
-    errno = image.writeError();
-    reportInstallFailure(state, result.record, paths::standardInputImage);
+    reportInstallFailure(state, result.record, paths::standardInputImage, image.writeError());
     return abandonRun(state, staged, image, ExitFailure);
   }
   if (result.imageDirectory.empty()) staged.forgetPackageFiles();
   placeImage(staged, image, result.imageDirectory, result.bootImage);
   ExitStatus checked = checkStagedWork(state, staged);
   if (checked != ExitSuccess) return abandonRun(state, staged, image, checked);
-  if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
-    reportInstallFailure(state, result.record, paths::packagesChangedMarker);
+  Status marked = stageEmptyFile(staged, paths::packagesChangedMarker);
+  if (!marked.isOk()) {
+    reportInstallFailure(state, result.record, paths::packagesChangedMarker, marked);
     return abandonRun(state, staged, image, ExitFailure);
   }
   PackageFileContents contents;

@@ -1,6 +1,5 @@
 // The upgrade run as main drives it: the run itself, the check of the
 // staged work, the result lines, and the commit or the manifest.
-#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <vector>
@@ -49,8 +48,9 @@ namespace {
 
 // Marks the change for the boot scripts, then commits or defers the work.
 ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool applyNow) {
-  if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
-    error(state, "could not create %s: %s", paths::packagesChangedMarker, std::strerror(errno));
+  Status marked = stageEmptyFile(staged, paths::packagesChangedMarker);
+  if (!marked.isOk()) {
+    error(state, "could not create %s: %s", paths::packagesChangedMarker, marked.reason().c_str());
     cancelStaged(staged);
     return ExitFailure;
   }
@@ -63,8 +63,9 @@ ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool app
   // Without its notes a manifest is still carried out, as one written by
   // hand is; they go first so that they never lag behind it.
   static_cast<void>(writeManifestNotes(state.env, notesFor(staged, manifestDigest(staged))));
-  if (writeManifest(staged, paths::manifest)) return ExitSuccess;
-  error(state, "could not write %s: %s", paths::manifest, std::strerror(errno));
+  Status written = writeManifest(staged, paths::manifest);
+  if (written.isOk()) return ExitSuccess;
+  error(state, "could not write %s: %s", paths::manifest, written.reason().c_str());
   cancelStaged(staged);
   return ExitFailure;
 }

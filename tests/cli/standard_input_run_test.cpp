@@ -31,13 +31,13 @@ TEST(StandardInputRun, StreamWithoutImageNeedsNoRoomForACopyOfIt) {
   for (const std::string& stream : {signedPackage(package), signedBundle(bundle)}) {
     std::istringstream input(stream);
     ScratchEnv env(data.size() * 3 / 2);
-    ASSERT_TRUE(env.addDirectories("/flash/var/pdb") && env.addDirectories("/ram"));
+    ASSERT_TRUE(env.addDirectories("/flash/var/pdb").isOk() && env.addDirectories("/ram").isOk());
     testing::internal::CaptureStdout();
     int status = installerMain(env, {"-"}, input);
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, ExitSuccess) << out;
     FileStatus installed;
-    EXPECT_TRUE(env.status("/flash/bin/big", installed) && installed.size == data.size()) << out;
+    EXPECT_TRUE(env.status("/flash/bin/big", installed).isOk() && installed.size == data.size()) << out;
   }
 }
 
