@@ -1,9 +1,10 @@
 #include "base/package_version.h"
 
 #include <cctype>
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace installer {
 
@@ -44,11 +45,9 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // Decimal digits only (no sign, no blanks), at most `limit`.
 bool readNumber(const char*& cursor, unsigned long limit, unsigned long& value) {
   if (!isDigit(*cursor)) return false;
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtoul(cursor, &end, 10);
-  if (errno != 0 || value > limit) return false;
-  cursor = end;
+  std::from_chars_result read = std::from_chars(cursor, cursor + std::strlen(cursor), value);
+  if (read.ec != std::errc() || value > limit) return false;
+  cursor = read.ptr;
   return true;
 }
 
@@ -102,10 +101,16 @@ bool parsePlainNumber(const std::string& text, PackageVersion& version) {
   bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const char* digits = text.c_str() + (hex ? 2 : 0);
   if (!(hex ? std::isxdigit(static_cast<unsigned char>(*digits)) != 0 : isDigit(*digits))) return false;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long value = std::strtoull(digits, &end, hex ? 16 : 10);
-  if (errno != 0 || *end != '\0' || value > 0xFFFFFFFFull) return false;
+  // A second "0x" after the first has always been taken as part of the
+  // prefix, as strtoull takes it.
+  if (hex && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X') &&
+      std::isxdigit(static_cast<unsigned char>(digits[2])) != 0) {
+    digits += 2;
+  }
+  const char* end = digits + std::strlen(digits);
+  unsigned long long value = 0;
+  std::from_chars_result read = std::from_chars(digits, end, value, hex ? 16 : 10);
+  if (read.ec != std::errc() || read.ptr != end || value > 0xFFFFFFFFull) return false;
   version = static_cast<PackageVersion>(value);
   return true;
 }

@@ -6,7 +6,7 @@
 // own figure, a missing file may not be an error at all); the reason is
 // what the message that owns the failure prints. The platform layer makes a
 // Status where a system call fails, so a cause is carried as a value and
-// never read back from errno later.
+// never read back later from the system's error variable.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,9 @@ class [[nodiscard]] Status {
     IsDirectory,   // a directory stands where a file is meant
     NoSpace,       // the storage is full (blocks or inodes)
     CrossDevice,   // a rename between two file systems
+    NameTooLong,   // a name or a link's text longer than the system takes
+    Busy,          // held by someone else right now; try again later
+    DiskError,     // the storage could not read or write (an I/O error)
     IoError,       // any other failure of the system
     Corrupt,       // data that breaks its format
     Refused,       // input the installer declines on purpose

@@ -2,7 +2,8 @@
 // with --safe left in "/ram/MANIFEST". Neither loads the package database.
 #include "cli/manifest_runs.h"
 
-#include <cerrno>
+#include <cstdio>
+
 
 #include "cli/run_start.h"
 #include "cli/upgrade_mode_run.h"
@@ -21,7 +22,7 @@ namespace {
 
 bool manifestExists(Env& env) {
   FileStatus info;
-  return env.linkStatus(paths::manifest, info) || errno != ENOENT;
+  return !env.linkStatus(paths::manifest, info).is(Status::Kind::NotFound);
 }
 
 // Carries the manifest out, unless its notes say that it has been, or that

@@ -1,6 +1,5 @@
 #include "cli/postlog.h"
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -22,7 +21,8 @@ constexpr uint64_t longestLog = 1024 * 1024;
 // cannot be opened.
 bool isFileOrMissing(Env& env, const char* path) {
   FileStatus info;
-  if (!env.linkStatus(path, info)) return errno == ENOENT;
+  Status found = env.linkStatus(path, info);
+  if (!found.isOk()) return found.is(Status::Kind::NotFound);
   return info.type == FileType::Regular;
 }
 
@@ -39,10 +39,11 @@ std::vector<std::string> readCompleteLines(Env& env, const char* path) {
 
 void reserveSpace(Env& env, const char* path) {
   if (!isFileOrMissing(env, path)) return;
-  std::unique_ptr<WritableFile> out = env.openWritable(path, WriteMode::Truncate, 0666);
+  std::unique_ptr<WritableFile> out;
+  if (!env.openWritable(path, WriteMode::Truncate, 0666, out).isOk()) return;
   const std::string zeros(reservedBytes, '\0');
   // Only a reservation: a log that cannot take it is written or not at the end.
-  if (out) static_cast<void>(out->append(zeros.data(), zeros.size()));
+  static_cast<void>(out->append(zeros.data(), zeros.size()));
 }
 
 }  // namespace
@@ -55,17 +56,19 @@ void preparePostlog(InstallerState& state) {
   state.postlogPrepared = true;
 }
 
-bool writePostlog(InstallerState& state) {
+Status writePostlog(InstallerState& state) {
   Env& env = state.env;
-  if (!state.postlogPrepared && state.messages.empty()) return true;
-  if (!isFileOrMissing(env, paths::postlog)) return false;
+  if (!state.postlogPrepared && state.messages.empty()) return Status::ok();
+  if (!isFileOrMissing(env, paths::postlog)) return Status::refused(paths::postlog, "not a regular file");
   WriteMode mode = state.postlogPrepared ? WriteMode::Truncate : WriteMode::Append;
-  std::unique_ptr<WritableFile> out = env.openWritable(paths::postlog, mode, 0666);
-  if (!out) return false;
+  std::unique_ptr<WritableFile> out;
+  Status done = env.openWritable(paths::postlog, mode, 0666, out);
+  if (!done.isOk()) return done;
   env.syncAll();
   std::string text;
   for (const std::string& message : state.messages) text += message + '\n';
-  return out->append(text.data(), text.size()) && out->close();
+  done = out->append(text.data(), text.size());
+  return done.isOk() ? out->close() : done;
 }
 
 }  // namespace installer

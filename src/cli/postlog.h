@@ -20,9 +20,9 @@ void preparePostlog(InstallerState& state);
 
 // Writes the messages to the log after syncing everything committed before:
 // replacing the log when it was prepared, appending otherwise. Does nothing
-// when the log was not prepared and there are no messages. False when the
+// when the log was not prepared and there are no messages. Fails when the
 // log could not be written (nothing is reported: the log is the last thing
 // a run does, and it has nowhere else to say so).
-[[nodiscard]] bool writePostlog(InstallerState& state);
+Status writePostlog(InstallerState& state);
 
 }  // namespace installer

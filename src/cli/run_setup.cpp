@@ -11,12 +11,16 @@ bool isEmulatorBoard(Env& env) {
 }
 
 bool changeRoot(Env& env, const std::string& root) {
-  if (!root.empty() && !env.changeRoot(root)) {
-    // Going on in the old root would change the live system instead.
-    std::perror("chroot");
-    return false;
+  if (!root.empty()) {
+    Status changed = env.changeRoot(root);
+    if (!changed.isOk()) {
+      // Going on in the old root would change the live system instead.
+      std::fprintf(stderr, "chroot: %s\n", changed.reason().c_str());
+      return false;
+    }
   }
-  if (!env.changeDirectory("/")) std::perror("chdir");
+  Status entered = env.changeDirectory("/");
+  if (!entered.isOk()) std::fprintf(stderr, "chdir: %s\n", entered.reason().c_str());
   return true;
 }
 

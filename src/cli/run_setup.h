@@ -12,7 +12,7 @@ namespace installer {
 // True when "board" is "qemu_p9": the installer has nothing to do.
 bool isEmulatorBoard(Env& env);
 // chroot(root) when root is not empty, then chdir("/"). False after a failed
-// chroot, which has been reported with perror.
+// chroot, which has been reported on standard error as "chroot: REASON".
 [[nodiscard]] bool changeRoot(Env& env, const std::string& root);
 // "i386", or the value of "arch" when set (even empty).
 std::string deviceArchitecture(Env& env);

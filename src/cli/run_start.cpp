@@ -3,7 +3,6 @@
 // files of runs that did not finish.
 #include "cli/run_start.h"
 
-#include <cerrno>
 #include <cstring>
 #include <set>
 
@@ -36,10 +35,10 @@ bool lockRun(InstallerState& state, std::unique_ptr<FileLock>& lock) {
   // Without "/ram" there is nothing to lock, and no other run to meet.
   if (!env.isDirectory(paths::ramDir)) return true;
   for (unsigned waited = 0;; waited += lockPollMilliseconds) {
-    lock = env.lockFile(paths::runLock);
-    if (lock) return true;
-    if (errno != EWOULDBLOCK) {
-      error(state, "cannot lock %s: %s", paths::runLock, std::strerror(errno));
+    Status locked = env.lockFile(paths::runLock, lock);
+    if (locked.isOk()) return true;
+    if (!locked.is(Status::Kind::Busy)) {
+      error(state, "cannot lock %s: %s", paths::runLock, locked.reason().c_str());
       return false;
     }
     if (waited >= lockWaitMilliseconds) break;

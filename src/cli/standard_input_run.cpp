@@ -7,7 +7,7 @@
 // keeps the software it had; only the post-run log records what happened.
 #include "cli/standard_input_run.h"
 
-#include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "cli/postlog.h"
@@ -70,16 +70,16 @@ int standardInputRun(InstallerState& state, StagedFiles& staged, RunOptions& opt
   bool imageComplete = image.finish();
   if (result.status != ExitSuccess) return abandonRun(state, staged, image, result.status);
   if (!imageComplete) {
-    errno = image.writeError();
-    reportInstallFailure(state, result.record, paths::standardInputImage);
+    reportInstallFailure(state, result.record, paths::standardInputImage, image.writeError());
     return abandonRun(state, staged, image, ExitFailure);
   }
   if (result.imageDirectory.empty()) staged.forgetPackageFiles();
   placeImage(staged, image, result.imageDirectory, result.bootImage);
   ExitStatus checked = checkStagedWork(state, staged);
   if (checked != ExitSuccess) return abandonRun(state, staged, image, checked);
-  if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
-    reportInstallFailure(state, result.record, paths::packagesChangedMarker);
+  Status marked = stageEmptyFile(staged, paths::packagesChangedMarker);
+  if (!marked.isOk()) {
+    reportInstallFailure(state, result.record, paths::packagesChangedMarker, marked);
     return abandonRun(state, staged, image, ExitFailure);
   }
   PackageFileContents contents;

@@ -1,6 +1,5 @@
 #include "cli/stdin_image.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/device_paths.h"
@@ -18,16 +17,16 @@ std::string imageDirectory() {
 }  // namespace
 
 StdinImage::StdinImage(StagedFiles& staged)
-    : env(staged.env()), file(makeTemporaryIn(staged, imageDirectory(), name)), buffer(*this) {
+    : env(staged.env()), opened(makeTemporaryIn(staged, imageDirectory(), name, file)), buffer(*this) {
   // Like any file the run creates, not only readable by its owner.
   if (file) static_cast<void>(env.changeMode(name, 0666 & ~env.creationMask()));
 }
 
 bool StdinImage::finish() {
   bool written = buffer.drain() && file != nullptr;
-  bool closed = file != nullptr && file->close();
-  if (!closed && buffer.error == 0) buffer.error = file == nullptr ? EBADF : errno;
-  return written && closed && !buffer.failed;
+  Status closed = file != nullptr ? file->close() : opened;
+  if (!closed.isOk() && buffer.error.isOk()) buffer.error = closed;
+  return written && closed.isOk() && !buffer.failed;
 }
 
 void StdinImage::remove() {
@@ -41,9 +40,10 @@ bool StdinImage::ImageBuffer::drain() {
   size_t pending = static_cast<size_t>(pptr() - pbase());
   setp(bytes, bytes + size);
   if (pending == 0 || failed) return !failed;
-  if (image.file == nullptr || !image.file->append(bytes, pending)) {
+  Status written = image.file != nullptr ? image.file->append(bytes, pending) : image.opened;
+  if (!written.isOk()) {
     failed = true;
-    error = image.file == nullptr ? EBADF : errno;
+    error = written;
   }
   return !failed;
 }

@@ -36,8 +36,9 @@ class StdinImage {
   [[nodiscard]] bool finish();
   // Closes (if still open) and deletes the file.
   void remove();
-  // The errno of the write that fell short, or 0.
-  int writeError() const { return buffer.error; }
+  // Why the file is not the whole stream: the write that fell short, the
+  // close that failed, or why the file could not be made; ok when it is.
+  const Status& writeError() const { return buffer.error; }
 
  private:
   // Collects the copy in a buffer of its own and appends it to the file,
@@ -47,7 +48,7 @@ class StdinImage {
     explicit ImageBuffer(StdinImage& owner);
     [[nodiscard]] bool drain();
     bool failed = false;
-    int error = 0;  // of the first write that failed
+    Status error;  // of the first write that failed
 
    protected:
     int_type overflow(int_type c) override;
@@ -62,6 +63,7 @@ class StdinImage {
   Env& env;
   std::string name;
   std::unique_ptr<WritableFile> file;
+  Status opened;
   ImageBuffer buffer;
 };
 

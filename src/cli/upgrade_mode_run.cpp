@@ -2,7 +2,6 @@
 // staged work, the result lines, and the commit or the manifest.
 #include "cli/upgrade_mode_run.h"
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <vector>
@@ -50,8 +49,9 @@ namespace {
 
 // Marks the change for the boot scripts, then commits or defers the work.
 ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool applyNow) {
-  if (!stageEmptyFile(staged, paths::packagesChangedMarker)) {
-    error(state, "could not create %s: %s", paths::packagesChangedMarker, std::strerror(errno));
+  Status marked = stageEmptyFile(staged, paths::packagesChangedMarker);
+  if (!marked.isOk()) {
+    error(state, "could not create %s: %s", paths::packagesChangedMarker, marked.reason().c_str());
     cancelStaged(staged);
     return ExitFailure;
   }
@@ -64,8 +64,9 @@ ExitStatus finishStagedWork(InstallerState& state, StagedFiles& staged, bool app
   // Without its notes a manifest is still carried out, as one written by
   // hand is; they go first so that they never lag behind it.
   static_cast<void>(writeManifestNotes(state.env, notesFor(staged, manifestDigest(staged))));
-  if (writeManifest(staged, paths::manifest)) return ExitSuccess;
-  error(state, "could not write %s: %s", paths::manifest, std::strerror(errno));
+  Status written = writeManifest(staged, paths::manifest);
+  if (written.isOk()) return ExitSuccess;
+  error(state, "could not write %s: %s", paths::manifest, written.reason().c_str());
   cancelStaged(staged);
   return ExitFailure;
 }

@@ -76,22 +76,25 @@ bool copyData(Extraction& run, WritableFile& out, const FileRecord& record) {
       reportBrokenPackage(run.state, run.package);
       return false;
     }
-    if (!out.append(run.chunk.data(), wanted)) {
-      reportInstallFailure(run.state, run.package, record.name);
+    Status written = out.append(run.chunk.data(), wanted);
+    if (!written.isOk()) {
+      reportInstallFailure(run.state, run.package, record.name, written);
       return false;
     }
     left -= static_cast<uint32_t>(wanted);
   }
-  if (out.close()) return true;
-  reportInstallFailure(run.state, run.package, record.name);
+  Status closed = out.close();
+  if (closed.isOk()) return true;
+  reportInstallFailure(run.state, run.package, record.name, closed);
   return false;
 }
 
 // Copies the record's data into a new staged file for `destination`.
 bool writeFile(Extraction& run, const FileRecord& record, const std::string& destination, const RecordPlace& place) {
-  std::unique_ptr<WritableFile> out = createStagedFile(run.staged, destination, record.dataSize, record.mode, &place);
-  if (!out) {
-    reportInstallFailure(run.state, run.package, record.name);
+  std::unique_ptr<WritableFile> out;
+  Status created = createStagedFile(run.staged, destination, record.dataSize, record.mode, out, &place);
+  if (!created.isOk()) {
+    reportInstallFailure(run.state, run.package, record.name, created);
     return false;
   }
   run.package.files.insert(extractedPath(run.package, record.name));
@@ -117,7 +120,8 @@ bool extractRecords(PackageStream& stream, std::vector<RecordRequest>& requests)
     }
     for (uint32_t left = record.dataSize; left != 0;) {
       size_t take = std::min<size_t>(left, chunk.size());
-      if (!files.read(chunk.data(), std::streamsize(take)) || !wanted->out->append(chunk.data(), take)) return false;
+      if (!files.read(chunk.data(), std::streamsize(take)) || !wanted->out->append(chunk.data(), take).isOk())
+        return false;
       left -= static_cast<uint32_t>(take);
     }
     wanted->written = true;

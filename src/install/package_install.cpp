@@ -38,7 +38,8 @@ bool isRecorded(const PackageStream& stream) { return stream.magic != Unrecorded
 void markConversion(Env& env, const PackageInfo& package) {
   if (package.name != "system" || (package.version >> 24) > 6) return;
   // Nobody reads it; whether it could be made is the boot scripts' concern.
-  static_cast<void>(env.openWritable(paths::convertMarker, WriteMode::Truncate, 0666));
+  std::unique_ptr<WritableFile> marker;
+  static_cast<void>(env.openWritable(paths::convertMarker, WriteMode::Truncate, 0666, marker));
 }
 
 // A conflicting package is installed, but disabled; a user's choice of
@@ -150,8 +151,9 @@ void replaceInstalled(InstallerState& state, StagedFiles& staged, const std::str
 }
 
 bool stageMarker(PackageRun& run, const char* path, const InstalledPackage& record) {
-  if (stageEmptyFile(run.staged, path)) return true;
-  reportInstallFailure(run.state, record, path);
+  Status staged = stageEmptyFile(run.staged, path);
+  if (staged.isOk()) return true;
+  reportInstallFailure(run.state, record, path, staged);
   return false;
 }
 
@@ -228,7 +230,7 @@ bool prepareDatabaseDir(const InstalledPackage& package, StagedFiles& staged) {
   // Without its trailing "/", so that a file standing there is seen as one.
   std::string path = directory.substr(0, directory.size() - 1);
   FileStatus info;
-  return !staged.env().status(path, info) || info.type == FileType::Directory;
+  return !staged.env().status(path, info).isOk() || info.type == FileType::Directory;
 }
 
 }  // namespace installer

@@ -1,6 +1,5 @@
 #include "install/package_rebuild.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "install/file_extraction.h"
@@ -52,7 +51,7 @@ bool fail(std::string& why, const std::string& what) {
 
 bool PackageFileContents::extract(Env& env, const std::string& path, std::vector<Wanted>& wanted, std::string& why) {
   InputFile file(env, path, ReadLimits{true, true});
-  if (!file.is_open()) return fail(why, std::strerror(errno));
+  if (!file.is_open()) return fail(why, file.status().reason());
   PackageStream stream(file, true, nullptr);
   stream.wantedTypes = parts;
   const TrustKeys& keys = trust != nullptr ? *trust : compiledTrustKeys();

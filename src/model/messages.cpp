@@ -1,6 +1,5 @@
 #include "model/messages.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -95,17 +94,22 @@ void showInstallProgress(InstallerState& state, const InstalledPackage& package,
   setStatusLine(state, progressLine(package, position, total));
 }
 
-void reportInstallFailure(InstallerState& state, const InstalledPackage& package, const std::string& path) {
-  int code = errno;
+void reportInstallFailure(InstallerState& state, const InstalledPackage& package, const std::string& path,
+                          const Status& failure) {
   std::string label = displayLabel(package);
-  if (code == ENOSPC) {
+  if (failure.is(Status::Kind::NoSpace)) {
     error(state, "installation of %s failed: disk is too small", label.c_str());
-  } else if (code == EIO) {
+  } else if (failure.is(Status::Kind::DiskError)) {
     error(state, "installation of %s failed: disk error", label.c_str());
   } else {
     error(state, "installation of %s failed: could not create %s: %s", label.c_str(), path.c_str(),
-          std::strerror(code));
+          failure.reason().c_str());
   }
+}
+
+void reportSystemFailure(const Status& failure) {
+  std::string line = failure.toString() + "\n";
+  std::fputs(line.c_str(), stderr);
 }
 
 void reportBrokenPackage(InstallerState& state, const InstalledPackage& package) {

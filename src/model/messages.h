@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/status.h"
 #include "model/installer_state.h"
 
 #define INSTALLER_PRINTF(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
@@ -34,9 +35,13 @@ void setStatusLine(InstallerState& state, const std::string& text);
 std::string progressLine(const InstalledPackage& package, uint64_t position, uint32_t total);
 void showInstallProgress(InstallerState& state, const InstalledPackage& package, uint64_t position, uint32_t total);
 
-// "installation of %s failed: ...", the wording chosen by errno: a full
+// "installation of %s failed: ...", the wording chosen by `failure`: a full
 // disk, a disk error, or the path that could not be created and why.
-void reportInstallFailure(InstallerState& state, const InstalledPackage& package, const std::string& path);
+void reportInstallFailure(InstallerState& state, const InstalledPackage& package, const std::string& path,
+                          const Status& failure);
+// "subject: reason" on standard error: how a failed system call has always
+// been shown, the subject naming the call ("rename").
+void reportSystemFailure(const Status& failure);
 // "installation of %s failed: broken package".
 void reportBrokenPackage(InstallerState& state, const InstalledPackage& package);
 

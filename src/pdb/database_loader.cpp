@@ -22,7 +22,7 @@ const std::vector<uint32_t> imageParts = {BundleHeader, PackageHeader, Text24, N
 // not taken for a package. False when the database cannot be opened.
 bool listPackageDirectories(Env& env, std::vector<std::string>& names) {
   std::vector<std::string> entries;
-  if (!env.listDirectory(paths::databaseDir, entries)) return false;
+  if (!env.listDirectory(paths::databaseDir, entries).isOk()) return false;
   for (const std::string& name : entries) {
     if (name.empty() || name[0] == '.') continue;
     if (env.isDirectory(paths::databaseDir + name)) names.push_back(name);

@@ -1,7 +1,5 @@
 #include "pdb/database_writer.h"
 
-#include <cerrno>
-
 #include "model/messages.h"
 
 namespace installer {
@@ -16,45 +14,46 @@ constexpr uint32_t bundleSizeHint = 16;
 constexpr uint32_t filesSizeHint = 4096;
 constexpr uint32_t stateSizeHint = 8;
 
-// Stages `path` with `text`; true when every byte reached the temporary
-// file. errno tells why not.
-bool writeTextFile(StagedFiles& staged, const std::string& path, const std::string& text, uint32_t sizeHint) {
-  std::unique_ptr<WritableFile> out = createStagedFile(staged, path, sizeHint, 0);
-  return out && out->append(text.data(), text.size()) && out->close();
+// Stages `path` with `text`; ok when every byte reached the temporary file.
+Status writeTextFile(StagedFiles& staged, const std::string& path, const std::string& text, uint32_t sizeHint) {
+  std::unique_ptr<WritableFile> out;
+  Status done = createStagedFile(staged, path, sizeHint, 0, out);
+  if (done.isOk()) done = out->append(text.data(), text.size());
+  return done.isOk() ? out->close() : done;
 }
 
 // Reports a failed meta or state file under its "meta/" name.
-bool failed(InstallerState& state, const InstalledPackage& package, const char* fileName) {
-  reportInstallFailure(state, package, std::string("meta/") + fileName);
+bool failed(InstallerState& state, const InstalledPackage& package, const char* fileName, const Status& failure) {
+  reportInstallFailure(state, package, std::string("meta/") + fileName, failure);
   return false;
 }
 
-bool writeVersion(const InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
+Status writeVersion(const InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
   std::string line = std::to_string(package.version) + " " + std::to_string(package.buildTime) + "\n";
   return writeTextFile(staged, dir + "version", line, versionSizeHint);
 }
 
 // "provides" and "conflicts" are absent for an empty list; an older
 // version's file is removed so that a restore does not bring it back.
-bool writeOptionalList(StagedFiles& staged, const std::string& path, const std::vector<DependencyRef>& list,
-                       bool withPriority) {
+Status writeOptionalList(StagedFiles& staged, const std::string& path, const std::vector<DependencyRef>& list,
+                         bool withPriority) {
   if (list.empty()) {
     stageDelete(staged, path);
-    return true;
+    return Status::ok();
   }
   return writeRefList(staged, path, list, withPriority);
 }
 
-bool writeBundle(const InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
+Status writeBundle(const InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
   if (package.bundle.name.empty()) {
     stageDelete(staged, dir + "bundle");
-    return true;
+    return Status::ok();
   }
   return writeTextFile(staged, dir + "bundle", package.bundle.name + "\n", bundleSizeHint);
 }
 
 // One path per line without its leading "/", in the set's order.
-bool writeFiles(const InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
+Status writeFiles(const InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
   std::string text;
   for (const std::string& path : package.files) {
     size_t start = !path.empty() && path[0] == '/' ? 1 : 0;
@@ -67,16 +66,18 @@ bool writeFiles(const InstalledPackage& package, StagedFiles& staged, const std:
 
 bool writeMetaFiles(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
   std::string dir = packageDir(package);
-  if (!writeVersion(package, staged, dir)) return failed(state, package, "version");
-  if (!writeRefList(staged, dir + "deps", package.deps, false)) return failed(state, package, "deps");
-  if (!writeOptionalList(staged, dir + "provides", package.provides, true)) {
-    return failed(state, package, "provides");
-  }
-  if (!writeOptionalList(staged, dir + "conflicts", package.conflicts, false)) {
-    return failed(state, package, "conflicts");
-  }
-  if (!writeBundle(package, staged, dir)) return failed(state, package, "bundle");
-  if (!package.isBundle && !writeFiles(package, staged, dir)) return failed(state, package, "files");
+  Status done = writeVersion(package, staged, dir);
+  if (!done.isOk()) return failed(state, package, "version", done);
+  done = writeRefList(staged, dir + "deps", package.deps, false);
+  if (!done.isOk()) return failed(state, package, "deps", done);
+  done = writeOptionalList(staged, dir + "provides", package.provides, true);
+  if (!done.isOk()) return failed(state, package, "provides", done);
+  done = writeOptionalList(staged, dir + "conflicts", package.conflicts, false);
+  if (!done.isOk()) return failed(state, package, "conflicts", done);
+  done = writeBundle(package, staged, dir);
+  if (!done.isOk()) return failed(state, package, "bundle", done);
+  if (!package.isBundle) done = writeFiles(package, staged, dir);
+  if (!done.isOk()) return failed(state, package, "files", done);
   return true;
 }
 
@@ -89,8 +90,8 @@ bool writeEnabledState(InstallerState& state, InstalledPackage& package, StagedF
     stageDelete(staged, dir + "enabled");
     return true;
   }
-  if (!writeTextFile(staged, dir + "enabled", "user\n", stateSizeHint)) return failed(state, package, "enabled");
-  return true;
+  Status written = writeTextFile(staged, dir + "enabled", "user\n", stateSizeHint);
+  return written.isOk() || failed(state, package, "enabled", written);
 }
 
 void writeStateFiles(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
@@ -106,8 +107,8 @@ void writeStateFiles(InstallerState& state, InstalledPackage& package, StagedFil
 
 }  // namespace
 
-bool writeRefList(StagedFiles& staged, const std::string& path, const std::vector<DependencyRef>& list,
-                  bool withPriority) {
+Status writeRefList(StagedFiles& staged, const std::string& path, const std::vector<DependencyRef>& list,
+                    bool withPriority) {
   std::string text;
   for (const DependencyRef& ref : list) {
     text += ref.name + ' ' + std::to_string(ref.min) + ' ' + std::to_string(ref.max);
@@ -136,10 +137,8 @@ bool markEnabled(InstallerState& state, InstalledPackage& package, StagedFiles& 
 bool writeDisabledState(InstallerState& state, InstalledPackage& package, StagedFiles& staged) {
   std::string dir = packageDir(package);
   stageDelete(staged, dir + "enabled");
-  if (!writeTextFile(staged, dir + "disabled", stateWord(package), stateSizeHint)) {
-    return failed(state, package, "disabled");
-  }
-  return true;
+  Status written = writeTextFile(staged, dir + "disabled", stateWord(package), stateSizeHint);
+  return written.isOk() || failed(state, package, "disabled", written);
 }
 
 }  // namespace installer

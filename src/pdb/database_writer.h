@@ -26,10 +26,10 @@ namespace installer {
 [[nodiscard]] bool writePackageMeta(InstallerState& state, InstalledPackage& package, StagedFiles& staged);
 
 // Stages `path` with one line per entry: "name min max", plus " priority"
-// when `withPriority`. True when every byte reached the temporary file.
+// when `withPriority`. Ok when every byte reached the temporary file.
 // Reports nothing.
-[[nodiscard]] bool writeRefList(StagedFiles& staged, const std::string& path, const std::vector<DependencyRef>& list,
-                                bool withPriority);
+Status writeRefList(StagedFiles& staged, const std::string& path, const std::vector<DependencyRef>& list,
+                    bool withPriority);
 
 // Enables `package`: stages the removal of "disabled", writes "enabled"
 // ("user") when the user chose the state or removes it otherwise, then

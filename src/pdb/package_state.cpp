@@ -64,7 +64,8 @@ void readMetaFiles(Env& env, InstalledPackage& package) {
 // A state file marks the state by being there, whatever it is (a directory
 // too), as long as it can be opened; opening never blocks and reads nothing.
 bool canBeOpened(Env& env, const std::string& path) {
-  return env.openReadable(path, ReadLimits{false, false, UINT64_MAX}) != nullptr;
+  std::unique_ptr<ReadableFile> file;
+  return env.openReadable(path, ReadLimits{false, false, UINT64_MAX}, file).isOk();
 }
 
 void readStateFiles(Env& env, InstalledPackage& package) {

@@ -7,9 +7,10 @@
 // (FaultEnv). Paths are always the device's paths ("/flash/var/pdb/...");
 // an Env decides where they lead.
 //
-// Failures follow the system calls they stand for: the call returns false
-// (or null, or -1) and errno says why, so the code that owns a message can
-// still tell a full disk from a missing file. Nothing here prints.
+// Every call that can fail returns a Status, made where the system call
+// failed (platform/system_error.h): its kind tells a full disk from a
+// missing file, its reason is the system's own words for the message that
+// the caller owns. Nothing here prints.
 //
 // EnvWrapper forwards every call to another Env; a test Env derives from it
 // and overrides only what it changes.
@@ -20,6 +21,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "base/status.h"
 
 namespace installer {
 
@@ -53,8 +56,9 @@ enum class ImageFileResult {
 
 // What a file must be to be read, and how much of it may be read. A file
 // that breaks these is refused when it is opened, as one that cannot be
-// opened is: errno ELOOP for a link, EINVAL for anything but a regular file,
-// EFBIG for one that is too long.
+// opened is, with the reason the system gives for a link where none may be
+// followed (ELOOP), for anything but a regular file (EINVAL), or for a file
+// that is too long (EFBIG).
 struct ReadLimits {
   bool followLinks = true;            // false: a symbolic link at the path is refused
   bool regularOnly = false;           // a FIFO, a device or a directory is refused
@@ -65,24 +69,25 @@ struct ReadLimits {
 class ReadableFile {
  public:
   virtual ~ReadableFile() = default;
-  // Up to n bytes: the count read, 0 at the end, -1 on an error (errno).
+  // Up to n bytes; `count` receives how many were read, 0 at the end.
   // A read interrupted by a signal is repeated.
-  [[nodiscard]] virtual long read(char* bytes, size_t n) = 0;
-  // lseek; -1 when the file cannot seek (a pipe) or the offset is invalid.
-  virtual int64_t seek(int64_t offset, int whence) = 0;
+  virtual Status read(char* bytes, size_t n, size_t& count) = 0;
+  // lseek; `position` receives the new offset. Fails when the file cannot
+  // seek (a pipe) or the offset is invalid.
+  virtual Status seek(int64_t offset, int whence, int64_t& position) = 0;
 };
 
 // A file open for writing. Closing happens at the latest when it is destroyed.
 class WritableFile {
  public:
   virtual ~WritableFile() = default;
-  // Writes all n bytes; false (errno) when they could not all be written.
-  // A write that makes no progress counts as a full disk (ENOSPC).
-  [[nodiscard]] virtual bool append(const char* bytes, size_t n) = 0;
+  // Writes all n bytes, or fails. A write that makes no progress counts as
+  // a full disk (NoSpace).
+  virtual Status append(const char* bytes, size_t n) = 0;
   // Flushes the file's contents to the storage (fsync).
-  [[nodiscard]] virtual bool sync() = 0;
-  // False when the close reported an error; later calls do nothing.
-  [[nodiscard]] virtual bool close() = 0;
+  virtual Status sync() = 0;
+  // Fails when the close reported an error; later calls do nothing.
+  virtual Status close() = 0;
 };
 
 // An exclusive lock on a file, held until it is destroyed.
@@ -94,7 +99,7 @@ class FileLock {
 enum class WriteMode {
   Truncate,   // create or empty the file
   Append,     // create, or write at its end
-  CreateNew,  // create; fails with EEXIST when it exists
+  CreateNew,  // create; fails (Exists) when it exists
   Existing,   // empty an existing file; fails when it does not exist
 };
 
@@ -106,45 +111,46 @@ class Env {
   static Env& posix();
 
   // Opens a file read-only within `limits`, without blocking on a FIFO (a
-  // FIFO planted where a file belongs must not hang the run). Null when it
-  // cannot be opened or breaks the limits (errno tells which).
-  [[nodiscard]] virtual std::unique_ptr<ReadableFile> openReadable(const std::string& path,
-                                                                   const ReadLimits& limits = ReadLimits()) = 0;
+  // FIFO planted where a file belongs must not hang the run). `file` is
+  // set only on success.
+  virtual Status openReadable(const std::string& path, const ReadLimits& limits,
+                              std::unique_ptr<ReadableFile>& file) = 0;
   // Opens a file for writing; `permissions` apply to a file it creates. With
-  // CreateNew they are applied exactly, whatever the umask. Null on failure.
-  [[nodiscard]] virtual std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
-                                                     uint32_t permissions) = 0;
+  // CreateNew they are applied exactly, whatever the umask.
+  virtual Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                              std::unique_ptr<WritableFile>& file) = 0;
   // A new file named `prefix` followed by six letters or digits that make
   // it unique (mkstemp), mode 0600. `name` receives the whole name, in the
-  // same form as `prefix`. Null on failure, `name` then unchanged.
-  [[nodiscard]] virtual std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) = 0;
+  // same form as `prefix`; on failure `name` and `file` stay unchanged.
+  virtual Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) = 0;
 
   // stat and lstat.
-  [[nodiscard]] virtual bool status(const std::string& path, FileStatus& out) = 0;
-  [[nodiscard]] virtual bool linkStatus(const std::string& path, FileStatus& out) = 0;
+  virtual Status status(const std::string& path, FileStatus& out) = 0;
+  virtual Status linkStatus(const std::string& path, FileStatus& out) = 0;
   // statfs.
-  [[nodiscard]] virtual bool spaceStatus(const std::string& path, SpaceStatus& out) = 0;
+  virtual Status spaceStatus(const std::string& path, SpaceStatus& out) = 0;
   // The names in a directory, in the order the system lists them, without
-  // "." and "..". False when it cannot be opened.
-  [[nodiscard]] virtual bool listDirectory(const std::string& path, std::vector<std::string>& names) = 0;
+  // "." and "..". Fails when it cannot be opened.
+  virtual Status listDirectory(const std::string& path, std::vector<std::string>& names) = 0;
 
-  [[nodiscard]] virtual bool rename(const std::string& from, const std::string& to) = 0;
-  [[nodiscard]] virtual bool removeFile(const std::string& path) = 0;       // unlink
-  [[nodiscard]] virtual bool removeDirectory(const std::string& path) = 0;  // rmdir
-  [[nodiscard]] virtual bool makeDirectory(const std::string& path, uint32_t mode) = 0;
-  [[nodiscard]] virtual bool makeSymlink(const std::string& target, const std::string& path) = 0;
-  [[nodiscard]] virtual bool readSymlink(const std::string& path, std::string& target) = 0;
-  [[nodiscard]] virtual bool changeMode(const std::string& path, uint32_t mode) = 0;
+  virtual Status rename(const std::string& from, const std::string& to) = 0;
+  virtual Status removeFile(const std::string& path) = 0;       // unlink
+  virtual Status removeDirectory(const std::string& path) = 0;  // rmdir
+  virtual Status makeDirectory(const std::string& path, uint32_t mode) = 0;
+  virtual Status makeSymlink(const std::string& target, const std::string& path) = 0;
+  // NameTooLong when the text does not fit the 4096 bytes read.
+  virtual Status readSymlink(const std::string& path, std::string& target) = 0;
+  virtual Status changeMode(const std::string& path, uint32_t mode) = 0;
   // The process's file mode creation mask (umask).
   virtual uint32_t creationMask() = 0;
   // fsync of a file or a directory opened by its path.
-  [[nodiscard]] virtual bool syncPath(const std::string& path) = 0;
+  virtual Status syncPath(const std::string& path) = 0;
   // sync(): everything written so far goes to the storage.
   virtual void syncAll() = 0;
 
   // chroot, and chdir.
-  [[nodiscard]] virtual bool changeRoot(const std::string& root) = 0;
-  [[nodiscard]] virtual bool changeDirectory(const std::string& path) = 0;
+  virtual Status changeRoot(const std::string& root) = 0;
+  virtual Status changeDirectory(const std::string& path) = 0;
 
   // Looks for `fileInImage` (a full path below `mountPoint`) in the squashfs
   // image that starts `imageOffset` bytes into `packagePath`, through a loop
@@ -155,9 +161,9 @@ class Env {
                                           const std::string& mountPoint, const std::string& fileInImage) = 0;
 
   // Takes an exclusive lock on `path` (flock), creating the file when it
-  // is missing; null, without waiting, when another holder has it
-  // (EWOULDBLOCK) or the file cannot be opened.
-  [[nodiscard]] virtual std::unique_ptr<FileLock> lockFile(const std::string& path) = 0;
+  // is missing; fails without waiting when another holder has it (Busy) or
+  // the file cannot be opened.
+  virtual Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) = 0;
 
   // getenv; null when the variable is not set.
   virtual const char* variable(const char* name) = 0;
@@ -175,41 +181,43 @@ class EnvWrapper : public Env {
  public:
   explicit EnvWrapper(Env& target) : base(target) {}
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
-                                                           const ReadLimits& limits = ReadLimits()) override {
-    return base.openReadable(path, limits);
+  Status openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) override {
+    return base.openReadable(path, limits, file);
   }
-  [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
-    return base.openWritable(path, mode, permissions);
+  Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                      std::unique_ptr<WritableFile>& file) override {
+    return base.openWritable(path, mode, permissions, file);
   }
-  [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
-    return base.createTemporary(prefix, name);
+  Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) override {
+    return base.createTemporary(prefix, name, file);
   }
-  [[nodiscard]] bool status(const std::string& path, FileStatus& out) override { return base.status(path, out); }
-  [[nodiscard]] bool linkStatus(const std::string& path, FileStatus& out) override { return base.linkStatus(path, out); }
-  [[nodiscard]] bool spaceStatus(const std::string& path, SpaceStatus& out) override { return base.spaceStatus(path, out); }
-  [[nodiscard]] bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
+  Status status(const std::string& path, FileStatus& out) override { return base.status(path, out); }
+  Status linkStatus(const std::string& path, FileStatus& out) override { return base.linkStatus(path, out); }
+  Status spaceStatus(const std::string& path, SpaceStatus& out) override { return base.spaceStatus(path, out); }
+  Status listDirectory(const std::string& path, std::vector<std::string>& names) override {
     return base.listDirectory(path, names);
   }
-  [[nodiscard]] bool rename(const std::string& from, const std::string& to) override { return base.rename(from, to); }
-  [[nodiscard]] bool removeFile(const std::string& path) override { return base.removeFile(path); }
-  [[nodiscard]] bool removeDirectory(const std::string& path) override { return base.removeDirectory(path); }
-  [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override { return base.makeDirectory(path, mode); }
-  [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override {
+  Status rename(const std::string& from, const std::string& to) override { return base.rename(from, to); }
+  Status removeFile(const std::string& path) override { return base.removeFile(path); }
+  Status removeDirectory(const std::string& path) override { return base.removeDirectory(path); }
+  Status makeDirectory(const std::string& path, uint32_t mode) override { return base.makeDirectory(path, mode); }
+  Status makeSymlink(const std::string& target, const std::string& path) override {
     return base.makeSymlink(target, path);
   }
-  [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override { return base.readSymlink(path, target); }
-  [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override { return base.changeMode(path, mode); }
+  Status readSymlink(const std::string& path, std::string& target) override { return base.readSymlink(path, target); }
+  Status changeMode(const std::string& path, uint32_t mode) override { return base.changeMode(path, mode); }
   uint32_t creationMask() override { return base.creationMask(); }
-  [[nodiscard]] bool syncPath(const std::string& path) override { return base.syncPath(path); }
+  Status syncPath(const std::string& path) override { return base.syncPath(path); }
   void syncAll() override { base.syncAll(); }
-  [[nodiscard]] bool changeRoot(const std::string& root) override { return base.changeRoot(root); }
-  [[nodiscard]] bool changeDirectory(const std::string& path) override { return base.changeDirectory(path); }
+  Status changeRoot(const std::string& root) override { return base.changeRoot(root); }
+  Status changeDirectory(const std::string& path) override { return base.changeDirectory(path); }
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override {
     return base.findFileInImage(packagePath, imageOffset, mountPoint, fileInImage);
   }
-  [[nodiscard]] std::unique_ptr<FileLock> lockFile(const std::string& path) override { return base.lockFile(path); }
+  Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override {
+    return base.lockFile(path, lock);
+  }
   const char* variable(const char* name) override { return base.variable(name); }
   uint32_t ticks() override { return base.ticks(); }
   void sleepMilliseconds(unsigned milliseconds) override { base.sleepMilliseconds(milliseconds); }

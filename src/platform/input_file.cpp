@@ -7,30 +7,31 @@ namespace installer {
 
 InputFileBuf::~InputFileBuf() { close(); }
 
-bool InputFileBuf::open(Env& env, const std::string& path, const ReadLimits& limits) {
+Status InputFileBuf::open(Env& env, const std::string& path, const ReadLimits& limits) {
   close();
-  file = env.openReadable(path, limits);
-  return file != nullptr;
+  failure = env.openReadable(path, limits, file);
+  return failure;
 }
 
 void InputFileBuf::close() {
   file.reset();
-  failed = false;
+  failure = Status::ok();
   setg(nullptr, nullptr, nullptr);
 }
 
-long InputFileBuf::readSome(char* bytes, size_t n) {
+size_t InputFileBuf::readSome(char* bytes, size_t n) {
   if (!file) return 0;
-  long got = file->read(bytes, n);
-  if (got >= 0) return got;
-  failed = true;
+  size_t got = 0;
+  Status read = file->read(bytes, n, got);
+  if (read.isOk()) return got;
+  if (failure.isOk()) failure = read;
   return 0;
 }
 
 InputFileBuf::int_type InputFileBuf::underflow() {
   if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-  long got = readSome(buffer, bufferSize);
-  if (got <= 0) return traits_type::eof();
+  size_t got = readSome(buffer, bufferSize);
+  if (got == 0) return traits_type::eof();
   setg(buffer, buffer, buffer + got);
   return traits_type::to_int_type(*gptr());
 }
@@ -48,9 +49,9 @@ std::streamsize InputFileBuf::xsgetn(char* bytes, std::streamsize n) {
     }
     // Large reads go straight to the caller's buffer.
     if (n - total >= static_cast<std::streamsize>(bufferSize)) {
-      long got = readSome(bytes + total, static_cast<size_t>(n - total));
-      if (got <= 0) break;
-      total += got;
+      size_t got = readSome(bytes + total, static_cast<size_t>(n - total));
+      if (got == 0) break;
+      total += static_cast<std::streamsize>(got);
     } else if (traits_type::eq_int_type(underflow(), traits_type::eof())) {
       break;
     }
@@ -64,8 +65,8 @@ InputFileBuf::pos_type InputFileBuf::seekoff(off_type offset, std::ios_base::see
   int whence = direction == std::ios_base::beg ? SEEK_SET : direction == std::ios_base::end ? SEEK_END : SEEK_CUR;
   // The kernel's position is ahead of ours by what is still buffered.
   if (whence == SEEK_CUR) offset -= egptr() - gptr();
-  int64_t result = file->seek(static_cast<int64_t>(offset), whence);
-  if (result < 0) return pos_type(-1);
+  int64_t result = 0;
+  if (!file->seek(static_cast<int64_t>(offset), whence, result).isOk()) return pos_type(-1);
   setg(nullptr, nullptr, nullptr);
   return pos_type(static_cast<off_type>(result));
 }
@@ -83,11 +84,11 @@ InputFile::InputFile(Env& env, const std::string& path, const ReadLimits& limits
   static_cast<void>(open(env, path, limits));
 }
 
-bool InputFile::open(Env& env, const std::string& path, const ReadLimits& limits) {
+Status InputFile::open(Env& env, const std::string& path, const ReadLimits& limits) {
   clear();
-  if (fileBuffer.open(env, path, limits)) return true;
-  setstate(std::ios_base::failbit);
-  return false;
+  Status opened = fileBuffer.open(env, path, limits);
+  if (!opened.isOk()) setstate(std::ios_base::failbit);
+  return opened;
 }
 
 }  // namespace installer

@@ -4,7 +4,8 @@
 // (a directory opened as a file, a flash block that cannot be read), and the
 // installer is built without exceptions, so such a read would end the
 // process. Here a failing read is simply the end of the data: the stream's
-// failbit is set, and `readError()` tells it apart from a clean end.
+// failbit is set, and `readError()` tells it apart from a clean end;
+// `status()` keeps why the file could not be opened or read.
 // Use it for every file the installer reads; it reads through an Env.
 #pragma once
 
@@ -24,10 +25,12 @@ class InputFileBuf : public std::streambuf {
   InputFileBuf(const InputFileBuf&) = delete;
   InputFileBuf& operator=(const InputFileBuf&) = delete;
 
-  [[nodiscard]] bool open(Env& env, const std::string& path, const ReadLimits& limits);
+  Status open(Env& env, const std::string& path, const ReadLimits& limits);
   void close();
   bool isOpen() const { return file != nullptr; }
-  bool readError() const { return failed; }
+  bool readError() const { return !failure.isOk() && file != nullptr; }
+  // Why the open or the first failed read failed; ok when neither did.
+  const Status& status() const { return failure; }
 
  protected:
   int_type underflow() override;
@@ -39,10 +42,10 @@ class InputFileBuf : public std::streambuf {
  private:
   static constexpr size_t bufferSize = 16384;
   // Reads until something arrives, the end, or an error.
-  long readSome(char* bytes, size_t n);
+  size_t readSome(char* bytes, size_t n);
 
   std::unique_ptr<ReadableFile> file;
-  bool failed = false;
+  Status failure;
   char buffer[bufferSize];
 };
 
@@ -55,10 +58,13 @@ class InputFile : public std::istream {
 
   // Opens `path` read-only within `limits`; sets failbit when it cannot be
   // opened or breaks them.
-  [[nodiscard]] bool open(Env& env, const std::string& path, const ReadLimits& limits = ReadLimits());
+  Status open(Env& env, const std::string& path, const ReadLimits& limits = ReadLimits());
   bool is_open() const { return fileBuffer.isOpen(); }
   void close() { fileBuffer.close(); }
   bool readError() const { return fileBuffer.readError(); }
+  // Why the file could not be opened, or the read that failed; ok when
+  // neither happened.
+  const Status& status() const { return fileBuffer.status(); }
 
  private:
   InputFileBuf fileBuffer;

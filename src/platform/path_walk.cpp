@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <deque>
 
+#include "platform/system_error.h"
+
 namespace installer {
 
 namespace {
@@ -25,12 +27,9 @@ void pushFront(const std::string& path, std::deque<std::string>& pending) {
 
 }  // namespace
 
-bool walkPath(const std::string& path, const ComponentLook& look, std::vector<std::string>& done) {
+Status walkPath(const std::string& path, const ComponentLook& look, std::vector<std::string>& done) {
   done.clear();
-  if (path.empty()) {
-    errno = ENOENT;
-    return false;
-  }
+  if (path.empty()) return systemError(path, ENOENT);
   std::deque<std::string> pending;
   pushFront(path, pending);
   int links = 0;
@@ -44,25 +43,23 @@ bool walkPath(const std::string& path, const ComponentLook& look, std::vector<st
     }
     done.push_back(std::move(component));
     std::string link;
-    switch (look(done, pending.empty(), link)) {
+    Status failure;
+    switch (look(done, pending.empty(), link, failure)) {
       case WalkStep::Next:
         continue;
       case WalkStep::Stop:
-        return true;
+        return Status::ok();
       case WalkStep::Fail:
-        return false;
+        return failure.isOk() ? systemError(path, EIO) : failure;  // a look must say why
       case WalkStep::FollowLink:
         break;
     }
-    if (++links > maxLinks) {
-      errno = ELOOP;
-      return false;
-    }
+    if (++links > maxLinks) return systemError(path, ELOOP);
     done.pop_back();
     if (!link.empty() && link[0] == '/') done.clear();
     pushFront(link, pending);
   }
-  return true;
+  return Status::ok();
 }
 
 bool endsWithSlash(const std::string& path) { return path.size() > 1 && path.back() == '/'; }

@@ -10,21 +10,24 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
+
 namespace installer {
 
 enum class WalkStep {
   Next,        // the component stays; go on
   FollowLink,  // it is a link to follow: its target is in `link`
   Stop,        // the walk ends here, with the components so far
-  Fail,        // the walk fails; errno says why
+  Fail,        // the walk fails, for the reason the look gives in `failure`
 };
 
 // Looks at the last of `done`; `last` is whether nothing follows it.
-using ComponentLook = std::function<WalkStep(const std::vector<std::string>& done, bool last, std::string& link)>;
+using ComponentLook =
+    std::function<WalkStep(const std::vector<std::string>& done, bool last, std::string& link, Status& failure)>;
 
-// The components `path` leads to, in `done`. False with errno set when the
-// path is empty (ENOENT), a look fails, or there are too many links (ELOOP).
-[[nodiscard]] bool walkPath(const std::string& path, const ComponentLook& look, std::vector<std::string>& done);
+// The components `path` leads to, in `done`. Fails when the path is empty
+// (NotFound), a look fails (its failure), or there are too many links.
+Status walkPath(const std::string& path, const ComponentLook& look, std::vector<std::string>& done);
 
 // Whether `path` names a directory by its final slash ("a/"; "/" is the root).
 bool endsWithSlash(const std::string& path);

@@ -10,9 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "platform/env.h"
 #include "platform/loop_mount.h"
+#include "platform/system_error.h"
 
 namespace installer {
 
@@ -22,59 +24,66 @@ constexpr uint32_t tickOffset = 30000;
 
 class PosixReadableFile : public ReadableFile {
  public:
-  PosixReadableFile(int descriptor, uint64_t limit) : fd(descriptor), left(limit) {}
+  PosixReadableFile(int descriptor, std::string name, uint64_t limit)
+      : fd(descriptor), path(std::move(name)), left(limit) {}
   ~PosixReadableFile() override { ::close(fd); }
   PosixReadableFile(const PosixReadableFile&) = delete;
   PosixReadableFile& operator=(const PosixReadableFile&) = delete;
 
-  long read(char* bytes, size_t n) override {
+  Status read(char* bytes, size_t n, size_t& count) override {
+    count = 0;
     if (n > left) n = static_cast<size_t>(left);
     for (;;) {
       ssize_t got = n == 0 ? 0 : ::read(fd, bytes, n);
       if (got < 0 && errno == EINTR) continue;
-      if (got > 0) left -= static_cast<uint64_t>(got);
-      return got < 0 ? -1 : static_cast<long>(got);
+      if (got < 0) return systemError(path);
+      left -= static_cast<uint64_t>(got);
+      count = static_cast<size_t>(got);
+      return Status::ok();
     }
   }
-  int64_t seek(int64_t offset, int whence) override {
-    return static_cast<int64_t>(::lseek(fd, static_cast<off_t>(offset), whence));
+  Status seek(int64_t offset, int whence, int64_t& position) override {
+    off_t result = ::lseek(fd, static_cast<off_t>(offset), whence);
+    if (result < 0) return systemError(path);
+    position = static_cast<int64_t>(result);
+    return Status::ok();
   }
 
  private:
   int fd;
+  std::string path;
   uint64_t left;  // bytes the limits still allow
 };
 
 class PosixWritableFile : public WritableFile {
  public:
-  explicit PosixWritableFile(int descriptor) : fd(descriptor) {}
+  PosixWritableFile(int descriptor, std::string name) : fd(descriptor), path(std::move(name)) {}
   ~PosixWritableFile() override { static_cast<void>(PosixWritableFile::close()); }
   PosixWritableFile(const PosixWritableFile&) = delete;
   PosixWritableFile& operator=(const PosixWritableFile&) = delete;
 
-  bool append(const char* bytes, size_t n) override {
+  Status append(const char* bytes, size_t n) override {
     while (n > 0) {
       ssize_t written = ::write(fd, bytes, n);
       if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        if (written == 0) errno = ENOSPC;
-        return false;
-      }
+      if (written < 0) return systemError(path);
+      if (written == 0) return systemError(path, ENOSPC);
       bytes += written;
       n -= static_cast<size_t>(written);
     }
-    return true;
+    return Status::ok();
   }
-  bool sync() override { return ::fsync(fd) == 0; }
-  bool close() override {
-    if (fd < 0) return true;
+  Status sync() override { return ::fsync(fd) == 0 ? Status::ok() : systemError(path); }
+  Status close() override {
+    if (fd < 0) return Status::ok();
     int result = ::close(fd);
     fd = -1;
-    return result == 0;
+    return result == 0 ? Status::ok() : systemError(path);
   }
 
  private:
   int fd;
+  std::string path;
 };
 
 class PosixFileLock : public FileLock {
@@ -125,111 +134,113 @@ int openFlags(WriteMode mode) {
   return 0;
 }
 
+// Ok when the system call returned 0, else its failure on `subject`.
+Status checked(int result, const std::string& subject) { return result == 0 ? Status::ok() : systemError(subject); }
+
 class PosixEnv : public Env {
  public:
-  std::unique_ptr<ReadableFile> openReadable(const std::string& path, const ReadLimits& limits) override {
+  Status openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) override {
     // Non-blocking only for the open itself, so that a FIFO without a
     // writer does not block; reads then block as usual.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (limits.followLinks ? 0 : O_NOFOLLOW));
-    if (fd < 0) return nullptr;
+    if (fd < 0) return systemError(path);
     struct stat info;
     int refusal = ::fstat(fd, &info) != 0 ? errno : breaksLimits(info, limits);
     if (refusal != 0) {
       ::close(fd);
-      errno = refusal;
-      return nullptr;
+      return systemError(path, refusal);
     }
     // Reads of a regular file never wait, whatever the flag says; saving
     // the two calls counts when a database of a thousand packages loads.
     if (!S_ISREG(info.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return std::make_unique<PosixReadableFile>(fd, limits.maxBytes);
+    file = std::make_unique<PosixReadableFile>(fd, path, limits.maxBytes);
+    return Status::ok();
   }
 
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
+  Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                      std::unique_ptr<WritableFile>& file) override {
     int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | openFlags(mode), static_cast<mode_t>(permissions));
-    if (fd < 0) return nullptr;
+    if (fd < 0) return systemError(path);
     // A file made new gets exactly the permissions asked for, as a file
     // renamed into place would; the umask does not apply.
     if (mode == WriteMode::CreateNew && ::fchmod(fd, static_cast<mode_t>(permissions)) != 0) {
-      int saved = errno;
+      Status failure = systemError(path);
       ::close(fd);
-      errno = saved;
-      return nullptr;
+      return failure;
     }
-    return std::make_unique<PosixWritableFile>(fd);
+    file = std::make_unique<PosixWritableFile>(fd, path);
+    return Status::ok();
   }
 
-  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
+  Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) override {
     std::string pattern = prefix + "XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     int fd = ::mkstemp(buffer.data());
-    if (fd < 0) return nullptr;
+    if (fd < 0) return systemError(pattern);
     name = buffer.data();
-    return std::make_unique<PosixWritableFile>(fd);
+    file = std::make_unique<PosixWritableFile>(fd, name);
+    return Status::ok();
   }
 
-  bool status(const std::string& path, FileStatus& out) override {
+  Status status(const std::string& path, FileStatus& out) override {
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0) return false;
+    if (::stat(path.c_str(), &info) != 0) return systemError(path);
     fill(info, out);
-    return true;
+    return Status::ok();
   }
 
-  bool linkStatus(const std::string& path, FileStatus& out) override {
+  Status linkStatus(const std::string& path, FileStatus& out) override {
     struct stat info;
-    if (::lstat(path.c_str(), &info) != 0) return false;
+    if (::lstat(path.c_str(), &info) != 0) return systemError(path);
     fill(info, out);
-    return true;
+    return Status::ok();
   }
 
-  bool spaceStatus(const std::string& path, SpaceStatus& out) override {
+  Status spaceStatus(const std::string& path, SpaceStatus& out) override {
     struct statfs info;
-    if (::statfs(path.c_str(), &info) != 0) return false;
+    if (::statfs(path.c_str(), &info) != 0) return systemError(path);
     out.blockSize = static_cast<uint64_t>(info.f_bsize);
     out.freeBlocks = static_cast<uint64_t>(info.f_bfree);
     out.totalInodes = static_cast<uint64_t>(info.f_files);
     out.freeInodes = static_cast<uint64_t>(info.f_ffree);
-    return true;
+    return Status::ok();
   }
 
-  bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
+  Status listDirectory(const std::string& path, std::vector<std::string>& names) override {
     DIR* directory = ::opendir(path.c_str());
-    if (directory == nullptr) return false;
+    if (directory == nullptr) return systemError(path);
     while (dirent* entry = ::readdir(directory)) {
       std::string name = entry->d_name;
       if (name != "." && name != "..") names.push_back(name);
     }
     ::closedir(directory);
-    return true;
+    return Status::ok();
   }
 
-  bool rename(const std::string& from, const std::string& to) override {
-    return ::rename(from.c_str(), to.c_str()) == 0;
+  Status rename(const std::string& from, const std::string& to) override {
+    return checked(::rename(from.c_str(), to.c_str()), to);
   }
-  bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
-  bool removeDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0; }
-  bool makeDirectory(const std::string& path, uint32_t mode) override {
-    return ::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0;
+  Status removeFile(const std::string& path) override { return checked(::unlink(path.c_str()), path); }
+  Status removeDirectory(const std::string& path) override { return checked(::rmdir(path.c_str()), path); }
+  Status makeDirectory(const std::string& path, uint32_t mode) override {
+    return checked(::mkdir(path.c_str(), static_cast<mode_t>(mode)), path);
   }
-  bool makeSymlink(const std::string& target, const std::string& path) override {
-    return ::symlink(target.c_str(), path.c_str()) == 0;
+  Status makeSymlink(const std::string& target, const std::string& path) override {
+    return checked(::symlink(target.c_str(), path.c_str()), path);
   }
 
-  bool readSymlink(const std::string& path, std::string& target) override {
+  Status readSymlink(const std::string& path, std::string& target) override {
     char buffer[4096];
     ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (static_cast<size_t>(n) == sizeof buffer) {
-      errno = ENAMETOOLONG;
-      return false;
-    }
+    if (n < 0) return systemError(path);
+    if (static_cast<size_t>(n) == sizeof buffer) return systemError(path, ENAMETOOLONG);
     target.assign(buffer, static_cast<size_t>(n));
-    return true;
+    return Status::ok();
   }
 
-  bool changeMode(const std::string& path, uint32_t mode) override {
-    return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
+  Status changeMode(const std::string& path, uint32_t mode) override {
+    return checked(::chmod(path.c_str(), static_cast<mode_t>(mode)), path);
   }
 
   uint32_t creationMask() override {
@@ -238,35 +249,33 @@ class PosixEnv : public Env {
     return static_cast<uint32_t>(mask);
   }
 
-  bool syncPath(const std::string& path) override {
+  Status syncPath(const std::string& path) override {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    bool ok = ::fsync(fd) == 0;
-    int saved = errno;
+    if (fd < 0) return systemError(path);
+    Status synced = checked(::fsync(fd), path);
     ::close(fd);
-    errno = saved;
-    return ok;
+    return synced;
   }
   void syncAll() override { ::sync(); }
 
-  bool changeRoot(const std::string& root) override { return ::chroot(root.c_str()) == 0; }
-  bool changeDirectory(const std::string& path) override { return ::chdir(path.c_str()) == 0; }
+  Status changeRoot(const std::string& root) override { return checked(::chroot(root.c_str()), root); }
+  Status changeDirectory(const std::string& path) override { return checked(::chdir(path.c_str()), path); }
 
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override {
     return lookIntoImage(packagePath, imageOffset, mountPoint, fileInImage);
   }
 
-  std::unique_ptr<FileLock> lockFile(const std::string& path) override {
+  Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return systemError(path);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      int saved = errno;
+      Status failure = systemError(path);
       ::close(fd);
-      errno = saved;
-      return nullptr;
+      return failure;
     }
-    return std::make_unique<PosixFileLock>(fd);
+    lock = std::make_unique<PosixFileLock>(fd);
+    return Status::ok();
   }
 
   const char* variable(const char* name) override { return std::getenv(name); }
@@ -293,12 +302,12 @@ Env& Env::posix() {
 
 bool Env::exists(const std::string& path) {
   FileStatus info;
-  return status(path, info);
+  return status(path, info).isOk();
 }
 
 bool Env::isDirectory(const std::string& path) {
   FileStatus info;
-  return status(path, info) && info.type == FileType::Directory;
+  return status(path, info).isOk() && info.type == FileType::Directory;
 }
 
 }  // namespace installer

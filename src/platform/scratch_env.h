@@ -6,13 +6,13 @@
 // the files it was given (addFile) and keeps what the code writes, so that
 // a file written can be read back, until the ScratchEnv is destroyed. The
 // contents of all files together never pass `capacity` bytes: a write or a
-// new link that would pass it fails with ENOSPC, as on a full disk, so no
+// new link that would pass it fails with NoSpace, as on a full disk, so no
 // input can make it eat the memory.
 //
 // Paths resolve as the kernel resolves them: repeated slashes, "." and ".."
 // (which stops at the root), symbolic links followed in every component and
 // in the last one where the call follows it, at most 40 of them per lookup.
-// Failures set errno as the system call would; permissions are never
+// Failures carry the error the system call would give; permissions are never
 // checked (the installer runs as root). There is one file system: every
 // path has the same device, and statfs reports the capacity left. Images
 // cannot be looked into, so findFileInImage finds nothing in them. Nothing
@@ -39,45 +39,44 @@ class ScratchEnv : public Env {
   ScratchEnv& operator=(const ScratchEnv&) = delete;
 
   // Puts a regular file (mode 0644) with `contents` at `path`, making the
-  // directories above it, replacing a file that stands there. False (errno)
-  // when something other than a directory is in the way or the contents
-  // do not fit.
-  [[nodiscard]] bool addFile(const std::string& path, const std::string& contents);
-  // mkdir -p; false (errno) when something other than a directory is in the way.
-  [[nodiscard]] bool addDirectories(const std::string& path);
+  // directories above it, replacing a file that stands there. Fails when
+  // something other than a directory is in the way or the contents do not
+  // fit.
+  Status addFile(const std::string& path, const std::string& contents);
+  // mkdir -p; fails when something other than a directory is in the way.
+  Status addDirectories(const std::string& path);
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
-                                                           const ReadLimits& limits = ReadLimits()) override;
-  [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
-                                                           uint32_t permissions) override;
-  [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
-  [[nodiscard]] bool status(const std::string& path, FileStatus& out) override;
-  [[nodiscard]] bool linkStatus(const std::string& path, FileStatus& out) override;
-  [[nodiscard]] bool spaceStatus(const std::string& path, SpaceStatus& out) override;
-  [[nodiscard]] bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
-  [[nodiscard]] bool rename(const std::string& from, const std::string& to) override;
-  [[nodiscard]] bool removeFile(const std::string& path) override;
-  [[nodiscard]] bool removeDirectory(const std::string& path) override;
-  [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
-  [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
-  [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override;
-  [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
+  Status openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) override;
+  Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                      std::unique_ptr<WritableFile>& file) override;
+  Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) override;
+  Status status(const std::string& path, FileStatus& out) override;
+  Status linkStatus(const std::string& path, FileStatus& out) override;
+  Status spaceStatus(const std::string& path, SpaceStatus& out) override;
+  Status listDirectory(const std::string& path, std::vector<std::string>& names) override;
+  Status rename(const std::string& from, const std::string& to) override;
+  Status removeFile(const std::string& path) override;
+  Status removeDirectory(const std::string& path) override;
+  Status makeDirectory(const std::string& path, uint32_t mode) override;
+  Status makeSymlink(const std::string& target, const std::string& path) override;
+  Status readSymlink(const std::string& path, std::string& target) override;
+  Status changeMode(const std::string& path, uint32_t mode) override;
   uint32_t creationMask() override { return 022; }
-  [[nodiscard]] bool syncPath(const std::string& path) override;
+  Status syncPath(const std::string& path) override;
   void syncAll() override {}
-  [[nodiscard]] bool changeRoot(const std::string& root) override;
-  [[nodiscard]] bool changeDirectory(const std::string& path) override;
+  Status changeRoot(const std::string& root) override;
+  Status changeDirectory(const std::string& path) override;
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override;
-  [[nodiscard]] std::unique_ptr<FileLock> lockFile(const std::string& path) override;
+  Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override;
   // No variable is set: the host's do not leak in.
   const char* variable(const char*) override { return nullptr; }
   uint32_t ticks() override { return clock++; }
   void sleepMilliseconds(unsigned milliseconds) override { clock += milliseconds / 10; }
 
   // Called by the files and locks it hands out.
-  // Makes room for `more` bytes; false (ENOSPC) when they do not fit.
-  [[nodiscard]] bool reserve(uint64_t more);
+  // Makes room for `more` bytes of `path`; NoSpace when they do not fit.
+  Status reserve(const std::string& path, uint64_t more);
   void release(uint64_t bytes) { usedBytes -= bytes < usedBytes ? bytes : usedBytes; }
   void unlock(const std::string& key) { locks.erase(key); }
 
@@ -89,16 +88,16 @@ class ScratchEnv : public Env {
     uint64_t inode = 0;                 // kept through renames
   };
 
-  // The key of the node `path` leads to (it need not exist); false (errno)
-  // when a component on the way is missing, no directory, or a link loop.
-  [[nodiscard]] bool resolve(const std::string& path, bool followLast, std::string& key);
+  // The key of the node `path` leads to (it need not exist); fails when a
+  // component on the way is missing, no directory, or a link loop.
+  Status resolve(const std::string& path, bool followLast, std::string& key);
   Node* find(const std::string& key);
-  // The key's parent must be an existing directory (ENOENT, ENOTDIR).
-  [[nodiscard]] bool parentIsDirectory(const std::string& key);
+  // The key's parent must be an existing directory (NotFound, NotDirectory).
+  Status parentIsDirectory(const std::string& path, const std::string& key);
   bool hasChildren(const std::string& key) const;
   void erase(const std::string& key);
   void fill(const Node& node, FileStatus& out) const;
-  std::unique_ptr<WritableFile> create(const std::string& key, uint32_t mode);
+  Status create(const std::string& path, const std::string& key, uint32_t mode, std::unique_ptr<WritableFile>& file);
 
   uint64_t capacity;
   uint64_t usedBytes = 0;

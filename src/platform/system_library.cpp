@@ -59,7 +59,8 @@ std::string readFile(const std::string& path, unsigned maxLength, unsigned offse
   // Only a regular file has contents to give: a fifo would block, a device
   // such as /dev/zero would never end.
   installer::FileStatus info;
-  if (env == nullptr || !env->status(path, info) || info.type != installer::FileType::Regular) return std::string();
+  if (env == nullptr || !env->status(path, info).isOk() || info.type != installer::FileType::Regular)
+    return std::string();
   // What the installer reads this way are device-tree properties: short
   // texts. However much a caller allows, no more than 64 KiB is read.
   uint64_t bound = std::min<uint64_t>(uint64_t{offset} + maxLength, 64 * 1024);

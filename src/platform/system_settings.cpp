@@ -106,12 +106,12 @@ void parseSystemSettings(std::istream& input, const std::string& fileName, Syste
 SystemSettings loadSystemSettings(Env& env, const std::string& path, std::string& diagnostics) {
   SystemSettings settings;
   FileStatus info;
-  bool found = env.status(path, info);
-  if (!found && errno == ENOENT) return settings;
+  Status found = env.status(path, info);
+  if (found.is(Status::Kind::NotFound)) return settings;
   // A few lines; 1 MiB is far more than any settings file holds.
   InputFile file(env, path, ReadLimits{true, true, 1024 * 1024});
   std::ostringstream messages;
-  if (!found || info.type != FileType::Regular || !file.is_open()) {
+  if (!found.isOk() || info.type != FileType::Regular || !file.is_open()) {
     messages << path << ": cannot be read, using the default settings\n";
   } else {
     parseSystemSettings(file, path, settings, messages);

@@ -51,7 +51,7 @@ bool readCandidate(Env& env, PackageCandidate& candidate) {
   // Only regular files are read: anything else has no length to compare
   // with the header's.
   FileStatus info;
-  bool known = env.status(candidate.path, info);
+  bool known = env.status(candidate.path, info).isOk();
   if (known && info.type != FileType::Regular) return false;
   InputFile file(env, candidate.path, ReadLimits{true, true});
   if (!file.is_open()) return false;
@@ -145,7 +145,7 @@ std::unique_ptr<PackageCandidate> examineEntry(InstallerState& state, const std:
 void scanPackageDirectory(InstallerState& state, const std::string& directory,
                           std::vector<std::unique_ptr<PackageCandidate>>& candidates) {
   std::vector<std::string> names;
-  if (!state.env.listDirectory(directory, names)) return;
+  if (!state.env.listDirectory(directory, names).isOk()) return;
   for (const std::string& name : names) {
     std::unique_ptr<PackageCandidate> candidate = examineEntry(state, directory, name);
     if (candidate) candidates.push_back(std::move(candidate));

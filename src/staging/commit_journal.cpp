@@ -1,6 +1,6 @@
 #include "staging/commit_journal.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -73,12 +73,8 @@ bool parseNumber(const std::string& text, uint64_t& value, int base = 10) {
   for (char c : text) {
     if (c < '0' || c > (base == 8 ? '7' : '9')) return false;
   }
-  errno = 0;
-  char* end = nullptr;
-  unsigned long long parsed = std::strtoull(text.c_str(), &end, base);
-  if (errno != 0 || *end != '\0') return false;
-  value = parsed;
-  return true;
+  std::from_chars_result read = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  return read.ec == std::errc() && read.ptr == text.data() + text.size();
 }
 
 bool parseDigest(const std::string& text, Sha256& digest) {
@@ -206,20 +202,22 @@ class Parser {
   std::string& reason;
 };
 
-JournalRead readWhole(Env& env, const std::string& path, std::string& text) {
+JournalRead readWhole(Env& env, const std::string& path, std::string& text, Status& failure) {
   FileStatus info;
+  failure = env.linkStatus(path, info);
   // Where no directory holds it, there is none either.
-  if (!env.linkStatus(path, info)) {
-    return errno == ENOENT || errno == ENOTDIR ? JournalRead::Absent : JournalRead::Unreadable;
-  }
-  std::unique_ptr<ReadableFile> file = env.openReadable(path, ReadLimits{false, true, journalLimit});
-  if (!file) return errno == EIO ? JournalRead::Unreadable : JournalRead::Refused;
+  if (failure.is(Status::Kind::NotFound) || failure.is(Status::Kind::NotDirectory)) return JournalRead::Absent;
+  if (!failure.isOk()) return JournalRead::Unreadable;
+  std::unique_ptr<ReadableFile> file;
+  failure = env.openReadable(path, ReadLimits{false, true, journalLimit}, file);
+  if (!failure.isOk()) return failure.is(Status::Kind::DiskError) ? JournalRead::Unreadable : JournalRead::Refused;
   char buffer[16384];
   for (;;) {
-    long n = file->read(buffer, sizeof buffer);
-    if (n < 0) return JournalRead::Unreadable;
+    size_t n = 0;
+    failure = file->read(buffer, sizeof buffer, n);
+    if (!failure.isOk()) return JournalRead::Unreadable;
     if (n == 0) return JournalRead::Read;
-    text.append(buffer, static_cast<size_t>(n));
+    text.append(buffer, n);
   }
 }
 
@@ -256,7 +254,9 @@ std::string journalText(const CommitPlan& plan) {
 JournalRead readJournal(Env& env, const std::string& path, CommitPlan& plan, std::string& why) {
   plan = CommitPlan();
   std::string text, body;
-  JournalRead read = readWhole(env, path, text);
+  Status failure;
+  JournalRead read = readWhole(env, path, text, failure);
+  if (read == JournalRead::Unreadable) why = failure.reason();
   if (read == JournalRead::Refused) why = "it is no regular file of at most 8 MiB";
   if (read != JournalRead::Read) return read;
   if (!sealedBody(text, body)) {

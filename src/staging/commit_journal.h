@@ -37,7 +37,7 @@ std::string journalText(const CommitPlan& plan);
 
 enum class JournalRead {
   Absent,      // no journal
-  Unreadable,  // it is there but could not be read (errno); try again later
+  Unreadable,  // it is there but could not be read (`why`: the system's reason); try again later
   Refused,     // not a journal this installer wrote: `why` says what is wrong
   Read,
 };

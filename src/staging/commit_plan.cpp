@@ -40,7 +40,7 @@ std::map<std::string, const StagedOp*> entriesByCleanPath(const StagedFiles& sta
 bool destinationDevice(Env& env, const std::string& path, uint64_t& device) {
   return !nearestAncestor(path, [&env, &device](const std::string& directory) {
             FileStatus info;
-            if (!env.status(directory, info)) return false;
+            if (!env.status(directory, info).isOk()) return false;
             device = info.device;
             return true;
           }).empty();
@@ -59,7 +59,7 @@ void planCopy(const StagedFiles& staged, const StagedOp& op, const FileStatus& s
               CommitStep& step) {
   Env& env = staged.env();
   FileStatus existing;
-  bool replacesFile = env.linkStatus(step.path, existing) && existing.type == FileType::Regular;
+  bool replacesFile = env.linkStatus(step.path, existing).isOk() && existing.type == FileType::Regular;
   step.replacedSize = replacesFile ? existing.size : 0;
   step.size = source.size;
   // An existing file keeps its permissions, a new one takes the source's.
@@ -87,10 +87,10 @@ CommitStep planMove(const StagedFiles& staged, const std::string& path, const St
   FileStatus source, followed;
   uint64_t device = 0;
   // Missing: a link the work makes first, or nothing (the check says which).
-  if (!env.linkStatus(step.source, source)) return step;
+  if (!env.linkStatus(step.source, source).isOk()) return step;
   step.inode = source.inode;
   if (!destinationDevice(env, path, device) || device == source.device) return step;
-  if (!env.status(step.source, followed)) return step;  // a dangling link: the check refuses it
+  if (!env.status(step.source, followed).isOk()) return step;  // a dangling link: the check refuses it
   planCopy(staged, op, followed, plan, step);
   return step;
 }
@@ -135,40 +135,45 @@ void order(CommitPlan& plan) {
   });
 }
 
-bool measure(Env& env, CommitPlan& plan) {
+Status measure(Env& env, CommitPlan& plan) {
   for (PackageFileRef& package : plan.packages) {
-    if (!measureFile(env, package.path, package.length, package.digest)) return false;
+    Status measured = measureFile(env, package.path, package.length, package.digest);
+    if (!measured.isOk()) return measured;
   }
   for (CommitStep& step : plan.steps) {
+    if (step.kind != StepKind::Copy) continue;
     uint64_t length = 0;
-    if (step.kind == StepKind::Copy && !measureFile(env, step.source, length, step.digest)) return false;
-    if (step.kind == StepKind::Copy) step.size = length;
+    Status measured = measureFile(env, step.source, length, step.digest);
+    if (!measured.isOk()) return measured;
+    step.size = length;
   }
-  return true;
+  return Status::ok();
 }
 
 }  // namespace
 
 std::string copyDirectory(const std::string& path) { return parentDirectory(path); }
 
-bool measureFile(Env& env, const std::string& path, uint64_t& length, Sha256& digest) {
-  std::unique_ptr<ReadableFile> file = env.openReadable(path, ReadLimits{true, true});
-  if (!file) return false;
+Status measureFile(Env& env, const std::string& path, uint64_t& length, Sha256& digest) {
+  std::unique_ptr<ReadableFile> file;
+  Status opened = env.openReadable(path, ReadLimits{true, true}, file);
+  if (!opened.isOk()) return opened;
   Digest sha256(Digest::Sha256);
   std::vector<char> buffer(readChunk);
   length = 0;
   for (;;) {
-    long n = file->read(buffer.data(), buffer.size());
-    if (n < 0) return false;
+    size_t n = 0;
+    Status read = file->read(buffer.data(), buffer.size(), n);
+    if (!read.isOk()) return read;
     if (n == 0) break;
-    sha256.update(buffer.data(), static_cast<size_t>(n));
-    length += static_cast<uint64_t>(n);
+    sha256.update(buffer.data(), n);
+    length += n;
   }
   sha256.finish(digest.data());
-  return true;
+  return Status::ok();
 }
 
-bool planCommit(const StagedFiles& staged, bool measureFiles, CommitPlan& plan) {
+Status planCommit(const StagedFiles& staged, bool measureFiles, CommitPlan& plan) {
   Env& env = staged.env();
   plan = CommitPlan();
   for (const auto& entry : entriesByCleanPath(staged)) {
@@ -177,13 +182,13 @@ bool planCommit(const StagedFiles& staged, bool measureFiles, CommitPlan& plan) 
     if (step.kind == StepKind::Remove) {
       // Nothing there: nothing to do. What is there is named by its inode,
       // so that a run finishing the commit removes only that.
-      if (!env.linkStatus(step.path, info)) continue;
+      if (!env.linkStatus(step.path, info).isOk()) continue;
       step.inode = info.inode;
     }
     plan.steps.push_back(step);
   }
   order(plan);
-  return !measureFiles || measure(env, plan);
+  return measureFiles ? measure(env, plan) : Status::ok();
 }
 
 }  // namespace installer

@@ -63,15 +63,15 @@ struct CommitPlan {
 
 // Builds the plan of `staged`. With `measure`, the lengths and digests of
 // the package files and of the copies' sources are read (false for a
-// estimate of the plan's size: they are left zero). False, with errno, when
-// a file to measure could not be read.
-[[nodiscard]] bool planCommit(const StagedFiles& staged, bool measure, CommitPlan& plan);
+// estimate of the plan's size: they are left zero). Fails when a file to
+// measure could not be read.
+Status planCommit(const StagedFiles& staged, bool measure, CommitPlan& plan);
 
 // The place beside `path` where a copy is made: its parent directory.
 std::string copyDirectory(const std::string& path);
 
-// Reads the regular file at `path` through: its length and SHA-256. False
-// (errno) when it cannot be read.
-[[nodiscard]] bool measureFile(Env& env, const std::string& path, uint64_t& length, Sha256& digest);
+// Reads the regular file at `path` through: its length and SHA-256. Fails
+// when it cannot be read.
+Status measureFile(Env& env, const std::string& path, uint64_t& length, Sha256& digest);
 
 }  // namespace installer

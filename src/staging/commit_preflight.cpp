@@ -36,7 +36,7 @@ class Model {
       if (overlay.count(up) != 0) return Node::Absent;
     }
     FileStatus info;
-    if (!env.linkStatus(key, info)) return Node::Absent;
+    if (!env.linkStatus(key, info).isOk()) return Node::Absent;
     return nodeOf(info.type);
   }
   bool removedByPlan(const std::string& path) {
@@ -47,7 +47,8 @@ class Model {
     std::string key = keyOf(path);
     std::set<std::string> names;
     std::vector<std::string> listed;
-    if (look(key) == Node::Directory && env.listDirectory(key, listed)) names.insert(listed.begin(), listed.end());
+    if (look(key) == Node::Directory && env.listDirectory(key, listed).isOk())
+      names.insert(listed.begin(), listed.end());
     std::string prefix = key + "/";
     for (auto it = overlay.lower_bound(prefix); it != overlay.end() && it->first.compare(0, prefix.size(), prefix) == 0;
          ++it) {
@@ -194,7 +195,7 @@ class Check {
 
   bool copy(const CommitStep& step) {
     FileStatus info;
-    if (!state.env.status(step.source, info)) return refuse(step.path, step.source + " is missing");
+    if (!state.env.status(step.source, info).isOk()) return refuse(step.path, step.source + " is missing");
     if (info.type != FileType::Regular) return refuse(step.path, step.source + " is not a file");
     return parentsCanHold(step.path) && place(step.path, Node::File, true);
   }

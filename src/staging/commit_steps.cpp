@@ -1,8 +1,5 @@
 #include "staging/commit_steps.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -15,29 +12,25 @@ namespace installer {
 
 namespace {
 
-// A file being written whose SHA-256 and length are taken on the way; it
-// remembers the errno of a write that failed.
+// A file being written whose SHA-256 and length are taken on the way.
 class DigestingFile : public WritableFile {
  public:
   explicit DigestingFile(std::unique_ptr<WritableFile> file) : inner(std::move(file)), sha(Digest::Sha256) {}
-  bool append(const char* bytes, size_t n) override {
-    if (!inner->append(bytes, n)) {
-      writeError = errno;
-      return false;
-    }
+  Status append(const char* bytes, size_t n) override {
+    Status written = inner->append(bytes, n);
+    if (!written.isOk()) return written;
     sha.update(bytes, n);
     length += n;
-    return true;
+    return Status::ok();
   }
-  bool sync() override { return inner->sync(); }
-  bool close() override { return inner->close(); }
+  Status sync() override { return inner->sync(); }
+  Status close() override { return inner->close(); }
   // Whether what was written is `size` bytes with `digest`.
   bool holds(uint64_t size, const Sha256& digest) {
     Sha256 taken{};
     sha.finish(taken.data());
     return length == size && taken == digest;
   }
-  int writeError = 0;
 
  private:
   std::unique_ptr<WritableFile> inner;
@@ -51,12 +44,8 @@ std::string keyOf(const std::string& path) {
   return key;
 }
 
-// Prints what failed as the commit always has, and keeps errno.
-int printed(const char* what) {
-  int error = errno;
-  std::perror(what);
-  return error;
-}
+// The failure of a system call as the commit shows it: named by the call.
+Status asCall(const char* call, const Status& failure) { return Status(failure.kind(), call, failure.reason()); }
 
 enum class CopyOutcome { Done, SourceUnusable, Failed };
 
@@ -81,7 +70,9 @@ class Runner {
   }
 
  private:
-  void fail(const std::string& path, const std::string& reason) { failures.push_back(StepFailure{path, reason}); }
+  void fail(const std::string& path, const std::string& reason, const Status& call = Status()) {
+    failures.push_back(StepFailure{path, reason, call});
+  }
 
   void carryOut(const CommitStep& step) {
     switch (step.kind) {
@@ -104,7 +95,8 @@ class Runner {
   // removals; it gives way now.
   void clearEmptiedDirectory(const std::string& path) {
     FileStatus info;
-    if (env.linkStatus(path, info) && info.type == FileType::Directory) static_cast<void>(env.removeDirectory(path));
+    if (env.linkStatus(path, info).isOk() && info.type == FileType::Directory)
+      static_cast<void>(env.removeDirectory(path));
   }
 
   // Only what the plan saw there goes. A directory loses its visible files
@@ -113,18 +105,18 @@ class Runner {
   void remove(const CommitStep& step) {
     FileStatus info;
     std::string path = keyOf(step.path);
-    if (!env.linkStatus(path, info) || info.inode != step.inode) return;
+    if (!env.linkStatus(path, info).isOk() || info.inode != step.inode) return;
     if (info.type != FileType::Directory) {
       static_cast<void>(env.removeFile(path));
       return;
     }
     std::vector<std::string> names;
-    if (env.listDirectory(path, names)) {
+    if (env.listDirectory(path, names).isOk()) {
       for (const std::string& name : names) {
         std::string child = path + "/" + name;
         if (name[0] == '.' || spared.count(child) != 0) continue;
         FileStatus inside;
-        if (env.linkStatus(child, inside) && inside.type != FileType::Directory)
+        if (env.linkStatus(child, inside).isOk() && inside.type != FileType::Directory)
           static_cast<void>(env.removeFile(child));
       }
     }
@@ -133,22 +125,23 @@ class Runner {
 
   void link(const CommitStep& step) {
     std::string present;
-    if (env.readSymlink(step.path, present) && present == step.source) return;
+    if (env.readSymlink(step.path, present).isOk() && present == step.source) return;
     makeDirectories(env, parentDirectory(step.path));
     clearEmptiedDirectory(step.path);
     static_cast<void>(env.removeFile(step.path));  // whatever stood there gives way
-    if (!env.makeSymlink(step.source, step.path)) fail(step.path, std::strerror(printed("symlink")));
+    Status made = env.makeSymlink(step.source, step.path);
+    if (!made.isOk()) fail(step.path, made.reason(), asCall("symlink", made));
   }
 
   // The file the rename moves: the inode recorded, or, for a link the plan
   // makes first, a link with that link's text.
   bool isMoved(const CommitStep& step, const std::string& path) {
     FileStatus info;
-    if (!env.linkStatus(path, info)) return false;
+    if (!env.linkStatus(path, info).isOk()) return false;
     if (step.inode != 0) return info.inode == step.inode;
     std::string text;
     auto made = linkTexts.find(step.source);
-    return info.type == FileType::Symlink && made != linkTexts.end() && env.readSymlink(path, text) &&
+    return info.type == FileType::Symlink && made != linkTexts.end() && env.readSymlink(path, text).isOk() &&
            text == made->second;
   }
 
@@ -171,52 +164,60 @@ class Runner {
       return;
     }
     FileStatus info;
-    if (!env.linkStatus(step.source, info) || (info.type != FileType::Regular && info.type != FileType::Symlink)) {
+    if (!env.linkStatus(step.source, info).isOk() ||
+        (info.type != FileType::Regular && info.type != FileType::Symlink)) {
       fail(step.path, step.source + " is not a file");
       return;
     }
     clearEmptiedDirectory(step.path);
     makeDirectories(env, parentDirectory(step.path));
-    if (!env.rename(step.source, step.path)) fail(step.path, std::strerror(printed("rename")));
+    Status renamed = env.rename(step.source, step.path);
+    if (!renamed.isOk()) fail(step.path, renamed.reason(), asCall("rename", renamed));
   }
 
   bool holdsContents(const std::string& path, uint64_t size, const Sha256& digest) {
     FileStatus info;
-    if (!env.linkStatus(path, info) || info.type != FileType::Regular || info.size != size) return false;
+    if (!env.linkStatus(path, info).isOk() || info.type != FileType::Regular || info.size != size) return false;
     uint64_t length = 0;
     Sha256 found{};
-    return measureFile(env, path, length, found) && length == size && found == digest;
+    return measureFile(env, path, length, found).isOk() && length == size && found == digest;
   }
 
   // Puts a complete copy in place: the step's mode, then the rename.
   CopyOutcome putInPlace(const CommitStep& step, DigestingFile& file) {
-    if (!file.close()) return failWith(step, std::strerror(errno));
+    Status closed = file.close();
+    if (!closed.isOk()) return failWith(step, closed.reason());
     static_cast<void>(env.changeMode(step.temporary, step.mode));  // a file left 0600 still works
-    if (env.rename(step.temporary, step.path)) return CopyOutcome::Done;
-    return failWith(step, std::strerror(printed("rename")));
+    Status renamed = env.rename(step.temporary, step.path);
+    if (renamed.isOk()) return CopyOutcome::Done;
+    return failWith(step, renamed.reason(), asCall("rename", renamed));
   }
 
-  CopyOutcome failWith(const CommitStep& step, const std::string& reason) {
+  CopyOutcome failWith(const CommitStep& step, const std::string& reason, const Status& call = Status()) {
     static_cast<void>(env.removeFile(step.temporary));
-    fail(step.path, reason);
+    fail(step.path, reason, call);
     return CopyOutcome::Failed;
   }
 
-  std::unique_ptr<DigestingFile> openTemporary(const CommitStep& step) {
-    std::unique_ptr<WritableFile> file = env.openWritable(step.temporary, WriteMode::CreateNew, 0600);
-    if (!file) return nullptr;
-    return std::make_unique<DigestingFile>(std::move(file));
+  Status openTemporary(const CommitStep& step, std::unique_ptr<DigestingFile>& digesting) {
+    std::unique_ptr<WritableFile> file;
+    Status opened = env.openWritable(step.temporary, WriteMode::CreateNew, 0600, file);
+    if (opened.isOk()) digesting = std::make_unique<DigestingFile>(std::move(file));
+    return opened;
   }
 
   CopyOutcome copyFromSource(const CommitStep& step) {
     FileStatus info;
-    if (!env.status(step.source, info) || info.type != FileType::Regular || info.size != step.size) {
+    if (!env.status(step.source, info).isOk() || info.type != FileType::Regular || info.size != step.size) {
       return CopyOutcome::SourceUnusable;
     }
-    std::unique_ptr<DigestingFile> file = openTemporary(step);
-    if (!file) return failWith(step, std::strerror(errno));
-    if (!copyFile(env, step.source, *file, spinner)) {
-      if (file->writeError != 0) return failWith(step, std::strerror(file->writeError));
+    std::unique_ptr<DigestingFile> file;
+    Status opened = openTemporary(step, file);
+    if (!opened.isOk()) return failWith(step, opened.reason());
+    bool writeFailed = false;
+    Status copied = copyFile(env, step.source, *file, spinner, writeFailed);
+    if (writeFailed) return failWith(step, copied.reason(), asCall(" write failed", copied));
+    if (!copied.isOk()) {
       static_cast<void>(env.removeFile(step.temporary));
       return CopyOutcome::SourceUnusable;
     }
@@ -230,7 +231,7 @@ class Runner {
   void copy(const CommitStep& step) {
     if (holdsContents(step.path, step.size, step.digest)) {
       FileStatus info;
-      if (env.linkStatus(step.path, info) && (info.mode & 07777) != step.mode) {
+      if (env.linkStatus(step.path, info).isOk() && (info.mode & 07777) != step.mode) {
         static_cast<void>(env.changeMode(step.path, step.mode));
       }
       static_cast<void>(env.removeFile(step.temporary));
@@ -267,7 +268,8 @@ class Runner {
   void remakeEach(const PackageFileRef& package, const std::vector<const CommitStep*>& steps) {
     uint64_t length = 0;
     Sha256 digest{};
-    if (!measureFile(env, package.path, length, digest) || length != package.length || digest != package.digest) {
+    if (!measureFile(env, package.path, length, digest).isOk() || length != package.length ||
+        digest != package.digest) {
       for (const CommitStep* step : steps) fail(step->path, "its package file " + package.path + " is gone or changed");
       return;
     }
@@ -275,9 +277,10 @@ class Runner {
     std::vector<PackageContents::Wanted> wanted;
     std::vector<const CommitStep*> made;
     for (const CommitStep* step : steps) {
-      std::unique_ptr<DigestingFile> file = openTemporary(*step);
-      if (!file) {
-        fail(step->path, std::strerror(errno));
+      std::unique_ptr<DigestingFile> file;
+      Status opened = openTemporary(*step, file);
+      if (!opened.isOk()) {
+        fail(step->path, opened.reason());
         continue;
       }
       wanted.push_back(PackageContents::Wanted{step->member, step->record, file.get(), false});

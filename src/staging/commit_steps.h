@@ -24,6 +24,10 @@ namespace installer {
 struct StepFailure {
   std::string path;
   std::string reason;
+  // The system call that failed, named as the commit shows it on standard
+  // error before its report ("rename: Input/output error"); ok for a step
+  // that failed without one.
+  Status call;
 };
 
 // Carries out every step of `plan` in order. `spinner` animates the copies

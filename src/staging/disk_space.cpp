@@ -17,7 +17,7 @@ constexpr int64_t reserveBytes = 32768;
 bool destinationDevice(Env& env, const std::string& path, uint64_t& device) {
   return !nearestAncestor(path, [&env, &device](const std::string& directory) {
             FileStatus info;
-            if (!env.status(directory, info)) return false;
+            if (!env.status(directory, info).isOk()) return false;
             device = info.device;
             return true;
           }).empty();
@@ -33,7 +33,7 @@ int64_t freeBytesAfter(const DiskSpace& disk) {
 // Whether the two paths lie on one file system.
 bool shareFileSystem(Env& env, const char* first, const char* second) {
   FileStatus a, b;
-  return env.status(first, a) && env.status(second, b) && a.device == b.device;
+  return env.status(first, a).isOk() && env.status(second, b).isOk() && a.device == b.device;
 }
 
 }  // namespace
@@ -42,7 +42,7 @@ DiskSpace readDiskSpace(Env& env, const std::string& path) {
   DiskSpace disk;
   disk.path = path;
   SpaceStatus info;
-  if (env.spaceStatus(path, info) && info.blockSize > 0) {
+  if (env.spaceStatus(path, info).isOk() && info.blockSize > 0) {
     disk.blockSize = static_cast<int64_t>(info.blockSize);
     disk.freeBlocks = static_cast<int64_t>(info.freeBlocks);
     disk.freeBlocksAtStart = disk.freeBlocks;
@@ -62,14 +62,14 @@ int64_t blocksFor(const DiskSpace& disk, int64_t bytes) {
 bool creditExisting(Env& env, DiskSpace& disk, const std::string& path) {
   if (!isUnderPath(disk, path)) return false;
   FileStatus info;
-  if (env.linkStatus(path, info)) disk.freeBlocks += blocksFor(disk, static_cast<int64_t>(info.size));
+  if (env.linkStatus(path, info).isOk()) disk.freeBlocks += blocksFor(disk, static_cast<int64_t>(info.size));
   return true;
 }
 
 bool chargeNew(Env& env, DiskSpace& disk, const std::string& source, const std::string& path) {
   if (!isUnderPath(disk, path)) return false;
   FileStatus info;
-  if (!env.status(source, info)) return true;
+  if (!env.status(source, info).isOk()) return true;
   uint64_t device = 0;
   // A source on the destination's file system is renamed into place: its
   // blocks are already missing from the free count.
@@ -111,13 +111,13 @@ Disks countWork(const StagedFiles& staged) {
 
 int64_t fileBlocks(Env& env, const DiskSpace& disk, const char* path) {
   FileStatus info;
-  return env.linkStatus(path, info) ? blocksFor(disk, static_cast<int64_t>(info.size)) : 0;
+  return env.linkStatus(path, info).isOk() ? blocksFor(disk, static_cast<int64_t>(info.size)) : 0;
 }
 
 // Free inodes of the disk holding `path`, or -1 without a limit.
 int64_t freeInodes(Env& env, const std::string& path) {
   SpaceStatus info;
-  if (!env.spaceStatus(path, info) || info.totalInodes == 0) return -1;
+  if (!env.spaceStatus(path, info).isOk() || info.totalInodes == 0) return -1;
   return static_cast<int64_t>(info.freeInodes);
 }
 

@@ -1,7 +1,6 @@
 // copyFile and its spinner.
 #include "staging/file_copy.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -13,17 +12,16 @@ constexpr size_t chunkSize = 16384;
 constexpr uint32_t ticksPerStep = 20;
 constexpr char spinnerCharacters[] = "|/-\\";
 
-bool copyContents(ReadableFile& from, WritableFile& to, Spinner* spinner) {
+Status copyContents(ReadableFile& from, WritableFile& to, Spinner* spinner, bool& writeFailed) {
   static char buffer[chunkSize];
   for (;;) {
-    long n = from.read(buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (!to.append(buffer, static_cast<size_t>(n))) {
-      int saved = errno;
-      std::perror(" write failed");
-      errno = saved;
-      return false;
+    size_t n = 0;
+    Status read = from.read(buffer, sizeof buffer, n);
+    if (!read.isOk() || n == 0) return read;
+    Status written = to.append(buffer, n);
+    if (!written.isOk()) {
+      writeFailed = true;
+      return written;
     }
     if (spinner != nullptr) spinner->step();
   }
@@ -46,11 +44,15 @@ void Spinner::step() {
   output.flush();
 }
 
-bool copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner) {
+Status copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner, bool& writeFailed) {
+  writeFailed = false;
   FileStatus info;
-  if (!env.status(source, info) || info.type != FileType::Regular) return false;
-  std::unique_ptr<ReadableFile> from = env.openReadable(source, ReadLimits{true, true});
-  return from && copyContents(*from, to, spinner);
+  Status found = env.status(source, info);
+  if (!found.isOk()) return found;
+  if (info.type != FileType::Regular) return Status::refused(source, "not a regular file");
+  std::unique_ptr<ReadableFile> from;
+  Status opened = env.openReadable(source, ReadLimits{true, true}, from);
+  return opened.isOk() ? copyContents(*from, to, spinner, writeFailed) : opened;
 }
 
 }  // namespace installer

@@ -25,10 +25,10 @@ class Spinner {
   uint32_t index = 0;     // next character, 0..3
 };
 
-// Copies the regular file `source` byte for byte into `to`. False when the
+// Copies the regular file `source` byte for byte into `to`. Fails when the
 // source is missing or not a regular file, or cannot be read, or `to`
-// cannot take all of it (perror " write failed"; errno then tells why).
-// `spinner`, when given, steps after each chunk.
-[[nodiscard]] bool copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner);
+// cannot take all of it; `writeFailed` tells the last apart (the failure is
+// then the write's). `spinner`, when given, steps after each chunk.
+Status copyFile(Env& env, const std::string& source, WritableFile& to, Spinner* spinner, bool& writeFailed);
 
 }  // namespace installer

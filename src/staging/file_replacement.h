@@ -13,8 +13,8 @@
 
 namespace installer {
 
-// True when `path` now holds exactly `contents` (mode 0644) and they have
-// reached the storage; false (errno tells why) when nothing was changed.
-[[nodiscard]] bool replaceFile(Env& env, const std::string& path, const std::string& contents);
+// Ok when `path` now holds exactly `contents` (mode 0644) and they have
+// reached the storage; a failure when nothing was changed.
+Status replaceFile(Env& env, const std::string& path, const std::string& contents);
 
 }  // namespace installer

@@ -88,7 +88,8 @@ std::string fileDigest(Env& env, const std::string& path) {
   uint64_t length = 0;
   Sha256 digest{};
   FileStatus info;
-  if (!env.linkStatus(path, info) || info.type != FileType::Regular || !measureFile(env, path, length, digest)) {
+  if (!env.linkStatus(path, info).isOk() || info.type != FileType::Regular ||
+      !measureFile(env, path, length, digest).isOk()) {
     return std::string();
   }
   return hexDigest(digest);
@@ -144,11 +145,11 @@ std::string manifestText(const std::map<std::string, StagedOp>& entries) {
   return text;
 }
 
-bool writeManifest(StagedFiles& staged, const std::string& path) {
-  if (!replaceFile(staged.env(), path, manifestText(staged.entries))) return false;
+Status writeManifest(StagedFiles& staged, const std::string& path) {
+  Status written = replaceFile(staged.env(), path, manifestText(staged.entries));
   // The temporary files now belong to the manifest.
-  staged.release();
-  return true;
+  if (written.isOk()) staged.release();
+  return written;
 }
 
 bool readManifest(StagedFiles& staged, const std::string& path) {

@@ -22,10 +22,10 @@
 namespace installer {
 
 // Writes the set to `path`, replacing any earlier manifest as a whole (a
-// reader sees the old or the new one, never a part), and hands the set's temporary files over to it. False,
-// with the old file left in place and the temporary files still the set's,
-// when it could not be written.
-[[nodiscard]] bool writeManifest(StagedFiles& staged, const std::string& path);
+// reader sees the old or the new one, never a part), and hands the set's
+// temporary files over to it. Fails, with the old file left in place and
+// the temporary files still the set's, when it could not be written.
+Status writeManifest(StagedFiles& staged, const std::string& path);
 
 // The hex SHA-256 of the manifest that `staged` makes.
 std::string manifestDigest(const StagedFiles& staged);

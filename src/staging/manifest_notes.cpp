@@ -96,7 +96,7 @@ bool isMarker(const std::string& path) {
 
 std::string identityOf(Env& env, const std::string& path) {
   FileStatus info;
-  if (!env.linkStatus(path, info)) return "-";
+  if (!env.linkStatus(path, info).isOk()) return "-";
   return std::to_string(info.inode) + " " + std::to_string(info.size);
 }
 
@@ -112,7 +112,7 @@ ManifestNotes notesFor(const StagedFiles& staged, const std::string& digest) {
   return notes;
 }
 
-bool writeManifestNotes(Env& env, const ManifestNotes& notes) {
+Status writeManifestNotes(Env& env, const ManifestNotes& notes) {
   return replaceFile(env, paths::manifestNotes, notesText(notes));
 }
 

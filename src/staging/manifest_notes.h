@@ -41,8 +41,8 @@ std::string identityOf(Env& env, const std::string& path);
 // The notes for `staged`, about to be written as a manifest with digest `digest`.
 ManifestNotes notesFor(const StagedFiles& staged, const std::string& digest);
 
-// Written whole or not at all; false (errno) when they could not be.
-[[nodiscard]] bool writeManifestNotes(Env& env, const ManifestNotes& notes);
+// Written whole or not at all; fails when they could not be.
+Status writeManifestNotes(Env& env, const ManifestNotes& notes);
 
 // The notes of the manifest with `digest`; false when there are none for it.
 [[nodiscard]] bool readManifestNotes(Env& env, const std::string& digest, ManifestNotes& notes);

@@ -1,7 +1,5 @@
 #include "staging/staged_commit.h"
 
-#include <cerrno>
-#include <cstring>
 #include <map>
 #include <vector>
 
@@ -23,8 +21,9 @@ namespace {
 
 // The plan of `staged`, checked; `measure` reads what the journal records.
 CommitResult plannedAndChecked(InstallerState& state, const StagedFiles& staged, bool measure, CommitPlan& plan) {
-  if (!planCommit(staged, measure, plan)) {
-    error(state, "could not read the staged files: %s", std::strerror(errno));
+  Status planned = planCommit(staged, measure, plan);
+  if (!planned.isOk()) {
+    error(state, "could not read the staged files: %s", planned.reason().c_str());
     return CommitResult::Refused;
   }
   PlanEffects effects;
@@ -48,13 +47,18 @@ bool copyBeside(InstallerState& state, StagedFiles& staged, CommitStep& step, Sp
                 std::vector<std::string>& made, std::vector<std::string>& copied) {
   Env& env = staged.env();
   std::string name;
-  std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, existingDirectoryAbove(env, step.path), name);
+  std::unique_ptr<WritableFile> file;
+  Status done = makeTemporaryIn(staged, existingDirectoryAbove(env, step.path), name, file);
   if (!name.empty()) made.push_back(name);
+  bool writeFailed = false;
+  if (done.isOk()) done = copyFile(env, step.source, *file, spinner, writeFailed);
+  if (writeFailed) reportSystemFailure(Status(done.kind(), " write failed", done.reason()));
+  if (done.isOk()) done = file->close();
+  if (done.isOk()) done = env.changeMode(name, step.mode);
   FileStatus info;
-  bool done = file && copyFile(env, step.source, *file, spinner) && file->close() && env.changeMode(name, step.mode) &&
-              env.linkStatus(name, info);
-  if (!done) {
-    error(state, "cannot install %s: %s", step.path.c_str(), std::strerror(errno));
+  if (done.isOk()) done = env.linkStatus(name, info);
+  if (!done.isOk()) {
+    error(state, "cannot install %s: %s", step.path.c_str(), done.reason().c_str());
     return false;
   }
   copied.push_back(step.source);
@@ -70,9 +74,9 @@ bool prepareSteps(InstallerState& state, StagedFiles& staged, CommitPlan& plan, 
                   std::vector<std::string>& made, std::vector<std::string>& copied) {
   for (CommitStep& step : plan.steps) {
     if (step.kind == StepKind::Copy) {
-      step.temporary = staged.temporaries.reserve(staged.env(), copyDirectory(step.path));
-      if (step.temporary.empty()) {
-        error(state, "could not write %s: %s", paths::temporaryRegistry, std::strerror(errno));
+      Status reserved = staged.temporaries.reserve(staged.env(), copyDirectory(step.path), step.temporary);
+      if (!reserved.isOk()) {
+        error(state, "could not write %s: %s", paths::temporaryRegistry, reserved.reason().c_str());
         return false;
       }
     }
@@ -97,8 +101,9 @@ CommitResult abandon(StagedFiles& staged, const std::vector<std::string>& made, 
 
 bool writeJournal(InstallerState& state, Env& env, const CommitPlan& plan) {
   makeDirectories(env, parentDirectory(paths::commitJournal));  // a flash without a database yet
-  if (replaceFile(env, paths::commitJournal, journalText(plan))) return true;
-  error(state, "could not write %s: %s", paths::commitJournal, std::strerror(errno));
+  Status written = replaceFile(env, paths::commitJournal, journalText(plan));
+  if (written.isOk()) return true;
+  error(state, "could not write %s: %s", paths::commitJournal, written.reason().c_str());
   return false;
 }
 
@@ -122,7 +127,8 @@ void settle(Env& env, const CommitPlan& plan) {
   env.syncAll();
   markManifestDone(env, plan);
   static_cast<void>(removeLeftovers(env, pendingManifestFiles(env), placed(plan)));  // how many does not matter
-  if (env.removeFile(paths::commitJournal)) static_cast<void>(env.syncPath(parentDirectory(paths::commitJournal)));
+  if (env.removeFile(paths::commitJournal).isOk())
+    static_cast<void>(env.syncPath(parentDirectory(paths::commitJournal)));
 }
 
 // The set's own temporary files, and those of a manifest, that were copied
@@ -140,7 +146,11 @@ void removeCopiedSources(Env& env, const StagedFiles& staged, const std::vector<
   }
 }
 
+// The failed system calls first, as they were met, then the steps they failed.
 void reportFailures(InstallerState& state, const std::vector<StepFailure>& failures, const char* format) {
+  for (const StepFailure& failure : failures) {
+    if (!failure.call.isOk()) reportSystemFailure(failure.call);
+  }
   for (const StepFailure& failure : failures) error(state, format, failure.path.c_str(), failure.reason.c_str());
 }
 
@@ -162,7 +172,7 @@ std::set<std::string> pendingManifestFiles(Env& env) {
 
 void removeRunLeftovers(Env& env) {
   FileStatus journal;
-  if (env.linkStatus(paths::commitJournal, journal)) return;
+  if (env.linkStatus(paths::commitJournal, journal).isOk()) return;
   static_cast<void>(removeLeftovers(env, pendingManifestFiles(env)));  // how many does not matter
 }
 
@@ -210,11 +220,12 @@ InterruptedCommit finishInterruptedCommit(InstallerState& state, PackageContents
     case JournalRead::Absent:
       return InterruptedCommit::None;
     case JournalRead::Unreadable:
-      error(state, "cannot read %s: %s", paths::commitJournal, std::strerror(errno));
+      error(state, "cannot read %s: %s", paths::commitJournal, why.c_str());
       return InterruptedCommit::Unreadable;
     case JournalRead::Refused:
       error(state, "refusing %s, nothing of it is done: %s", paths::commitJournal, why.c_str());
-      if (env.removeFile(paths::commitJournal)) static_cast<void>(env.syncPath(parentDirectory(paths::commitJournal)));
+      if (env.removeFile(paths::commitJournal).isOk())
+        static_cast<void>(env.syncPath(parentDirectory(paths::commitJournal)));
       return InterruptedCommit::Refused;
     case JournalRead::Read:
       break;

@@ -1,11 +1,10 @@
 #include "staging/staged_files.h"
 
-#include <cerrno>
-
 #include "base/path_text.h"
 #include "model/installed_files.h"
 #include "model/installer_files.h"
 #include "platform/device_paths.h"
+#include "platform/system_error.h"
 
 namespace installer {
 
@@ -38,41 +37,37 @@ bool fillsBelow(const StagedFiles& staged, const std::string& path) {
   return false;
 }
 
-bool fails(int error) {
-  errno = error;
-  return false;
-}
-
-// The nearest directory above `path` that exists, or "" when none can hold
+// The nearest directory above `path` that exists; fails when none can hold
 // the file: a file stands on the way that the set leaves there, or the set
-// itself puts a file or link where a directory is needed (ENOTDIR). A file
-// that the set removes gives way to a directory by the time of the commit.
-bool nearestDirectory(const StagedFiles& staged, const std::string& path, std::string& directory) {
+// itself puts a file or link where a directory is needed. A file that the
+// set removes gives way to a directory by the time of the commit.
+Status nearestDirectory(const StagedFiles& staged, const std::string& path, std::string& directory) {
   Env& env = staged.env();
   for (directory = parentDirectory(path);; directory = parentDirectory(directory)) {
     Outcome outcome = outcomeOf(staged, directory);
-    if (outcome == Outcome::Replaced) return fails(ENOTDIR);
+    if (outcome == Outcome::Replaced) return systemError(directory, Status::Kind::NotDirectory);
     FileStatus info;
-    if (env.status(directory, info)) {
-      if (info.type == FileType::Directory) return true;
-      if (outcome != Outcome::Removed) return fails(ENOTDIR);
+    if (env.status(directory, info).isOk()) {
+      if (info.type == FileType::Directory) return Status::ok();
+      if (outcome != Outcome::Removed) return systemError(directory, Status::Kind::NotDirectory);
     }
-    if (directory == "/" || directory == ".") return true;
+    if (directory == "/" || directory == ".") return Status::ok();
   }
 }
 
-bool temporaryDirectory(const StagedFiles& staged, const std::string& path, uint32_t sizeHint, std::string& out) {
+Status temporaryDirectory(const StagedFiles& staged, const std::string& path, uint32_t sizeHint, std::string& out) {
   Env& env = staged.env();
-  if (fillsBelow(staged, path)) return fails(EISDIR);
+  if (fillsBelow(staged, path)) return systemError(path, Status::Kind::IsDirectory);
   std::string directory;
-  if (!nearestDirectory(staged, path, directory)) return false;
+  Status found = nearestDirectory(staged, path, directory);
+  if (!found.isOk()) return found;
   out = paths::ramDir;
   // Without a size there is nothing to weigh: "/ram", or "/tmp" where there is none.
   if (sizeHint == 0 && !env.exists(paths::ramDir)) out = paths::tmpDir;
   SpaceStatus space;
-  if (sizeHint == 0 || !env.spaceStatus(directory, space)) return true;
+  if (sizeHint == 0 || !env.spaceStatus(directory, space).isOk()) return Status::ok();
   if (sizeHint + spareBytes < space.freeBlocks * space.blockSize) out = directory;
-  return true;
+  return Status::ok();
 }
 
 }  // namespace
@@ -81,13 +76,14 @@ StagedFiles::~StagedFiles() {
   if (!released) cancelStaged(*this);
 }
 
-std::unique_ptr<WritableFile> makeTemporaryIn(StagedFiles& staged, const std::string& directory, std::string& name) {
+Status makeTemporaryIn(StagedFiles& staged, const std::string& directory, std::string& name,
+                       std::unique_ptr<WritableFile>& file) {
   Env& env = staged.env();
-  std::string reserved = staged.temporaries.reserve(env, directory);
-  if (reserved.empty()) return nullptr;
-  std::unique_ptr<WritableFile> file = env.openWritable(reserved, WriteMode::CreateNew, 0600);
-  if (file) name = reserved;
-  return file;
+  std::string reserved;
+  Status done = staged.temporaries.reserve(env, directory, reserved);
+  if (done.isOk()) done = env.openWritable(reserved, WriteMode::CreateNew, 0600, file);
+  if (done.isOk()) name = reserved;
+  return done;
 }
 
 void StagedFiles::readingPackageFile(const std::string& path) {
@@ -137,29 +133,27 @@ void unstage(StagedFiles& staged, const std::string& path) {
   staged.entries.erase(it);
 }
 
-std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::string& path, uint32_t sizeHint,
-                                               uint32_t mode, const RecordPlace* place) {
+Status createStagedFile(StagedFiles& staged, const std::string& path, uint32_t sizeHint, uint32_t mode,
+                        std::unique_ptr<WritableFile>& file, const RecordPlace* place) {
   Env& env = staged.env();
   std::string directory, name;
-  if (!temporaryDirectory(staged, path, sizeHint, directory)) return nullptr;
-  std::unique_ptr<WritableFile> file = makeTemporaryIn(staged, directory, name);
-  if (!file) return nullptr;
+  Status done = temporaryDirectory(staged, path, sizeHint, directory);
+  if (done.isOk()) done = makeTemporaryIn(staged, directory, name, file);
+  if (!done.isOk()) return done;
   if (mode != 0) static_cast<void>(env.changeMode(name, mode));  // a file that keeps 0600 is still usable
   stageRecord(staged, path, StagedKind::Write, name);
   if (place != nullptr && staged.currentPackageFile >= 0) {
     staged.entries[path].origin = FileOrigin{staged.currentPackageFile, place->member, place->record};
   }
-  return file;
+  return Status::ok();
 }
 
-bool stageEmptyFile(StagedFiles& staged, const std::string& path) {
-  std::unique_ptr<WritableFile> file = createStagedFile(staged, path, 1, 0);
-  if (!file) return false;
-  if (file->close()) return true;
-  int saved = errno;
-  unstage(staged, path);
-  errno = saved;
-  return false;
+Status stageEmptyFile(StagedFiles& staged, const std::string& path) {
+  std::unique_ptr<WritableFile> file;
+  Status done = createStagedFile(staged, path, 1, 0, file);
+  if (done.isOk()) done = file->close();
+  if (!done.isOk() && file) unstage(staged, path);
+  return done;
 }
 
 void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
@@ -177,7 +171,8 @@ void stagePackageRemoval(StagedFiles& staged, InstalledPackage& package) {
   stageDelete(staged, directory);
   stageDelete(staged, directory + "image");
   FileStatus info;
-  if ((package.headerFlags & OwnsBootImage) != 0 && staged.env().status(paths::bootImage, info) && info.links == 1) {
+  if ((package.headerFlags & OwnsBootImage) != 0 && staged.env().status(paths::bootImage, info).isOk() &&
+      info.links == 1) {
     stageDelete(staged, paths::bootImage);
   }
   package.pending = PendingAction::None;
@@ -198,7 +193,8 @@ void cancelStaged(StagedFiles& staged) {
 }
 
 void makeDirectories(Env& env, const std::string& path) {
-  if (env.makeDirectory(path, 0777) || errno == EEXIST) return;
+  Status made = env.makeDirectory(path, 0777);
+  if (made.isOk() || made.is(Status::Kind::Exists)) return;
   std::string parent = parentDirectory(path);
   if (parent != path) makeDirectories(env, parent);
   static_cast<void>(env.makeDirectory(path, 0777));  // what cannot be made shows when it is used

@@ -107,21 +107,20 @@ void unstage(StagedFiles& staged, const std::string& path);
 // destination when its file system has room for `sizeHint` (0: unknown)
 // plus 64 KiB, else in "/ram" (or "/tmp" without "/ram"). `mode`, when not
 // 0, is applied with chmod. `place`, when given, is where the contents lie
-// in the package file being read. Null, with errno telling why and nothing
-// recorded, when no file could be made: ENOTDIR when a file stands above the
+// in the package file being read. `file` receives it; nothing is recorded
+// when no file could be made: NotDirectory when a file stands above the
 // destination that the set does not remove, or that the set puts there;
-// EISDIR when the set puts files below the destination.
-[[nodiscard]] std::unique_ptr<WritableFile> createStagedFile(StagedFiles& staged, const std::string& path,
-                                                             uint32_t sizeHint, uint32_t mode,
-                                                             const RecordPlace* place = nullptr);
+// IsDirectory when the set puts files below the destination.
+Status createStagedFile(StagedFiles& staged, const std::string& path, uint32_t sizeHint, uint32_t mode,
+                        std::unique_ptr<WritableFile>& file, const RecordPlace* place = nullptr);
 // A new temporary file in `directory`, recorded in the set's registry
-// first; null (errno) when it cannot be made. It belongs to the caller.
-[[nodiscard]] std::unique_ptr<WritableFile> makeTemporaryIn(StagedFiles& staged, const std::string& directory,
-                                                            std::string& name);
+// first, in `file` and `name`. It belongs to the caller.
+Status makeTemporaryIn(StagedFiles& staged, const std::string& directory, std::string& name,
+                       std::unique_ptr<WritableFile>& file);
 
-// Stages `path` as an empty file (a marker for the boot scripts). False,
-// with errno telling why, when its temporary file could not be made.
-[[nodiscard]] bool stageEmptyFile(StagedFiles& staged, const std::string& path);
+// Stages `path` as an empty file (a marker for the boot scripts). Fails,
+// with nothing staged, when its temporary file could not be made.
+Status stageEmptyFile(StagedFiles& staged, const std::string& path);
 
 // Stages the removal of everything `package` put on flash: its files (read
 // from its database directory first when the load left them there), its

@@ -1,7 +1,6 @@
 #include "staging/temporary_files.h"
 
 #include <cctype>
-#include <cerrno>
 #include <memory>
 
 #include "base/path_text.h"
@@ -65,16 +64,18 @@ uint64_t nextRandom(uint64_t& state) {
   return z ^ (z >> 31);
 }
 
-bool appendRecord(Env& env, const char* registry, const std::string& lines) {
+Status appendRecord(Env& env, const char* registry, const std::string& lines) {
   bool onFlash = std::string(registry) == paths::temporaryRegistry;
   bool existed = env.exists(registry);
   if (onFlash && !existed) makeDirectories(env, parentDirectory(registry));
-  std::unique_ptr<WritableFile> file = env.openWritable(registry, WriteMode::Append, 0600);
-  if (!file || !file->append(lines.data(), lines.size())) return false;
+  std::unique_ptr<WritableFile> file;
+  Status done = env.openWritable(registry, WriteMode::Append, 0600, file);
+  if (done.isOk()) done = file->append(lines.data(), lines.size());
   // The names must be on the storage before any file of theirs is.
-  if (onFlash && !file->sync()) return false;
-  if (!file->close()) return false;
-  return !onFlash || existed || env.syncPath(parentDirectory(registry));
+  if (done.isOk() && onFlash) done = file->sync();
+  if (done.isOk()) done = file->close();
+  if (done.isOk() && onFlash && !existed) done = env.syncPath(parentDirectory(registry));
+  return done;
 }
 
 // Rewrites a registry to hold only `names`, or removes it.
@@ -84,14 +85,14 @@ void rewriteRegistry(Env& env, const char* registry, const std::vector<std::stri
   bool onFlash = std::string(registry) == paths::temporaryRegistry;
   if (!text.empty()) {
     static_cast<void>(replaceFile(env, registry, text));  // a longer registry only removes more of ours
-  } else if (env.removeFile(registry) && onFlash) {
+  } else if (env.removeFile(registry).isOk() && onFlash) {
     static_cast<void>(env.syncPath(parentDirectory(registry)));  // best effort: removing is repeated
   }
 }
 
 bool isRegularFile(Env& env, const std::string& path) {
   FileStatus info;
-  return env.linkStatus(path, info) && info.type == FileType::Regular;
+  return env.linkStatus(path, info).isOk() && info.type == FileType::Regular;
 }
 
 size_t sweepRegistry(Env& env, const char* registry, const std::set<std::string>& pending,
@@ -103,7 +104,7 @@ size_t sweepRegistry(Env& env, const char* registry, const std::set<std::string>
     if (!isRegularFile(env, name) || spare.count(name) != 0) continue;
     if (pending.count(name) != 0) {
       kept.push_back(name);
-    } else if (env.removeFile(name)) {
+    } else if (env.removeFile(name).isOk()) {
       ++removed;
     }
   }
@@ -115,11 +116,11 @@ size_t sweepRegistry(Env& env, const char* registry, const std::set<std::string>
 template <class Pick>
 size_t removeIn(Env& env, const std::string& directory, Pick leftover) {
   std::vector<std::string> names;
-  if (!env.listDirectory(directory, names)) return 0;
+  if (!env.listDirectory(directory, names).isOk()) return 0;
   size_t removed = 0;
   for (const std::string& name : names) {
     std::string path = directory + "/" + name;
-    if (leftover(name) && isRegularFile(env, path) && env.removeFile(path)) ++removed;
+    if (leftover(name) && isRegularFile(env, path) && env.removeFile(path).isOk()) ++removed;
   }
   return removed;
 }
@@ -156,30 +157,33 @@ std::string TemporaryRegistry::newName(Env& env, const std::string& directory) {
     uint64_t bits = nextRandom(generator);
     for (size_t i = 0; i < randomLength; ++i, bits /= 62) name += nameCharacters[bits % 62];
     FileStatus info;
-    if (!env.linkStatus(name, info)) break;
+    if (!env.linkStatus(name, info).isOk()) break;
   }
   return name;
 }
 
-bool TemporaryRegistry::recordBatch(Env& env, const std::string& directory) {
+Status TemporaryRegistry::recordBatch(Env& env, const std::string& directory) {
   std::vector<std::string>& names = spare[directory];
   std::string lines;
   for (size_t i = 0; i < namesPerRecord; ++i) {
     names.push_back(newName(env, directory));
     lines += names.back() + "\n";
   }
-  if (appendRecord(env, registryFor(directory), lines)) return true;
-  names.clear();
-  return false;
+  Status recorded = appendRecord(env, registryFor(directory), lines);
+  if (!recorded.isOk()) names.clear();
+  return recorded;
 }
 
-std::string TemporaryRegistry::reserve(Env& env, const std::string& directory) {
+Status TemporaryRegistry::reserve(Env& env, const std::string& directory, std::string& name) {
   std::vector<std::string>& names = spare[directory];
-  if (names.empty() && !recordBatch(env, directory)) return std::string();
+  if (names.empty()) {
+    Status recorded = recordBatch(env, directory);
+    if (!recorded.isOk()) return recorded;
+  }
   anyRecorded = true;
-  std::string name = names.front();
+  name = names.front();
   names.erase(names.begin());
-  return name;
+  return Status::ok();
 }
 
 size_t removeLeftovers(Env& env, const std::set<std::string>& pending, const std::set<std::string>& spare) {

@@ -31,15 +31,15 @@ bool isTemporaryName(const std::string& path);
 class TemporaryRegistry {
  public:
   // A new name "DIRECTORY/tmpXXXXXX" that no file has, recorded in the
-  // registry of its storage first. Empty (errno) when the record could not
-  // be written; then no file may be made.
-  [[nodiscard]] std::string reserve(Env& env, const std::string& directory);
+  // registry of its storage first, in `name`. Fails when the record could
+  // not be written; then no file may be made.
+  Status reserve(Env& env, const std::string& directory, std::string& name);
   // Whether the run has recorded any name.
   bool used() const { return anyRecorded; }
 
  private:
   std::string newName(Env& env, const std::string& directory);
-  [[nodiscard]] bool recordBatch(Env& env, const std::string& directory);
+  Status recordBatch(Env& env, const std::string& directory);
 
   std::map<std::string, std::vector<std::string>> spare;
   uint64_t generator = 0;

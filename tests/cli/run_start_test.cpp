@@ -36,8 +36,8 @@ std::string runShow(Env& env, int expected) {
 TEST(RunStart, SecondRunWaitsThenGivesUp) {
   TestRoot root;
   NoWaitEnv env(root.env());
-  std::unique_ptr<FileLock> first = root.env().lockFile(paths::runLock);
-  ASSERT_NE(first, nullptr);
+  std::unique_ptr<FileLock> first;
+  ASSERT_TRUE(root.env().lockFile(paths::runLock, first).isOk());
   EXPECT_EQ(runShow(env, ExitFailure), "ERROR: another installer run is in progress, giving up\n");
   EXPECT_EQ(env.waited, 10000u);
   first.reset();
@@ -64,7 +64,7 @@ TEST(RunStart, FinishesAnInterruptedCommitAndRemovesLeftovers) {
   plant(root, "/flash/tmpAbc123=new /flash/tmpXyz789=left /ram/tmpKeep01=kept /flash/etc/tmpconfig=mine");
   root.write("/ram/MANIFEST", "M /flash/later /ram/tmpKeep01\n");
   FileStatus info;
-  ASSERT_TRUE(root.env().linkStatus("/flash/tmpAbc123", info));
+  ASSERT_TRUE(root.env().linkStatus("/flash/tmpAbc123", info).isOk());
   root.write(paths::commitJournal, renameJournal("/flash/tool", "/flash/tmpAbc123", info.inode));
   root.write(paths::temporaryRegistry, "/flash/tmpXyz789\n/flash/etc/../tmpQwe456\n/flash/gone00\n");
   root.write(paths::volatileTemporaryRegistry, "/ram/tmpKeep01\n");

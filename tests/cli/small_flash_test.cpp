@@ -74,7 +74,7 @@ std::string* SmallFlash::newPackage = nullptr;
 
 uint64_t freeBytes(SimulatedDevice& device) {
   SpaceStatus space;
-  EXPECT_TRUE(device.spaceStatus("/flash", space));
+  EXPECT_TRUE(device.spaceStatus("/flash", space).isOk());
   return space.freeBlocks * space.blockSize;
 }
 

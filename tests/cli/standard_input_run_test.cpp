@@ -32,13 +32,13 @@ TEST(StandardInputRun, StreamWithoutImageNeedsNoRoomForACopyOfIt) {
   for (const std::string& stream : {signedPackage(package), signedBundle(bundle)}) {
     std::istringstream input(stream);
     ScratchEnv env(data.size() * 3 / 2);
-    ASSERT_TRUE(env.addDirectories("/flash/var/pdb") && env.addDirectories("/ram"));
+    ASSERT_TRUE(env.addDirectories("/flash/var/pdb").isOk() && env.addDirectories("/ram").isOk());
     RecordedOutput output;
     int status = installerMain(env, output, {"-"}, input);
     const std::string& out = output.printed;
     EXPECT_EQ(status, ExitSuccess) << out;
     FileStatus installed;
-    EXPECT_TRUE(env.status("/flash/bin/big", installed) && installed.size == data.size()) << out;
+    EXPECT_TRUE(env.status("/flash/bin/big", installed).isOk() && installed.size == data.size()) << out;
   }
 }
 

@@ -18,27 +18,27 @@ namespace {
 class SmallDisks : public EnvWrapper {
  public:
   using EnvWrapper::EnvWrapper;
-  bool spaceStatus(const std::string& path, SpaceStatus& out) override {
+  Status spaceStatus(const std::string& path, SpaceStatus& out) override {
     if (path.compare(0, 6, "/flash") != 0) return EnvWrapper::spaceStatus(path, out);
     bool kernel = path.compare(0, 11, "/flash/boot") == 0;
     out = {4096, (kernel ? 6u : 12u) - usedBlocks(kernel ? "/flash/boot" : "/flash", kernel)};
-    return true;
+    return Status::ok();
   }
   // The blocks the files below `directory` take (the kernel disk's not counted on the main disk).
   uint64_t usedBlocks(const std::string& directory, bool kernel) {
     std::vector<std::string> names;
     uint64_t blocks = 0;
-    if (!listDirectory(directory, names)) return 0;
+    if (!listDirectory(directory, names).isOk()) return 0;
     for (const std::string& name : names) {
       std::string path = directory + "/" + name;
       FileStatus info;
-      if ((!kernel && path == "/flash/boot") || !linkStatus(path, info)) continue;
+      if ((!kernel && path == "/flash/boot") || !linkStatus(path, info).isOk()) continue;
       blocks += info.type == FileType::Directory ? usedBlocks(path, kernel) : (info.size + 4095) / 4096;
     }
     return blocks;
   }
-  bool status(const std::string& path, FileStatus& out) override {
-    bool found = EnvWrapper::status(path, out);
+  Status status(const std::string& path, FileStatus& out) override {
+    Status found = EnvWrapper::status(path, out);
     out.device += path.compare(0, 4, "/ram") == 0;
     return found;
   }
@@ -97,7 +97,7 @@ std::unique_ptr<SimulatedDevice> smallFlash(uint64_t freeBlocks, uint64_t freeIn
       std::vector<SimulatedDevice::Mount>{{"/", 4096, 1000, 0, false}, {"/ram", 4096, 1000, 0, true}});
   for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(probe->addDirectories(dir));
   SpaceStatus space;
-  EXPECT_TRUE(probe->spaceStatus("/", space));
+  EXPECT_TRUE(probe->spaceStatus("/", space).isOk());
   uint64_t used = 1000 - space.freeBlocks, inodes = 0;
   if (freeInodes != 0) {
     std::istringstream entries(probe->tree());

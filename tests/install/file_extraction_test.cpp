@@ -68,7 +68,8 @@ std::string extract(const std::string& payload, uint32_t pvr = 0, bool disabled 
   for (const std::string& path : package.files) {
     const StagedOp* op = staged.find("/flash" + path);
     FileStatus status;
-    if (op == nullptr || op->kind != StagedKind::Write || !env.status(op->target, status)) return trace + " lost";
+    if (op == nullptr || op->kind != StagedKind::Write || !env.status(op->target, status).isOk())
+      return trace + " lost";
     std::string contents = root.read(op->target), n = std::to_string(contents.size());
     char mode[8];
     std::snprintf(mode, sizeof mode, ":%o=", status.mode & 0777);

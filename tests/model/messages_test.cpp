@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/system_error.h"
 #include "support/recorded_output.h"
 
 namespace installer {
@@ -20,7 +21,7 @@ InstalledPackage package(const std::string& name, PackageVersion bundleVersion =
 
 // A message wipes the status line; a warning draws it again below, an error
 // or info erases it for good. Texts are cut to 255 characters. A failed
-// install is worded by errno; a bundle member is shown by its bundle.
+// install is worded by the kind of its failure; a bundle member is shown by its bundle.
 TEST(Messages, ExactBytesShownAndKept) {
   RecordedOutput output;
   InstallerState state(Env::posix(), output);
@@ -33,8 +34,7 @@ TEST(Messages, ExactBytesShownAndKept) {
   info(state, "installed %s", "x");
   showInstallProgress(state, package("wifi", 0x07016601), 1, 100);
   for (int code : {ENOSPC, EIO, EACCES}) {
-    errno = code;
-    reportInstallFailure(state, package("wifi", 0x07016601), "/bin/wifi");
+    reportInstallFailure(state, package("wifi", 0x07016601), "/bin/wifi", systemError("/bin/wifi", code));
   }
   reportBrokenPackage(state, package("x"));
   const std::string bar = "installing platform-7.1.1 [" + std::string(49, ' ') + "]", wipe(79, ' ');

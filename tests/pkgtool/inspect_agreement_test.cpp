@@ -26,9 +26,9 @@ namespace {
 class NoSyncFile : public WritableFile {
  public:
   explicit NoSyncFile(std::unique_ptr<WritableFile> file) : target(std::move(file)) {}
-  bool append(const char* bytes, size_t n) override { return target->append(bytes, n); }
-  bool sync() override { return true; }
-  bool close() override { return target->close(); }
+  Status append(const char* bytes, size_t n) override { return target->append(bytes, n); }
+  Status sync() override { return Status::ok(); }
+  Status close() override { return target->close(); }
 
  private:
   std::unique_ptr<WritableFile> target;
@@ -37,18 +37,20 @@ class NoSyncFile : public WritableFile {
 class NoSyncEnv : public EnvWrapper {
  public:
   using EnvWrapper::EnvWrapper;
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
-    return unsynced(EnvWrapper::openWritable(path, mode, permissions));
+  Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                      std::unique_ptr<WritableFile>& file) override {
+    return unsynced(EnvWrapper::openWritable(path, mode, permissions, file), file);
   }
-  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
-    return unsynced(EnvWrapper::createTemporary(prefix, name));
+  Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) override {
+    return unsynced(EnvWrapper::createTemporary(prefix, name, file), file);
   }
-  bool syncPath(const std::string&) override { return true; }
+  Status syncPath(const std::string&) override { return Status::ok(); }
   void syncAll() override {}
 
  private:
-  static std::unique_ptr<WritableFile> unsynced(std::unique_ptr<WritableFile> file) {
-    return file ? std::make_unique<NoSyncFile>(std::move(file)) : nullptr;
+  static Status unsynced(Status opened, std::unique_ptr<WritableFile>& file) {
+    if (opened.isOk()) file = std::make_unique<NoSyncFile>(std::move(file));
+    return opened;
   }
 };
 

@@ -84,11 +84,12 @@ TEST(Pkgtool, RefusesBadArgumentsAndUnreadableFilesAndKeepsNewKeysPrivate) {
 class OpenRecorder : public FaultEnv {
  public:
   using FaultEnv::FaultEnv;
-  std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override {
+  Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                      std::unique_ptr<WritableFile>& file) override {
     char said[64];
     std::snprintf(said, sizeof said, "%s %o", mode == WriteMode::CreateNew ? "new" : "other", permissions);
     opened.push_back(path.substr(path.rfind('/') + 1) + " " + said);
-    return FaultEnv::openWritable(path, mode, permissions);
+    return FaultEnv::openWritable(path, mode, permissions, file);
   }
   std::vector<std::string> opened;
 };

@@ -121,7 +121,8 @@ TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
   root.write("/flash/var/pdb/pkg/version", "1");
   root.write("/flash/keep", "mine");
   FileStatus database, keep;
-  ASSERT_TRUE(root.env().linkStatus("/flash/var/pdb", database) && root.env().linkStatus("/flash/keep", keep));
+  ASSERT_TRUE(root.env().linkStatus("/flash/var/pdb", database).isOk() &&
+              root.env().linkStatus("/flash/keep", keep).isOk());
   CommitPlan plan;
   plan.steps = {step(StepKind::Remove, "/flash/keep", "", keep.inode + 1),
                 step(StepKind::Rename, "/flash/away", "/flash/var/pdb", database.inode)};
@@ -144,7 +145,7 @@ TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
   TestRoot root;
   root.write("/rw/pckg/.download/p.kmp", "changed since");
   FileStatus package;
-  ASSERT_TRUE(root.env().linkStatus("/rw/pckg/.download/p.kmp", package));
+  ASSERT_TRUE(root.env().linkStatus("/rw/pckg/.download/p.kmp", package).isOk());
   CommitPlan plan;
   plan.packages.push_back(PackageFileRef{"/rw/pckg/.download/p.kmp", 5, Sha256{}});
   CommitStep copy = step(StepKind::Copy, "/flash/lib/x", "/ram/tmpAbc123");

@@ -24,7 +24,7 @@ TEST(ManifestField, EscapesAndLiteralBackslashes) {
 // One line per entry in path order (a Write is an "M" line, a Copy has
 // none). The old file is replaced whole, or, when any step of the
 // replacement fails, left as it was with no temporary file beside it and
-// errno telling why; only the sync of the directory, after the rename, may
+// the failure telling why; only the sync of the directory, after the rename, may
 // fail without undoing the change. Once written, the set's temporary files
 // are the manifest's; until then they stay the set's to delete.
 TEST(Manifest, WriteReplacesTheFileWholeOrNotAtAll) {
@@ -41,7 +41,8 @@ TEST(Manifest, WriteReplacesTheFileWholeOrNotAtAll) {
     env.failAt(call, n, ENOSPC);
     auto staged = std::make_unique<StagedFiles>(env);
     stageText(*staged, "M /p/i /i|U /p/|L /l lib\x01x|C /c /ram/t|W /a\\b /ram/tmp");
-    EXPECT_EQ(writeManifest(*staged, "/ram/MANIFEST") || errno != ENOSPC, n == 2) << static_cast<int>(call);
+    Status result = writeManifest(*staged, "/ram/MANIFEST");
+    EXPECT_EQ(result.isOk() || !result.is(Status::Kind::NoSpace), n == 2) << static_cast<int>(call);
     staged.reset();
     EXPECT_EQ(root.tree("/ram"), n == 2 ? written : "/ram/MANIFEST 600 <500 bytes>\n");
   }

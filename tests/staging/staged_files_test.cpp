@@ -18,7 +18,7 @@ TEST(StagedFiles, EntriesAndTheirTemporaryFiles) {
   TestRoot root;
   plant(root, "/d/old=o /d/link>old /d/dangling>/nowhere");
   StagedFiles staged(root.env());
-  for (const char* path : {"/d/a", "/d/a", "/d/new", "/d/old"}) ASSERT_TRUE(stageEmptyFile(staged, path));
+  for (const char* path : {"/d/a", "/d/a", "/d/new", "/d/old"}) ASSERT_TRUE(stageEmptyFile(staged, path).isOk());
   stageMove(staged, "/d/old", "/d/a");
   stageSymlink(staged, "text", "/d/a");
   stageSymlink(staged, "x", "/d/dangling");
@@ -46,9 +46,11 @@ TEST(StagedFiles, TemporaryFiles) {
     DiskEnv env(root.env(), {{"/flash", 1, 1, c.flashFree}});
     auto staged = std::make_unique<StagedFiles>(env);
     FileStatus info{};
-    bool made = createStagedFile(*staged, "/flash/n/f", c.hint, c.mode) != nullptr;
+    std::unique_ptr<WritableFile> file;
+    Status created = createStagedFile(*staged, "/flash/n/f", c.hint, c.mode, file);
+    bool made = created.isOk();
     std::string name = made ? staged->find("/flash/n/f")->target : "noneXXXXXX";
-    EXPECT_TRUE(made ? env.status(name, info) : errno == ENOENT && staged->empty()) << name;
+    EXPECT_TRUE(made ? env.status(name, info).isOk() : created.is(Status::Kind::NotFound) && staged->empty()) << name;
     EXPECT_EQ(name.substr(0, name.size() - 6), c.prefix) << c.hint << " " << c.flashFree;
     EXPECT_EQ(info.mode & 07777, made ? (c.mode != 0 ? c.mode : 0600) : 0);
     if (c.end == Released) staged->release();

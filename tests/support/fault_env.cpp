@@ -1,6 +1,6 @@
 #include "support/fault_env.h"
 
-#include <cerrno>
+#include "platform/system_error.h"
 
 namespace installer {
 
@@ -8,25 +8,39 @@ namespace {
 
 class FaultReadableFile : public ReadableFile {
  public:
-  FaultReadableFile(FaultEnv& owner, std::unique_ptr<ReadableFile> opened) : env(owner), file(std::move(opened)) {}
-  long read(char* bytes, size_t n) override { return env.fails(EnvCall::Read) ? -1 : file->read(bytes, n); }
-  int64_t seek(int64_t offset, int whence) override { return file->seek(offset, whence); }
+  FaultReadableFile(FaultEnv& owner, std::unique_ptr<ReadableFile> opened, std::string name)
+      : env(owner), file(std::move(opened)), path(std::move(name)) {}
+  Status read(char* bytes, size_t n, size_t& count) override {
+    count = 0;
+    Status failure = env.fails(EnvCall::Read, path);
+    return failure.isOk() ? file->read(bytes, n, count) : failure;
+  }
+  Status seek(int64_t offset, int whence, int64_t& position) override { return file->seek(offset, whence, position); }
 
  private:
   FaultEnv& env;
   std::unique_ptr<ReadableFile> file;
+  std::string path;
 };
 
 class FaultWritableFile : public WritableFile {
  public:
-  FaultWritableFile(FaultEnv& owner, std::unique_ptr<WritableFile> opened) : env(owner), file(std::move(opened)) {}
-  bool append(const char* bytes, size_t n) override { return !env.fails(EnvCall::Write) && file->append(bytes, n); }
-  bool sync() override { return !env.fails(EnvCall::Sync) && file->sync(); }
-  bool close() override { return file->close(); }
+  FaultWritableFile(FaultEnv& owner, std::unique_ptr<WritableFile> opened, std::string name)
+      : env(owner), file(std::move(opened)), path(std::move(name)) {}
+  Status append(const char* bytes, size_t n) override {
+    Status failure = env.fails(EnvCall::Write, path);
+    return failure.isOk() ? file->append(bytes, n) : failure;
+  }
+  Status sync() override {
+    Status failure = env.fails(EnvCall::Sync, path);
+    return failure.isOk() ? file->sync() : failure;
+  }
+  Status close() override { return file->close(); }
 
  private:
   FaultEnv& env;
   std::unique_ptr<WritableFile> file;
+  std::string path;
 };
 
 }  // namespace
@@ -36,61 +50,81 @@ void FaultEnv::failAt(EnvCall call, size_t n, int error) {
   errors[index(call)] = error;
 }
 
-bool FaultEnv::fails(EnvCall call) {
+Status FaultEnv::fails(EnvCall call, const std::string& subject) {
   size_t i = index(call);
-  if (++counts[i] != failing[i]) return false;
-  errno = errors[i];
-  return true;
+  if (++counts[i] != failing[i]) return Status::ok();
+  return systemError(subject, errors[i]);
 }
 
-std::unique_ptr<WritableFile> FaultEnv::wrap(std::unique_ptr<WritableFile> file) {
-  if (!file) return nullptr;
-  return std::make_unique<FaultWritableFile>(*this, std::move(file));
+std::unique_ptr<WritableFile> FaultEnv::wrap(std::unique_ptr<WritableFile> file, const std::string& path) {
+  return std::make_unique<FaultWritableFile>(*this, std::move(file), path);
 }
 
-std::unique_ptr<ReadableFile> FaultEnv::openReadable(const std::string& path, const ReadLimits& limits) {
-  if (fails(EnvCall::OpenRead)) return nullptr;
-  std::unique_ptr<ReadableFile> file = target().openReadable(path, limits);
-  if (!file) return nullptr;
-  return std::make_unique<FaultReadableFile>(*this, std::move(file));
+Status FaultEnv::openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) {
+  Status failure = fails(EnvCall::OpenRead, path);
+  if (!failure.isOk()) return failure;
+  std::unique_ptr<ReadableFile> opened;
+  Status status = target().openReadable(path, limits, opened);
+  if (status.isOk()) file = std::make_unique<FaultReadableFile>(*this, std::move(opened), path);
+  return status;
 }
 
-std::unique_ptr<WritableFile> FaultEnv::openWritable(const std::string& path, WriteMode mode, uint32_t permissions) {
-  if (fails(EnvCall::OpenWrite)) return nullptr;
-  return wrap(target().openWritable(path, mode, permissions));
+Status FaultEnv::openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                              std::unique_ptr<WritableFile>& file) {
+  Status failure = fails(EnvCall::OpenWrite, path);
+  if (!failure.isOk()) return failure;
+  std::unique_ptr<WritableFile> opened;
+  Status status = target().openWritable(path, mode, permissions, opened);
+  if (status.isOk()) file = wrap(std::move(opened), path);
+  return status;
 }
 
-std::unique_ptr<WritableFile> FaultEnv::createTemporary(const std::string& prefix, std::string& name) {
-  if (fails(EnvCall::OpenWrite)) return nullptr;
-  return wrap(target().createTemporary(prefix, name));
+Status FaultEnv::createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) {
+  Status failure = fails(EnvCall::OpenWrite, prefix);
+  if (!failure.isOk()) return failure;
+  std::unique_ptr<WritableFile> opened;
+  Status status = target().createTemporary(prefix, name, opened);
+  if (status.isOk()) file = wrap(std::move(opened), name);
+  return status;
 }
 
-bool FaultEnv::rename(const std::string& from, const std::string& to) {
-  return !fails(EnvCall::Rename) && target().rename(from, to);
+Status FaultEnv::rename(const std::string& from, const std::string& to) {
+  Status failure = fails(EnvCall::Rename, to);
+  return failure.isOk() ? target().rename(from, to) : failure;
 }
 
-bool FaultEnv::removeFile(const std::string& path) { return !fails(EnvCall::RemoveFile) && target().removeFile(path); }
-
-bool FaultEnv::removeDirectory(const std::string& path) {
-  return !fails(EnvCall::RemoveDirectory) && target().removeDirectory(path);
+Status FaultEnv::removeFile(const std::string& path) {
+  Status failure = fails(EnvCall::RemoveFile, path);
+  return failure.isOk() ? target().removeFile(path) : failure;
 }
 
-bool FaultEnv::makeDirectory(const std::string& path, uint32_t mode) {
-  return !fails(EnvCall::MakeDirectory) && target().makeDirectory(path, mode);
+Status FaultEnv::removeDirectory(const std::string& path) {
+  Status failure = fails(EnvCall::RemoveDirectory, path);
+  return failure.isOk() ? target().removeDirectory(path) : failure;
 }
 
-bool FaultEnv::makeSymlink(const std::string& linkTarget, const std::string& path) {
-  return !fails(EnvCall::Symlink) && target().makeSymlink(linkTarget, path);
+Status FaultEnv::makeDirectory(const std::string& path, uint32_t mode) {
+  Status failure = fails(EnvCall::MakeDirectory, path);
+  return failure.isOk() ? target().makeDirectory(path, mode) : failure;
 }
 
-bool FaultEnv::changeMode(const std::string& path, uint32_t mode) {
-  return !fails(EnvCall::ChangeMode) && target().changeMode(path, mode);
+Status FaultEnv::makeSymlink(const std::string& linkTarget, const std::string& path) {
+  Status failure = fails(EnvCall::Symlink, path);
+  return failure.isOk() ? target().makeSymlink(linkTarget, path) : failure;
 }
 
-bool FaultEnv::syncPath(const std::string& path) { return !fails(EnvCall::Sync) && target().syncPath(path); }
+Status FaultEnv::changeMode(const std::string& path, uint32_t mode) {
+  Status failure = fails(EnvCall::ChangeMode, path);
+  return failure.isOk() ? target().changeMode(path, mode) : failure;
+}
+
+Status FaultEnv::syncPath(const std::string& path) {
+  Status failure = fails(EnvCall::Sync, path);
+  return failure.isOk() ? target().syncPath(path) : failure;
+}
 
 void FaultEnv::syncAll() {
-  if (!fails(EnvCall::Sync)) target().syncAll();
+  if (fails(EnvCall::Sync, "").isOk()) target().syncAll();
 }
 
 }  // namespace installer

@@ -29,8 +29,8 @@ DependencyRef refOf(const std::string& text) {
 class ReverseListing : public EnvWrapper {
  public:
   using EnvWrapper::EnvWrapper;
-  bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
-    bool listed = target().listDirectory(path, names);
+  Status listDirectory(const std::string& path, std::vector<std::string>& names) override {
+    Status listed = target().listDirectory(path, names);
     std::sort(names.rbegin(), names.rend());
     return listed;
   }

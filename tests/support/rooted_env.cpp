@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/path_walk.h"
+#include "platform/system_error.h"
 
 namespace installer {
 
@@ -21,142 +22,162 @@ RootedEnv::RootedEnv(const std::string& root, Env& host) : EnvWrapper(host), hos
   while (hostRoot.size() > 1 && hostRoot.back() == '/') hostRoot.pop_back();
 }
 
-bool RootedEnv::resolve(const std::string& path, bool followLast, std::string& hostPath) {
+Status RootedEnv::resolve(const std::string& path, bool followLast, std::string& hostPath) {
   bool trailingSlash = endsWithSlash(path);
   followLast = followLast || trailingSlash;
-  auto look = [&](const std::vector<std::string>& done, bool last, std::string& link) {
+  auto look = [&](const std::vector<std::string>& done, bool last, std::string& link, Status& failure) {
     if (last && !followLast) return WalkStep::Stop;
     FileStatus info;
-    if (!target().linkStatus(joined(hostRoot, done), info) || info.type != FileType::Symlink) return WalkStep::Next;
-    return target().readSymlink(joined(hostRoot, done), link) ? WalkStep::FollowLink : WalkStep::Fail;
+    if (!target().linkStatus(joined(hostRoot, done), info).isOk() || info.type != FileType::Symlink) {
+      return WalkStep::Next;
+    }
+    failure = target().readSymlink(joined(hostRoot, done), link);
+    return failure.isOk() ? WalkStep::FollowLink : WalkStep::Fail;
   };
   std::vector<std::string> done;
-  if (!walkPath(path, look, done)) return false;
+  Status walked = walkPath(path, look, done);
+  if (!walked.isOk()) return walked;
   hostPath = done.empty() ? hostRoot : joined(hostRoot, done);
   if (trailingSlash) hostPath += "/";
-  return true;
+  return Status::ok();
 }
 
-std::unique_ptr<ReadableFile> RootedEnv::openReadable(const std::string& path, const ReadLimits& limits) {
+Status RootedEnv::openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) {
   std::string host;
-  return resolve(path, limits.followLinks, host) ? target().openReadable(host, limits) : nullptr;
+  Status resolved = resolve(path, limits.followLinks, host);
+  return resolved.isOk() ? target().openReadable(host, limits, file) : resolved;
 }
 
-std::unique_ptr<WritableFile> RootedEnv::openWritable(const std::string& path, WriteMode mode, uint32_t permissions) {
+Status RootedEnv::openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                               std::unique_ptr<WritableFile>& file) {
   std::string host;
-  return resolve(path, mode != WriteMode::CreateNew, host) ? target().openWritable(host, mode, permissions) : nullptr;
+  Status resolved = resolve(path, mode != WriteMode::CreateNew, host);
+  return resolved.isOk() ? target().openWritable(host, mode, permissions, file) : resolved;
 }
 
-std::unique_ptr<WritableFile> RootedEnv::createTemporary(const std::string& prefix, std::string& name) {
+Status RootedEnv::createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) {
   size_t slash = prefix.rfind('/');
   std::string directory = slash == std::string::npos ? "/" : prefix.substr(0, slash + 1);
   std::string hostDirectory;
-  if (!resolve(directory, true, hostDirectory)) return nullptr;
+  Status resolved = resolve(directory, true, hostDirectory);
+  if (!resolved.isOk()) return resolved;
   if (hostDirectory.back() != '/') hostDirectory += "/";
   std::string hostPrefix = hostDirectory + prefix.substr(slash == std::string::npos ? 0 : slash + 1);
   std::string hostName;
-  std::unique_ptr<WritableFile> file = target().createTemporary(hostPrefix, hostName);
-  if (file) name = prefix + hostName.substr(hostPrefix.size());
-  return file;
+  Status created = target().createTemporary(hostPrefix, hostName, file);
+  if (created.isOk()) name = prefix + hostName.substr(hostPrefix.size());
+  return created;
 }
 
-bool RootedEnv::status(const std::string& path, FileStatus& out) {
+Status RootedEnv::status(const std::string& path, FileStatus& out) {
   std::string host;
-  return resolve(path, true, host) && target().status(host, out);
+  Status resolved = resolve(path, true, host);
+  return resolved.isOk() ? target().status(host, out) : resolved;
 }
 
-bool RootedEnv::linkStatus(const std::string& path, FileStatus& out) {
+Status RootedEnv::linkStatus(const std::string& path, FileStatus& out) {
   std::string host;
-  return resolve(path, false, host) && target().linkStatus(host, out);
+  Status resolved = resolve(path, false, host);
+  return resolved.isOk() ? target().linkStatus(host, out) : resolved;
 }
 
-bool RootedEnv::spaceStatus(const std::string& path, SpaceStatus& out) {
+Status RootedEnv::spaceStatus(const std::string& path, SpaceStatus& out) {
   std::string host;
-  return resolve(path, true, host) && target().spaceStatus(host, out);
+  Status resolved = resolve(path, true, host);
+  return resolved.isOk() ? target().spaceStatus(host, out) : resolved;
 }
 
-bool RootedEnv::listDirectory(const std::string& path, std::vector<std::string>& names) {
+Status RootedEnv::listDirectory(const std::string& path, std::vector<std::string>& names) {
   std::string host;
-  return resolve(path, true, host) && target().listDirectory(host, names);
+  Status resolved = resolve(path, true, host);
+  return resolved.isOk() ? target().listDirectory(host, names) : resolved;
 }
 
-bool RootedEnv::rename(const std::string& from, const std::string& to) {
+Status RootedEnv::rename(const std::string& from, const std::string& to) {
   std::string hostFrom, hostTo;
-  return resolve(from, false, hostFrom) && resolve(to, false, hostTo) && target().rename(hostFrom, hostTo);
+  Status resolved = resolve(from, false, hostFrom);
+  if (resolved.isOk()) resolved = resolve(to, false, hostTo);
+  return resolved.isOk() ? target().rename(hostFrom, hostTo) : resolved;
 }
 
-bool RootedEnv::removeFile(const std::string& path) {
+Status RootedEnv::removeFile(const std::string& path) {
   std::string host;
-  return resolve(path, false, host) && target().removeFile(host);
+  Status resolved = resolve(path, false, host);
+  return resolved.isOk() ? target().removeFile(host) : resolved;
 }
 
-bool RootedEnv::removeDirectory(const std::string& path) {
+Status RootedEnv::removeDirectory(const std::string& path) {
   std::string host;
-  return resolve(path, false, host) && target().removeDirectory(host);
+  Status resolved = resolve(path, false, host);
+  return resolved.isOk() ? target().removeDirectory(host) : resolved;
 }
 
-bool RootedEnv::makeDirectory(const std::string& path, uint32_t mode) {
+Status RootedEnv::makeDirectory(const std::string& path, uint32_t mode) {
   std::string host;
-  return resolve(path, false, host) && target().makeDirectory(host, mode);
+  Status resolved = resolve(path, false, host);
+  return resolved.isOk() ? target().makeDirectory(host, mode) : resolved;
 }
 
-bool RootedEnv::makeSymlink(const std::string& linkTarget, const std::string& path) {
+Status RootedEnv::makeSymlink(const std::string& linkTarget, const std::string& path) {
   std::string host;
-  return resolve(path, false, host) && target().makeSymlink(linkTarget, host);
+  Status resolved = resolve(path, false, host);
+  return resolved.isOk() ? target().makeSymlink(linkTarget, host) : resolved;
 }
 
-bool RootedEnv::readSymlink(const std::string& path, std::string& linkTarget) {
+Status RootedEnv::readSymlink(const std::string& path, std::string& linkTarget) {
   std::string host;
-  return resolve(path, false, host) && target().readSymlink(host, linkTarget);
+  Status resolved = resolve(path, false, host);
+  return resolved.isOk() ? target().readSymlink(host, linkTarget) : resolved;
 }
 
-bool RootedEnv::changeMode(const std::string& path, uint32_t mode) {
+Status RootedEnv::changeMode(const std::string& path, uint32_t mode) {
   std::string host;
-  return resolve(path, true, host) && target().changeMode(host, mode);
+  Status resolved = resolve(path, true, host);
+  return resolved.isOk() ? target().changeMode(host, mode) : resolved;
 }
 
-bool RootedEnv::syncPath(const std::string& path) {
+Status RootedEnv::syncPath(const std::string& path) {
   std::string host;
-  return resolve(path, true, host) && target().syncPath(host);
+  Status resolved = resolve(path, true, host);
+  return resolved.isOk() ? target().syncPath(host) : resolved;
 }
 
-bool RootedEnv::changeRoot(const std::string& root) {
+Status RootedEnv::changeRoot(const std::string& root) {
   std::string host;
-  if (!resolve(root, true, host)) return false;
+  Status resolved = resolve(root, true, host);
+  if (!resolved.isOk()) return resolved;
   FileStatus info;
-  if (!target().status(host, info)) return false;
-  if (info.type != FileType::Directory) {
-    errno = ENOTDIR;
-    return false;
-  }
+  Status found = target().status(host, info);
+  if (!found.isOk()) return found;
+  if (info.type != FileType::Directory) return systemError(root, ENOTDIR);
   hostRoot = host;
   while (hostRoot.size() > 1 && hostRoot.back() == '/') hostRoot.pop_back();
-  return true;
+  return Status::ok();
 }
 
-bool RootedEnv::changeDirectory(const std::string& path) {
+Status RootedEnv::changeDirectory(const std::string& path) {
   // Relative paths are always taken from the root: the installer only ever
   // changes to "/".
   FileStatus info;
-  if (!status(path, info)) return false;
-  if (info.type == FileType::Directory) return true;
-  errno = ENOTDIR;
-  return false;
+  Status found = status(path, info);
+  if (!found.isOk()) return found;
+  return info.type == FileType::Directory ? Status::ok() : systemError(path, ENOTDIR);
 }
 
 ImageFileResult RootedEnv::findFileInImage(const std::string& packagePath, uint32_t imageOffset,
                                            const std::string& mountPoint, const std::string& fileInImage) {
   std::string hostPackage, hostMount, hostFile;
-  if (!resolve(packagePath, true, hostPackage) || !resolve(mountPoint, true, hostMount) ||
-      !resolve(fileInImage, false, hostFile)) {
+  if (!resolve(packagePath, true, hostPackage).isOk() || !resolve(mountPoint, true, hostMount).isOk() ||
+      !resolve(fileInImage, false, hostFile).isOk()) {
     return ImageFileResult::Failed;
   }
   return target().findFileInImage(hostPackage, imageOffset, hostMount, hostFile);
 }
 
-std::unique_ptr<FileLock> RootedEnv::lockFile(const std::string& path) {
+Status RootedEnv::lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) {
   std::string host;
-  return resolve(path, false, host) ? target().lockFile(host) : nullptr;
+  Status resolved = resolve(path, false, host);
+  return resolved.isOk() ? target().lockFile(host, lock) : resolved;
 }
 
 const char* RootedEnv::variable(const char* name) {

@@ -25,33 +25,33 @@ class RootedEnv : public EnvWrapper {
   void setVariable(const std::string& name, const std::string& value) { variables[name] = value; }
   void unsetVariable(const std::string& name) { variables.erase(name); }
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
-                                                           const ReadLimits& limits = ReadLimits()) override;
-  [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode, uint32_t permissions) override;
-  [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
-  [[nodiscard]] bool status(const std::string& path, FileStatus& out) override;
-  [[nodiscard]] bool linkStatus(const std::string& path, FileStatus& out) override;
-  [[nodiscard]] bool spaceStatus(const std::string& path, SpaceStatus& out) override;
-  [[nodiscard]] bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
-  [[nodiscard]] bool rename(const std::string& from, const std::string& to) override;
-  [[nodiscard]] bool removeFile(const std::string& path) override;
-  [[nodiscard]] bool removeDirectory(const std::string& path) override;
-  [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
-  [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
-  [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override;
-  [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
-  [[nodiscard]] bool syncPath(const std::string& path) override;
+  Status openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) override;
+  Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                      std::unique_ptr<WritableFile>& file) override;
+  Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) override;
+  Status status(const std::string& path, FileStatus& out) override;
+  Status linkStatus(const std::string& path, FileStatus& out) override;
+  Status spaceStatus(const std::string& path, SpaceStatus& out) override;
+  Status listDirectory(const std::string& path, std::vector<std::string>& names) override;
+  Status rename(const std::string& from, const std::string& to) override;
+  Status removeFile(const std::string& path) override;
+  Status removeDirectory(const std::string& path) override;
+  Status makeDirectory(const std::string& path, uint32_t mode) override;
+  Status makeSymlink(const std::string& target, const std::string& path) override;
+  Status readSymlink(const std::string& path, std::string& target) override;
+  Status changeMode(const std::string& path, uint32_t mode) override;
+  Status syncPath(const std::string& path) override;
   // Moves the root to `root` inside the current one.
-  [[nodiscard]] bool changeRoot(const std::string& root) override;
-  [[nodiscard]] bool changeDirectory(const std::string& path) override;
+  Status changeRoot(const std::string& root) override;
+  Status changeDirectory(const std::string& path) override;
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override;
-  [[nodiscard]] std::unique_ptr<FileLock> lockFile(const std::string& path) override;
+  Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override;
   const char* variable(const char* name) override;
 
-  // The host path that `path` leads to; false (errno) when a link on the
-  // way cannot be read or there are too many of them.
-  [[nodiscard]] bool resolve(const std::string& path, bool followLast, std::string& hostPath);
+  // The host path that `path` leads to; fails when a link on the way
+  // cannot be read or there are too many of them.
+  Status resolve(const std::string& path, bool followLast, std::string& hostPath);
 
  private:
   std::string hostRoot;

@@ -6,6 +6,7 @@
 
 #include "platform/crypto.h"
 #include "platform/path_walk.h"
+#include "platform/system_error.h"
 
 namespace installer {
 
@@ -20,8 +21,9 @@ bool failWith(int error) {
   return false;
 }
 
-WalkStep failedStep(int error) {
+WalkStep failedStep(const std::string& path, int error, Status& failure) {
   errno = error;
+  failure = systemError(path, error);
   return WalkStep::Fail;
 }
 
@@ -179,19 +181,26 @@ bool SimulatedDevice::resolveFrom(const std::vector<std::string>& root, const st
     components.insert(components.end(), done.begin(), done.end());
     return components;
   };
-  auto look = [&](const std::vector<std::string>& done, bool last, std::string& link) {
+  auto look = [&](const std::vector<std::string>& done, bool last, std::string& link, Status& failure) {
     Where at = locate(full(done));
-    if (at.inode == 0) return last ? WalkStep::Stop : failedStep(ENOENT);
+    if (at.inode == 0) return last ? WalkStep::Stop : failedStep(path, ENOENT, failure);
     const Inode& node = inodeAt(at);
     if (node.type == FileType::Symlink && (followLast || !last)) {
       link = node.data;
       return WalkStep::FollowLink;
     }
-    if (node.type != FileType::Directory && (!last || trailingSlash)) return failedStep(ENOTDIR);
+    if (node.type != FileType::Directory && (!last || trailingSlash)) return failedStep(path, ENOTDIR, failure);
     return WalkStep::Next;
   };
   std::vector<std::string> done;
-  if (!walkPath(path, look, done)) return false;
+  Status walked = walkPath(path, look, done);
+  if (!walked.isOk()) {
+    // A look that failed has set errno already; the walk's own failures
+    // are an empty path and too many links.
+    if (walked.is(Status::Kind::NotFound) && path.empty()) errno = ENOENT;
+    if (!path.empty() && walked.reason() == systemError("", ELOOP).reason()) errno = ELOOP;
+    return false;
+  }
   where = locate(full(done));
   return true;
 }

@@ -108,36 +108,56 @@ class SimulatedDevice : public Env {
   // The run was killed, the power stayed: nothing is lost.
   void revive();
 
-  [[nodiscard]] std::unique_ptr<ReadableFile> openReadable(const std::string& path,
-                                                           const ReadLimits& limits = ReadLimits()) override;
-  [[nodiscard]] std::unique_ptr<WritableFile> openWritable(const std::string& path, WriteMode mode,
-                                                           uint32_t permissions) override;
-  [[nodiscard]] std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override;
-  [[nodiscard]] bool status(const std::string& path, FileStatus& out) override;
-  [[nodiscard]] bool linkStatus(const std::string& path, FileStatus& out) override;
-  [[nodiscard]] bool spaceStatus(const std::string& path, SpaceStatus& out) override;
-  [[nodiscard]] bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
-  [[nodiscard]] bool rename(const std::string& from, const std::string& to) override;
-  [[nodiscard]] bool removeFile(const std::string& path) override;
-  [[nodiscard]] bool removeDirectory(const std::string& path) override;
-  [[nodiscard]] bool makeDirectory(const std::string& path, uint32_t mode) override;
-  [[nodiscard]] bool makeSymlink(const std::string& target, const std::string& path) override;
-  [[nodiscard]] bool readSymlink(const std::string& path, std::string& target) override;
-  [[nodiscard]] bool changeMode(const std::string& path, uint32_t mode) override;
+  Status openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) override;
+  Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                      std::unique_ptr<WritableFile>& file) override;
+  Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) override;
+  Status status(const std::string& path, FileStatus& out) override;
+  Status linkStatus(const std::string& path, FileStatus& out) override;
+  Status spaceStatus(const std::string& path, SpaceStatus& out) override;
+  Status listDirectory(const std::string& path, std::vector<std::string>& names) override;
+  Status rename(const std::string& from, const std::string& to) override;
+  Status removeFile(const std::string& path) override;
+  Status removeDirectory(const std::string& path) override;
+  Status makeDirectory(const std::string& path, uint32_t mode) override;
+  Status makeSymlink(const std::string& target, const std::string& path) override;
+  Status readSymlink(const std::string& path, std::string& target) override;
+  Status changeMode(const std::string& path, uint32_t mode) override;
   uint32_t creationMask() override { return 022; }
-  [[nodiscard]] bool syncPath(const std::string& path) override;
+  Status syncPath(const std::string& path) override;
   void syncAll() override;
-  [[nodiscard]] bool changeRoot(const std::string& root) override;
-  [[nodiscard]] bool changeDirectory(const std::string& path) override;
+  Status changeRoot(const std::string& root) override;
+  Status changeDirectory(const std::string& path) override;
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
                                   const std::string& fileInImage) override;
-  [[nodiscard]] std::unique_ptr<FileLock> lockFile(const std::string& path) override;
+  Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override;
   const char* variable(const char* name) override;
   // 100 ticks a second; every look at the clock takes 20 of them.
   uint32_t ticks() override;
   void sleepMilliseconds(unsigned milliseconds) override { clock += milliseconds / 10; }
 
  private:
+  // The model's side of each Env call: false or null with errno set, as
+  // the system call fails; the Env call makes a Status of it.
+  std::unique_ptr<ReadableFile> rawOpenReadable(const std::string& path, const ReadLimits& limits);
+  std::unique_ptr<WritableFile> rawOpenWritable(const std::string& path, WriteMode mode, uint32_t permissions);
+  std::unique_ptr<WritableFile> rawCreateTemporary(const std::string& prefix, std::string& name);
+  bool rawStatus(const std::string& path, FileStatus& out);
+  bool rawLinkStatus(const std::string& path, FileStatus& out);
+  bool rawSpaceStatus(const std::string& path, SpaceStatus& out);
+  bool rawListDirectory(const std::string& path, std::vector<std::string>& names);
+  bool rawRename(const std::string& from, const std::string& to);
+  bool rawRemoveFile(const std::string& path);
+  bool rawRemoveDirectory(const std::string& path);
+  bool rawMakeDirectory(const std::string& path, uint32_t mode);
+  bool rawMakeSymlink(const std::string& target, const std::string& path);
+  bool rawReadSymlink(const std::string& path, std::string& target);
+  bool rawChangeMode(const std::string& path, uint32_t mode);
+  bool rawSyncPath(const std::string& path);
+  bool rawChangeRoot(const std::string& root);
+  bool rawChangeDirectory(const std::string& path);
+  std::unique_ptr<FileLock> rawLockFile(const std::string& path);
+
   class Reader;
   class Writer;
   class Lock;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/path_walk.h"
+#include "platform/system_error.h"
 #include "support/simulated_device.h"
 
 namespace installer {
@@ -30,20 +31,20 @@ class SimulatedDevice::Writer : public WritableFile {
  public:
   Writer(SimulatedDevice& owner, size_t fs, uint64_t inode)
       : device(owner), fsIndex(fs), number(inode), run(owner.generation) {}
-  bool append(const char* bytes, size_t n) override {
-    if (!usable() || device.fails(EnvCall::Write)) return false;
-    if (!device.resize(fsIndex, number, node().data.size() + n)) return false;
+  Status append(const char* bytes, size_t n) override {
+    if (!usable() || device.fails(EnvCall::Write)) return systemError("", errno);
+    if (!device.resize(fsIndex, number, node().data.size() + n)) return systemError("", errno);
     node().data.append(bytes, n);
-    return true;
+    return Status::ok();
   }
-  bool sync() override {
-    if (!usable() || device.fails(EnvCall::Sync)) return false;
+  Status sync() override {
+    if (!usable() || device.fails(EnvCall::Sync)) return systemError("", errno);
     device.makeDurable(fsIndex, number);
-    return true;
+    return Status::ok();
   }
-  bool close() override {
+  Status close() override {
     closed = true;
-    return true;
+    return Status::ok();
   }
 
  private:
@@ -64,37 +65,32 @@ class SimulatedDevice::Reader : public ReadableFile {
  public:
   Reader(SimulatedDevice& owner, size_t fs, uint64_t inode)
       : device(owner), fsIndex(fs), number(inode), run(owner.generation) {}
-  long read(char* bytes, size_t n) override {
+  Status read(char* bytes, size_t n, size_t& count) override {
+    count = 0;
     if (run != device.generation || device.fails(EnvCall::Read)) {
       if (run != device.generation) errno = EIO;
-      return -1;
+      return systemError("", errno);
     }
     const Inode& node = device.fileSystems[fsIndex].inodes[number];
-    if (node.type == FileType::Directory) {
-      errno = EISDIR;
-      return -1;
-    }
-    if (position >= node.data.size()) return 0;
-    size_t count = std::min(n, node.data.size() - static_cast<size_t>(position));
+    if (node.type == FileType::Directory) return systemError("", EISDIR);
+    if (position >= node.data.size()) return Status::ok();
+    count = std::min(n, node.data.size() - static_cast<size_t>(position));
     node.data.copy(bytes, count, static_cast<size_t>(position));
     position += count;
-    return static_cast<long>(count);
+    return Status::ok();
   }
-  int64_t seek(int64_t offset, int whence) override {
-    if (run != device.generation) {
-      errno = EIO;
-      return -1;
-    }
+  Status seek(int64_t offset, int whence, int64_t& result) override {
+    if (run != device.generation) return systemError("", EIO);
     const Inode& node = device.fileSystems[fsIndex].inodes[number];
     int64_t from = whence == SEEK_SET   ? 0
                    : whence == SEEK_CUR ? static_cast<int64_t>(position)
                                         : static_cast<int64_t>(node.data.size());
     if (from + offset < 0 || (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END)) {
-      errno = EINVAL;
-      return -1;
+      return systemError("", EINVAL);
     }
     position = static_cast<uint64_t>(from + offset);
-    return from + offset;
+    result = from + offset;
+    return Status::ok();
   }
 
  private:
@@ -125,7 +121,7 @@ std::unique_ptr<WritableFile> SimulatedDevice::openFile(const Where& where) {
   return std::make_unique<Writer>(*this, where.fs, where.inode);
 }
 
-std::unique_ptr<ReadableFile> SimulatedDevice::openReadable(const std::string& path, const ReadLimits& limits) {
+std::unique_ptr<ReadableFile> SimulatedDevice::rawOpenReadable(const std::string& path, const ReadLimits& limits) {
   Where where;
   if (fails(EnvCall::OpenRead) || !findExisting(path, limits.followLinks, where)) return nullptr;
   const Inode& node = inodeAt(where);
@@ -135,8 +131,8 @@ std::unique_ptr<ReadableFile> SimulatedDevice::openReadable(const std::string& p
   return std::make_unique<Reader>(*this, where.fs, where.inode);
 }
 
-std::unique_ptr<WritableFile> SimulatedDevice::openWritable(const std::string& path, WriteMode mode,
-                                                            uint32_t permissions) {
+std::unique_ptr<WritableFile> SimulatedDevice::rawOpenWritable(const std::string& path, WriteMode mode,
+                                                               uint32_t permissions) {
   Where where;
   if (fails(EnvCall::OpenWrite) || !resolve(path, mode != WriteMode::CreateNew, where)) return nullptr;
   if (where.inode == 0) {
@@ -153,7 +149,7 @@ std::unique_ptr<WritableFile> SimulatedDevice::openWritable(const std::string& p
   return openFile(where);
 }
 
-std::unique_ptr<WritableFile> SimulatedDevice::createTemporary(const std::string& prefix, std::string& name) {
+std::unique_ptr<WritableFile> SimulatedDevice::rawCreateTemporary(const std::string& prefix, std::string& name) {
   static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   if (fails(EnvCall::OpenWrite)) return nullptr;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -172,21 +168,21 @@ std::unique_ptr<WritableFile> SimulatedDevice::createTemporary(const std::string
   return noFile(EEXIST);
 }
 
-bool SimulatedDevice::status(const std::string& path, FileStatus& out) {
+bool SimulatedDevice::rawStatus(const std::string& path, FileStatus& out) {
   Where where;
   if (!findExisting(path, true, where)) return false;
   fill(where, out);
   return true;
 }
 
-bool SimulatedDevice::linkStatus(const std::string& path, FileStatus& out) {
+bool SimulatedDevice::rawLinkStatus(const std::string& path, FileStatus& out) {
   Where where;
   if (!findExisting(path, false, where)) return false;
   fill(where, out);
   return true;
 }
 
-bool SimulatedDevice::spaceStatus(const std::string& path, SpaceStatus& out) {
+bool SimulatedDevice::rawSpaceStatus(const std::string& path, SpaceStatus& out) {
   Where where;
   if (!findExisting(path, true, where)) return false;
   const FileSystem& fs = fileSystems[where.fs];
@@ -197,7 +193,7 @@ bool SimulatedDevice::spaceStatus(const std::string& path, SpaceStatus& out) {
   return true;
 }
 
-bool SimulatedDevice::listDirectory(const std::string& path, std::vector<std::string>& names) {
+bool SimulatedDevice::rawListDirectory(const std::string& path, std::vector<std::string>& names) {
   Where where;
   if (!findExisting(path, true, where)) return false;
   if (inodeAt(where).type != FileType::Directory) return failWith(ENOTDIR);
@@ -205,7 +201,7 @@ bool SimulatedDevice::listDirectory(const std::string& path, std::vector<std::st
   return true;
 }
 
-bool SimulatedDevice::rename(const std::string& from, const std::string& to) {
+bool SimulatedDevice::rawRename(const std::string& from, const std::string& to) {
   Where source, target;
   if (fails(EnvCall::Rename) || !findExisting(from, false, source) || !resolve(to, false, target)) return false;
   if (source.dir == 0 || target.dir == 0 || source.components == rootComponents ||
@@ -235,7 +231,7 @@ bool SimulatedDevice::rename(const std::string& from, const std::string& to) {
   return true;
 }
 
-bool SimulatedDevice::removeFile(const std::string& path) {
+bool SimulatedDevice::rawRemoveFile(const std::string& path) {
   Where where;
   if (fails(EnvCall::RemoveFile) || !findExisting(path, false, where)) return false;
   if (inodeAt(where).type == FileType::Directory) return failWith(EISDIR);
@@ -248,7 +244,7 @@ bool SimulatedDevice::removeFile(const std::string& path) {
   return true;
 }
 
-bool SimulatedDevice::removeDirectory(const std::string& path) {
+bool SimulatedDevice::rawRemoveDirectory(const std::string& path) {
   Where where;
   if (fails(EnvCall::RemoveDirectory) || !findExisting(path, false, where)) return false;
   if (inodeAt(where).type != FileType::Directory) return failWith(ENOTDIR);
@@ -263,7 +259,7 @@ bool SimulatedDevice::removeDirectory(const std::string& path) {
   return true;
 }
 
-bool SimulatedDevice::makeDirectory(const std::string& path, uint32_t mode) {
+bool SimulatedDevice::rawMakeDirectory(const std::string& path, uint32_t mode) {
   Where where;
   uint64_t made;
   if (fails(EnvCall::MakeDirectory) || !resolve(path, false, where)) return false;
@@ -271,7 +267,7 @@ bool SimulatedDevice::makeDirectory(const std::string& path, uint32_t mode) {
   return create(where, FileType::Directory, mode & ~creationMask(), "", false, made);
 }
 
-bool SimulatedDevice::makeSymlink(const std::string& target, const std::string& path) {
+bool SimulatedDevice::rawMakeSymlink(const std::string& target, const std::string& path) {
   Where where;
   uint64_t made;
   if (fails(EnvCall::Symlink) || !resolve(path, false, where)) return false;
@@ -280,7 +276,7 @@ bool SimulatedDevice::makeSymlink(const std::string& target, const std::string& 
   return create(where, FileType::Symlink, 0777, target, false, made);
 }
 
-bool SimulatedDevice::readSymlink(const std::string& path, std::string& target) {
+bool SimulatedDevice::rawReadSymlink(const std::string& path, std::string& target) {
   Where where;
   if (!findExisting(path, false, where)) return false;
   if (inodeAt(where).type != FileType::Symlink) return failWith(EINVAL);
@@ -288,14 +284,14 @@ bool SimulatedDevice::readSymlink(const std::string& path, std::string& target) 
   return true;
 }
 
-bool SimulatedDevice::changeMode(const std::string& path, uint32_t mode) {
+bool SimulatedDevice::rawChangeMode(const std::string& path, uint32_t mode) {
   Where where;
   if (fails(EnvCall::ChangeMode) || !findExisting(path, true, where)) return false;
   fileSystems[where.fs].inodes[where.inode].mode = mode & 07777;
   return true;
 }
 
-bool SimulatedDevice::syncPath(const std::string& path) {
+bool SimulatedDevice::rawSyncPath(const std::string& path) {
   Where where;
   if (fails(EnvCall::Sync) || !findExisting(path, true, where)) return false;
   makeDurable(where.fs, where.inode);
@@ -306,7 +302,7 @@ void SimulatedDevice::syncAll() {
   if (!fails(EnvCall::Sync)) makeAllDurable();
 }
 
-bool SimulatedDevice::changeRoot(const std::string& root) {
+bool SimulatedDevice::rawChangeRoot(const std::string& root) {
   Where where;
   if (!findExisting(root, true, where)) return false;
   if (inodeAt(where).type != FileType::Directory) return failWith(ENOTDIR);
@@ -314,7 +310,7 @@ bool SimulatedDevice::changeRoot(const std::string& root) {
   return true;
 }
 
-bool SimulatedDevice::changeDirectory(const std::string& path) {
+bool SimulatedDevice::rawChangeDirectory(const std::string& path) {
   Where where;
   if (!findExisting(path, true, where)) return false;
   return inodeAt(where).type == FileType::Directory || failWith(ENOTDIR);
@@ -324,7 +320,7 @@ ImageFileResult SimulatedDevice::findFileInImage(const std::string&, uint32_t, c
   return ImageFileResult::Absent;
 }
 
-std::unique_ptr<FileLock> SimulatedDevice::lockFile(const std::string& path) {
+std::unique_ptr<FileLock> SimulatedDevice::rawLockFile(const std::string& path) {
   Where where;
   if (!resolve(path, false, where)) return nullptr;
   if (where.inode == 0) {
@@ -346,6 +342,66 @@ uint32_t SimulatedDevice::ticks() {
   uint32_t now = clock;
   clock += 20;
   return now;
+}
+
+// The Env calls proper: the model's answer, and its errno made a Status.
+namespace {
+
+Status outcome(bool done, const std::string& subject) { return done ? Status::ok() : systemError(subject, errno); }
+
+template <class File>
+Status opened(std::unique_ptr<File> made, const std::string& subject, std::unique_ptr<File>& file) {
+  if (!made) return systemError(subject, errno);
+  file = std::move(made);
+  return Status::ok();
+}
+
+}  // namespace
+
+Status SimulatedDevice::openReadable(const std::string& path, const ReadLimits& limits,
+                                     std::unique_ptr<ReadableFile>& file) {
+  return opened(rawOpenReadable(path, limits), path, file);
+}
+Status SimulatedDevice::openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
+                                     std::unique_ptr<WritableFile>& file) {
+  return opened(rawOpenWritable(path, mode, permissions), path, file);
+}
+Status SimulatedDevice::createTemporary(const std::string& prefix, std::string& name,
+                                        std::unique_ptr<WritableFile>& file) {
+  return opened(rawCreateTemporary(prefix, name), prefix, file);
+}
+Status SimulatedDevice::status(const std::string& path, FileStatus& out) { return outcome(rawStatus(path, out), path); }
+Status SimulatedDevice::linkStatus(const std::string& path, FileStatus& out) {
+  return outcome(rawLinkStatus(path, out), path);
+}
+Status SimulatedDevice::spaceStatus(const std::string& path, SpaceStatus& out) {
+  return outcome(rawSpaceStatus(path, out), path);
+}
+Status SimulatedDevice::listDirectory(const std::string& path, std::vector<std::string>& names) {
+  return outcome(rawListDirectory(path, names), path);
+}
+Status SimulatedDevice::rename(const std::string& from, const std::string& to) {
+  return outcome(rawRename(from, to), to);
+}
+Status SimulatedDevice::removeFile(const std::string& path) { return outcome(rawRemoveFile(path), path); }
+Status SimulatedDevice::removeDirectory(const std::string& path) { return outcome(rawRemoveDirectory(path), path); }
+Status SimulatedDevice::makeDirectory(const std::string& path, uint32_t mode) {
+  return outcome(rawMakeDirectory(path, mode), path);
+}
+Status SimulatedDevice::makeSymlink(const std::string& target, const std::string& path) {
+  return outcome(rawMakeSymlink(target, path), path);
+}
+Status SimulatedDevice::readSymlink(const std::string& path, std::string& target) {
+  return outcome(rawReadSymlink(path, target), path);
+}
+Status SimulatedDevice::changeMode(const std::string& path, uint32_t mode) {
+  return outcome(rawChangeMode(path, mode), path);
+}
+Status SimulatedDevice::syncPath(const std::string& path) { return outcome(rawSyncPath(path), path); }
+Status SimulatedDevice::changeRoot(const std::string& root) { return outcome(rawChangeRoot(root), root); }
+Status SimulatedDevice::changeDirectory(const std::string& path) { return outcome(rawChangeDirectory(path), path); }
+Status SimulatedDevice::lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) {
+  return opened(rawLockFile(path), path, lock);
 }
 
 }  // namespace installer

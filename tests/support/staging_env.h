@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/system_error.h"
 #include "staging/staged_files.h"
 #include "support/test_root.h"
 
@@ -16,7 +17,7 @@ namespace installer {
 
 // Each disk makes the paths at and below its prefix ("/flash") a file
 // system of its own: statfs reports its figures and stat its device, and a
-// rename between two disks fails with EXDEV, as the kernel's would. Paths
+// rename between two disks fails (CrossDevice), as the kernel's would. Paths
 // below no prefix lie on device 0 with the host's figures; of nested
 // disks, list the outer one first. The clock moves 20 ticks per look.
 class DiskEnv : public EnvWrapper {
@@ -36,19 +37,24 @@ class DiskEnv : public EnvWrapper {
   }
   uint64_t deviceOf(const std::string& path) const { return diskOf(path) ? diskOf(path)->device : 0; }
 
-  bool spaceStatus(const std::string& path, SpaceStatus& out) override {
-    if (!EnvWrapper::spaceStatus(path, out)) return false;
+  Status spaceStatus(const std::string& path, SpaceStatus& out) override {
+    Status found = EnvWrapper::spaceStatus(path, out);
+    if (!found.isOk()) return found;
     if (const Disk* d = diskOf(path)) out = {d->blockSize, d->freeBlocks};
-    return true;
+    return Status::ok();
   }
-  bool status(const std::string& path, FileStatus& out) override {
-    return EnvWrapper::status(path, out) && (out.device = deviceOf(path), true);
+  Status status(const std::string& path, FileStatus& out) override {
+    Status found = EnvWrapper::status(path, out);
+    if (found.isOk()) out.device = deviceOf(path);
+    return found;
   }
-  bool linkStatus(const std::string& path, FileStatus& out) override {
-    return EnvWrapper::linkStatus(path, out) && (out.device = deviceOf(path), true);
+  Status linkStatus(const std::string& path, FileStatus& out) override {
+    Status found = EnvWrapper::linkStatus(path, out);
+    if (found.isOk()) out.device = deviceOf(path);
+    return found;
   }
-  bool rename(const std::string& from, const std::string& to) override {
-    return deviceOf(from) == deviceOf(to) ? EnvWrapper::rename(from, to) : (errno = EXDEV, false);
+  Status rename(const std::string& from, const std::string& to) override {
+    return deviceOf(from) == deviceOf(to) ? EnvWrapper::rename(from, to) : systemError(to, EXDEV);
   }
   uint32_t ticks() override { return now += 20; }
 };

@@ -1,11 +1,10 @@
 #include "file_tree.h"
-#include "platform/input_file.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <iterator>
 #include <limits>
+
+#include "platform/input_file.h"
 
 namespace installer {
 
@@ -14,8 +13,9 @@ namespace {
 constexpr uint32_t typeBits = 0170000, regularBits = 0100000, directoryBits = 040000, linkBits = 0120000;
 
 bool listDirectory(Env& env, const std::string& path, std::vector<std::string>& names, std::string& error) {
-  if (!env.listDirectory(path, names)) {
-    error = path + ": cannot read directory: " + std::strerror(errno);
+  Status listed = env.listDirectory(path, names);
+  if (!listed.isOk()) {
+    error = path + ": cannot read directory: " + listed.reason();
     return false;
   }
   std::sort(names.begin(), names.end());
@@ -23,8 +23,9 @@ bool listDirectory(Env& env, const std::string& path, std::vector<std::string>& 
 }
 
 bool readLink(Env& env, const std::string& path, std::string& target, std::string& error) {
-  if (!env.readSymlink(path, target)) {
-    error = path + ": cannot read link: " + (errno == ENAMETOOLONG ? "target too long" : std::strerror(errno));
+  Status read = env.readSymlink(path, target);
+  if (!read.isOk()) {
+    error = path + ": cannot read link: " + (read.is(Status::Kind::NameTooLong) ? "target too long" : read.reason());
     return false;
   }
   return true;
@@ -46,8 +47,9 @@ bool addTree(Env& env, const std::string& directory, const std::string& prefix, 
 bool addEntry(Env& env, const std::string& path, const std::string& name, std::vector<FileEntry>& entries,
               std::string& error) {
   FileStatus status;
-  if (!env.linkStatus(path, status)) {
-    error = path + ": " + std::strerror(errno);
+  Status found = env.linkStatus(path, status);
+  if (!found.isOk()) {
+    error = path + ": " + found.reason();
     return false;
   }
   if (name.size() > std::numeric_limits<uint16_t>::max()) {
@@ -74,7 +76,7 @@ bool addEntry(Env& env, const std::string& path, const std::string& name, std::v
 
 bool collectFileTree(Env& env, const std::string& directory, std::vector<FileEntry>& entries, std::string& error) {
   FileStatus status;
-  if (!env.status(directory, status) || status.type != FileType::Directory) {
+  if (!env.status(directory, status).isOk() || status.type != FileType::Directory) {
     error = directory + ": not a directory";
     return false;
   }
@@ -84,7 +86,7 @@ bool collectFileTree(Env& env, const std::string& directory, std::vector<FileEnt
 bool readWholeFile(Env& env, const std::string& path, std::string& data, std::string& error) {
   InputFile file(env, path);
   if (!file.is_open()) {
-    error = path + ": cannot open: " + std::strerror(errno);
+    error = path + ": cannot open: " + file.status().reason();
     return false;
   }
   data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

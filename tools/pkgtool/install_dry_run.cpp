@@ -25,9 +25,9 @@ constexpr uint64_t scratchCapacity = 64 * 1024 * 1024;
 
 class DiscardedFile : public WritableFile {
  public:
-  bool append(const char*, size_t) override { return true; }
-  bool sync() override { return true; }
-  bool close() override { return true; }
+  Status append(const char*, size_t) override { return Status::ok(); }
+  Status sync() override { return Status::ok(); }
+  Status close() override { return Status::ok(); }
 };
 
 // The run keeps its messages (recordOnly) and shows nothing, so nothing
@@ -44,10 +44,11 @@ class ScratchDevice : public ScratchEnv {
   ScratchDevice() : ScratchEnv(scratchCapacity) {
     for (const char* dir : {"/flash/var/pdb", "/ram", "/rw", "/tmp"}) static_cast<void>(addDirectories(dir));
   }
-  std::unique_ptr<WritableFile> createTemporary(const std::string& prefix, std::string& name) override {
-    std::unique_ptr<WritableFile> kept = ScratchEnv::createTemporary(prefix, name);
-    if (kept == nullptr) return nullptr;
-    return std::make_unique<DiscardedFile>();
+  Status createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) override {
+    std::unique_ptr<WritableFile> kept;
+    Status created = ScratchEnv::createTemporary(prefix, name, kept);
+    if (created.isOk()) file = std::make_unique<DiscardedFile>();
+    return created;
   }
 };
 

@@ -1,6 +1,5 @@
 #include "key_file.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -61,7 +60,7 @@ std::string applySetting(ParsedKeys& parsed, const std::string& keyword, const s
 bool parseLines(Env& env, const std::string& path, ParsedKeys& parsed, bool privateAllowed, std::string& error) {
   InputFile file(env, path);
   if (!file.is_open()) {
-    error = path + ": cannot open: " + std::strerror(errno);
+    error = path + ": cannot open: " + file.status().reason();
     return false;
   }
   std::string line;

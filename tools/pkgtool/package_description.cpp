@@ -90,7 +90,7 @@ DescriptionParser::DescriptionParser(bool bundle, Env& files) : env(files) {
 bool DescriptionParser::applyFile(const std::string& path, std::string& error) {
   InputFile file(env, path);
   if (!file.is_open()) {
-    error = path + ": cannot open: " + std::strerror(errno);
+    error = path + ": cannot open: " + file.status().reason();
     return false;
   }
   std::string baseDir = directoryOf(path);

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,13 +10,13 @@
 
 #include "hex_text.h"
 #include "install_dry_run.h"
+#include "model/package_labels.h"
 #include "package/bundle_signature.h"
 #include "package/member_table.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
 #include "package/package_stream.h"
-#include "model/package_labels.h"
 #include "platform/input_file.h"
 
 namespace installer {
@@ -486,7 +485,7 @@ int inspectPackageFile(const std::string& path, const TrustKeys& keys, const std
   InputFile in(Env::posix(), path);
   uint8_t header[FileHeaderSize];
   if (!in.is_open()) {
-    err << "pkgtool: " << path << ": cannot open: " << std::strerror(errno) << "\n";
+    err << "pkgtool: " << path << ": cannot open: " << in.status().reason() << "\n";
     return 1;
   }
   if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {

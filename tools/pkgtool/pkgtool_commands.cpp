@@ -148,15 +148,18 @@ std::string loadSigningKeys(const BuildArguments& arguments, const PackageDescri
 // whatever the umask, and never replaces a file (or follows a link) that
 // stands there. A file that could not be written whole is removed.
 bool writeNewFile(Env& files, const std::string& path, const std::string& bytes, uint32_t mode, std::string& error) {
-  std::unique_ptr<WritableFile> file = files.openWritable(path, WriteMode::CreateNew, mode);
-  if (file == nullptr) {
-    error = path + ": cannot create: " + std::strerror(errno);
+  std::unique_ptr<WritableFile> file;
+  Status done = files.openWritable(path, WriteMode::CreateNew, mode, file);
+  if (!done.isOk()) {
+    error = path + ": cannot create: " + done.reason();
     return false;
   }
-  bool written = file->append(bytes.data(), bytes.size()) && file->sync();
-  int saved = errno;
-  if (file->close() && written) return true;
-  error = path + ": cannot write: " + std::strerror(written ? errno : saved);
+  done = file->append(bytes.data(), bytes.size());
+  if (done.isOk()) done = file->sync();
+  Status closed = file->close();
+  if (done.isOk()) done = closed;
+  if (done.isOk()) return true;
+  error = path + ": cannot write: " + done.reason();
   static_cast<void>(files.removeFile(path));
   return false;
 }
@@ -166,7 +169,7 @@ bool writeNewFile(Env& files, const std::string& path, const std::string& bytes,
 bool writeKeyPair(Env& files, const std::string& base, const SigningKeys& keys, std::string& error) {
   std::string keyPath = base + ".key", trustPath = base + ".trust";
   FileStatus status;
-  if (files.linkStatus(keyPath, status) || files.linkStatus(trustPath, status)) {
+  if (files.linkStatus(keyPath, status).isOk() || files.linkStatus(trustPath, status).isOk()) {
     error = keyPath + " or " + trustPath + " exists already; not overwriting keys";
     return false;
   }
