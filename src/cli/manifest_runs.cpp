@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-
 #include "cli/run_start.h"
 #include "cli/upgrade_mode_run.h"
 #include "install/package_rebuild.h"
