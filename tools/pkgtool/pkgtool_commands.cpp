@@ -119,6 +119,20 @@ bool readDescription(const BuildArguments& arguments, DescriptionParser& parser,
   return applied.isOk();
 }
 
+// The arguments and the description of a build or bundle run, as
+// `parser` is for one or the other; `status` is the exit status to return
+// when false.
+bool readBuildInput(const std::vector<std::string>& arguments, BuildArguments& parsed, DescriptionParser& parser,
+                    std::ostream& err, int& status) {
+  bool bundle = parser.description().bundle;
+  Status parsedOk = parseBuildArguments(arguments, bundle, parsed);
+  if (!parsedOk.isOk()) {
+    status = usage(err, (bundle ? "bundle: " : "build: ") + parsedOk.toString());
+    return false;
+  }
+  return readDescription(parsed, parser, err, status);
+}
+
 // The keys a build needs for its signature, from the key file.
 Status loadSigningKeys(const BuildArguments& arguments, const PackageDescription& description, SigningKeys& keys) {
   SignatureKind kind = description.signature;
@@ -197,11 +211,9 @@ int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, 
 
 int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   BuildArguments parsed;
-  Status parsedOk = parseBuildArguments(arguments, false, parsed);
-  if (!parsedOk.isOk()) return usage(err, "build: " + parsedOk.toString());
   DescriptionParser parser(false);
   int status = 0;
-  if (!readDescription(parsed, parser, err, status)) return status;
+  if (!readBuildInput(arguments, parsed, parser, err, status)) return status;
   const PackageDescription& description = parser.description();
   if (description.sha1 && needsEd25519Key(description.signature) && !parsed.allowEd25519OverSha1) {
     return usage(err,
@@ -334,11 +346,9 @@ std::string bundleBytes(const PackageDescription& description, const std::vector
 
 int bundleCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   BuildArguments parsed;
-  Status parsedOk = parseBuildArguments(arguments, true, parsed);
-  if (!parsedOk.isOk()) return usage(err, "bundle: " + parsedOk.toString());
   DescriptionParser parser(true);
   int status = 0;
-  if (!readDescription(parsed, parser, err, status)) return status;
+  if (!readBuildInput(arguments, parsed, parser, err, status)) return status;
   std::vector<BundleMember> members;
   Status read = readMembers(parsed.positional, members);
   if (!read.isOk()) return failure(err, read);
