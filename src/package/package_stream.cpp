@@ -227,14 +227,17 @@ PackageStream::PackageStream(std::istream& source, bool hashing, std::streambuf*
     setstate(std::ios_base::badbit);
     return;
   }
+  headerComplete = true;
   magic = decodeLE32(header);
-  totalSize = decodeLE32(header + 4) + static_cast<uint32_t>(FileHeaderSize);
+  lengthField = decodeLE32(header + 4);
+  totalSize = lengthField + static_cast<uint32_t>(FileHeaderSize);
   if (magic != PackageMagic && magic != UnrecordedPackageMagic) setstate(std::ios_base::badbit);
 }
 
 PackageStream::~PackageStream() = default;
 
 bool PackageStream::wants(uint16_t type) const {
+  if (everyPart) return true;
   if (type == DigestSelect) return false;
   return std::find(wantedTypes.begin(), wantedTypes.end(), uint32_t{type}) != wantedTypes.end();
 }

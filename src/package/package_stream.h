@@ -3,7 +3,8 @@
 // The stream never reads past the end of the current part: the standard
 // istream operations (read, get, peek, seekg, tellg, putback) act on the
 // current part's payload, and reading past its end gives end-of-file.
-// `nextPart` skips to the next part whose type is wanted.
+// `nextPart` skips to the next part whose type is wanted (or to the next
+// part at all, for a tool that shows a file's structure: `everyPart`).
 //
 // While reading, the buffer optionally feeds every byte after the file
 // header to a running digest (SHA-1, or SHA-256 from a part 25 on; a part-1
@@ -126,10 +127,18 @@ class PackageStream : public std::istream {
   int32_t currentType = -1;           // -1 before the first part, at the end or after a failure
   uint32_t magic = MissingMagic;
   uint32_t totalSize = 0;  // file header length + 8; only scales the progress bar
+  // Delivers every part, whatever wantedTypes says, part 25 and types no
+  // reader knows included. The installer never sets it; pkgtool lists a
+  // file's parts with it.
+  bool everyPart = false;
+  // The file header as written: whether the source held all 8 bytes of it
+  // (a file may carry MissingMagic itself), and its length field.
+  bool headerComplete = false;
+  uint32_t lengthField = 0;
 
   // Moves to the next part whose type is wanted and returns its type; -1 at
   // the end of the stream or after a failure (eofbit and failbit set).
-  // A part 25 is never delivered.
+  // A part 25 is never delivered, unless everyPart is set.
   int32_t nextPart();
 
   uint32_t partLength() const { return buffer->partLength; }

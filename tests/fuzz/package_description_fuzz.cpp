@@ -14,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!made) return 0;
   for (bool bundle : {false, true}) {
     DescriptionParser parser(bundle, env);
-    std::string error;
-    if (parser.applyFile("/work/package.desc", error)) static_cast<void>(parser.finish(error));
+    if (parser.applyFile("/work/package.desc").isOk()) static_cast<void>(parser.finish());
   }
   return 0;
 }

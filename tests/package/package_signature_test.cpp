@@ -23,8 +23,7 @@ std::string verify(Env& env, SignatureKind kind, PackageVersion version, uint32_
   PackageRecipe recipe = packageRecipe(name, version, {fileEntry("bin/tool", "#!/bin/sh\n", 0100755)});
   recipe.signatureLength = length != 0 ? length : signatureLengthOf(kind);
   static SigningKeys keys;
-  static std::string error;
-  static bool loaded = readKeyFile(developmentKeyFile(), keys, error);
+  static bool loaded = readKeyFile(developmentKeyFile(), keys).isOk();
   PackageSigner signer(keys, kind);
   std::string bytes = buildPackage(recipe, [&](const uint8_t* digest, bool sha256) {
     std::string signature = signer.callback()(digest, sha256);

@@ -65,6 +65,41 @@ TEST(PackageStream, ReadsSkipsSeeksCopiesAndDigestsParts) {
   EXPECT_EQ(run(bundle.bytes(), walk, Hashing), "23 18 1 23 4 9 1 23 4 9 132 -1" + ending(bundle, 1));
 }
 
+// For a tool that shows a file's structure the stream delivers every part,
+// part 25 and types no reader knows included, and digests as it always
+// does; the file header says whether it was whole and what its length
+// field holds.
+TEST(PackageStream, DeliversEveryPartWhenAskedAndTellsTheFileHeader) {
+  PackageWriter file;
+  file.addPart(DigestSelect, "");
+  file.addPart(PackageHeader, encodeHeaderRecord("a", 1, 1, 0));
+  file.addPart(99, "x");
+  file.addPart(Note, "n");
+  file.setLengthField(1234);
+  auto walk = [&](bool everyPart, std::string& digest) {
+    std::istringstream input(file.bytes());
+    PackageStream stream(input, true, nullptr);
+    stream.wantedTypes = {Note};
+    stream.everyPart = everyPart;
+    std::string trace;
+    for (int32_t type = stream.nextPart(); type != -1; type = stream.nextPart()) {
+      trace += " " + std::to_string(type) + "@" + std::to_string(stream.payloadOffset());
+    }
+    EXPECT_TRUE(stream.headerComplete);
+    EXPECT_EQ(stream.lengthField, 1234u);
+    digest = hexText(stream.digestResult(), 32);
+    return trace;
+  };
+  std::string everyDigest, wantedDigest;
+  EXPECT_EQ(walk(true, everyDigest), " 25@14 1@20 99@62 23@69");
+  EXPECT_EQ(walk(false, wantedDigest), " 23@69");
+  EXPECT_EQ(everyDigest, wantedDigest);
+  std::istringstream cut(file.bytes().substr(0, FileHeaderSize - 1));
+  PackageStream shortHeader(cut, false, nullptr);
+  EXPECT_FALSE(shortHeader.headerComplete);
+  EXPECT_EQ(shortHeader.magic, MissingMagic);
+}
+
 // Readers that do not want the bundle signature part pass it over: with
 // the install run's set of old, the database loader's (no digests: seeks)
 // and the branding check's, a signed bundle gives the parts and member

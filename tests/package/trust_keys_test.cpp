@@ -11,8 +11,9 @@ namespace {
 
 TEST(TrustKeys, CompiledFromTheDevelopmentTrustFile) {
   TrustKeys file;
-  std::string error, directory = makeHostTempDir();
-  ASSERT_TRUE(readTrustFile(SOURCE_DIR "/keys/development.trust", file, error)) << error;
+  std::string directory = makeHostTempDir();
+  Status read = readTrustFile(SOURCE_DIR "/keys/development.trust", file);
+  ASSERT_TRUE(read.isOk()) << read.toString();
   EXPECT_EQ(formatTrustFile(compiledTrustKeys()), formatTrustFile(file));
   // cmake/TrustFile.cmake in script mode, as the configure step runs it: a mistake names its line.
   const std::string key = "ed25519-public-key 9063a473c54a2c56ff958bcfaa3b21552ef536f042562e23d959f760296bc764\n";

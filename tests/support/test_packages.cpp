@@ -19,9 +19,9 @@ namespace {
 PackageSigner& developmentPackageSigner() {
   static PackageSigner* signer = [] {
     SigningKeys keys;
-    std::string error;
-    if (!readKeyFile(developmentKeyFile(), keys, error)) {
-      std::fprintf(stderr, "development keys: %s\n", error.c_str());
+    Status read = readKeyFile(developmentKeyFile(), keys);
+    if (!read.isOk()) {
+      std::fprintf(stderr, "development keys: %s\n", read.toString().c_str());
       std::abort();
     }
     return new PackageSigner(keys, SignatureKind::Ed25519);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "platform/input_file.h"
+#include "tool_errors.h"
 
 namespace installer {
 
@@ -12,93 +13,77 @@ namespace {
 
 constexpr uint32_t typeBits = 0170000, regularBits = 0100000, directoryBits = 040000, linkBits = 0120000;
 
-bool listDirectory(Env& env, const std::string& path, std::vector<std::string>& names, std::string& error) {
+Status listDirectory(Env& env, const std::string& path, std::vector<std::string>& names) {
   Status listed = env.listDirectory(path, names);
-  if (!listed.isOk()) {
-    error = path + ": cannot read directory: " + listed.reason();
-    return false;
-  }
+  if (!listed.isOk()) return failedTo("cannot read directory", listed);
   std::sort(names.begin(), names.end());
-  return true;
+  return Status::ok();
 }
 
-bool readLink(Env& env, const std::string& path, std::string& target, std::string& error) {
+Status readLink(Env& env, const std::string& path, std::string& target) {
   Status read = env.readSymlink(path, target);
-  if (!read.isOk()) {
-    error = path + ": cannot read link: " + (read.is(Status::Kind::NameTooLong) ? "target too long" : read.reason());
-    return false;
-  }
-  return true;
+  if (read.is(Status::Kind::NameTooLong)) return Status::refused(path, "cannot read link: target too long");
+  return failedTo("cannot read link", read);
 }
 
-bool addEntry(Env& env, const std::string& path, const std::string& name, std::vector<FileEntry>& entries,
-              std::string& error);
+Status addEntry(Env& env, const std::string& path, const std::string& name, std::vector<FileEntry>& entries);
 
-bool addTree(Env& env, const std::string& directory, const std::string& prefix, std::vector<FileEntry>& entries,
-             std::string& error) {
+Status addTree(Env& env, const std::string& directory, const std::string& prefix, std::vector<FileEntry>& entries) {
   std::vector<std::string> names;
-  if (!listDirectory(env, directory, names, error)) return false;
+  Status listed = listDirectory(env, directory, names);
+  if (!listed.isOk()) return listed;
   for (const std::string& name : names) {
-    if (!addEntry(env, directory + "/" + name, prefix + name, entries, error)) return false;
+    Status added = addEntry(env, directory + "/" + name, prefix + name, entries);
+    if (!added.isOk()) return added;
   }
-  return true;
+  return Status::ok();
 }
 
-bool addEntry(Env& env, const std::string& path, const std::string& name, std::vector<FileEntry>& entries,
-              std::string& error) {
+// The entry's data: a regular file's contents, a link's target, nothing
+// for a directory.
+Status readEntryData(Env& env, const std::string& path, uint32_t type, std::string& data) {
+  if (type == regularBits) return readWholeFile(env, path, data);
+  if (type == linkBits) return readLink(env, path, data);
+  if (type == directoryBits) return Status::ok();
+  return Status::refused(path, "neither a regular file, a directory nor a symbolic link");
+}
+
+Status addEntry(Env& env, const std::string& path, const std::string& name, std::vector<FileEntry>& entries) {
   FileStatus status;
   Status found = env.linkStatus(path, status);
-  if (!found.isOk()) {
-    error = path + ": " + found.reason();
-    return false;
-  }
+  if (!found.isOk()) return found;
   if (name.size() > std::numeric_limits<uint16_t>::max()) {
-    error = path + ": name too long for a file record";
-    return false;
+    return Status::refused(path, "name too long for a file record");
   }
   FileEntry entry;
   entry.name = name;
   entry.mode = static_cast<uint16_t>(status.mode);
   uint32_t type = status.mode & typeBits;
-  if (type == regularBits) {
-    if (!readWholeFile(env, path, entry.data, error)) return false;
-  } else if (type == linkBits) {
-    if (!readLink(env, path, entry.data, error)) return false;
-  } else if (type != directoryBits) {
-    error = path + ": neither a regular file, a directory nor a symbolic link";
-    return false;
-  }
+  Status read = readEntryData(env, path, type, entry.data);
+  if (!read.isOk()) return read;
   entries.push_back(entry);
-  return type != directoryBits || addTree(env, path, name + "/", entries, error);
+  return type == directoryBits ? addTree(env, path, name + "/", entries) : Status::ok();
 }
 
 }  // namespace
 
-bool collectFileTree(Env& env, const std::string& directory, std::vector<FileEntry>& entries, std::string& error) {
+Status collectFileTree(Env& env, const std::string& directory, std::vector<FileEntry>& entries) {
   FileStatus status;
   if (!env.status(directory, status).isOk() || status.type != FileType::Directory) {
-    error = directory + ": not a directory";
-    return false;
+    return Status(Status::Kind::NotDirectory, directory, "not a directory");
   }
-  return addTree(env, directory, "", entries, error);
+  return addTree(env, directory, "", entries);
 }
 
-bool readWholeFile(Env& env, const std::string& path, std::string& data, std::string& error) {
+Status readWholeFile(Env& env, const std::string& path, std::string& data) {
   InputFile file(env, path);
-  if (!file.is_open()) {
-    error = path + ": cannot open: " + file.status().reason();
-    return false;
-  }
+  if (!file.is_open()) return systemError(path, "cannot open");
   data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    error = path + ": read error";
-    return false;
-  }
+  if (file.bad()) return Status::ioError(path, "read error");
   if (data.size() > std::numeric_limits<uint32_t>::max()) {
-    error = path + ": larger than a package can carry";
-    return false;
+    return Status::refused(path, "larger than a package can carry");
   }
-  return true;
+  return Status::ok();
 }
 
 }  // namespace installer

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "package_builder.h"
 #include "platform/env.h"
 
@@ -14,11 +15,10 @@ namespace installer {
 // it ("bin/x"): regular files with their contents, directories without data,
 // symbolic links with their target as data, each with its st_mode. Other
 // kinds of file, unreadable entries and names longer than a record can hold
-// are errors.
-[[nodiscard]] bool collectFileTree(Env& env, const std::string& directory, std::vector<FileEntry>& entries,
-                                   std::string& error);
+// are errors, named by the path they were met at.
+Status collectFileTree(Env& env, const std::string& directory, std::vector<FileEntry>& entries);
 
-// The whole contents of a file.
-[[nodiscard]] bool readWholeFile(Env& env, const std::string& path, std::string& data, std::string& error);
+// The whole contents of a file; a file too large for a package is refused.
+Status readWholeFile(Env& env, const std::string& path, std::string& data);
 
 }  // namespace installer

@@ -9,6 +9,7 @@
 #include "legacy_signer.h"
 #include "platform/input_file.h"
 #include "signing.h"
+#include "tool_errors.h"
 
 namespace installer {
 
@@ -30,76 +31,76 @@ struct ParsedKeys {
   bool has(const char* keyword) const { return seen.count(keyword) != 0; }
 };
 
-// Applies one "keyword value" line; returns an error text or "".
-std::string applySetting(ParsedKeys& parsed, const std::string& keyword, const std::string& value,
-                         bool privateAllowed) {
+// "KEYWORD needs ...": the line's file and number become its subject.
+Status malformedKey(const std::string& keyword, const char* need) { return Status::corrupt("", keyword + " " + need); }
+
+// Applies one "keyword value" line; what is wrong with it has no subject.
+Status applySetting(ParsedKeys& parsed, const std::string& keyword, const std::string& value, bool privateAllowed) {
   SigningKeys& keys = parsed.keys;
+  const char* keyBytes = "needs 64 hex digits (32 bytes)";
   if (keyword == "ed25519-public-key") {
-    return parseKeyBytes(value, keys.trust.ed25519Key) ? "" : keyword + " needs 64 hex digits (32 bytes)";
+    return parseKeyBytes(value, keys.trust.ed25519Key) ? Status::ok() : malformedKey(keyword, keyBytes);
   }
   if (keyword == "legacy-public-key") {
-    return parseKeyBytes(value, keys.trust.legacyKey) ? "" : keyword + " needs 64 hex digits (32 bytes)";
+    return parseKeyBytes(value, keys.trust.legacyKey) ? Status::ok() : malformedKey(keyword, keyBytes);
   }
   if (keyword == "legacy-hash-iv") {
-    return parseHashWords(value, keys.trust.legacyHash.iv, 8) ? "" : keyword + " needs 8 words of 8 hex digits";
+    return parseHashWords(value, keys.trust.legacyHash.iv, 8) ? Status::ok()
+                                                              : malformedKey(keyword, "needs 8 words of 8 hex digits");
   }
   if (keyword == "legacy-hash-k") {
-    return parseHashWords(value, keys.trust.legacyHash.k, 64) ? "" : keyword + " needs 64 words of 8 hex digits";
+    return parseHashWords(value, keys.trust.legacyHash.k, 64) ? Status::ok()
+                                                              : malformedKey(keyword, "needs 64 words of 8 hex digits");
   }
   if (privateAllowed && keyword == "ed25519-private-key") {
     keys.hasEd25519 = true;
-    return parseKeyBytes(value, keys.ed25519Seed) ? "" : keyword + " needs 64 hex digits (32 bytes)";
+    return parseKeyBytes(value, keys.ed25519Seed) ? Status::ok() : malformedKey(keyword, keyBytes);
   }
   if (privateAllowed && keyword == "legacy-private-key") {
     keys.hasLegacy = true;
-    return parseKeyBytes(value, keys.legacyScalar) ? "" : keyword + " needs 64 hex digits (32 bytes)";
+    return parseKeyBytes(value, keys.legacyScalar) ? Status::ok() : malformedKey(keyword, keyBytes);
   }
-  return "unknown setting \"" + keyword + "\"";
+  return Status::corrupt("", "unknown setting \"" + keyword + "\"");
 }
 
-bool parseLines(Env& env, const std::string& path, ParsedKeys& parsed, bool privateAllowed, std::string& error) {
+// One line without its comment; what is wrong with it has no subject.
+Status applyLine(ParsedKeys& parsed, const std::string& line, bool privateAllowed) {
+  size_t blank = line.find_first_of(" \t");
+  std::string keyword = line.substr(0, blank);
+  std::string value = blank == std::string::npos ? std::string() : trim(line.substr(blank));
+  if (parsed.has(keyword.c_str())) return Status::corrupt("", keyword + " given twice");
+  Status applied = applySetting(parsed, keyword, value, privateAllowed);
+  if (applied.isOk()) parsed.seen.insert(keyword);
+  return applied;
+}
+
+Status parseLines(Env& env, const std::string& path, ParsedKeys& parsed, bool privateAllowed) {
   InputFile file(env, path);
-  if (!file.is_open()) {
-    error = path + ": cannot open: " + file.status().reason();
-    return false;
-  }
+  if (!file.is_open()) return systemError(path, "cannot open");
   std::string line;
   for (int number = 1; std::getline(file, line); ++number) {
+    std::string where = path + ":" + std::to_string(number);
     // The build's reader (cmake/TrustFile.cmake) cannot see past a zero
     // byte, so both refuse one, even in a comment.
-    if (line.find('\0') != std::string::npos) {
-      error = path + ":" + std::to_string(number) + ": a zero byte";
-      return false;
-    }
+    if (line.find('\0') != std::string::npos) return Status::corrupt(where, "a zero byte");
     line = trim(line.substr(0, line.find('#')));
     if (line.empty()) continue;
-    size_t blank = line.find_first_of(" \t");
-    std::string keyword = line.substr(0, blank);
-    std::string value = blank == std::string::npos ? std::string() : trim(line.substr(blank));
-    std::string problem =
-        parsed.has(keyword.c_str()) ? keyword + " given twice" : applySetting(parsed, keyword, value, privateAllowed);
-    if (!problem.empty()) {
-      error = path + ":" + std::to_string(number) + ": " + problem;
-      return false;
-    }
-    parsed.seen.insert(keyword);
+    Status applied = applyLine(parsed, line, privateAllowed);
+    if (!applied.isOk()) return within(where, applied);
   }
-  if (file.bad()) {
-    error = path + ": read error";
-    return false;
-  }
-  return true;
+  if (file.bad()) return Status::ioError(path, "read error");
+  return Status::ok();
 }
 
 // The three legacy trust lines go together.
-bool checkLegacyLines(const std::string& path, ParsedKeys& parsed, std::string& error) {
+Status checkLegacyLines(const std::string& path, ParsedKeys& parsed) {
   int count = parsed.has("legacy-public-key") + parsed.has("legacy-hash-iv") + parsed.has("legacy-hash-k");
   if (count != 0 && count != 3) {
-    error = path + ": legacy-public-key, legacy-hash-iv and legacy-hash-k go together: give all three or none";
-    return false;
+    return Status::corrupt(path,
+                           "legacy-public-key, legacy-hash-iv and legacy-hash-k go together: give all three or none");
   }
   parsed.keys.trust.hasLegacyKeys = count == 3;
-  return true;
+  return Status::ok();
 }
 
 std::string wordsText(const uint32_t* words, size_t count) {
@@ -112,33 +113,35 @@ std::string wordsText(const uint32_t* words, size_t count) {
   return text;
 }
 
-bool checkEd25519Pair(const std::string& path, ParsedKeys& parsed, std::string& error) {
+Status checkEd25519Pair(const std::string& path, ParsedKeys& parsed) {
   SigningKeys& keys = parsed.keys;
   uint8_t derived[32];
   if (!signing::ed25519PublicKey(keys.ed25519Seed, derived)) {
-    error = path + ": ed25519-private-key is not a usable key";
-    return false;
+    return Status::refused(path, "ed25519-private-key is not a usable key");
   }
   if (parsed.has("ed25519-public-key") && std::memcmp(derived, keys.trust.ed25519Key, 32) != 0) {
-    error = path + ": ed25519-public-key does not belong to ed25519-private-key";
-    return false;
+    return Status::refused(path, "ed25519-public-key does not belong to ed25519-private-key");
   }
   std::memcpy(keys.trust.ed25519Key, derived, 32);
-  return true;
+  return Status::ok();
 }
 
-bool checkLegacyPair(const std::string& path, ParsedKeys& parsed, std::string& error) {
+Status checkLegacyPair(const std::string& path, ParsedKeys& parsed) {
   SigningKeys& keys = parsed.keys;
   if (!keys.trust.hasLegacyKeys) {
-    error = path + ": legacy-private-key needs legacy-public-key, legacy-hash-iv and legacy-hash-k";
-    return false;
+    return Status::refused(path, "legacy-private-key needs legacy-public-key, legacy-hash-iv and legacy-hash-k");
   }
   uint8_t derived[32];
   if (!legacyPublicKey(keys.legacyScalar, derived) || std::memcmp(derived, keys.trust.legacyKey, 32) != 0) {
-    error = path + ": legacy-public-key does not belong to legacy-private-key";
-    return false;
+    return Status::refused(path, "legacy-public-key does not belong to legacy-private-key");
   }
-  return true;
+  return Status::ok();
+}
+
+// The lines of either kind of file, read and checked for what both need.
+Status parseFile(Env& env, const std::string& path, ParsedKeys& parsed, bool privateAllowed) {
+  Status status = parseLines(env, path, parsed, privateAllowed);
+  return status.isOk() ? checkLegacyLines(path, parsed) : status;
 }
 
 }  // namespace
@@ -156,28 +159,25 @@ bool parseHashWords(const std::string& text, uint32_t* words, size_t count) {
   return found == count;
 }
 
-bool readTrustFile(const std::string& path, TrustKeys& keys, std::string& error, Env& env) {
+Status readTrustFile(const std::string& path, TrustKeys& keys, Env& env) {
   ParsedKeys parsed;
-  if (!parseLines(env, path, parsed, false, error) || !checkLegacyLines(path, parsed, error)) return false;
-  if (!parsed.has("ed25519-public-key")) {
-    error = path + ": ed25519-public-key is missing";
-    return false;
-  }
+  Status status = parseFile(env, path, parsed, false);
+  if (!status.isOk()) return status;
+  if (!parsed.has("ed25519-public-key")) return Status::corrupt(path, "ed25519-public-key is missing");
   keys = parsed.keys.trust;
-  return true;
+  return Status::ok();
 }
 
-bool readKeyFile(const std::string& path, SigningKeys& keys, std::string& error, Env& env) {
+Status readKeyFile(const std::string& path, SigningKeys& keys, Env& env) {
   ParsedKeys parsed;
-  if (!parseLines(env, path, parsed, true, error) || !checkLegacyLines(path, parsed, error)) return false;
-  if (!parsed.keys.hasEd25519 && !parsed.keys.hasLegacy) {
-    error = path + ": no private key (ed25519-private-key or legacy-private-key)";
-    return false;
+  Status status = parseFile(env, path, parsed, true);
+  if (status.isOk() && !parsed.keys.hasEd25519 && !parsed.keys.hasLegacy) {
+    status = Status::corrupt(path, "no private key (ed25519-private-key or legacy-private-key)");
   }
-  if (parsed.keys.hasEd25519 && !checkEd25519Pair(path, parsed, error)) return false;
-  if (parsed.keys.hasLegacy && !checkLegacyPair(path, parsed, error)) return false;
-  keys = parsed.keys;
-  return true;
+  if (status.isOk() && parsed.keys.hasEd25519) status = checkEd25519Pair(path, parsed);
+  if (status.isOk() && parsed.keys.hasLegacy) status = checkLegacyPair(path, parsed);
+  if (status.isOk()) keys = parsed.keys;
+  return status;
 }
 
 std::string formatTrustFile(const TrustKeys& keys) {

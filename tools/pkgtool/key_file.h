@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "base/status.h"
 #include "package/trust_keys.h"
 #include "platform/env.h"
 
@@ -25,13 +26,12 @@ struct SigningKeys {
   TrustKeys trust;  // public keys and legacy hash constants of these keys
 };
 
-// Both return false with `error` set ("FILE:LINE: what is wrong") when the
-// file cannot be read or is malformed. They read through `env`.
-[[nodiscard]] bool readTrustFile(const std::string& path, TrustKeys& keys, std::string& error,
-                                 Env& env = Env::posix());
+// Both fail when the file cannot be read or is malformed (the subject then
+// "FILE:LINE" where a line is at fault), and leave `keys` as they were.
+// They read through `env`.
+Status readTrustFile(const std::string& path, TrustKeys& keys, Env& env = Env::posix());
 // Also checks that the public keys given match the private ones.
-[[nodiscard]] bool readKeyFile(const std::string& path, SigningKeys& keys, std::string& error,
-                               Env& env = Env::posix());
+Status readKeyFile(const std::string& path, SigningKeys& keys, Env& env = Env::posix());
 
 // The lines of a trust file for `keys` (legacy lines only when it has them).
 std::string formatTrustFile(const TrustKeys& keys);

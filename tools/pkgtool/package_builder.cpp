@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 
 #include "package/bundle_signature.h"
 #include "package/member_table.h"
+#include "part_list.h"
 
 namespace installer {
 
@@ -31,6 +33,12 @@ void addOptionalText(PackageWriter& writer, PartType type, const std::optional<s
 
 void addOptionalList(PackageWriter& writer, PartType type, const std::optional<std::vector<DependencyRef>>& list) {
   if (list) writer.addPart(type, encodeDependencyList(*list));
+}
+
+// The parts of a finished file, as the installer's reader meets them.
+std::vector<FilePart> partsOf(const std::string& file) {
+  std::istringstream in(file);
+  return listFileParts(in).parts;
 }
 
 void addTrailer(PackageWriter& writer, const FileRecipe& file) {
@@ -113,8 +121,8 @@ std::string encodeHeaderRecord(const std::string& name, PackageVersion version, 
 std::string encodeDependencyList(const std::vector<DependencyRef>& list) {
   std::string bytes = le16(static_cast<uint16_t>(list.size()));
   for (const DependencyRef& ref : list) {
-    bytes += encodeNameField(ref.name) + le32(ref.min) + le32(0) + le32(ref.max) +
-             le32(static_cast<uint32_t>(ref.priority));
+    bytes +=
+        encodeNameField(ref.name) + le32(ref.min) + le32(0) + le32(ref.max) + le32(static_cast<uint32_t>(ref.priority));
   }
   return bytes;
 }
@@ -176,17 +184,14 @@ void addMemberTablePlaceholder(PackageWriter& writer, size_t rows) {
 
 std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from) {
   std::vector<CarriedPackage> carried;
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
   constexpr size_t noPackage = SIZE_MAX;
   size_t begin = noPackage;  // of the current package's part 1
-  for (size_t offset = from; offset + PartHeaderSize <= file.size();) {
-    uint16_t type = decodeLE16(bytes + offset);
-    size_t end = offset + PartHeaderSize + decodeLE32(bytes + offset + 2);
-    if (end > file.size()) break;
-    if (type == PackageHeader) begin = offset;
-    if (type == Signature && begin != noPackage) carried.push_back({begin, end});
-    if (type == Signature) begin = noPackage;
-    offset = end;
+  for (const FilePart& part : partsOf(file)) {
+    if (part.offset < from) continue;
+    if (part.end() > file.size()) break;
+    if (part.type == PackageHeader) begin = part.offset;
+    if (part.type == Signature && begin != noPackage) carried.push_back({begin, part.end()});
+    if (part.type == Signature) begin = noPackage;
   }
   return carried;
 }
@@ -207,15 +212,16 @@ std::vector<MemberRow> rowsOfPackagesAfter(const std::string& file, size_t from)
   return rows;
 }
 
-// Where the payload of the first part of `type` in `file` before `end`
-// stands, and its length; false when there is none.
+// Where the payload of the first part of `type` in `file` whose header
+// stands before `end` begins, and its length; false when there is none or
+// its payload runs past the end of the file.
 bool findPart(const std::string& file, uint16_t type, size_t end, size_t& payload, size_t& length) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
-  for (size_t offset = FileHeaderSize; offset + PartHeaderSize <= end;) {
-    payload = offset + PartHeaderSize;
-    length = decodeLE32(bytes + offset + 2);
-    if (decodeLE16(bytes + offset) == type) return payload + length <= file.size();
-    offset = payload + length;
+  for (const FilePart& part : partsOf(file)) {
+    if (part.offset + PartHeaderSize > end) return false;
+    if (part.type != type) continue;
+    payload = part.offset + PartHeaderSize;
+    length = part.length;
+    return part.end() <= file.size();
   }
   return false;
 }

@@ -3,13 +3,14 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <sstream>
+#include <utility>
 
+#include "base/package_version.h"
 #include "file_tree.h"
 #include "package/package_format.h"
-#include "base/package_version.h"
 #include "platform/input_file.h"
+#include "tool_errors.h"
 
 namespace installer {
 
@@ -60,16 +61,28 @@ void splitWord(const std::string& text, std::string& word, std::string& rest) {
   rest = blank == std::string::npos ? std::string() : trim(text.substr(blank));
 }
 
+// The file system image of a "squashfs" setting; `image` is set only when
+// the whole file was read.
+Status readImage(Env& env, const std::string& path, std::optional<std::string>& image) {
+  std::string bytes;
+  Status read = readWholeFile(env, path, bytes);
+  if (read.isOk()) image = std::move(bytes);
+  return read;
+}
+
+// What is wrong with a setting's value; the caller names where it was met.
+Status badSetting(const std::string& reason) { return Status::refused("", reason); }
+
 }  // namespace
 
 bool isRecordName(const std::string& name) {
   return !name.empty() && name.size() <= NameFieldSize && name.find('\0') == std::string::npos;
 }
 
-std::string parseRelation(const std::string& text, DependencyRef& ref) {
+Status parseRelation(const std::string& text, DependencyRef& ref) {
   std::istringstream in(text);
   std::string word;
-  if (!(in >> ref.name) || !isRecordName(ref.name)) return "needs a name of 1 to 16 bytes";
+  if (!(in >> ref.name) || !isRecordName(ref.name)) return badSetting("needs a name of 1 to 16 bytes");
   while (in >> word) {
     size_t equals = word.find('=');
     std::string key = word.substr(0, equals);
@@ -77,9 +90,9 @@ std::string parseRelation(const std::string& text, DependencyRef& ref) {
     if (key == "min" && parseVersion(value, ref.min)) continue;
     if (key == "max" && parseVersion(value, ref.max)) continue;
     if (key == "priority" && parseSigned(value, ref.priority)) continue;
-    return "\"" + word + "\" is not min=VERSION, max=VERSION or priority=NUMBER";
+    return badSetting("\"" + word + "\" is not min=VERSION, max=VERSION or priority=NUMBER");
   }
-  return std::string();
+  return Status::ok();
 }
 
 DescriptionParser::DescriptionParser(bool bundle, Env& files) : env(files) {
@@ -87,12 +100,9 @@ DescriptionParser::DescriptionParser(bool bundle, Env& files) : env(files) {
   result.package.sha256 = true;
 }
 
-bool DescriptionParser::applyFile(const std::string& path, std::string& error) {
+Status DescriptionParser::applyFile(const std::string& path) {
   InputFile file(env, path);
-  if (!file.is_open()) {
-    error = path + ": cannot open: " + file.status().reason();
-    return false;
-  }
+  if (!file.is_open()) return systemError(path, "cannot open");
   std::string baseDir = directoryOf(path);
   std::string line;
   for (int number = 1; std::getline(file, line); ++number) {
@@ -100,52 +110,46 @@ bool DescriptionParser::applyFile(const std::string& path, std::string& error) {
     if (line.empty()) continue;
     std::string keyword, value;
     splitWord(line, keyword, value);
-    std::string problem = apply(keyword, value, baseDir);
-    if (!problem.empty()) {
-      error = path + ":" + std::to_string(number) + ": " + problem;
-      return false;
-    }
+    Status applied = apply(keyword, value, baseDir);
+    if (!applied.isOk()) return within(path + ":" + std::to_string(number), applied);
   }
-  return true;
+  return Status::ok();
 }
 
-bool DescriptionParser::applyOption(const std::string& keyword, const std::string& value, std::string& error) {
-  std::string problem = apply(keyword, trim(value), std::string());
-  if (problem.empty()) return true;
-  error = "--" + keyword + ": " + problem;
-  return false;
+Status DescriptionParser::applyOption(const std::string& keyword, const std::string& value) {
+  Status applied = apply(keyword, trim(value), std::string());
+  return applied.isOk() ? applied : within("--" + keyword, applied);
 }
 
-std::string DescriptionParser::apply(const std::string& keyword, const std::string& value, const std::string& baseDir) {
+Status DescriptionParser::apply(const std::string& keyword, const std::string& value, const std::string& baseDir) {
   bool known = false;
-  std::string problem = applyHeaderSetting(keyword, value, known);
+  Status applied = applyHeaderSetting(keyword, value, known);
   if (!known) {
-    problem = result.bundle ? applyBundleSetting(keyword, value, baseDir, known)
+    applied = result.bundle ? applyBundleSetting(keyword, value, baseDir, known)
                             : applyPackageSetting(keyword, value, baseDir, known);
   }
-  if (!known) problem = applyFileSetting(keyword, value, baseDir, known);
-  if (!known) {
-    return "unknown setting \"" + keyword + "\"" + (result.bundle ? " for a bundle" : "");
-  }
-  return problem;
+  if (!known) applied = applyFileSetting(keyword, value, baseDir, known);
+  if (!known) return badSetting("unknown setting \"" + keyword + "\"" + (result.bundle ? " for a bundle" : ""));
+  return applied;
 }
 
 // Settings of the header record and the file, for packages and bundles.
-std::string DescriptionParser::applyHeaderSetting(const std::string& keyword, const std::string& value, bool& known) {
+Status DescriptionParser::applyHeaderSetting(const std::string& keyword, const std::string& value, bool& known) {
   known = true;
   PackageRecipe& spec = result.package;
   if (keyword == "name") {
-    if (!isRecordName(value)) return "needs a name of 1 to 16 bytes";
+    if (!isRecordName(value)) return badSetting("needs a name of 1 to 16 bytes");
     spec.name = value;
     nameSet = true;
   } else if (keyword == "version") {
-    if (!parseVersion(value, spec.version)) return "\"" + value + "\" is not a version (7.1.3, 7.1rc2, 0x07010303)";
+    if (!parseVersion(value, spec.version))
+      return badSetting("\"" + value + "\" is not a version (7.1.3, 7.1rc2, 0x07010303)");
     versionSet = true;
   } else if (keyword == "build-time") {
-    if (!parseNumber(value, 0, spec.buildTime)) return "needs a number of seconds since 1970";
+    if (!parseNumber(value, 0, spec.buildTime)) return badSetting("needs a number of seconds since 1970");
   } else if (keyword == "header-flags") {
     uint32_t flags = 0;
-    if (!parseNumber(value, 0, flags)) return "needs a number";
+    if (!parseNumber(value, 0, flags)) return badSetting("needs a number");
     spec.headerFlags = flags;
   } else if (keyword == "architecture") {
     spec.architecture = value;
@@ -155,16 +159,16 @@ std::string DescriptionParser::applyHeaderSetting(const std::string& keyword, co
     } else if (value == "unrecorded") {
       result.magic = UnrecordedPackageMagic;
     } else {
-      return "needs \"recorded\" or \"unrecorded\"";
+      return badSetting("needs \"recorded\" or \"unrecorded\"");
     }
   } else {
     known = false;
   }
-  return std::string();
+  return Status::ok();
 }
 
-std::string DescriptionParser::applyPackageSetting(const std::string& keyword, const std::string& value,
-                                                   const std::string& baseDir, bool& known) {
+Status DescriptionParser::applyPackageSetting(const std::string& keyword, const std::string& value,
+                                              const std::string& baseDir, bool& known) {
   known = true;
   PackageRecipe& spec = result.package;
   if (keyword == "note") {
@@ -175,29 +179,28 @@ std::string DescriptionParser::applyPackageSetting(const std::string& keyword, c
     spec.text2 = value;
   } else if (keyword == "depends" || keyword == "provides" || keyword == "conflicts") {
     DependencyRef ref;
-    std::string problem = parseRelation(value, ref);
-    if (!problem.empty()) return problem;
+    Status parsed = parseRelation(value, ref);
+    if (!parsed.isOk()) return parsed;
     auto& list = keyword == "depends" ? spec.deps : keyword == "provides" ? spec.provides : spec.conflicts;
     if (!list) list.emplace();
     list->push_back(ref);
   } else if (keyword == "digest") {
-    if (value != "sha1" && value != "sha256") return "needs \"sha1\" or \"sha256\"";
+    if (value != "sha1" && value != "sha256") return badSetting("needs \"sha1\" or \"sha256\"");
     result.sha1 = value == "sha1";
     spec.sha256 = !result.sha1;
   } else if (keyword == "signature") {
-    if (!parseSignatureKind(value, result.signature)) return "needs \"ed25519\", \"legacy\", \"both\" or \"none\"";
+    if (!parseSignatureKind(value, result.signature))
+      return badSetting("needs \"ed25519\", \"legacy\", \"both\" or \"none\"");
   } else if (keyword == "squashfs") {
-    std::string image, error;
-    if (!readWholeFile(env, resolvePath(baseDir, value), image, error)) return error;
-    spec.squashfsImage = image;
+    return readImage(env, resolvePath(baseDir, value), spec.squashfsImage);
   } else {
     known = false;
   }
-  return std::string();
+  return Status::ok();
 }
 
-std::string DescriptionParser::applyBundleSetting(const std::string& keyword, const std::string& value,
-                                                  const std::string& baseDir, bool& known) {
+Status DescriptionParser::applyBundleSetting(const std::string& keyword, const std::string& value,
+                                             const std::string& baseDir, bool& known) {
   known = true;
   if (keyword == "member-list") {
     // "all": every member's name; "-": an empty list; else the names given.
@@ -206,56 +209,54 @@ std::string DescriptionParser::applyBundleSetting(const std::string& keyword, co
     std::istringstream in(value == "all" || value == "-" ? std::string() : value);
     std::string name;
     while (in >> name) {
-      if (!isRecordName(name)) return "\"" + name + "\" is not a name of 1 to 16 bytes";
+      if (!isRecordName(name)) return badSetting("\"" + name + "\" is not a name of 1 to 16 bytes");
       DependencyRef ref;
       ref.name = name;
       result.memberList->push_back(ref);
     }
   } else if (keyword == "squashfs") {
-    std::string image, error;
-    if (!readWholeFile(env, resolvePath(baseDir, value), image, error)) return error;
-    result.package.squashfsImage = image;
+    return readImage(env, resolvePath(baseDir, value), result.package.squashfsImage);
   } else {
     known = false;
   }
-  return std::string();
+  return Status::ok();
 }
 
-std::string DescriptionParser::applyFileSetting(const std::string& keyword, const std::string& value,
-                                                const std::string& baseDir, bool& known) {
+Status DescriptionParser::applyFileSetting(const std::string& keyword, const std::string& value,
+                                           const std::string& baseDir, bool& known) {
   known = !result.bundle;
-  if (result.bundle) return std::string();
+  if (result.bundle) return Status::ok();
   std::vector<FileEntry>& files = result.package.files;
-  std::string name, rest, error;
+  std::string name, rest;
   splitWord(value, name, rest);
   if (keyword == "files") {
-    if (!collectFileTree(env, resolvePath(baseDir, value), files, error)) return error;
+    return collectFileTree(env, resolvePath(baseDir, value), files);
   } else if (keyword == "file") {
     // "file NAME SOURCE": one regular file, named NAME in the package.
     FileEntry entry;
     entry.name = name;
-    if (name.empty() || rest.empty()) return "needs NAME SOURCE";
-    if (!readWholeFile(env, resolvePath(baseDir, rest), entry.data, error)) return error;
-    files.push_back(entry);
+    if (name.empty() || rest.empty()) return badSetting("needs NAME SOURCE");
+    Status read = readWholeFile(env, resolvePath(baseDir, rest), entry.data);
+    if (read.isOk()) files.push_back(entry);
+    return read;
   } else if (keyword == "mode" || keyword == "variant") {
     FileOverride change;
     change.name = name;
     change.isMode = keyword == "mode";
     bool valid = change.isMode ? parseNumber(rest, 8, change.value) && change.value <= 0xFFFF
                                : parseNumber(rest, 10, change.value) && change.value <= 0xFF;
-    if (name.empty() || !valid) return change.isMode ? "needs NAME OCTAL-MODE" : "needs NAME NUMBER (0 to 255)";
+    if (name.empty() || !valid)
+      return badSetting(change.isMode ? "needs NAME OCTAL-MODE" : "needs NAME NUMBER (0 to 255)");
     overrides.push_back(change);
   } else {
     known = false;
   }
-  return std::string();
+  return Status::ok();
 }
 
-bool DescriptionParser::finish(std::string& error) {
-  if (!nameSet || !versionSet) {
-    error = std::string("the description needs ") + (!nameSet ? "a name" : "a version");
-    return false;
-  }
+Status DescriptionParser::finish() {
+  if (!nameSet || !versionSet)
+    return badSetting(std::string("the description needs ") + (!nameSet ? "a name" : "a version"));
   for (const FileOverride& change : overrides) {
     bool found = false;
     for (FileEntry& entry : result.package.files) {
@@ -269,14 +270,11 @@ bool DescriptionParser::finish(std::string& error) {
         entry.mode = static_cast<uint16_t>(change.value);
       }
     }
-    if (!found) {
-      error = std::string(change.isMode ? "mode" : "variant") + ": no file named \"" + change.name + "\"";
-      return false;
-    }
+    if (!found) return Status::refused(change.isMode ? "mode" : "variant", "no file named \"" + change.name + "\"");
   }
   result.package.signatureLength = signatureLengthOf(result.signature);
   result.package.withSignature = result.signature != SignatureKind::None;
-  return true;
+  return Status::ok();
 }
 
 }  // namespace installer

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "package_builder.h"
 #include "package_signer.h"
 #include "platform/env.h"
@@ -33,25 +34,27 @@ class DescriptionParser {
  public:
   explicit DescriptionParser(bool bundle, Env& files = Env::posix());
 
-  // Each returns false with `error` set ("FILE:LINE: ..." or "--keyword: ...").
-  [[nodiscard]] bool applyFile(const std::string& path, std::string& error);
-  [[nodiscard]] bool applyOption(const std::string& keyword, const std::string& value, std::string& error);
+  // A failure names where it was met: "FILE:LINE" or "--keyword" (or the
+  // file that could not be read).
+  Status applyFile(const std::string& path);
+  Status applyOption(const std::string& keyword, const std::string& value);
   // Applies per-file modes and variants and checks that the required
   // settings were given.
-  [[nodiscard]] bool finish(std::string& error);
+  Status finish();
 
   const PackageDescription& description() const { return result; }
 
  private:
-  // Returns an error text, or "" when the setting was applied.
-  std::string apply(const std::string& keyword, const std::string& value, const std::string& baseDir);
-  std::string applyHeaderSetting(const std::string& keyword, const std::string& value, bool& known);
-  std::string applyPackageSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
-                                  bool& known);
-  std::string applyFileSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
-                               bool& known);
-  std::string applyBundleSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
-                                 bool& known);
+  // What is wrong with a setting has no subject unless a file it names is
+  // at fault; `known` says whether the keyword is one of the group's.
+  Status apply(const std::string& keyword, const std::string& value, const std::string& baseDir);
+  Status applyHeaderSetting(const std::string& keyword, const std::string& value, bool& known);
+  Status applyPackageSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
+                             bool& known);
+  Status applyFileSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
+                          bool& known);
+  Status applyBundleSetting(const std::string& keyword, const std::string& value, const std::string& baseDir,
+                            bool& known);
 
   struct FileOverride {
     std::string name;
@@ -68,7 +71,7 @@ class DescriptionParser {
 
 // A name for a header or relation record: 1 to 16 bytes, no zero byte.
 bool isRecordName(const std::string& name);
-// "NAME [min=V] [max=V] [priority=N]"; returns an error text or "".
-std::string parseRelation(const std::string& text, DependencyRef& ref);
+// "NAME [min=V] [max=V] [priority=N]"; what is wrong has no subject.
+Status parseRelation(const std::string& text, DependencyRef& ref);
 
 }  // namespace installer

@@ -1,33 +1,27 @@
 #include "package_inspector.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
+#include <memory>
 #include <vector>
 
 #include "hex_text.h"
 #include "install_dry_run.h"
 #include "model/package_labels.h"
 #include "package/bundle_signature.h"
+#include "package/inflater.h"
 #include "package/member_table.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
 #include "package/package_signature.h"
 #include "package/package_stream.h"
+#include "part_list.h"
 #include "platform/input_file.h"
+#include "tool_errors.h"
 
 namespace installer {
 
 namespace {
-
-struct RawPart {
-  uint64_t offset = 0;  // of the part header
-  uint16_t type = 0;
-  uint32_t length = 0;
-};
 
 const char* partName(uint32_t type) {
   switch (type) {
@@ -74,31 +68,22 @@ std::string hexNumber(uint32_t value) {
   return text;
 }
 
-// Walks the part headers without interpreting anything; false when the file
-// does not end exactly after a complete part.
-bool listParts(std::istream& in, std::vector<RawPart>& parts, std::ostream& out) {
-  in.seekg(0, std::ios::end);
-  uint64_t size = static_cast<uint64_t>(in.tellg());
-  uint64_t offset = FileHeaderSize;
+// Lists the parts as the installer's reader meets them; false when the
+// file does not end exactly after a complete part.
+bool printParts(const PartList& file, uint64_t size, std::ostream& out) {
   out << "parts:\n";
-  while (offset < size) {
-    uint8_t header[PartHeaderSize];
-    in.seekg(static_cast<std::streamoff>(offset));
-    if (size - offset < PartHeaderSize || !in.read(reinterpret_cast<char*>(header), sizeof header)) {
-      out << "  offset " << offset << ": " << size - offset << " bytes that are no complete part header\n";
-      return false;
-    }
-    RawPart part{offset, decodeLE16(header), decodeLE32(header + 2)};
-    out << "  offset " << offset << ": type " << part.type << " (" << partName(part.type) << "), " << part.length
+  uint64_t end = FileHeaderSize;
+  for (const FilePart& part : file.parts) {
+    out << "  offset " << part.offset << ": type " << part.type << " (" << partName(part.type) << "), " << part.length
         << " bytes\n";
-    parts.push_back(part);
-    offset += PartHeaderSize + uint64_t{part.length};
-    if (offset > size) {
-      out << "  the last part ends " << offset - size << " bytes after the end of the file\n";
+    end = part.end();
+    if (end > size) {
+      out << "  the last part ends " << end - size << " bytes after the end of the file\n";
       return false;
     }
   }
-  return true;
+  if (end < size) out << "  offset " << end << ": " << size - end << " bytes that are no complete part header\n";
+  return end == size;
 }
 
 void printRelations(const char* label, const std::vector<DependencyRef>& list, std::ostream& out) {
@@ -164,30 +149,35 @@ class FileRecordLister {
 };
 
 // Inflates the current part 4 and lists its records; false when the
-// compressed stream is damaged or ends inside a record.
+// compressed stream is damaged or ends inside a record. The inflater is
+// driven here rather than read through an InflateStream, which reads damage
+// as a plain end and drops what the failing call made: the listing names
+// the damage and shows the records inflated before it, those of the failing
+// call included (they are only shown, never installed). It is the zlib
+// backend whatever the build configured: intact streams inflate alike with
+// every backend (inflater.h), and zlib hands out exactly the bytes before
+// the damage, where another may leave garbage in a failing call's output.
 bool listFiles(PackageStream& stream, std::ostream& out) {
   out << "  files (mode size variant name):\n";
-  z_stream z{};
-  if (inflateInit(&z) != Z_OK) return false;
+  std::unique_ptr<Inflater> inflater = newZlibInflater();
   FileRecordLister lister(out);
   std::vector<uint8_t> input(16384), output(16384);
-  int result = Z_OK;
-  while (result == Z_OK) {
-    if (z.avail_in == 0) {
+  InflateStatus status = InflateStatus::Progress;
+  while (status == InflateStatus::Progress) {
+    size_t fed = 0;
+    if (inflater->inputLeft() == 0) {
       stream.read(reinterpret_cast<char*>(input.data()), static_cast<std::streamsize>(input.size()));
-      z.next_in = input.data();
-      z.avail_in = static_cast<uInt>(stream.gcount());
-      if (z.avail_in == 0) break;
+      fed = static_cast<size_t>(stream.gcount());
+      if (fed != 0) inflater->feed(input.data(), fed);
     }
-    z.next_out = output.data();
-    z.avail_out = static_cast<uInt>(output.size());
-    result = inflate(&z, Z_NO_FLUSH);
-    if (result == Z_BUF_ERROR) result = Z_OK;  // no progress possible yet: more input
-    lister.feed(output.data(), output.size() - z.avail_out);
+    size_t before = inflater->inputLeft(), produced = 0;
+    status = inflater->inflate(output.data(), output.size(), produced);
+    lister.feed(output.data(), produced);
+    // Nothing made, nothing taken and nothing new to take: the part ran dry.
+    if (fed == 0 && produced == 0 && inflater->inputLeft() == before) break;
   }
-  inflateEnd(&z);
   stream.clear(stream.rdstate() & ~(std::ios::eofbit | std::ios::failbit));
-  if (result != Z_STREAM_END) {
+  if (status != InflateStatus::End) {
     out << "  the compressed file data is damaged or incomplete\n";
     return false;
   }
@@ -198,8 +188,8 @@ bool listFiles(PackageStream& stream, std::ostream& out) {
   return true;
 }
 
-bool sha256Before(const std::vector<RawPart>& parts, uint64_t offset) {
-  for (const RawPart& part : parts) {
+bool sha256Before(const std::vector<FilePart>& parts, uint64_t offset) {
+  for (const FilePart& part : parts) {
     if (part.type == DigestSelect && part.offset < offset) return true;
   }
   return false;
@@ -259,7 +249,7 @@ const char* verdict(bool checked, bool valid) {
 }
 
 bool reportSignature(PackageStream& stream, const PackageInfo& record, const TrustKeys& keys,
-                     const std::vector<RawPart>& parts, std::ostream& out) {
+                     const std::vector<FilePart>& parts, std::ostream& out) {
   SignatureCheck check;
   uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
   bool accepted = verifyPackageSignature(Env::posix(), stream, record, keys, &check);
@@ -280,7 +270,8 @@ bool reportSignature(PackageStream& stream, const PackageInfo& record, const Tru
 void addSignedStretches(PackageStream& stream, uint64_t headerOffset, const std::string& name, bool accepted,
                         std::vector<Coverage>& covered) {
   uint64_t signature = stream.payloadOffset();
-  std::string digest = std::string("digest of package ") + name + (accepted ? " (signature accepted)" : " (signature REFUSED)");
+  std::string digest =
+      std::string("digest of package ") + name + (accepted ? " (signature accepted)" : " (signature REFUSED)");
   covered.push_back({headerOffset, signature, digest});
   covered.push_back({signature, signature + stream.partLength(), "signature of package " + name});
 }
@@ -308,7 +299,7 @@ void reportTableRows(PackageStream& stream, MemberTable& table, std::ostream& ou
 // The bundle signature part: what it covers and whether the installer
 // would take it (it must also stand directly before a part 1). The
 // members are hashed for the member table before it, if there is one.
-bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const std::vector<RawPart>& parts,
+bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const std::vector<FilePart>& parts,
                            const MemberTable& table, std::ostream& out) {
   uint64_t headerOffset = stream.payloadOffset() - PartHeaderSize;
   uint32_t length = stream.partLength();
@@ -333,11 +324,11 @@ bool reportBundleSignature(PackageStream& stream, const TrustKeys& keys, const s
 // The second pass: what the installer's reader makes of the file.
 class PackageReport {
  public:
-  PackageReport(std::istream& in, const TrustKeys& trust, const std::vector<RawPart>& rawParts, std::ostream& output)
+  PackageReport(std::istream& in, const TrustKeys& trust, const std::vector<FilePart>& rawParts, std::ostream& output)
       : stream(in, true, nullptr), keys(trust), parts(rawParts), out(output) {
-    stream.wantedTypes = {PackageHeader, BundleHeader, Text24,        Architecture,  Text2, Note,     Dependencies,
-                          Provides,      Conflicts,    SquashfsImage, BundleMembers, Files, Signature,
-                          BundleSignature, BundleMemberTable};
+    stream.wantedTypes = {PackageHeader, BundleHeader, Text24,    Architecture,    Text2,
+                          Note,          Dependencies, Provides,  Conflicts,       SquashfsImage,
+                          BundleMembers, Files,        Signature, BundleSignature, BundleMemberTable};
   }
 
   void run() {
@@ -417,7 +408,7 @@ class PackageReport {
   // An empty part 25 straight after the member before: the one thing a
   // member table lets stand between two members.
   void coverAllowedDigestSelect() {
-    for (const RawPart& part : parts) {
+    for (const FilePart& part : parts) {
       bool before = part.offset + PartHeaderSize == headerOffset && part.type == DigestSelect && part.length == 0;
       if (before && !covered.empty() && covered.back().end == part.offset) {
         covered.push_back({part.offset, headerOffset, "empty digest select part, allowed here by the member table"});
@@ -464,7 +455,7 @@ class PackageReport {
 
   PackageStream stream;
   const TrustKeys& keys;
-  const std::vector<RawPart>& parts;
+  const std::vector<FilePart>& parts;
   std::ostream& out;
   PackageInfo record;
   uint64_t headerOffset = 0;  // of the current package's header part
@@ -480,34 +471,33 @@ class PackageReport {
 
 }  // namespace
 
-int inspectPackageFile(const std::string& path, const TrustKeys& keys, const std::string& trustName,
-                       std::ostream& out, std::ostream& err) {
+int inspectPackageFile(const std::string& path, const TrustKeys& keys, const std::string& trustName, std::ostream& out,
+                       std::ostream& err) {
   InputFile in(Env::posix(), path);
-  uint8_t header[FileHeaderSize];
   if (!in.is_open()) {
-    err << "pkgtool: " << path << ": cannot open: " << in.status().reason() << "\n";
+    err << "pkgtool: " << systemError(path, "cannot open").toString() << "\n";
     return 1;
   }
-  if (!in.read(reinterpret_cast<char*>(header), sizeof header)) {
+  PartList file = listFileParts(in);
+  if (!file.headerComplete) {
     out << "file: " << path << "\nmagic: missing (shorter than a file header)\n";
     return 1;
   }
-  uint32_t magic = decodeLE32(header);
+  uint32_t magic = file.magic;
   const char* kind = magic == PackageMagic ? "recorded" : magic == UnrecordedPackageMagic ? "unrecorded" : nullptr;
   out << "file: " << path << "\n";
   printTrust(keys, trustName, out);
   out << "magic: " << hexNumber(magic) << " (" << (kind ? kind : "not a package file")
-      << ")\nlength field: " << decodeLE32(header + 4) << "\n";
-  std::vector<RawPart> parts;
-  static_cast<void>(listParts(in, parts, out));
+      << ")\nlength field: " << file.lengthField << "\n";
+  in.clear();
+  uint64_t size = static_cast<uint64_t>(in.seekg(0, std::ios::end).tellg());
+  static_cast<void>(printParts(file, size, out));
   if (kind == nullptr) return 1;
   in.clear();
   in.seekg(0);
-  PackageReport report(in, keys, parts, out);
+  PackageReport report(in, keys, file.parts, out);
   report.run();
-  in.clear();
-  in.seekg(0, std::ios::end);
-  printCoverage(report.coverage(), static_cast<uint64_t>(in.tellg()), out);
+  printCoverage(report.coverage(), size, out);
   // The installer's own run is the verdict; everything above says why.
   return reportDryRun(dryRunInstall(Env::posix(), path, keys), out) ? 0 : 1;
 }

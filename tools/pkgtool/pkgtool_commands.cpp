@@ -1,13 +1,8 @@
 #include "pkgtool_commands.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
+#include <algorithm>
 #include <memory>
+#include <sstream>
 
 #include "file_tree.h"
 #include "hash_constants.h"
@@ -18,7 +13,10 @@
 #include "package_description.h"
 #include "package_inspector.h"
 #include "package_signer.h"
+#include "part_list.h"
 #include "signing.h"
+#include "staging/file_replacement.h"
+#include "tool_errors.h"
 
 namespace installer {
 
@@ -42,30 +40,22 @@ int failure(std::ostream& err, const std::string& problem) {
   return 1;
 }
 
-bool writeFileWithMode(const std::string& path, const std::string& bytes, mode_t mode, std::string& error) {
-  std::string temporary = path + ".tmp-pkgtool";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    if (file.is_open()) file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (file.is_open()) file.flush();
-    if (!file.is_open() || !file) {
-      error = path + ": cannot write: " + std::strerror(errno);
-      std::remove(temporary.c_str());
-      return false;
-    }
-    file.close();
-    if (!file) {
-      error = path + ": cannot write: " + std::strerror(errno);
-      std::remove(temporary.c_str());
-      return false;
+int failure(std::ostream& err, const Status& status) { return failure(err, status.toString()); }
+
+// The arguments of keygen and inspect: one name, and `option` with a value;
+// what is wrong with them has no subject.
+Status parseNameAndOption(const std::vector<std::string>& arguments, const std::string& option, std::string& name,
+                          std::string& value) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == option && i + 1 < arguments.size()) {
+      value = arguments[++i];
+    } else if (arguments[i].empty() || arguments[i][0] == '-' || !name.empty()) {
+      return Status::refused("", "unexpected argument " + arguments[i]);
+    } else {
+      name = arguments[i];
     }
   }
-  if (chmod(temporary.c_str(), mode) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return Status::ok();
 }
 
 // The options shared by build and bundle.
@@ -79,8 +69,8 @@ struct BuildArguments {
   std::vector<std::string> positional;
 };
 
-// Returns "" or what is wrong with the arguments.
-std::string parseBuildArguments(const std::vector<std::string>& arguments, bool bundle, BuildArguments& parsed) {
+// What is wrong with the arguments has no subject.
+Status parseBuildArguments(const std::vector<std::string>& arguments, bool bundle, BuildArguments& parsed) {
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     bool hasValue = i + 1 < arguments.size();
@@ -89,7 +79,7 @@ std::string parseBuildArguments(const std::vector<std::string>& arguments, bool 
     } else if (argument == "--no-bundle-signature" && bundle) {
       parsed.noBundleSignature = true;
     } else if (argument.size() > 1 && argument[0] == '-' && !hasValue) {
-      return argument + " needs a value";
+      return Status::refused("", argument + " needs a value");
     } else if (argument == "-o" || argument == "--output") {
       parsed.output = arguments[++i];
     } else if (argument == "-d" || argument == "--description") {
@@ -99,110 +89,114 @@ std::string parseBuildArguments(const std::vector<std::string>& arguments, bool 
     } else if (argument.size() > 2 && argument.compare(0, 2, "--") == 0) {
       parsed.settings.emplace_back(argument.substr(2), arguments[++i]);
     } else if (argument.size() > 1 && argument[0] == '-') {
-      return "unknown option " + argument;
+      return Status::refused("", "unknown option " + argument);
     } else {
       parsed.positional.push_back(argument);
     }
   }
-  if (parsed.output.empty()) return "no output file (-o OUT)";
-  if (!bundle && !parsed.positional.empty()) return "unexpected argument " + parsed.positional[0];
-  if (bundle && parsed.positional.empty()) return "no member package files";
-  return std::string();
+  if (parsed.output.empty()) return Status::refused("", "no output file (-o OUT)");
+  if (!bundle && !parsed.positional.empty()) return Status::refused("", "unexpected argument " + parsed.positional[0]);
+  if (bundle && parsed.positional.empty()) return Status::refused("", "no member package files");
+  return Status::ok();
 }
 
 // Reads the description file and the settings; `status` is the exit status
-// to return when false.
+// to return when false. A description file that cannot be used is a
+// failure of the work; a setting on the command line that cannot, a bad
+// argument.
 bool readDescription(const BuildArguments& arguments, DescriptionParser& parser, std::ostream& err, int& status) {
-  std::string error;
-  if (!arguments.description.empty() && !parser.applyFile(arguments.description, error)) {
-    status = failure(err, error);
+  Status applied = arguments.description.empty() ? Status::ok() : parser.applyFile(arguments.description);
+  if (!applied.isOk()) {
+    status = failure(err, applied);
     return false;
   }
   for (const auto& setting : arguments.settings) {
-    if (!parser.applyOption(setting.first, setting.second, error)) {
-      status = usage(err, error);
-      return false;
-    }
+    applied = parser.applyOption(setting.first, setting.second);
+    if (!applied.isOk()) break;
   }
-  if (!parser.finish(error)) {
-    status = usage(err, error);
-    return false;
-  }
-  return true;
+  if (applied.isOk()) applied = parser.finish();
+  if (!applied.isOk()) status = usage(err, applied.toString());
+  return applied.isOk();
 }
 
-// The key file a build needs for its signature; "" when it has all it needs.
-std::string loadSigningKeys(const BuildArguments& arguments, const PackageDescription& description, SigningKeys& keys) {
+// The arguments and the description of a build or bundle run, as
+// `parser` is for one or the other; `status` is the exit status to return
+// when false.
+bool readBuildInput(const std::vector<std::string>& arguments, BuildArguments& parsed, DescriptionParser& parser,
+                    std::ostream& err, int& status) {
+  bool bundle = parser.description().bundle;
+  Status parsedOk = parseBuildArguments(arguments, bundle, parsed);
+  if (!parsedOk.isOk()) {
+    status = usage(err, (bundle ? "bundle: " : "build: ") + parsedOk.toString());
+    return false;
+  }
+  return readDescription(parsed, parser, err, status);
+}
+
+// The keys a build needs for its signature, from the key file.
+Status loadSigningKeys(const BuildArguments& arguments, const PackageDescription& description, SigningKeys& keys) {
   SignatureKind kind = description.signature;
-  if (kind == SignatureKind::None) return std::string();
-  if (arguments.keyFile.empty()) return "signing needs a key file (--key KEYFILE), or --signature none";
-  std::string error;
-  if (!readKeyFile(arguments.keyFile, keys, error)) return error;
-  if (needsEd25519Key(kind) && !keys.hasEd25519) return arguments.keyFile + ": no ed25519-private-key";
-  if (needsLegacyKey(kind) && !keys.hasLegacy) return arguments.keyFile + ": no legacy-private-key";
-  return std::string();
+  if (kind == SignatureKind::None) return Status::ok();
+  if (arguments.keyFile.empty()) {
+    return Status::refused("", "signing needs a key file (--key KEYFILE), or --signature none");
+  }
+  Status read = readKeyFile(arguments.keyFile, keys);
+  if (!read.isOk()) return read;
+  if (needsEd25519Key(kind) && !keys.hasEd25519) return Status::notFound(arguments.keyFile, "no ed25519-private-key");
+  if (needsLegacyKey(kind) && !keys.hasLegacy) return Status::notFound(arguments.keyFile, "no legacy-private-key");
+  return Status::ok();
 }
 
 // Creates `path`, which must not exist, with `mode` from the start: a
 // private key is never readable by anyone else, not for a moment and
 // whatever the umask, and never replaces a file (or follows a link) that
 // stands there. A file that could not be written whole is removed.
-bool writeNewFile(Env& files, const std::string& path, const std::string& bytes, uint32_t mode, std::string& error) {
+Status writeNewFile(Env& files, const std::string& path, const std::string& bytes, uint32_t mode) {
   std::unique_ptr<WritableFile> file;
-  Status done = files.openWritable(path, WriteMode::CreateNew, mode, file);
-  if (!done.isOk()) {
-    error = path + ": cannot create: " + done.reason();
-    return false;
-  }
-  done = file->append(bytes.data(), bytes.size());
-  if (done.isOk()) done = file->sync();
+  Status opened = files.openWritable(path, WriteMode::CreateNew, mode, file);
+  if (!opened.isOk()) return failedTo("cannot create", opened);
+  Status written = file->append(bytes.data(), bytes.size());
+  if (written.isOk()) written = file->sync();
   Status closed = file->close();
-  if (done.isOk()) done = closed;
-  if (done.isOk()) return true;
-  error = path + ": cannot write: " + done.reason();
+  if (written.isOk()) written = closed;
+  if (written.isOk()) return written;
   static_cast<void>(files.removeFile(path));
-  return false;
+  return failedTo("cannot write", written);
 }
 
-// Writes the keys of a keygen run; false with `error` set, and neither file
-// left behind.
-bool writeKeyPair(Env& files, const std::string& base, const SigningKeys& keys, std::string& error) {
+// Writes the keys of a keygen run, leaving neither file behind when it fails.
+Status writeKeyPair(Env& files, const std::string& base, const SigningKeys& keys) {
   std::string keyPath = base + ".key", trustPath = base + ".trust";
   FileStatus status;
   if (files.linkStatus(keyPath, status).isOk() || files.linkStatus(trustPath, status).isOk()) {
-    error = keyPath + " or " + trustPath + " exists already; not overwriting keys";
-    return false;
+    return Status(Status::Kind::Exists, "", keyPath + " or " + trustPath + " exists already; not overwriting keys");
   }
-  if (!writeNewFile(files, keyPath, formatKeyFile(keys), 0600, error)) return false;
-  if (writeNewFile(files, trustPath, formatTrustFile(keys.trust), 0644, error)) return true;
-  static_cast<void>(files.removeFile(keyPath));
-  return false;
+  Status written = writeNewFile(files, keyPath, formatKeyFile(keys), 0600);
+  if (!written.isOk()) return written;
+  written = writeNewFile(files, trustPath, formatTrustFile(keys.trust), 0644);
+  if (!written.isOk()) static_cast<void>(files.removeFile(keyPath));
+  return written;
 }
 
 }  // namespace
 
-bool writeOutputFile(const std::string& path, const std::string& bytes, std::string& error) {
-  return writeFileWithMode(path, bytes, 0644, error);
+Status writeOutputFile(const std::string& path, const std::string& bytes) {
+  Status replaced = replaceFile(Env::posix(), path, bytes);
+  if (replaced.isOk()) return replaced;
+  return Status(replaced.kind(), path, "cannot write: " + replaced.reason());
 }
 
 int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, Env& files) {
   std::string base, constantsFile;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--hash-constants" && i + 1 < arguments.size()) {
-      constantsFile = arguments[++i];
-    } else if (arguments[i].empty() || arguments[i][0] == '-' || !base.empty()) {
-      return usage(err, "keygen: unexpected argument " + arguments[i]);
-    } else {
-      base = arguments[i];
-    }
-  }
+  Status parsed = parseNameAndOption(arguments, "--hash-constants", base, constantsFile);
+  if (!parsed.isOk()) return usage(err, "keygen: " + parsed.toString());
   if (base.empty()) return usage(err, "keygen: no output name");
   SigningKeys keys;
-  std::string error;
   keys.trust.legacyHash = developmentHashConstants();
   if (!constantsFile.empty()) {
     TrustKeys source;
-    if (!readTrustFile(constantsFile, source, error)) return failure(err, error);
+    Status read = readTrustFile(constantsFile, source);
+    if (!read.isOk()) return failure(err, read);
     if (!source.hasLegacyKeys) return failure(err, constantsFile + ": no legacy-hash-iv and legacy-hash-k");
     keys.trust.legacyHash = source.legacyHash;
   }
@@ -211,18 +205,17 @@ int keygenCommand(const std::vector<std::string>& arguments, std::ostream& out, 
   keys.hasLegacy = legacyGenerateKey(keys.legacyScalar, keys.trust.legacyKey);
   keys.trust.hasLegacyKeys = keys.hasLegacy;
   if (!keys.hasEd25519 || !keys.hasLegacy) return failure(err, "keygen: could not make keys");
-  if (!writeKeyPair(files, base, keys, error)) return failure(err, error);
+  Status written = writeKeyPair(files, base, keys);
+  if (!written.isOk()) return failure(err, written);
   out << "wrote " << base << ".key (private, keep it secret) and " << base << ".trust\n";
   return 0;
 }
 
 int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   BuildArguments parsed;
-  std::string problem = parseBuildArguments(arguments, false, parsed);
-  if (!problem.empty()) return usage(err, "build: " + problem);
   DescriptionParser parser(false);
   int status = 0;
-  if (!readDescription(parsed, parser, err, status)) return status;
+  if (!readBuildInput(arguments, parsed, parser, err, status)) return status;
   const PackageDescription& description = parser.description();
   if (description.sha1 && needsEd25519Key(description.signature) && !parsed.allowEd25519OverSha1) {
     return usage(err,
@@ -230,15 +223,15 @@ int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, s
                  "use --digest sha256, or --allow-ed25519-over-sha1 to build it anyway");
   }
   SigningKeys keys;
-  problem = loadSigningKeys(parsed, description, keys);
-  if (!problem.empty()) return failure(err, problem);
+  Status loaded = loadSigningKeys(parsed, description, keys);
+  if (!loaded.isOk()) return failure(err, loaded);
   PackageSigner signer(keys, description.signature);
   FileRecipe file;
   file.magic = description.magic;
   std::string bytes = buildPackage(description.package, signer.callback(), file);
   if (signer.failed()) return failure(err, "build: signing failed");
-  std::string error;
-  if (!writeOutputFile(parsed.output, bytes, error)) return failure(err, error);
+  Status written = writeOutputFile(parsed.output, bytes);
+  if (!written.isOk()) return failure(err, written);
   out << "wrote " << parsed.output << " (" << bytes.size() << " bytes)\n";
   return 0;
 }
@@ -255,55 +248,60 @@ struct BundleMember {
   bool sha256 = false;
 };
 
-std::string readMember(const std::string& path, BundleMember& member) {
-  std::string data, error;
-  if (!readWholeFile(Env::posix(), path, data, error)) return error;
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(data.data());
-  if (data.size() < FileHeaderSize ||
-      (decodeLE32(bytes) != PackageMagic && decodeLE32(bytes) != UnrecordedPackageMagic)) {
-    return path + ": not a package file";
+// The name in the header record of `part`: its first 16 bytes up to a zero
+// byte, fewer when the payload is shorter.
+std::string recordName(const std::string& data, const FilePart& part) {
+  std::string field = data.substr(part.offset + PartHeaderSize, std::min<size_t>(part.length, NameFieldSize));
+  field.resize(NameFieldSize, '\0');
+  return decodeNameField(reinterpret_cast<const uint8_t*>(field.data()));
+}
+
+Status readMember(const std::string& path, BundleMember& member) {
+  std::string data;
+  Status read = readWholeFile(Env::posix(), path, data);
+  if (!read.isOk()) return read;
+  std::istringstream in(data);
+  PartList file = listFileParts(in);
+  if (!file.headerComplete || (file.magic != PackageMagic && file.magic != UnrecordedPackageMagic)) {
+    return Status::corrupt(path, "not a package file");
   }
   bool started = false;
-  for (size_t offset = FileHeaderSize; offset + PartHeaderSize <= data.size();) {
-    uint16_t type = decodeLE16(bytes + offset);
-    size_t end = offset + PartHeaderSize + decodeLE32(bytes + offset + 2);
-    if (end > data.size()) break;
-    if (type == PackageHeader && !started) {
+  for (const FilePart& part : file.parts) {
+    if (part.end() > data.size()) break;
+    if (part.type == PackageHeader && !started) {
       started = true;
-      member.headerOffset = offset - FileHeaderSize;
-      size_t nameEnd = offset + PartHeaderSize;
-      while (nameEnd < end && nameEnd < offset + PartHeaderSize + NameFieldSize && data[nameEnd] != '\0') ++nameEnd;
-      member.name = data.substr(offset + PartHeaderSize, nameEnd - offset - PartHeaderSize);
-    } else if (type == DigestSelect && !started) {
+      member.headerOffset = part.offset - FileHeaderSize;
+      member.name = recordName(data, part);
+    } else if (part.type == DigestSelect && !started) {
       member.sha256 = true;
     } else if (!started) {
-      return path + ": not a stand-alone package (part " + std::to_string(type) + " before its header)";
+      return Status::refused(path,
+                             "not a stand-alone package (part " + std::to_string(part.type) + " before its header)");
     }
-    offset = end;
-    if (type == Signature) {
-      member.bytes = data.substr(FileHeaderSize, end - FileHeaderSize);
-      return std::string();
+    if (part.type == Signature) {
+      member.bytes = data.substr(FileHeaderSize, part.end() - FileHeaderSize);
+      return Status::ok();
     }
   }
-  return path + ": no complete package with a signature part";
+  return Status::corrupt(path, "no complete package with a signature part");
 }
 
 // The members in order; a SHA-1 member after a SHA-256 one would be read
 // with a SHA-256 digest (the switch holds for the rest of the stream) and
 // never verify, so that order is refused.
-std::string readMembers(const std::vector<std::string>& paths, std::vector<BundleMember>& members) {
+Status readMembers(const std::vector<std::string>& paths, std::vector<BundleMember>& members) {
   bool sha256Seen = false;
   for (const std::string& path : paths) {
     BundleMember member;
-    std::string problem = readMember(path, member);
-    if (!problem.empty()) return problem;
+    Status read = readMember(path, member);
+    if (!read.isOk()) return read;
     if (sha256Seen && !member.sha256) {
-      return path + ": a SHA-1 member cannot follow a SHA-256 member; put the SHA-1 members first";
+      return Status::refused(path, "a SHA-1 member cannot follow a SHA-256 member; put the SHA-1 members first");
     }
     sha256Seen = sha256Seen || member.sha256;
     members.push_back(member);
   }
-  return std::string();
+  return Status::ok();
 }
 
 // The members, the first split by the bundle signature part when `signHead`
@@ -350,24 +348,23 @@ std::string bundleBytes(const PackageDescription& description, const std::vector
 
 int bundleCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   BuildArguments parsed;
-  std::string problem = parseBuildArguments(arguments, true, parsed);
-  if (!problem.empty()) return usage(err, "bundle: " + problem);
   DescriptionParser parser(true);
   int status = 0;
-  if (!readDescription(parsed, parser, err, status)) return status;
+  if (!readBuildInput(arguments, parsed, parser, err, status)) return status;
   std::vector<BundleMember> members;
-  problem = readMembers(parsed.positional, members);
-  if (!problem.empty()) return failure(err, problem);
+  Status read = readMembers(parsed.positional, members);
+  if (!read.isOk()) return failure(err, read);
   // With a key, the bundle's own parts are signed unless told otherwise.
   SigningKeys keys;
-  std::string error;
-  if (!parsed.keyFile.empty() && !readKeyFile(parsed.keyFile, keys, error)) return failure(err, error);
+  if (!parsed.keyFile.empty()) read = readKeyFile(parsed.keyFile, keys);
+  if (!read.isOk()) return failure(err, read);
   if (!parsed.keyFile.empty() && !keys.hasEd25519) return failure(err, parsed.keyFile + ": no ed25519-private-key");
   PackageSigner signer(keys, SignatureKind::Ed25519);
   bool signing = !parsed.keyFile.empty() && !parsed.noBundleSignature;
   std::string bytes = bundleBytes(parser.description(), members, signing ? signer.headCallback() : nullptr);
   if (signer.failed()) return failure(err, "bundle: signing failed");
-  if (!writeOutputFile(parsed.output, bytes, error)) return failure(err, error);
+  Status written = writeOutputFile(parsed.output, bytes);
+  if (!written.isOk()) return failure(err, written);
   out << "wrote " << parsed.output << " (" << bytes.size() << " bytes, " << members.size() << " members"
       << (signing ? ", signed" : "") << ")\n";
   return 0;
@@ -375,19 +372,12 @@ int bundleCommand(const std::vector<std::string>& arguments, std::ostream& out, 
 
 int inspectCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   std::string path, trustFile;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--trust" && i + 1 < arguments.size()) {
-      trustFile = arguments[++i];
-    } else if (arguments[i].empty() || arguments[i][0] == '-' || !path.empty()) {
-      return usage(err, "inspect: unexpected argument " + arguments[i]);
-    } else {
-      path = arguments[i];
-    }
-  }
+  Status parsed = parseNameAndOption(arguments, "--trust", path, trustFile);
+  if (!parsed.isOk()) return usage(err, "inspect: " + parsed.toString());
   if (path.empty()) return usage(err, "inspect: no package file");
   TrustKeys keys = compiledTrustKeys();
-  std::string error;
-  if (!trustFile.empty() && !readTrustFile(trustFile, keys, error)) return failure(err, error);
+  Status read = trustFile.empty() ? Status::ok() : readTrustFile(trustFile, keys);
+  if (!read.isOk()) return failure(err, read);
   std::string trustName = trustFile.empty() ? std::string(compiledTrustFile()) + " (built in)" : trustFile;
   return inspectPackageFile(path, keys, trustName, out, err);
 }

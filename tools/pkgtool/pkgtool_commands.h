@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "platform/env.h"
 
 namespace installer {
@@ -22,8 +23,9 @@ int buildCommand(const std::vector<std::string>& arguments, std::ostream& out, s
 int bundleCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 int inspectCommand(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
-// Writes `bytes` to `path` through a temporary file renamed into place, so
-// that a failure never leaves a half-written file under that name.
-[[nodiscard]] bool writeOutputFile(const std::string& path, const std::string& bytes, std::string& error);
+// Writes `bytes` to `path` (mode 0644) through a temporary file renamed
+// into place, so that a failure never leaves a half-written file under
+// that name.
+Status writeOutputFile(const std::string& path, const std::string& bytes);
 
 }  // namespace installer
