@@ -12,14 +12,6 @@
 namespace installer {
 namespace {
 
-const char usage[] =
-    "usage: pkgtool keygen OUT [--hash-constants TRUSTFILE]\n"
-    "       pkgtool build -o OUT [-d DESCRIPTION] [--key KEYFILE] [--allow-ed25519-over-sha1] [--SETTING VALUE]...\n"
-    "       pkgtool bundle -o OUT [-d DESCRIPTION] [--key KEYFILE [--no-bundle-signature]] [--SETTING VALUE]... "
-    "MEMBER...\n"
-    "       pkgtool inspect FILE [--trust TRUSTFILE]\n"
-    "       pkgtool --version\n";
-
 // Run in a directory that holds only the two trust files, which the failing
 // runs leave so.
 // In the arguments, "+" stands for a blank within one argument.
@@ -68,7 +60,7 @@ TEST(Pkgtool, RefusesBadArgumentsAndUnreadableFilesAndKeepsNewKeysPrivate) {
     for (std::string word; words >> word; arguments.push_back(word)) std::replace(word.begin(), word.end(), '+', ' ');
     std::ostringstream out, err;
     EXPECT_EQ(runPkgtool(arguments, out, err), c.status) << c.arguments;
-    EXPECT_EQ(err.str(), "pkgtool: " + c.err + "\n" + (c.status == 2 ? usage : ""));
+    EXPECT_EQ(err.str(), "pkgtool: " + c.err + "\n" + (c.status == 2 ? pkgtoolUsage : ""));
     EXPECT_EQ(out.str(), "");
   }
   EXPECT_EQ(describeTree(dir, ""), before);

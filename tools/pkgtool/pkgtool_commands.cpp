@@ -20,9 +20,7 @@
 
 namespace installer {
 
-namespace {
-
-const char usageText[] =
+const char pkgtoolUsage[] =
     "usage: pkgtool keygen OUT [--hash-constants TRUSTFILE]\n"
     "       pkgtool build -o OUT [-d DESCRIPTION] [--key KEYFILE] [--allow-ed25519-over-sha1] [--SETTING VALUE]...\n"
     "       pkgtool bundle -o OUT [-d DESCRIPTION] [--key KEYFILE [--no-bundle-signature]] [--SETTING VALUE]... "
@@ -30,8 +28,10 @@ const char usageText[] =
     "       pkgtool inspect FILE [--trust TRUSTFILE]\n"
     "       pkgtool --version\n";
 
+namespace {
+
 int usage(std::ostream& err, const std::string& problem) {
-  err << "pkgtool: " << problem << "\n" << usageText;
+  err << "pkgtool: " << problem << "\n" << pkgtoolUsage;
   return 2;
 }
 
@@ -395,7 +395,7 @@ int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std
     return 0;
   }
   if (command == "help" || command == "--help" || command == "-h") {
-    out << usageText;
+    out << pkgtoolUsage;
     return 0;
   }
   return usage(err, "unknown command " + command);

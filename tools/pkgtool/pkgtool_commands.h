@@ -13,6 +13,9 @@
 
 namespace installer {
 
+// The usage text printed after a complaint about the arguments.
+extern const char pkgtoolUsage[];
+
 int runPkgtool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 // Writes the key files through `files`: each is created new (never put over
