@@ -22,13 +22,13 @@ bool sameKeys(const TrustKeys& a, const TrustKeys& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScratchEnv env(scratchCapacity);
-  if (!env.addFile("/keys/file", textOf(data, size))) return 0;
+  if (!env.addFile("/keys/file", textOf(data, size)).isOk()) return 0;
   std::string error;
   SigningKeys signing;
   static_cast<void>(readKeyFile("/keys/file", signing, error, env));
   TrustKeys keys, again;
   if (!readTrustFile("/keys/file", keys, error, env)) return 0;
-  if (!env.addFile("/keys/again", formatTrustFile(keys)) || !readTrustFile("/keys/again", again, error, env) ||
+  if (!env.addFile("/keys/again", formatTrustFile(keys)).isOk() || !readTrustFile("/keys/again", again, error, env) ||
       !sameKeys(keys, again)) {
     std::abort();
   }
