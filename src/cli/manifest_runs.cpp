@@ -56,7 +56,7 @@ int commitManifestRun(InstallerState& state) {
   StagedFiles staged(env);
   // No manifest means nothing was deferred; a manifest that cannot be read
   // whole must not be carried out in part.
-  if (!readManifest(staged, paths::manifest) && manifestExists(env)) {
+  if (!readManifest(staged, paths::manifest).isOk() && manifestExists(env)) {
     staged.release();  // its files stay for another try
     error(state, "cannot read %s, nothing committed", paths::manifest);
     return ExitFailure;

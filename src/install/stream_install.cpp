@@ -56,18 +56,19 @@ void dropRecordNamed(InstallerState& state, const std::string& name, StagedFiles
   removePackageAt(state, static_cast<size_t>(index));
 }
 
-// Reads the bundle's own header. ExitSuccess, or the status to give up with.
-ExitStatus readBundleHeader(BundleRun& run, InstalledPackage& bundle) {
-  if (!readPackageHeader(bundle, run.stream)) return ExitFailure;
+// Reads the bundle's own header. False when the run is to give up (with
+// ExitFailure): a header that cannot be read, or one with relations.
+bool readBundleHeader(BundleRun& run, InstalledPackage& bundle) {
+  if (!readPackageHeader(bundle, run.stream)) return false;
   // A bundle only groups packages; relations belong to its members.
-  if (!bundle.deps.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) return ExitFailure;
+  if (!bundle.deps.empty() || !bundle.provides.empty() || !bundle.conflicts.empty()) return false;
   if (partIs(run.stream, PartType::SquashfsImage)) advance(run.stream);
   if (bundle.bootImageFlag) {
     run.result.imageDirectory = packageDir(bundle);
   } else {
     run.stream.stopCopying();  // nothing will keep the copy
   }
-  return ExitSuccess;
+  return true;
 }
 
 // Reads the member list; it is acted on only once the bundle's own parts
@@ -110,15 +111,14 @@ bool headVouchedFor(PackageStream& stream, const TrustKeys& keys, MemberTable& t
 }
 
 // Stages the bundle's own record in place of the installed one and hands
-// the record to the state. ExitSuccess, or the status to give up with.
-ExitStatus recordBundle(BundleRun& run, std::unique_ptr<InstalledPackage> bundle) {
+// the record to the state. False when the run is to give up (with
+// ExitFailure): the record could not be staged.
+bool recordBundle(BundleRun& run, std::unique_ptr<InstalledPackage> bundle) {
   dropRecordNamed(run.state, bundle->name, &run.staged);
-  if (!prepareDatabaseDir(*bundle, run.staged) || !writePackageMeta(run.state, *bundle, run.staged)) {
-    return ExitFailure;
-  }
+  if (!prepareDatabaseDir(*bundle, run.staged) || !writePackageMeta(run.state, *bundle, run.staged)) return false;
   dropRecordNamed(run.state, bundle->name, nullptr);
   run.state.packages.push_back(std::move(bundle));
-  return ExitSuccess;
+  return true;
 }
 
 std::set<std::string> membersOf(const InstallerState& state, const std::string& bundleName) {
@@ -148,11 +148,11 @@ bool holdListedMembersDisabled(BundleRun& run, const std::vector<DependencyRef>&
 
 // A bundle whose members its member table does not vouch for is broken as
 // a whole: one member more than rows, or one that does not match its row.
-int refuseUnboundMember(BundleRun& run, const DependencyRef& bundleRef) {
+bool refuseUnboundMember(BundleRun& run, const DependencyRef& bundleRef) {
   InstalledPackage named;
   named.bundle = bundleRef;  // names the bundle
   reportBrokenPackage(run.state, named);
-  return -1;
+  return false;
 }
 
 // With a member table, each member is checked against its row as soon as
@@ -162,24 +162,22 @@ bool memberVouchedFor(const BundleRun& run, size_t index) {
   return !run.table.present || memberMatchesRow(run.stream, run.table, index);
 }
 
-// Installs the members, each from its part 1. The number installed, or -1
-// when one failed.
-int installMembers(BundleRun& run, const DependencyRef& bundleRef, std::set<std::string>& oldMembers) {
-  int count = 0;
+// Installs the members, each from its part 1; `count` says how many were.
+// False when one failed.
+bool installMembers(BundleRun& run, const DependencyRef& bundleRef, std::set<std::string>& oldMembers, size_t& count) {
+  count = 0;
   const PackageInstallRequest request{run.request.flags, run.request.userChoices, &bundleRef, keysOf(run.request)};
   while (partIs(run.stream, PartType::PackageHeader)) {
-    if (run.table.present && static_cast<size_t>(count) >= run.table.rows.size()) {
-      return refuseUnboundMember(run, bundleRef);
-    }
+    if (run.table.present && count >= run.table.rows.size()) return refuseUnboundMember(run, bundleRef);
     PackageInstallOutcome outcome;
     InstalledPackage* member = installPackage(run.state, run.staged, run.stream, request, outcome);
-    if (member == nullptr) return -1;
-    if (!memberVouchedFor(run, static_cast<size_t>(count))) return refuseUnboundMember(run, bundleRef);
+    if (member == nullptr) return false;
+    if (!memberVouchedFor(run, count)) return refuseUnboundMember(run, bundleRef);
     oldMembers.erase(member->name);
     if (outcome.bootImage) run.result.bootImage = true;
     ++count;
   }
-  return count;
+  return true;
 }
 
 // Marks the members that the new version of the bundle no longer carries
@@ -199,7 +197,7 @@ ExitStatus installBundle(BundleRun& run) {
   // Wanted only among the bundle's own parts, up to the first member.
   run.stream.wantedTypes.push_back(PartType::BundleMemberTable);
   run.stream.wantedTypes.push_back(PartType::BundleSignature);
-  if (ExitStatus failure = readBundleHeader(run, *bundle)) return failure;
+  if (!readBundleHeader(run, *bundle)) return ExitFailure;
   bool listed = partIs(run.stream, PartType::BundleMembers);
   std::vector<DependencyRef> listedMembers;
   if (listed) listedMembers = readMemberList(run.stream);
@@ -215,15 +213,15 @@ ExitStatus installBundle(BundleRun& run) {
   if ((checkAcceptance(run.state, *bundle, flags) & ~flags) != 0) return ExitBundleFailed;
   const DependencyRef bundleRef{bundle->name, bundle->version, bundle->version, 0};
   InstalledPackage summary = *bundle;
-  if (ExitStatus failure = recordBundle(run, std::move(bundle))) return failure;
+  if (!recordBundle(run, std::move(bundle))) return ExitFailure;
 
   std::set<std::string> oldMembers = membersOf(run.state, bundleRef.name);
   if (listed && !holdListedMembersDisabled(run, listedMembers)) return ExitFailure;
-  int installed = installMembers(run, bundleRef, oldMembers);
-  if (installed < 0) return ExitBundleFailed;
+  size_t installed = 0;
+  if (!installMembers(run, bundleRef, oldMembers, installed)) return ExitBundleFailed;
   if (partIs(run.stream, PartType::Architecture)) advance(run.stream);
   // A row without its member, or anything after the last member.
-  if (run.table.present && !everyRowMet(run.stream, run.table, static_cast<size_t>(installed))) {
+  if (run.table.present && !everyRowMet(run.stream, run.table, installed)) {
     reportBrokenPackage(run.state, summary);
     return ExitBundleFailed;
   }

@@ -51,7 +51,7 @@ struct SpaceStatus {
 enum class ImageFileResult {
   Present,  // the image holds the file (a regular file, directory, ...; not a symbolic link)
   Absent,   // the image was mounted and does not hold it
-  Failed,   // the image could not be attached or mounted; already reported
+  Failed,   // the image could not be attached or mounted
 };
 
 // What a file must be to be read, and how much of it may be read. A file
@@ -154,11 +154,13 @@ class Env {
 
   // Looks for `fileInImage` (a full path below `mountPoint`) in the squashfs
   // image that starts `imageOffset` bytes into `packagePath`, through a loop
-  // device; nothing stays mounted or attached afterwards. Failing steps are
-  // reported with perror (see loop_mount.h), the one exception to the rule
-  // that an Env prints nothing.
+  // device; nothing stays mounted or attached afterwards. When it fails,
+  // `failure` names the step of the loop device's setup that failed and why
+  // (see loop_mount.h), for the caller to show; it stays ok when there is
+  // nothing to tell (an Env without images).
   virtual ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset,
-                                          const std::string& mountPoint, const std::string& fileInImage) = 0;
+                                          const std::string& mountPoint, const std::string& fileInImage,
+                                          Status& failure) = 0;
 
   // Takes an exclusive lock on `path` (flock), creating the file when it
   // is missing; fails without waiting when another holder has it (Busy) or
@@ -212,8 +214,8 @@ class EnvWrapper : public Env {
   Status changeRoot(const std::string& root) override { return base.changeRoot(root); }
   Status changeDirectory(const std::string& path) override { return base.changeDirectory(path); }
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
-                                  const std::string& fileInImage) override {
-    return base.findFileInImage(packagePath, imageOffset, mountPoint, fileInImage);
+                                  const std::string& fileInImage, Status& failure) override {
+    return base.findFileInImage(packagePath, imageOffset, mountPoint, fileInImage, failure);
   }
   Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override {
     return base.lockFile(path, lock);

@@ -4,10 +4,10 @@
 // everything is taken down again before the call returns.
 //
 // The caller owns nothing afterwards: no mount, no attached loop device and
-// no open descriptor outlives the call, whatever step failed. Failing system
-// calls are reported with perror on standard error, each with its own label
-// ("loop-control", "GET_FREE", "dev open", "open", "SET_FD", "SET_OFFSET",
-// "mount squash"); nothing else is printed.
+// no open descriptor outlives the call, whatever step failed. A failing
+// system call is named in the failure by its own label ("loop-control",
+// "GET_FREE", "dev open", "open", "SET_FD", "SET_OFFSET", "mount squash");
+// nothing is printed.
 #pragma once
 
 #include <cstdint>
@@ -19,12 +19,14 @@ namespace installer {
 
 // Looks for `fileInImage` (a full path below `mountPoint`) in the squashfs
 // image that starts `imageOffset` bytes into `packagePath`. The mount point
-// and its parent directory are created (mode 0755) when missing.
+// and its parent directory are created (mode 0755) when missing. Failed
+// comes with `failure`: the step that failed, as the subject, and why.
 //
 // A symbolic link does not count as the file: it could point out of the image
 // (for instance at the running system's copy of the same file) and would then
 // say nothing about what the image itself holds.
 [[nodiscard]] ImageFileResult lookIntoImage(const std::string& packagePath, uint32_t imageOffset,
-                                              const std::string& mountPoint, const std::string& fileInImage);
+                                            const std::string& mountPoint, const std::string& fileInImage,
+                                            Status& failure);
 
 }  // namespace installer

@@ -1,7 +1,5 @@
 // The Linux loop driver behind findFileInImage. This is the only file that
 // knows the loop-device requests and the mount call.
-#include "platform/loop_mount.h"
-
 #include <fcntl.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
@@ -16,6 +14,8 @@
 #include <cstring>
 
 #include "platform/device_paths.h"
+#include "platform/loop_mount.h"
+#include "platform/system_error.h"
 
 namespace installer {
 
@@ -25,15 +25,15 @@ namespace {
 // device node or gain privileges.
 constexpr unsigned long imageMountFlags = MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC;
 
-// The number of a free loop device, or -1 (reported).
-int freeLoopNumber() {
+// The number of a free loop device, or -1 (`failure` says why).
+int freeLoopNumber(Status& failure) {
   int control = open(paths::loopControl, O_RDONLY | O_CLOEXEC);
   if (control < 0) {
-    perror("loop-control");
+    failure = systemError("loop-control");
     return -1;
   }
   int number = ioctl(control, LOOP_CTL_GET_FREE, 0);
-  if (number < 0) perror("GET_FREE");
+  if (number < 0) failure = systemError("GET_FREE");
   close(control);
   return number < 0 ? -1 : number;
 }
@@ -46,16 +46,15 @@ void makeMountPoint(const std::string& mountPoint) {
 }
 
 // Points the loop device at the image inside the package file, read-only.
-bool attachImage(int loop, int package, const std::string& packagePath, uint32_t imageOffset) {
+bool attachImage(int loop, int package, const std::string& packagePath, uint32_t imageOffset, Status& failure) {
   if (ioctl(loop, LOOP_SET_FD, package) != 0) {
-    perror("SET_FD");
+    failure = systemError("SET_FD");
     return false;
   }
   // The short form of the status record carries the offset as an int; a
   // larger offset would reach the driver as a wrong (negative) one.
   if (imageOffset > static_cast<uint32_t>(INT_MAX)) {
-    errno = EOVERFLOW;
-    perror("SET_OFFSET");
+    failure = systemError("SET_OFFSET", EOVERFLOW);
     return false;
   }
   struct loop_info status;
@@ -65,7 +64,7 @@ bool attachImage(int loop, int package, const std::string& packagePath, uint32_t
   // The name is informational; a long path is cut, without terminator.
   std::memcpy(status.lo_name, packagePath.c_str(), std::min<size_t>(packagePath.size(), LO_NAME_SIZE));
   if (ioctl(loop, LOOP_SET_STATUS, &status) != 0) {
-    perror("SET_OFFSET");
+    failure = systemError("SET_OFFSET");
     return false;
   }
   return true;
@@ -82,19 +81,18 @@ void unmount(const std::string& mountPoint) {
   if (umount(mountPoint.c_str()) != 0) umount2(mountPoint.c_str(), MNT_DETACH);
 }
 
-ImageFileResult lookThroughDevice(const char* device, int loop, const std::string& packagePath,
-                                  uint32_t imageOffset, const std::string& mountPoint,
-                                  const std::string& fileInImage) {
+ImageFileResult lookThroughDevice(const char* device, int loop, const std::string& packagePath, uint32_t imageOffset,
+                                  const std::string& mountPoint, const std::string& fileInImage, Status& failure) {
   makeMountPoint(mountPoint);
   int package = open(packagePath.c_str(), O_RDONLY | O_CLOEXEC);
   if (package < 0) {
-    perror("open");
+    failure = systemError("open");
     return ImageFileResult::Failed;
   }
   ImageFileResult result = ImageFileResult::Failed;
-  if (attachImage(loop, package, packagePath, imageOffset)) {
+  if (attachImage(loop, package, packagePath, imageOffset, failure)) {
     if (mount(device, mountPoint.c_str(), "squashfs", imageMountFlags, nullptr) != 0) {
-      perror("mount squash");
+      failure = systemError("mount squash");
     } else {
       result = holdsFile(fileInImage) ? ImageFileResult::Present : ImageFileResult::Absent;
       unmount(mountPoint);
@@ -107,17 +105,17 @@ ImageFileResult lookThroughDevice(const char* device, int loop, const std::strin
 }  // namespace
 
 ImageFileResult lookIntoImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
-                                const std::string& fileInImage) {
-  int number = freeLoopNumber();
+                              const std::string& fileInImage, Status& failure) {
+  int number = freeLoopNumber(failure);
   if (number < 0) return ImageFileResult::Failed;
   char device[40];
   std::snprintf(device, sizeof device, paths::loopDeviceFormat, number);
   int loop = open(device, O_RDONLY | O_CLOEXEC);
   if (loop < 0) {
-    perror("dev open");
+    failure = systemError("dev open");
     return ImageFileResult::Failed;
   }
-  ImageFileResult result = lookThroughDevice(device, loop, packagePath, imageOffset, mountPoint, fileInImage);
+  ImageFileResult result = lookThroughDevice(device, loop, packagePath, imageOffset, mountPoint, fileInImage, failure);
   // Issued whether or not the attach worked: a half-configured device must
   // not stay attached. Its result says nothing useful here.
   ioctl(loop, LOOP_CLR_FD, 0);

@@ -262,8 +262,8 @@ class PosixEnv : public Env {
   Status changeDirectory(const std::string& path) override { return checked(::chdir(path.c_str()), path); }
 
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
-                                  const std::string& fileInImage) override {
-    return lookIntoImage(packagePath, imageOffset, mountPoint, fileInImage);
+                                  const std::string& fileInImage, Status& failure) override {
+    return lookIntoImage(packagePath, imageOffset, mountPoint, fileInImage, failure);
   }
 
   Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override {

@@ -417,7 +417,7 @@ Status ScratchEnv::changeDirectory(const std::string& path) {
 }
 
 ImageFileResult ScratchEnv::findFileInImage(const std::string& packagePath, uint32_t, const std::string&,
-                                            const std::string&) {
+                                            const std::string&, Status&) {
   FileStatus info;
   if (!status(packagePath, info).isOk()) return ImageFileResult::Failed;
   return info.type == FileType::Regular ? ImageFileResult::Absent : ImageFileResult::Failed;

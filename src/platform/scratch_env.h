@@ -67,7 +67,7 @@ class ScratchEnv : public Env {
   Status changeRoot(const std::string& root) override;
   Status changeDirectory(const std::string& path) override;
   ImageFileResult findFileInImage(const std::string& packagePath, uint32_t imageOffset, const std::string& mountPoint,
-                                  const std::string& fileInImage) override;
+                                  const std::string& fileInImage, Status& failure) override;
   Status lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) override;
   // No variable is set: the host's do not leak in.
   const char* variable(const char*) override { return nullptr; }

@@ -17,8 +17,7 @@ Status::Kind kindOf(int code) {
       return Status::Kind::NotDirectory;
     case EISDIR:
       return Status::Kind::IsDirectory;
-    case ENOSPC:
-    case EDQUOT:
+    case ENOSPC:  // a quota (EDQUOT) is not a full disk: it stays an I/O error
       return Status::Kind::NoSpace;
     case EXDEV:
       return Status::Kind::CrossDevice;

@@ -90,11 +90,13 @@ bool keepsBrandingProtected(InstallerState& state, const PackageCandidate& candi
   Env& env = state.env;
   if (candidate.info.name != "branding" || !env.exists(paths::brandingProtectedMarker)) return true;
   uint32_t offset = 0;
+  Status failure;
   if (findImageOffset(env, candidate.path, offset) &&
-      env.findFileInImage(candidate.path, offset, paths::brandingMountPoint, paths::newBrandingProtectedMarker) ==
-          ImageFileResult::Present) {
+      env.findFileInImage(candidate.path, offset, paths::brandingMountPoint, paths::newBrandingProtectedMarker,
+                          failure) == ImageFileResult::Present) {
     return true;
   }
+  if (!failure.isOk()) reportSystemFailure(failure);  // the step of the look that failed, as the system says
   error(state, "can not replace protected branding with non-protected");
   return false;
 }

@@ -152,23 +152,23 @@ Status writeManifest(StagedFiles& staged, const std::string& path) {
   return written;
 }
 
-bool readManifest(StagedFiles& staged, const std::string& path) {
+Status readManifest(StagedFiles& staged, const std::string& path) {
   // Only a regular file is a manifest: a directory reads as if empty, a fifo
   // would keep the run waiting, a device could feed it endless data.
   // 8 MiB: as long as the longest list of installed files it can name.
   InputFile in(staged.env(), path, ReadLimits{false, true, 8 * 1024 * 1024});
-  if (!in.is_open()) return false;
+  if (!in.is_open()) return in.status();
   std::string line;
   while (!in.fail() && !in.bad()) {
     std::getline(in, line);
     // A read that failed cut the line short; it is no end of the file.
-    if (in.readError()) return false;
+    if (in.readError()) return in.status();
     if (in.bad()) break;
     // The read that meets the end of the file yields an empty line too.
-    if (line.empty()) return true;
-    if (takeLine(staged, line) == LineResult::Malformed) return false;
+    if (line.empty()) return Status::ok();
+    if (takeLine(staged, line) == LineResult::Malformed) return Status::corrupt(path, "a line lacks a field");
   }
-  return !staged.empty();
+  return staged.empty() ? Status::corrupt(path, "it ends without an entry") : Status::ok();
 }
 
 }  // namespace installer

@@ -37,12 +37,12 @@ std::string fileDigest(Env& env, const std::string& path);
 // The entries in manifest form, the lines in path order.
 std::string manifestText(const std::map<std::string, StagedOp>& entries);
 
-// Adds the entries of the manifest at `path` to the set. True when the file
-// was read to its end or to an empty line; false when it cannot be opened,
-// when a "U", "L" or "M" line lacks a field (the entries before it stay in
-// the set), when it is no regular file, or when a read fails. Lines of
-// other kinds are skipped.
-[[nodiscard]] bool readManifest(StagedFiles& staged, const std::string& path);
+// Adds the entries of the manifest at `path` to the set. Ok when the file
+// was read to its end or to an empty line; a failure when it cannot be
+// opened, when it is no regular file, or when a read fails (the system's
+// reason), or when a "U", "L" or "M" line lacks a field (Corrupt; the
+// entries before it stay in the set). Lines of other kinds are skipped.
+Status readManifest(StagedFiles& staged, const std::string& path);
 
 // One field in manifest form, and back.
 std::string escapeManifestField(const std::string& field);

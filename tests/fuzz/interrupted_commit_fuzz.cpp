@@ -21,17 +21,19 @@ const char sentinelPath[] = "/etc/passwd";
 const char sentinel[] = "root:x:0:0\n";
 
 bool holdsSentinel(ScratchEnv& env) {
-  std::unique_ptr<ReadableFile> file = env.openReadable(sentinelPath, ReadLimits{false, true, 64});
+  std::unique_ptr<ReadableFile> file;
   char buffer[64];
-  long n = file ? file->read(buffer, sizeof buffer) : -1;
-  return n == static_cast<long>(sizeof sentinel - 1) && std::string(buffer, static_cast<size_t>(n)) == sentinel;
+  size_t n = 0;
+  if (!env.openReadable(sentinelPath, ReadLimits{false, true, 64}, file).isOk()) return false;
+  if (!file->read(buffer, sizeof buffer, n).isOk()) return false;
+  return n == sizeof sentinel - 1 && std::string(buffer, n) == sentinel;
 }
 
 void checkRoundTrip(ScratchEnv& env) {
   CommitPlan plan, again;
   std::string why;
   if (readJournal(env, paths::commitJournal, plan, why) != JournalRead::Read) return;
-  if (!env.addFile("/ram/again", journalText(plan))) return;
+  if (!env.addFile("/ram/again", journalText(plan)).isOk()) return;
   if (readJournal(env, "/ram/again", again, why) != JournalRead::Read) std::abort();
   if (journalText(again) != journalText(plan)) std::abort();
 }
@@ -40,7 +42,8 @@ void checkRoundTrip(ScratchEnv& env) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScratchEnv env(scratchCapacity);
-  if (!env.addDirectories("/flash/var/pdb") || !env.addDirectories("/ram") || !env.addFile(sentinelPath, sentinel)) {
+  if (!env.addDirectories("/flash/var/pdb").isOk() || !env.addDirectories("/ram").isOk() ||
+      !env.addFile(sentinelPath, sentinel).isOk()) {
     return 0;
   }
   addFiles(env, textOf(data, size));
@@ -53,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InterruptedCommit result = finishInterruptedCommit(state, &contents);
   removeRunLeftovers(env);
   FileStatus journal;
-  bool left = env.linkStatus(paths::commitJournal, journal) && journal.type != FileType::Directory;
+  bool left = env.linkStatus(paths::commitJournal, journal).isOk() && journal.type != FileType::Directory;
   if (result != InterruptedCommit::Unreadable && left) std::abort();
   if (!holdsSentinel(env)) std::abort();
   return 0;

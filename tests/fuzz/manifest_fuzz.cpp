@@ -10,11 +10,12 @@ using namespace installer;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScratchEnv env(scratchCapacity);
-  if (!env.addFile(paths::manifest, textOf(data, size))) return 0;
+  if (!env.addFile(paths::manifest, textOf(data, size)).isOk()) return 0;
   StagedFiles read(env);
-  if (!readManifest(read, paths::manifest)) return 0;
+  if (!readManifest(read, paths::manifest).isOk()) return 0;
   StagedFiles again(env);
-  if (!env.addFile("/ram/again", manifestText(read.entries)) || !readManifest(again, "/ram/again")) std::abort();
+  if (!env.addFile("/ram/again", manifestText(read.entries)).isOk() || !readManifest(again, "/ram/again").isOk())
+    std::abort();
   if (manifestText(again.entries) != manifestText(read.entries)) std::abort();
   return 0;
 }

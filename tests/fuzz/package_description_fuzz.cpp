@@ -8,9 +8,10 @@ using namespace installer;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScratchEnv env(scratchCapacity);
-  bool made = env.addFile("/work/package.desc", textOf(data, size)) && env.addFile("/work/data", "data\n") &&
-              env.addFile("/work/image", "hsqs") && env.addFile("/work/tree/bin/tool", "#!/bin/sh\n") &&
-              env.addDirectories("/work/tree/empty") && env.makeSymlink("bin/tool", "/work/tree/tool").isOk();
+  bool made = env.addFile("/work/package.desc", textOf(data, size)).isOk() &&
+              env.addFile("/work/data", "data\n").isOk() && env.addFile("/work/image", "hsqs").isOk() &&
+              env.addFile("/work/tree/bin/tool", "#!/bin/sh\n").isOk() &&
+              env.addDirectories("/work/tree/empty").isOk() && env.makeSymlink("bin/tool", "/work/tree/tool").isOk();
   if (!made) return 0;
   for (bool bundle : {false, true}) {
     DescriptionParser parser(bundle, env);

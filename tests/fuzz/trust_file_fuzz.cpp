@@ -22,12 +22,12 @@ bool sameKeys(const TrustKeys& a, const TrustKeys& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScratchEnv env(scratchCapacity);
-  if (!env.addFile("/keys/file", textOf(data, size))) return 0;
+  if (!env.addFile("/keys/file", textOf(data, size)).isOk()) return 0;
   SigningKeys signing;
   static_cast<void>(readKeyFile("/keys/file", signing, env));
   TrustKeys keys, again;
   if (!readTrustFile("/keys/file", keys, env).isOk()) return 0;
-  if (!env.addFile("/keys/again", formatTrustFile(keys)) || !readTrustFile("/keys/again", again, env).isOk() ||
+  if (!env.addFile("/keys/again", formatTrustFile(keys)).isOk() || !readTrustFile("/keys/again", again, env).isOk() ||
       !sameKeys(keys, again)) {
     std::abort();
   }

@@ -15,7 +15,7 @@ TEST(SystemError, MapsEachErrorToItsKind) {
   const std::pair<int, Kind> table[] = {
       {ENOENT, Kind::NotFound},      {EEXIST, Kind::Exists},
       {ENOTDIR, Kind::NotDirectory}, {EISDIR, Kind::IsDirectory},
-      {ENOSPC, Kind::NoSpace},       {EDQUOT, Kind::NoSpace},
+      {ENOSPC, Kind::NoSpace},       {EDQUOT, Kind::IoError},
       {EXDEV, Kind::CrossDevice},    {ENAMETOOLONG, Kind::NameTooLong},
       {EWOULDBLOCK, Kind::Busy},     {EIO, Kind::DiskError},
       {EACCES, Kind::IoError},       {ELOOP, Kind::IoError},

@@ -62,7 +62,7 @@ TEST(Manifest, Read) {
   for (const Case& c : cases) {
     root.write("/ram/MANIFEST", c.text);
     StagedFiles staged(root.env());
-    EXPECT_EQ(readManifest(staged, "/ram/MANIFEST"), c.ok) << c.text;
+    EXPECT_EQ(readManifest(staged, "/ram/MANIFEST").isOk(), c.ok) << c.text;
     EXPECT_EQ(entriesText(staged), c.entries) << c.text;
   }
   // Only a regular file read to its end is a manifest: a directory reads as
@@ -72,7 +72,10 @@ TEST(Manifest, Read) {
   FaultEnv faults(root.env());
   faults.failAt(EnvCall::Read, 1, EIO);
   StagedFiles staged(faults);
-  for (const char* path : {"/ram/none", "/ram", "/ram/fifo", "/ram/MANIFEST"}) EXPECT_FALSE(readManifest(staged, path));
+  for (const char* path : {"/ram/none", "/ram", "/ram/fifo", "/ram/MANIFEST"}) {
+    EXPECT_FALSE(readManifest(staged, path).isOk()) << path;
+  }
+  EXPECT_TRUE(readManifest(staged, "/ram/none").is(Status::Kind::NotFound));
   EXPECT_TRUE(staged.empty());
 }
 

@@ -21,7 +21,8 @@ namespace installer {
 class ImageEnv : public EnvWrapper {
  public:
   using EnvWrapper::EnvWrapper;
-  ImageFileResult findFileInImage(const std::string& file, uint32_t, const std::string&, const std::string&) override {
+  ImageFileResult findFileInImage(const std::string& file, uint32_t, const std::string&, const std::string&,
+                                  Status&) override {
     return file.find("/marked") != std::string::npos ? ImageFileResult::Present : ImageFileResult::Absent;
   }
 };

@@ -165,13 +165,14 @@ Status RootedEnv::changeDirectory(const std::string& path) {
 }
 
 ImageFileResult RootedEnv::findFileInImage(const std::string& packagePath, uint32_t imageOffset,
-                                           const std::string& mountPoint, const std::string& fileInImage) {
+                                           const std::string& mountPoint, const std::string& fileInImage,
+                                           Status& failure) {
   std::string hostPackage, hostMount, hostFile;
   if (!resolve(packagePath, true, hostPackage).isOk() || !resolve(mountPoint, true, hostMount).isOk() ||
       !resolve(fileInImage, false, hostFile).isOk()) {
-    return ImageFileResult::Failed;
+    return ImageFileResult::Failed;  // a path that leads nowhere: no step of the look was tried
   }
-  return target().findFileInImage(hostPackage, imageOffset, hostMount, hostFile);
+  return target().findFileInImage(hostPackage, imageOffset, hostMount, hostFile, failure);
 }
 
 Status RootedEnv::lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) {

@@ -316,7 +316,8 @@ bool SimulatedDevice::rawChangeDirectory(const std::string& path) {
   return inodeAt(where).type == FileType::Directory || failWith(ENOTDIR);
 }
 
-ImageFileResult SimulatedDevice::findFileInImage(const std::string&, uint32_t, const std::string&, const std::string&) {
+ImageFileResult SimulatedDevice::findFileInImage(const std::string&, uint32_t, const std::string&, const std::string&,
+                                                 Status&) {
   return ImageFileResult::Absent;
 }
 
