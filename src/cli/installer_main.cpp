@@ -69,7 +69,7 @@ int installerMain(Env& env, Output& output, const std::vector<std::string>& argu
   // Going on in the old root after a failed chroot would change the live
   // system instead of the one asked for, so the run stops here. A "-r" read
   // before --commit or --cancel counts too: their manifest is the new root's.
-  if (!changeRoot(env, options.root)) return ExitFailure;
+  if (!changeRoot(env, output, options.root)) return ExitFailure;
   state.quiet = options.quiet;
   std::unique_ptr<FileLock> lock;
   if (!lockRun(state, lock)) return ExitFailure;

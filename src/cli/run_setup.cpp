@@ -1,6 +1,5 @@
 #include "cli/run_setup.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace installer {
@@ -10,17 +9,17 @@ bool isEmulatorBoard(Env& env) {
   return board != nullptr && std::strcmp(board, "qemu_p9") == 0;
 }
 
-bool changeRoot(Env& env, const std::string& root) {
+bool changeRoot(Env& env, Output& output, const std::string& root) {
   if (!root.empty()) {
     Status changed = env.changeRoot(root);
     if (!changed.isOk()) {
       // Going on in the old root would change the live system instead.
-      std::fprintf(stderr, "chroot: %s\n", changed.reason().c_str());
+      output.writeError("chroot: " + changed.reason() + "\n");
       return false;
     }
   }
   Status entered = env.changeDirectory("/");
-  if (!entered.isOk()) std::fprintf(stderr, "chdir: %s\n", entered.reason().c_str());
+  if (!entered.isOk()) output.writeError("chdir: " + entered.reason() + "\n");
   return true;
 }
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "base/output.h"
 #include "platform/env.h"
 
 namespace installer {
@@ -13,7 +14,7 @@ namespace installer {
 bool isEmulatorBoard(Env& env);
 // chroot(root) when root is not empty, then chdir("/"). False after a failed
 // chroot, which has been reported on standard error as "chroot: REASON".
-[[nodiscard]] bool changeRoot(Env& env, const std::string& root);
+[[nodiscard]] bool changeRoot(Env& env, Output& output, const std::string& root);
 // "i386", or the value of "arch" when set (even empty).
 std::string deviceArchitecture(Env& env);
 

@@ -107,9 +107,8 @@ void reportInstallFailure(InstallerState& state, const InstalledPackage& package
   }
 }
 
-void reportSystemFailure(const Status& failure) {
-  std::string line = failure.toString() + "\n";
-  std::fputs(line.c_str(), stderr);
+void reportSystemFailure(InstallerState& state, const Status& failure) {
+  state.output.writeError(failure.toString() + "\n");
 }
 
 void reportBrokenPackage(InstallerState& state, const InstalledPackage& package) {

@@ -41,7 +41,7 @@ void reportInstallFailure(InstallerState& state, const InstalledPackage& package
                           const Status& failure);
 // "subject: reason" on standard error: how a failed system call has always
 // been shown, the subject naming the call ("rename").
-void reportSystemFailure(const Status& failure);
+void reportSystemFailure(InstallerState& state, const Status& failure);
 // "installation of %s failed: broken package".
 void reportBrokenPackage(InstallerState& state, const InstalledPackage& package);
 

@@ -96,7 +96,7 @@ bool keepsBrandingProtected(InstallerState& state, const PackageCandidate& candi
                           failure) == ImageFileResult::Present) {
     return true;
   }
-  if (!failure.isOk()) reportSystemFailure(failure);  // the step of the look that failed, as the system says
+  if (!failure.isOk()) reportSystemFailure(state, failure);  // the step of the look that failed, as the system says
   error(state, "can not replace protected branding with non-protected");
   return false;
 }

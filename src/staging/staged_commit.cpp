@@ -52,7 +52,7 @@ bool copyBeside(InstallerState& state, StagedFiles& staged, CommitStep& step, Sp
   if (!name.empty()) made.push_back(name);
   bool writeFailed = false;
   if (done.isOk()) done = copyFile(env, step.source, *file, spinner, writeFailed);
-  if (writeFailed) reportSystemFailure(Status(done.kind(), " write failed", done.reason()));
+  if (writeFailed) reportSystemFailure(state, Status(done.kind(), " write failed", done.reason()));
   if (done.isOk()) done = file->close();
   if (done.isOk()) done = env.changeMode(name, step.mode);
   FileStatus info;
@@ -149,7 +149,7 @@ void removeCopiedSources(Env& env, const StagedFiles& staged, const std::vector<
 // The failed system calls first, as they were met, then the steps they failed.
 void reportFailures(InstallerState& state, const std::vector<StepFailure>& failures, const char* format) {
   for (const StepFailure& failure : failures) {
-    if (!failure.call.isOk()) reportSystemFailure(failure.call);
+    if (!failure.call.isOk()) reportSystemFailure(state, failure.call);
   }
   for (const StepFailure& failure : failures) error(state, format, failure.path.c_str(), failure.reason.c_str());
 }

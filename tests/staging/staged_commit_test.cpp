@@ -32,11 +32,10 @@ class Commit : public testing::Test {
     return commitSet(staged, options);
   }
   std::string commitSet(StagedFiles& staged, CommitOptions options = CommitOptions()) {
-    testing::internal::CaptureStderr();  // what the system said about a failed call
     const char* results[] = {"done|", "refused|", "no room|", "failed|"};
     std::string result = results[static_cast<int>(commitStaged(state, staged, options))];
     result += output.take() + "|";
-    return result + testing::internal::GetCapturedStderr();
+    return result + output.takeErrors();
   }
   std::string finish(InterruptedCommit expected) {
     EXPECT_EQ(finishInterruptedCommit(state, nullptr), expected);

@@ -24,6 +24,12 @@ class RecordedOutput : public Output {
     taken = printed.size();
     return text;
   }
+  // The same for standard error.
+  std::string takeErrors() {
+    std::string text = errors.substr(errorsTaken);
+    errorsTaken = errors.size();
+    return text;
+  }
   // Whether everything printed has been flushed.
   bool allFlushed() const { return flushedUpTo == printed.size(); }
 
@@ -32,6 +38,7 @@ class RecordedOutput : public Output {
 
  private:
   size_t taken = 0;
+  size_t errorsTaken = 0;
   size_t flushedUpTo = 0;
 };
 

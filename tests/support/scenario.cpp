@@ -256,13 +256,9 @@ class Runner {
     std::istringstream stream(input);
     mode_t oldMask = umask(022);
     RecordedOutput output;
-    // What the system says about a failed call goes to standard error
-    // straight; the run's own texts there (the settings file's warnings) are
-    // all said before anything can fail, so they come first.
-    testing::internal::CaptureStderr();
     status = installerMain(*env, output, arguments, stream);
     out = output.printed;
-    err = output.errors + testing::internal::GetCapturedStderr();
+    err = output.errors;
     umask(oldMask);
   }
 
