@@ -78,8 +78,11 @@ bool parseTextForm(const char* cursor, PackageVersion& version) {
     version = makeVersion(major, minor, Final, 0);
     return true;
   }
-  static const KindWord words[] = {
-      {"alpha", Alpha, true}, {"beta", Beta, true}, {"rc", ReleaseCandidate, true}, {"_ab", 0, false}, {".", Final, false}};
+  static const KindWord words[] = {{"alpha", Alpha, true},
+                                   {"beta", Beta, true},
+                                   {"rc", ReleaseCandidate, true},
+                                   {"_ab", 0, false},
+                                   {".", Final, false}};
   for (const KindWord& word : words) {
     const char* rest = nullptr;
     if (!startsWith(cursor, word.text, rest)) continue;

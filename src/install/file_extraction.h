@@ -18,9 +18,9 @@
 
 #include <vector>
 
-#include "package/package_stream.h"
 #include "model/installer_state.h"
 #include "model/package_info.h"
+#include "package/package_stream.h"
 #include "staging/staged_files.h"
 
 namespace installer {

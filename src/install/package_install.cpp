@@ -115,7 +115,8 @@ bool readPackageBody(PackageRun& run, InstalledPackage& record, bool install) {
   PackageStream& stream = run.stream;
   if (partIs(stream, PartType::SquashfsImage) && !passOverImage(run, record, install)) return broken(run, record);
   if (partIs(stream, PartType::Files) && !passOverFiles(run, record, install)) return false;
-  if (!partIs(stream, PartType::Signature) || !verifyPackageSignature(run.state.env, stream, record, run.request.keys)) {
+  if (!partIs(stream, PartType::Signature) ||
+      !verifyPackageSignature(run.state.env, stream, record, run.request.keys)) {
     return broken(run, record);
   }
   advance(stream);

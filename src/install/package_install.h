@@ -25,10 +25,10 @@ class PackageStream;
 using UserChoices = std::map<std::string, uint8_t>;
 
 struct PackageInstallRequest {
-  uint32_t mode;                     // the AcceptReason bits the run tolerates
+  uint32_t mode;  // the AcceptReason bits the run tolerates
   const UserChoices& userChoices;
-  const DependencyRef* bundle;       // the bundle, for a member of one; else null
-  const TrustKeys& keys;             // the keys a signature must verify against
+  const DependencyRef* bundle;  // the bundle, for a member of one; else null
+  const TrustKeys& keys;        // the keys a signature must verify against
 };
 
 // What an install found out besides its record.

@@ -4,18 +4,18 @@
 #include <set>
 #include <vector>
 
+#include "install/package_install.h"
+#include "model/messages.h"
 #include "package/bundle_signature.h"
 #include "package/member_table.h"
 #include "package/package_format.h"
 #include "package/package_header.h"
-#include "install/package_install.h"
 #include "package/package_stream.h"
 #include "package/stream_end.h"
 #include "pdb/database_writer.h"
 #include "pdb/pending_actions.h"
 #include "platform/system_facts.h"
 #include "rules/acceptance.h"
-#include "model/messages.h"
 
 namespace installer {
 

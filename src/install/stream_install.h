@@ -27,13 +27,13 @@ namespace installer {
 constexpr size_t MaxBundleMembers = 1024;
 
 struct StreamInstallRequest {
-  uint32_t flags = 0;                  // the AcceptReason bits the run tolerates
-  UserChoices userChoices;             // the states users chose, by package name
+  uint32_t flags = 0;       // the AcceptReason bits the run tolerates
+  UserChoices userChoices;  // the states users chose, by package name
   // Receives a copy of every byte read, as long as the stream may be kept as
   // an image: the copy stops after the header of a package or bundle that
   // carries no squashfs image.
   std::streambuf* copySink = nullptr;
-  const TrustKeys* keys = nullptr;     // null: the keys built into the installer
+  const TrustKeys* keys = nullptr;  // null: the keys built into the installer
 };
 
 struct StreamInstallResult {

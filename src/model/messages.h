@@ -21,8 +21,7 @@ namespace installer {
 
 // The common body: prefix (may be null) + the formatted text, cut to 255
 // characters, printed and recorded.
-void report(InstallerState& state, const char* prefix, const char* format, va_list args)
-    INSTALLER_PRINTF(3, 0);
+void report(InstallerState& state, const char* prefix, const char* format, va_list args) INSTALLER_PRINTF(3, 0);
 void warning(InstallerState& state, const char* format, ...) INSTALLER_PRINTF(2, 3);
 void error(InstallerState& state, const char* format, ...) INSTALLER_PRINTF(2, 3);
 void info(InstallerState& state, const char* format, ...) INSTALLER_PRINTF(2, 3);

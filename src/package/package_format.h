@@ -20,18 +20,18 @@ namespace installer {
 enum PartType : uint32_t {
   PackageHeader = 1,  // header record; starts a package and a new digest
   Text2 = 2,
-  Dependencies = 3,   // dependency list
-  Files = 4,          // zlib stream of file records
-  Signature = 9,      // signature over the package's digest
-  Architecture = 16,  // text
-  Conflicts = 17,     // dependency list
-  BundleHeader = 18,  // header record of a bundle
-  Provides = 19,      // dependency list
-  BundleMembers = 20, // dependency list
-  SquashfsImage = 21, // file-system image, mounted straight from the file
-  Note = 23,          // text
-  Text24 = 24,        // text
-  DigestSelect = 25,  // never delivered; switches the digest to SHA-256
+  Dependencies = 3,    // dependency list
+  Files = 4,           // zlib stream of file records
+  Signature = 9,       // signature over the package's digest
+  Architecture = 16,   // text
+  Conflicts = 17,      // dependency list
+  BundleHeader = 18,   // header record of a bundle
+  Provides = 19,       // dependency list
+  BundleMembers = 20,  // dependency list
+  SquashfsImage = 21,  // file-system image, mounted straight from the file
+  Note = 23,           // text
+  Text24 = 24,         // text
+  DigestSelect = 25,   // never delivered; switches the digest to SHA-256
   // Ed25519 signature of a bundle's own bytes (bundle_signature.h). 26 is the
   // first type after every type the format has used, and nothing reacts to
   // it: the reader acts on no part header but those of 1 and 25, and no
@@ -80,9 +80,7 @@ constexpr size_t FileNameLengthOffset = 28;
 constexpr uint32_t FileTypeMask = 0xF000;
 constexpr uint32_t RegularFileType = 0x8000;
 
-inline uint16_t decodeLE16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
+inline uint16_t decodeLE16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
 
 inline uint32_t decodeLE32(const uint8_t* bytes) {
   return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "package/package_stream.h"
 #include "model/package_info.h"
+#include "package/package_stream.h"
 
 namespace installer {
 

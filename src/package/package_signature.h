@@ -7,9 +7,9 @@
 // first); a 68-byte one only the legacy signature.
 #pragma once
 
+#include "model/package_info.h"
 #include "package/signature_check.h"
 #include "package/trust_keys.h"
-#include "model/package_info.h"
 #include "platform/env.h"
 
 namespace installer {

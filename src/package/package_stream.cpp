@@ -179,9 +179,8 @@ std::streamsize PackageStreamBuf::showmanyc() {
 
 PackageStreamBuf::int_type PackageStreamBuf::pbackfail(int_type c) {
   if (remaining >= partLength) return traits_type::eof();
-  int_type result = traits_type::eq_int_type(c, traits_type::eof())
-                        ? source->sungetc()
-                        : source->sputbackc(traits_type::to_char_type(c));
+  int_type result = traits_type::eq_int_type(c, traits_type::eof()) ? source->sungetc()
+                                                                    : source->sputbackc(traits_type::to_char_type(c));
   if (traits_type::eq_int_type(result, traits_type::eof())) return result;
   ++remaining;
   if (hashing || copySink != nullptr) ++pushedBack;

@@ -51,7 +51,7 @@ class PackageStreamBuf : public std::streambuf {
   std::streambuf* const source;
   uint32_t payloadOffset = 0;  // file offset of the current part's payload
   uint32_t partLength = 0;
-  uint32_t remaining = 0;  // payload bytes not yet consumed
+  uint32_t remaining = 0;    // payload bytes not yet consumed
   std::streambuf* copySink;  // null once the copy is no longer wanted
   Digest sha1;
   Digest sha256;

@@ -2,8 +2,8 @@
 // has been read.
 #pragma once
 
-#include "package/package_stream.h"
 #include "model/installer_state.h"
+#include "package/package_stream.h"
 
 namespace installer {
 

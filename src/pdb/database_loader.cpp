@@ -4,10 +4,10 @@
 #include <unordered_set>
 #include <vector>
 
+#include "model/messages.h"
 #include "package/package_header.h"
 #include "package/package_stream.h"
 #include "platform/device_paths.h"
-#include "model/messages.h"
 #include "platform/input_file.h"
 
 namespace installer {

@@ -84,8 +84,7 @@ bool writeMetaFiles(InstallerState& state, InstalledPackage& package, StagedFile
 const char* stateWord(const InstalledPackage& package) { return package.byUser ? "user\n" : "auto\n"; }
 
 // "enabled" exists only for a package the user enabled.
-bool writeEnabledState(InstallerState& state, InstalledPackage& package, StagedFiles& staged,
-                       const std::string& dir) {
+bool writeEnabledState(InstallerState& state, InstalledPackage& package, StagedFiles& staged, const std::string& dir) {
   if (!package.byUser) {
     stageDelete(staged, dir + "enabled");
     return true;

@@ -32,7 +32,6 @@ void readPackageState(Env& env, InstalledPackage& package);
 // Appends the entries of a "deps", "provides" (`withPriority`) or
 // "conflicts" file. True when the file ended cleanly or is missing; false
 // at a malformed entry, keeping the entries before it.
-[[nodiscard]] bool readRefList(Env& env, const std::string& path, std::vector<DependencyRef>& list,
-                               bool withPriority);
+[[nodiscard]] bool readRefList(Env& env, const std::string& path, std::vector<DependencyRef>& list, bool withPriority);
 
 }  // namespace installer

@@ -1,9 +1,9 @@
 #include "pdb/pending_actions.h"
 
-#include "pdb/database_writer.h"
-#include "pdb/package_selection.h"
 #include "model/messages.h"
 #include "model/package_labels.h"
+#include "pdb/database_writer.h"
+#include "pdb/package_selection.h"
 
 namespace installer {
 

@@ -60,9 +60,9 @@ enum class ImageFileResult {
 // followed (ELOOP), for anything but a regular file (EINVAL), or for a file
 // that is too long (EFBIG).
 struct ReadLimits {
-  bool followLinks = true;            // false: a symbolic link at the path is refused
-  bool regularOnly = false;           // a FIFO, a device or a directory is refused
-  uint64_t maxBytes = UINT64_MAX;     // reads end after this many bytes; a longer file is refused
+  bool followLinks = true;         // false: a symbolic link at the path is refused
+  bool regularOnly = false;        // a FIFO, a device or a directory is refused
+  uint64_t maxBytes = UINT64_MAX;  // reads end after this many bytes; a longer file is refused
 };
 
 // A file open for reading, from its start.

@@ -281,7 +281,8 @@ class PosixEnv : public Env {
   const char* variable(const char* name) override { return std::getenv(name); }
 
   void sleepMilliseconds(unsigned milliseconds) override {
-    struct timespec delay = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+    struct timespec delay = {static_cast<time_t>(milliseconds / 1000),
+                             static_cast<long>(milliseconds % 1000) * 1000000};
     while (::nanosleep(&delay, &delay) != 0 && errno == EINTR) {
     }
   }

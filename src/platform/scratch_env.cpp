@@ -38,8 +38,9 @@ class ScratchReadableFile : public ReadableFile {
     return Status::ok();
   }
   Status seek(int64_t offset, int whence, int64_t& result) override {
-    int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<int64_t>(position)
-                                                                : static_cast<int64_t>(data ? data->size() : 0);
+    int64_t base = whence == SEEK_SET   ? 0
+                   : whence == SEEK_CUR ? static_cast<int64_t>(position)
+                                        : static_cast<int64_t>(data ? data->size() : 0);
     if (base + offset < 0 || (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END)) {
       return systemError(path, EINVAL);
     }
@@ -91,7 +92,9 @@ class ScratchLock : public FileLock {
 
 }  // namespace
 
-ScratchEnv::ScratchEnv(uint64_t bytes) : capacity(bytes) { nodes["/"] = Node{FileType::Directory, directoryBits | 0755, nullptr, nextInode++}; }
+ScratchEnv::ScratchEnv(uint64_t bytes) : capacity(bytes) {
+  nodes["/"] = Node{FileType::Directory, directoryBits | 0755, nullptr, nextInode++};
+}
 
 ScratchEnv::~ScratchEnv() = default;
 
@@ -287,7 +290,8 @@ Status ScratchEnv::listDirectory(const std::string& path, std::vector<std::strin
   if (node == nullptr) return systemError(path, ENOENT);
   if (node->type != FileType::Directory) return systemError(path, ENOTDIR);
   std::string prefix = key == "/" ? key : key + "/";
-  for (auto it = nodes.lower_bound(prefix); it != nodes.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+  for (auto it = nodes.lower_bound(prefix); it != nodes.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+       ++it) {
     if (it->first.size() > prefix.size() && it->first.find('/', prefix.size()) == std::string::npos) {
       names.push_back(it->first.substr(prefix.size()));
     }

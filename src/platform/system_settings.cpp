@@ -1,5 +1,4 @@
 #include "platform/system_settings.h"
-#include "platform/input_file.h"
 
 #include <cctype>
 #include <cerrno>
@@ -7,6 +6,8 @@
 #include <cstdlib>
 #include <ostream>
 #include <sstream>
+
+#include "platform/input_file.h"
 
 namespace installer {
 
@@ -97,8 +98,8 @@ void parseSystemSettings(std::istream& input, const std::string& fileName, Syste
     if (!(words >> key)) continue;
     bool known = true;
     if (!applyLine(key, words, settings, known)) {
-      diagnostics << fileName << ":" << number << ": " << (known ? "malformed value for" : "unknown setting")
-                  << " \"" << key << "\", line ignored\n";
+      diagnostics << fileName << ":" << number << ": " << (known ? "malformed value for" : "unknown setting") << " \""
+                  << key << "\", line ignored\n";
     }
   }
 }

@@ -17,10 +17,10 @@ namespace {
 // The header parts of a package or bundle and its members, and the image
 // part, so that a boot image sets bootImageFlag. Files and signatures are
 // skipped: the scan only decides which files to install.
-const std::vector<uint32_t> headerPartTypes = {
-    PartType::BundleHeader, PartType::PackageHeader, PartType::Text24,    PartType::Architecture,
-    PartType::Text2,        PartType::Note,          PartType::Dependencies, PartType::Provides,
-    PartType::Conflicts,    PartType::SquashfsImage};
+const std::vector<uint32_t> headerPartTypes = {PartType::BundleHeader, PartType::PackageHeader, PartType::Text24,
+                                               PartType::Architecture, PartType::Text2,         PartType::Note,
+                                               PartType::Dependencies, PartType::Provides,      PartType::Conflicts,
+                                               PartType::SquashfsImage};
 
 constexpr char firmwarePrefix[] = "firmware-";
 constexpr size_t firmwarePrefixLength = sizeof firmwarePrefix - 1;

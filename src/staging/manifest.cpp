@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/input_file.h"
 #include "staging/commit_journal.h"
 #include "staging/file_replacement.h"
-#include "platform/input_file.h"
 
 namespace installer {
 

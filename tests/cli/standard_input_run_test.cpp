@@ -49,7 +49,8 @@ TEST(StandardInputRun, StreamWithImageIsKeptWhole) {
   BundleRecipe bundle;
   bundle.name = "all", bundle.version = v(1, 0), bundle.buildTime = testBuildTime, bundle.squashfsImage = "all image";
   bundle.packages = {packageRecipe("tool", v(1, 0), {fileEntry("bin/t", "t\n")})};
-  const std::pair<std::string, std::string> cases[] = {{signedPackage(package), "kernel"}, {signedBundle(bundle), "all"}};
+  const std::pair<std::string, std::string> cases[] = {{signedPackage(package), "kernel"},
+                                                       {signedBundle(bundle), "all"}};
   for (const auto& [stream, name] : cases) {
     TestRoot root;
     std::istringstream input(stream);

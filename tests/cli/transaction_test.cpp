@@ -256,9 +256,9 @@ TEST_P(CommitTransaction, SurvivesAStopAndPowerCutAtEveryChange) {
     size_t step = unsynced / GetParam().aloneSamples + 1;
     states += 3;
     for (size_t which = 0; which < unsynced; which += step, ++states) {
-      stopAndCheck(stop, Ending{true, Loss::OneUnsyncedChange, which},
-                   at + ", power cut losing unsynced change " + std::to_string(which) + " of " +
-                       std::to_string(unsynced));
+      stopAndCheck(
+          stop, Ending{true, Loss::OneUnsyncedChange, which},
+          at + ", power cut losing unsynced change " + std::to_string(which) + " of " + std::to_string(unsynced));
     }
   }
   std::cout << "[ stops    ] " << GetParam().name << ": " << stopPoints << " stop points, " << states

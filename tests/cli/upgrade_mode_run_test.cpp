@@ -13,8 +13,8 @@ namespace installer {
 namespace {
 
 // 6 free blocks of 4 KiB on the kernel disk and 12 on the main disk before
-// anything is written (an upgrade run's log takes one of them at once), and "/ram" on a file system of its own: the files
-// staged there (there is no room beside their destinations) count in full.
+// anything is written (an upgrade run's log takes one of them at once), and "/ram" on a file system of its own: the
+// files staged there (there is no room beside their destinations) count in full.
 class SmallDisks : public EnvWrapper {
  public:
   using EnvWrapper::EnvWrapper;

@@ -38,7 +38,8 @@ inline void addFiles(ScratchEnv& env, const std::string& input) {
     if (end == std::string::npos) end = input.size();
     size_t newline = input.find('\n', start);
     if (newline < end) {
-      static_cast<void>(env.addFile(input.substr(start, newline - start), input.substr(newline + 1, end - newline - 1)));
+      static_cast<void>(
+          env.addFile(input.substr(start, newline - start), input.substr(newline + 1, end - newline - 1)));
     }
     start = end + 1;
   }

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (newline == std::string::npos) return 0;
   ScratchEnv env(scratchCapacity);
   InstalledPackage package(input.substr(0, newline));
-  static_cast<void>(env.addFile(paths::scheduleDir + scheduleName(package.name) + "/schedule", input.substr(newline + 1)));
+  static_cast<void>(
+      env.addFile(paths::scheduleDir + scheduleName(package.name) + "/schedule", input.substr(newline + 1)));
   readSchedule(env, package);
   return 0;
 }

@@ -4,8 +4,8 @@
 // members. Everything goes to a ScratchEnv and is dropped afterwards.
 #include <sstream>
 
-#include "fuzz_input.h"
 #include "base/package_version.h"
+#include "fuzz_input.h"
 #include "install/stream_install.h"
 #include "platform/system_library.h"
 #include "rules/acceptance.h"

@@ -170,7 +170,10 @@ TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
     state.packages.clear(), state.messages.clear(), cancelStaged(staged);
     addRecord(state, "firewall", v(1, 0), testBuildTime).files = {"bin/fw"}, root.write("/flash/bin/fw", "fw");
     EXPECT_EQ(run(bytes).status, status);
-    EXPECT_EQ(summary(), status == ExitSuccess ? "firewall- + a- | bin/fw:delete var/pdb/a/disabled=auto\n var/pdb/a/version var/pdb/firewall/disabled=auto\n var/pdb/firewall/version x/a/a=a" : "firewall+ |\n" + said);
+    EXPECT_EQ(summary(), status == ExitSuccess
+                             ? "firewall- + a- | bin/fw:delete var/pdb/a/disabled=auto\n var/pdb/a/version "
+                               "var/pdb/firewall/disabled=auto\n var/pdb/firewall/version x/a/a=a"
+                             : "firewall+ |\n" + said);
   }
 }
 

@@ -79,7 +79,8 @@ TEST(InflateStream, ReadsStraightIntoTheCallerKeepAPutBack) {
     std::string first(4094, '\0'), second(2 + 8192, '\0');  // the second ends after two whole get areas
     files.read(&first[0], 4094).read(&second[0], 2 + 8192);
     EXPECT_EQ(first + second, text.substr(0, 4094 + 2 + 8192));
-    EXPECT_EQ(runScript(files, opened.stream, "u g g t"), std::string(" ok ") + text[12287] + " " + text[12288] + " 12289");
+    EXPECT_EQ(runScript(files, opened.stream, "u g g t"),
+              std::string(" ok ") + text[12287] + " " + text[12288] + " 12289");
   });
 }
 
@@ -87,7 +88,8 @@ TEST(InflateStream, ReadsStraightIntoTheCallerKeepAPutBack) {
 // short on a damaged or cut stream (a damaged checksum may go unseen), after bytes that the others agree with.
 TEST(InflateStream, BackendsAgreeOnIntactAndDamagedStreams) {
   std::string raw;
-  for (int i = 0; raw.size() < 60000; ++i) raw += "line " + std::to_string(i * 7919 % 1000) + (i % 3 ? " text\n" : "\n");
+  for (int i = 0; raw.size() < 60000; ++i)
+    raw += "line " + std::to_string(i * 7919 % 1000) + (i % 3 ? " text\n" : "\n");
   for (uint32_t x = 1; raw.size() < 90000; x = x * 1103515245 + 12345) raw += static_cast<char>(x >> 16);
   std::vector<std::string> good, damaged, outputs, headers;
   for (int level : {0, 1, 9}) {

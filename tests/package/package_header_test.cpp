@@ -8,7 +8,9 @@ namespace installer {
 namespace {
 
 template <typename T>
-std::string str(T value) { return std::to_string(value); }
+std::string str(T value) {
+  return std::to_string(value);
+}
 
 // Reads the header at the first of `parts` (type, payload; a negative type
 // declares a 1 MiB payload), every header part wanted: the record ("unreadable"

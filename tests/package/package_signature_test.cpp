@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "package/package_header.h"
 #include "key_file.h"
+#include "package/package_header.h"
 #include "package_signer.h"
 #include "platform/device_paths.h"
 #include "support/package_streams.h"

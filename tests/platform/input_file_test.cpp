@@ -40,9 +40,12 @@ TEST(InputFile, LimitsRefuseLinksDevicesFifosAndOverlongFiles) {
     ReadLimits limits;
     int error;  // 0: opens
   } cases[] = {
-      {dir + "/zero", {false, false, 10}, ELOOP},  {dir + "/zero", {true, true, 10}, EINVAL},
-      {"/dev/zero", {true, true, 10}, EINVAL},     {dir + "/fifo", {true, true, 10}, EINVAL},
-      {dir + "/four", {false, true, 3}, EFBIG},    {dir + "/four", {false, true, 4}, 0},
+      {dir + "/zero", {false, false, 10}, ELOOP},
+      {dir + "/zero", {true, true, 10}, EINVAL},
+      {"/dev/zero", {true, true, 10}, EINVAL},
+      {dir + "/fifo", {true, true, 10}, EINVAL},
+      {dir + "/four", {false, true, 3}, EFBIG},
+      {dir + "/four", {false, true, 4}, 0},
       {dir, {true, true, 4}, EINVAL},
   };
   for (const auto& c : cases) {

@@ -61,18 +61,39 @@ inline std::string runScript(std::istream& in, PackageStream& stream, const std:
     int n = std::abs(std::atoi(step.c_str() + 1));
     auto from = step[1] == '+' ? std::ios_base::cur : step[1] == '-' ? std::ios_base::end : std::ios_base::beg;
     switch (step[0]) {
-      case 'g': trace += " " + character(in.get()); break;
-      case 'p': trace += " " + character(in.peek()); break;
-      case 'u': trace += " " + said(in.unget()); break;
-      case 'b': trace += " " + said(in.putback(step[1])); break;
-      case 'r': trace += " " + std::string(buffer, static_cast<size_t>(in.read(buffer, n).gcount())); break;
-      case 'k': in.clear(); break;
-      case '?': trace += std::string(" ") + (in.eof() ? "e" : "") + (in.fail() ? "f" : "") + (in.bad() ? "b" : "");
+      case 'g':
+        trace += " " + character(in.get());
         break;
-      case 't': trace += " " + std::to_string(in.tellg()); break;
-      case 's': trace += " " + said(in.seekg(n, from)); break;
-      case 'n': trace += " " + std::to_string(stream.nextPart()); break;
-      case 'x': trace += " " + std::to_string(stream.readRaw(reinterpret_cast<uint8_t*>(buffer), n)); break;
+      case 'p':
+        trace += " " + character(in.peek());
+        break;
+      case 'u':
+        trace += " " + said(in.unget());
+        break;
+      case 'b':
+        trace += " " + said(in.putback(step[1]));
+        break;
+      case 'r':
+        trace += " " + std::string(buffer, static_cast<size_t>(in.read(buffer, n).gcount()));
+        break;
+      case 'k':
+        in.clear();
+        break;
+      case '?':
+        trace += std::string(" ") + (in.eof() ? "e" : "") + (in.fail() ? "f" : "") + (in.bad() ? "b" : "");
+        break;
+      case 't':
+        trace += " " + std::to_string(in.tellg());
+        break;
+      case 's':
+        trace += " " + said(in.seekg(n, from));
+        break;
+      case 'n':
+        trace += " " + std::to_string(stream.nextPart());
+        break;
+      case 'x':
+        trace += " " + std::to_string(stream.readRaw(reinterpret_cast<uint8_t*>(buffer), n));
+        break;
     }
   }
   return trace;

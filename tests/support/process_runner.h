@@ -2,13 +2,12 @@
 // command line, its exit status, chroot.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace installer {
 
@@ -27,7 +26,7 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
 }  // namespace installer
 
 // Skips the current test unless it runs as root (chroot, mounts, loop devices).
-#define SKIP_UNLESS_ROOT(why)                                   \
-  do {                                                          \
+#define SKIP_UNLESS_ROOT(why)                                  \
+  do {                                                         \
     if (geteuid() != 0) GTEST_SKIP() << "needs root: " << why; \
   } while (0)

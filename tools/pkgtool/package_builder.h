@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "model/package_info.h"
 #include "package/member_table.h"
 #include "package/package_format.h"
-#include "model/package_info.h"
 #include "platform/crypto.h"
 
 namespace installer {
@@ -84,9 +84,9 @@ class PackageWriter {
 
 // One record of the compressed file payload.
 struct FileEntry {
-  std::string name;          // "bin/x" or "/bin/x"
-  uint16_t mode = 0100644;   // st_mode bits; type 0x8000 = regular file
-  uint8_t variant = 0;       // 0 = every machine, 1..4 = one processor variant
+  std::string name;         // "bin/x" or "/bin/x"
+  uint16_t mode = 0100644;  // st_mode bits; type 0x8000 = regular file
+  uint8_t variant = 0;      // 0 = every machine, 1..4 = one processor variant
   std::string data;
 };
 
@@ -149,11 +149,11 @@ struct BundleRecipe {
   std::optional<std::vector<DependencyRef>> conflicts;
   std::optional<std::string> squashfsImage;
   std::optional<std::vector<DependencyRef>> members;  // part 20
-  bool headSignature = false;  // a bundle signature part before the first member's part 1
+  bool headSignature = false;                         // a bundle signature part before the first member's part 1
   // With the signature, a member table part of a row per member after part
   // 20 (false: a bundle as signed before members were bound).
   bool memberTable = true;
-  std::vector<PackageRecipe> packages;                  // the members' own bytes
+  std::vector<PackageRecipe> packages;  // the members' own bytes
 };
 
 // A bundle file: part 18 with its optional parts (24, 16, 23, 3, 19, 17,

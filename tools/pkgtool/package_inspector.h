@@ -20,7 +20,7 @@ namespace installer {
 // see install_dry_run.h), which is the verdict. Returns 0 exactly when
 // that run accepts the file (the report's last word is then "accepted"); 1
 // otherwise, also for a file that cannot be opened (reported on `err`).
-int inspectPackageFile(const std::string& path, const TrustKeys& keys, const std::string& trustName,
-                       std::ostream& out, std::ostream& err);
+int inspectPackageFile(const std::string& path, const TrustKeys& keys, const std::string& trustName, std::ostream& out,
+                       std::ostream& err);
 
 }  // namespace installer
