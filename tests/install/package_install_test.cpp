@@ -22,7 +22,14 @@ TEST_F(PackageInstall, WhatIsInstalledAndHow) {
   // bytes, flags, choices, "bootimage" set; the status, the image directory, "boot" for the boot image,
   // "/rw/CONVERT" when it was made, and the summary
   // clang-format off
-  const std::tuple<std::string, uint32_t, UserChoices, bool, const char*> cases[] = {
+  struct Case {
+    std::string bytes;
+    uint32_t flags;
+    UserChoices choices;
+    bool bootimage;
+    const char* expected;
+  };
+  const Case cases[] = {
       {pkg("hello", v(2, 0)), Upgrade, {}, false, "0 rival+ hello+ | bin/hello=hi bin/old:delete var/pdb/hello/version"},
       {pkg("hello", v(1, 0)), Upgrade, {}, false, "0 hello+ rival+ |\nWARNING: omitting package hello-1.0: it is already installed"},
       {pkg("hello", v(1, 0)), Upgrade | Reinstall, {{"hello", 1}}, false, "0 boot hello+ rival+ |\ninstalled (disabled) hello-1.0"},

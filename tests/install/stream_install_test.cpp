@@ -41,7 +41,13 @@ TEST_F(StreamInstall, ResultOfEveryStream) {
   const std::string broken = "ERROR: installation of hello-1.0 failed: broken package";
   // bytes, a record equal to the bundle or to its member "a", status, what is said
   // clang-format off
-  const std::tuple<std::string, const char*, ExitStatus, std::vector<std::string>> cases[] = {
+  struct Case {
+    std::string bytes;
+    const char* installed;
+    ExitStatus status;
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
       {package.substr(0, package.size() - 150), "", ExitFailure, {broken}},  // in the files
       {package.substr(0, package.size() - 1), "", ExitFailure, {broken}},    // in the signature
       {hello([](PackageWriter& w) { w.setLengthField(static_cast<uint32_t>(w.bytes().size() - 7)); }), "", ExitFailure, {broken}},  // declares 1 more
@@ -155,7 +161,13 @@ TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
   forged.headSignature = true;
   const std::string broken = "ERROR: installation of firewall-9.0 failed: broken package";
   // clang-format off
-  const std::tuple<std::string, bool, ExitStatus, std::string> cases[] = {
+  struct Case {
+    std::string bytes;
+    bool required;
+    ExitStatus status;
+    std::string said;
+  };
+  const Case cases[] = {
       {unsignedForgery, false, ExitSuccess, ""},
       {unsignedForgery, true, ExitBundleFailed, broken},
       {buildBundle(forged, developmentSigner()), false, ExitBundleFailed, broken},

@@ -50,9 +50,15 @@ TEST(Messages, ExactBytesShownAndKept) {
   EXPECT_EQ(state.messages, kept);
   // The bar ends at column 76 and is clamped to the total; a wrapped total of
   // 0 leaves it empty, a long label leaves no room for it.
-  const std::tuple<size_t, uint64_t, uint32_t, size_t, size_t> cases[] = {
-      {1, 50, 100, 23, 23},       {1, 1, 3, 15, 31},  {1, 500, 100, 46, 0}, {1, 7, 0, 0, 46},
-      {1, ~0u - 1ul, ~0u, 45, 1}, {46, 10, 10, 1, 0}, {47, 10, 10, 0, 0},   {70, 9, 9, 0, 0}};
+  struct Case {
+    size_t length;
+    uint64_t position;
+    uint32_t total;
+    size_t filled;
+    size_t empty;
+  };
+  const Case cases[] = {{1, 50, 100, 23, 23},       {1, 1, 3, 15, 31},  {1, 500, 100, 46, 0}, {1, 7, 0, 0, 46},
+                        {1, ~0u - 1ul, ~0u, 45, 1}, {46, 10, 10, 1, 0}, {47, 10, 10, 0, 0},   {70, 9, 9, 0, 0}};
   for (auto [length, position, total, filled, empty] : cases)
     EXPECT_EQ(progressLine(package(std::string(length, 'n')), position, total),
               "installing  (disabled) " + std::string(length, 'n') + "-7.1 [" + std::string(filled, '#') +

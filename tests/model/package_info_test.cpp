@@ -23,7 +23,12 @@ struct Pkg : PackageInfo {
 // provides a dependency, directly or through bundle members on either side.
 TEST(PackageInfo, SatisfiesProvidesDependsOnAndCompares) {
   const Pkg p = Pkg("ipv6").prov(ref("wifi", 5, 8)).prov(ref("wifi", 20)).prov(ref("dns", 5));
-  const std::tuple<DependencyRef, bool, bool> cases[] = {
+  struct Case {
+    DependencyRef r;
+    bool satisfied;
+    bool provided;
+  };
+  const Case cases[] = {
       {ref("ipv6", v71, v71), true, false}, {ref("ipv6", 0, v71 - 1), false, false}, {ref("dns", 0, 4), false, false},
       {ref("dns", 0, 5), false, true},      {ref("wifi", 9, 19), false, false},      {ref("wifi", 9), false, true},
   };
@@ -41,7 +46,12 @@ TEST(PackageInfo, SatisfiesProvidesDependsOnAndCompares) {
   // Versions of one name compare by version, then build time; a bundle by its
   // member of the other's name (one level down), whatever its own version.
   const Pkg bundle = Pkg("platform", ~0u).child(Pkg("system", 0x07016300).child(Pkg("inner")));
-  const std::tuple<Pkg, Pkg, int> orders[] = {
+  struct Order {
+    Pkg a;
+    Pkg b;
+    int order;
+  };
+  const Order orders[] = {
       {Pkg("x", v71 + 1, 1), Pkg("x", v71, 9), 1}, {Pkg("x", v71, 99), Pkg("x"), -1},      {bundle, Pkg("system"), -1},
       {Pkg("system", 0x07016300, 99), bundle, -1}, {Pkg("system", 0x07016300), bundle, 0}, {Pkg("dns"), Pkg("DNS"), 0}};
   for (const auto& [a, b, order] : orders) EXPECT_EQ(compareVersions(a, b), order) << a.name << " " << b.name;
@@ -55,7 +65,13 @@ TEST(PackageInfo, SatisfiesProvidesDependsOnAndCompares) {
 // the higher priority excludes the lower. A bundle conflicts through its
 // members; placeholders (version and build time all ones) never conflict.
 TEST(PackageInfo, ConflictsWith) {
-  const std::tuple<Pkg, Pkg, bool, bool> cases[] = {
+  struct Case {
+    Pkg a;
+    Pkg b;
+    bool ab;
+    bool ba;
+  };
+  const Case cases[] = {
       {Pkg("a").conf(ref("f")), Pkg("b").prov(ref("a")).prov(ref("f")), false, true},
       {Pkg("a").conf(ref("b")), Pkg("b").prov(ref("a")), true, true},
       {Pkg("a").conf(ref("f")), Pkg("b").prov(ref("f")), true, false},

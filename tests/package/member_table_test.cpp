@@ -21,7 +21,12 @@ std::string table(size_t rows) {
 // does a part that the end of the file cuts short.
 TEST(MemberTable, ReadsExactlyOneTableOfOneTo1024Rows) {
   // payload, the part's length field when it says more, rows read (-1: no table)
-  const std::tuple<std::string, uint32_t, int> cases[] = {
+  struct Case {
+    std::string payload;
+    uint32_t declared;
+    int rows;
+  };
+  const Case cases[] = {
       {"", 0, -1},
       {table(0), 0, -1},
       {table(1), 0, 1},

@@ -9,7 +9,13 @@ namespace {
 
 TEST(EndedAtDeclaredLength, OnlyWhenThePartsFillTheDeclaredLengthExactly) {
   // Change to the header's length field, the last part's length field, bytes after it.
-  const std::tuple<int, uint32_t, std::string, bool> cases[] = {
+  struct Case {
+    int change;
+    uint32_t length;
+    std::string after;
+    bool ended;
+  };
+  const Case cases[] = {
       {0, 2, "", true}, {+1, 2, "", false}, {-1, 2, "", false}, {0, 2, "abc", false}, {-2, 10, "", false}};
   for (const auto& [change, length, after, ended] : cases) {
     PackageWriter writer;

@@ -30,7 +30,12 @@ TEST(DatabaseLoader, Loads) {
   needing.deps = std::vector<DependencyRef>{ref("kernel")};
   const std::string sys = "sys 117532163 1700000000 in=all:117532163:117532163\n";
   const std::string all = "all 117532163 1700000100 bundle\n";
-  const std::tuple<const char*, Images, std::string> cases[] = {
+  struct Case {
+    const char* files;
+    Images images;
+    std::string expected;
+  };
+  const Case cases[] = {
       {"", {{pdb + "all/image", bundle}}, sys + "wifi 117532163 1700000000 in=all:117532163:117532163\n" + all},
       {"", {{pdb + "all/image", cut(encodeHeaderRecord("wifi", v713, testBuildTime, {}), 10)}}, sys + all},
       {"",

@@ -25,7 +25,13 @@ std::string failure(const char* label, const char* file) {
 // for no meta files get state files only. When the n-th file cannot be
 // made, the report instead; a failed state file fails nothing.
 TEST(DatabaseWriter, WritePackageMeta) {
-  const std::tuple<const char*, size_t, bool, std::string> cases[] = {
+  struct Case {
+    const char* record;
+    size_t failing;
+    bool result;
+    std::string expected;
+  };
+  const Case cases[] = {
       {"p v=7.1 needs=r:117506048:0 needs=d:0:7 provides=ppp:1:2:-3 provides=w:0:0:2147483647 excludes=o:0:4294967295 "
        "file=/x/b file=/x file=/a file=y file= file=/",
        0, true,

@@ -33,7 +33,14 @@ TEST(SummarizeFate, AnyStayingProviderDecides) {
 TEST(SelectPackages, KeepsTheBestOfEachNameInDependencyOrder) {
   const std::string newer = "WARNING: omitting package a-1.0: newer package is already provided\n";
   const std::string refused = "WARNING: ommitting package a-1.0: not allowed\n";
-  const std::tuple<const char*, uint32_t, bool, const char*, std::string> cases[] = {
+  struct Case {
+    const char* candidates;
+    uint32_t floor;
+    bool verbose;
+    const char* kept;
+    std::string said;
+  };
+  const Case cases[] = {
       {"a; a v=1.1", NoFloor, true, "1", newer},
       {"a; a v=1.1; a v=1.2", v(1, 1), false, "1", refused},
       {"a; a v=1.1; a v=1.2", v(1, 1), true, "1",

@@ -14,7 +14,12 @@ namespace {
 // and whether enabled. "k" stays, so that not everything goes; "B" is a
 // bundle with sub-packages "m" and "n".
 TEST(ApplyPendingActions, Resolutions) {
-  const std::tuple<const char*, bool, const char*> cases[] = {
+  struct Case {
+    const char* records;
+    bool changed;
+    const char* expected;
+  };
+  const Case cases[] = {
       {"", false, "=> "},
       {"a; b off", false, "=> a+ b-"},
       {"a disable; b uninstall; c off", false, "ERROR: can not uninstall or disable all packages | => a+ b+ c-"},

@@ -21,8 +21,13 @@ TEST(SystemFacts, AnswerFromWhatTheLibraryWasOpenedWith) {
   openSystemLibrary(root.env(), {true, false, {{10, 20, 100, 200, 0}, {30, 30, 0, 0, 0}}, 0x07016600});
   EXPECT_TRUE(routerInFlaggedState() && minimumSystemVersion() == 0x07016600 && tq::readFile("/big", 3, 9998) == "xz");
   EXPECT_TRUE(readDeviceFile("/big") == std::string(9999, 'x') + "z" && readDeviceFile("/fifo").empty());
-  const std::tuple<uint32_t, uint32_t, bool> cases[] = {{20, 200, true}, {9, 150, false},  {21, 150, false},
-                                                        {15, 99, false}, {15, 201, false}, {30, 0, true}};
+  struct Case {
+    uint32_t version;
+    uint32_t buildTime;
+    bool allowed;
+  };
+  const Case cases[] = {{20, 200, true}, {9, 150, false},  {21, 150, false},
+                        {15, 99, false}, {15, 201, false}, {30, 0, true}};
   for (auto [version, buildTime, allowed] : cases)
     EXPECT_EQ(deviceModeAllowsSystem(version, buildTime), allowed) << version << "/" << buildTime;
   openSystemLibrary(root.env(), {false, true, {{10, 20, 100, 200, 0}}});

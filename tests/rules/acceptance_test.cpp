@@ -13,7 +13,19 @@ using Acceptance = InstallRun;
 // "system" 2.0 built at 900: the candidate's name, version, build time, architecture and dependencies;
 // the flags; the router in flagged state; /ram/SECURE exists; the one message said or ""; the reasons.
 // clang-format off
-const std::tuple<const char*, PackageVersion, uint32_t, const char*, std::vector<DependencyRef>, uint32_t, bool, bool, const char*, uint32_t> cases[] = {
+struct Case {
+  const char* name;
+  PackageVersion version;
+  uint32_t buildTime;
+  const char* architecture;
+  std::vector<DependencyRef> deps;
+  uint32_t flags;
+  bool flagged;
+  bool secure;
+  const char* said;
+  uint32_t mask;
+};
+const Case cases[] = {
     {"new", v(1, 0), 1000, "i386", {ref("lib"), ref("tool", v(2, 0))}, Upgrade, false, false, "", 0},
     {"tool", v(1, 9), 1000, "", {}, Upgrade, false, false, "WARNING: omitting package tool-1.9: newer package tool-2.0 is already installed", Downgrade},
     {"tool", v(1, 9), 1000, "", {}, Upgrade | Downgrade, false, false, "", Downgrade},

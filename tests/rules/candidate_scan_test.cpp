@@ -21,7 +21,13 @@ TEST_F(CandidateScan, WhichFilesAreTaken) {
   bundle.packages[0].squashfsImage = "I";
   // file name, bytes ("fifo": a FIFO), a file of the device and its contents, what is said and taken
   // clang-format off
-  const std::tuple<const char*, std::string, std::pair<std::string, std::string>, const char*> cases[] = {
+  struct Case {
+    const char* file;
+    std::string bytes;
+    std::pair<std::string, std::string> device;
+    const char* said;
+  };
+  const Case cases[] = {
       {"a.dpk", whole, {}, "a.dpk "},
       {"a.txt", whole, {}, ""},
       {".a.kmp", whole, {}, ""},

@@ -28,7 +28,12 @@ TEST(RootedEnv, BehavesAsAfterChroot) {
   root.symlink("/a/up", "../../../etc");
   root.symlink("/dangling", "/none");
   root.symlink("/loop", "/loop");
-  const std::tuple<const char*, bool, const char*> cases[] = {
+  struct Case {
+    const char* path;
+    bool followLast;
+    const char* expected;
+  };
+  const Case cases[] = {
       {"/a/b/abs/rel", true, "/a/b/file"},
       {"/a/up/passwd", true, "/etc/passwd"},
       {"a/b/abs/", false, "/a/"},
