@@ -20,7 +20,8 @@ TEST(TrustKeys, CompiledFromTheDevelopmentTrustFile) {
   writeHostFile(directory + "/test.trust", "# comment\n\n" + key + key);
   std::string command = "cd " + directory + " && cmake -DINSTALLER_TRUST_FILE=test.trust -P ";
   ProcessResult result = runProcess("/bin/sh", {"-c", command + SOURCE_DIR "/cmake/TrustFile.cmake"});
-  EXPECT_TRUE(result.exitStatus != 0 && !Env::posix().exists(directory + "/generated/trust_config.h"));
+  EXPECT_NE(result.exitStatus, 0);
+  EXPECT_FALSE(Env::posix().exists(directory + "/generated/trust_config.h")) << "a broken trust file makes no header";
   EXPECT_NE(result.err.find("test.trust:4:"), std::string::npos) << result.err;
   removeHostTree(directory);
 }

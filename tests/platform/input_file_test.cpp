@@ -22,9 +22,18 @@ TEST(InputFile, ReadsSeeksAndTellsAReadErrorFromTheEnd) {
   ASSERT_EQ(mkfifo(root.host("/fifo").c_str(), 0600), 0);
   InputFile file(root.env(), "/data"), dir(root.env(), "/flash"), fifo(root.env(), "/fifo"), none(root.env(), "/x");
   file.read(&head[0], 3).read(&rest[0], 36000).seekg(1, std::ios::cur);  // most of `rest` bypasses the buffer
-  EXPECT_TRUE(head + rest == data.substr(0, 36003) && file.get() == data[36004] && file.tellg() == 36005);
-  EXPECT_TRUE(file.seekg(-1, std::ios::end) && file.get() == data.back() && file.get() == EOF && !file.readError() &&
-              dir.get() == EOF && dir.readError() && fifo.get() == EOF && !fifo.readError() && none.fail());
+  EXPECT_EQ(head + rest, data.substr(0, 36003));
+  EXPECT_EQ(file.get(), data[36004]);
+  EXPECT_EQ(static_cast<long long>(file.tellg()), 36005);
+  EXPECT_TRUE(file.seekg(-1, std::ios::end));
+  EXPECT_EQ(file.get(), data.back());
+  EXPECT_EQ(file.get(), EOF);
+  EXPECT_FALSE(file.readError()) << "the end of a file is no error";
+  EXPECT_EQ(dir.get(), EOF);
+  EXPECT_TRUE(dir.readError()) << "a directory cannot be read";
+  EXPECT_EQ(fifo.get(), EOF);
+  EXPECT_FALSE(fifo.readError());
+  EXPECT_TRUE(none.fail());
 }
 
 // The limits hold on the running system too: a link is refused where links
@@ -54,7 +63,8 @@ TEST(InputFile, LimitsRefuseLinksDevicesFifosAndOverlongFiles) {
     EXPECT_EQ(file.status().reason(), c.error == 0 ? "" : std::strerror(c.error)) << c.path << " " << c.limits.maxBytes;
   }
   std::string all;
-  EXPECT_TRUE(std::getline(InputFile(Env::posix(), dir + "/four", {false, true, 4}), all) && all == "four");
+  EXPECT_TRUE(std::getline(InputFile(Env::posix(), dir + "/four", {false, true, 4}), all));
+  EXPECT_EQ(all, "four");
   removeHostTree(dir);
 }
 

@@ -19,8 +19,11 @@ TEST(SystemFacts, AnswerFromWhatTheLibraryWasOpenedWith) {
   root.write("/big", std::string(9999, 'x') + "z");  // more than one read's worth
   ASSERT_EQ(mkfifo(root.host("/fifo").c_str(), 0600), 0);
   openSystemLibrary(root.env(), {true, false, {{10, 20, 100, 200, 0}, {30, 30, 0, 0, 0}}, 0x07016600});
-  EXPECT_TRUE(routerInFlaggedState() && minimumSystemVersion() == 0x07016600 && tq::readFile("/big", 3, 9998) == "xz");
-  EXPECT_TRUE(readDeviceFile("/big") == std::string(9999, 'x') + "z" && readDeviceFile("/fifo").empty());
+  EXPECT_TRUE(routerInFlaggedState());
+  EXPECT_EQ(minimumSystemVersion(), 0x07016600u);
+  EXPECT_EQ(tq::readFile("/big", 3, 9998), "xz");
+  EXPECT_EQ(readDeviceFile("/big"), std::string(9999, 'x') + "z");
+  EXPECT_EQ(readDeviceFile("/fifo"), "") << "a FIFO is not read";
   struct Case {
     uint32_t version;
     uint32_t buildTime;
@@ -33,7 +36,8 @@ TEST(SystemFacts, AnswerFromWhatTheLibraryWasOpenedWith) {
   openSystemLibrary(root.env(), {false, true, {{10, 20, 100, 200, 0}}});
   EXPECT_TRUE(deviceModeAllowsSystem(9, 150)) << "any system package";
   openSystemLibrary(Env::posix(), SystemSettings());
-  EXPECT_TRUE(!routerInFlaggedState() && deviceModeAllowsSystem(9, 150));
+  EXPECT_FALSE(routerInFlaggedState());
+  EXPECT_TRUE(deviceModeAllowsSystem(9, 150));
 }
 
 }  // namespace

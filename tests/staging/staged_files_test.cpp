@@ -77,7 +77,8 @@ TEST(StagedFiles, PackageRemoval) {
     stagePackageRemoval(staged, package);
     EXPECT_EQ(entriesText(staged), std::string("U /flash/bin/tool|") + (boot == 0 ? "U /flash/bootimage|" : "") +
                                        "U /flash/lib/lib.so|U /flash/var/pdb/pkg/|U /flash/var/pdb/pkg/image");
-    EXPECT_TRUE(package.files.empty() && package.pending == PendingAction::None);
+    EXPECT_TRUE(package.files.empty());
+    EXPECT_EQ(package.pending, PendingAction::None);
   }
 }
 
