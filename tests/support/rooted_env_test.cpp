@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/status_assertions.h"
 #include "support/test_root.h"
 
 namespace installer {
@@ -45,11 +46,14 @@ TEST(RootedEnv, BehavesAsAfterChroot) {
     EXPECT_EQ(resolved.isOk() ? host.erase(0, root.path().size()) : failure(resolved), expected) << path;
   }
   FileStatus info, link;
-  EXPECT_TRUE(env.status("/a/rel", info).isOk() && env.linkStatus("/a/rel", link).isOk() && info.size == 4 &&
-              link.size == 6);
+  ASSERT_TRUE(isOk(env.status("/a/rel", info)));
+  ASSERT_TRUE(isOk(env.linkStatus("/a/rel", link)));
+  EXPECT_EQ(info.size, 4u) << "the file the link leads to";
+  EXPECT_EQ(link.size, 6u) << "the link itself";
   std::unique_ptr<WritableFile> file;
-  EXPECT_TRUE(env.openWritable("/dangling", WriteMode::CreateNew, 0600, file).is(Status::Kind::Exists) &&
-              env.openWritable("/dangling", WriteMode::Truncate, 0600, file).isOk() && env.removeFile("/a/rel").isOk());
+  EXPECT_TRUE(failsWith(env.openWritable("/dangling", WriteMode::CreateNew, 0600, file), Status::Kind::Exists));
+  EXPECT_TRUE(isOk(env.openWritable("/dangling", WriteMode::Truncate, 0600, file)));
+  EXPECT_TRUE(isOk(env.removeFile("/a/rel")));
   std::vector<std::string> names;
   SpaceStatus space;
   auto rewrite = [&env](const char* path, const std::string& contents) {
@@ -57,22 +61,34 @@ TEST(RootedEnv, BehavesAsAfterChroot) {
     return env.openWritable(path, WriteMode::Existing, 0, rewritten).isOk() &&
            rewritten->append(contents.data(), contents.size()).isOk() && rewritten->close().isOk();
   };
-  EXPECT_TRUE(env.makeDirectory("/a/d", 0700).isOk() && env.makeSymlink("x", "/a/d/l").isOk() &&
-              env.rename("/a/d/l", "/a/d/m").isOk() && env.listDirectory("/a/d", names).isOk() &&
-              names == std::vector<std::string>{"m"} && env.removeFile("/a/d/m").isOk() &&
-              env.removeDirectory("/a/d").isOk() && rewrite("/a/b/file", "da") &&
-              env.changeMode("/a/b/file", 0600).isOk() && env.syncPath("/a/b/file").isOk() &&
-              env.spaceStatus("/", space).isOk() && space.blockSize > 0);
-  EXPECT_TRUE(root.tree("/a") == "/a/b/\n/a/b/abs -> /a\n/a/b/file 600 \"da\"\n/a/up -> ../../../etc\n" &&
-              root.exists("/none"));
-  EXPECT_TRUE(env.createTemporary("/a/b/abs/t.", name, file).isOk() && name.size() == 17 &&
-              root.exists("/a/" + name.substr(9)));
+  EXPECT_TRUE(isOk(env.makeDirectory("/a/d", 0700)));
+  EXPECT_TRUE(isOk(env.makeSymlink("x", "/a/d/l")));
+  EXPECT_TRUE(isOk(env.rename("/a/d/l", "/a/d/m")));
+  EXPECT_TRUE(isOk(env.listDirectory("/a/d", names)));
+  EXPECT_EQ(names, std::vector<std::string>{"m"});
+  EXPECT_TRUE(isOk(env.removeFile("/a/d/m")));
+  EXPECT_TRUE(isOk(env.removeDirectory("/a/d")));
+  EXPECT_TRUE(rewrite("/a/b/file", "da"));
+  EXPECT_TRUE(isOk(env.changeMode("/a/b/file", 0600)));
+  EXPECT_TRUE(isOk(env.syncPath("/a/b/file")));
+  EXPECT_TRUE(isOk(env.spaceStatus("/", space)));
+  EXPECT_GT(space.blockSize, 0u);
+  EXPECT_EQ(root.tree("/a"), "/a/b/\n/a/b/abs -> /a\n/a/b/file 600 \"da\"\n/a/up -> ../../../etc\n");
+  EXPECT_TRUE(root.exists("/none"));
+  ASSERT_TRUE(isOk(env.createTemporary("/a/b/abs/t.", name, file)));
+  EXPECT_EQ(name.size(), 17u) << name;
+  EXPECT_TRUE(root.exists("/a/" + name.substr(9))) << name;
   env.setVariable("HOME", "/flash");
-  EXPECT_TRUE(env.variable("PATH") == nullptr && std::string(env.variable("HOME")) == "/flash") << "not the host's";
-  EXPECT_TRUE(env.changeRoot("/missing").is(Status::Kind::NotFound) &&
-              env.changeRoot("/a/b/file").is(Status::Kind::NotDirectory));
-  EXPECT_TRUE(env.changeRoot("/a/b/").isOk() && env.root() == root.path() + "/a/b" && env.changeDirectory("/").isOk() &&
-              !env.changeDirectory("/file").isOk() && env.exists("/file") && !env.exists("/abs/b/file"));
+  EXPECT_EQ(env.variable("PATH"), nullptr) << "not the host's";
+  EXPECT_STREQ(env.variable("HOME"), "/flash");
+  EXPECT_TRUE(failsWith(env.changeRoot("/missing"), Status::Kind::NotFound));
+  EXPECT_TRUE(failsWith(env.changeRoot("/a/b/file"), Status::Kind::NotDirectory));
+  ASSERT_TRUE(isOk(env.changeRoot("/a/b/")));
+  EXPECT_EQ(env.root(), root.path() + "/a/b");
+  EXPECT_TRUE(isOk(env.changeDirectory("/")));
+  EXPECT_FALSE(env.changeDirectory("/file").isOk()) << "a file is no directory";
+  EXPECT_TRUE(env.exists("/file"));
+  EXPECT_FALSE(env.exists("/abs/b/file")) << "the old root is out of reach";
 }
 
 }  // namespace
