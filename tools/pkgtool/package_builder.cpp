@@ -189,8 +189,9 @@ std::vector<CarriedPackage> carriedPackages(const std::string& file, size_t from
   for (const FilePart& part : partsOf(file)) {
     if (part.offset < from) continue;
     if (part.end() > file.size()) break;
-    if (part.type == PackageHeader) begin = part.offset;
-    if (part.type == Signature && begin != noPackage) carried.push_back({begin, part.end()});
+    // Both fit a size_t: the part lies within the file (checked above).
+    if (part.type == PackageHeader) begin = static_cast<size_t>(part.offset);
+    if (part.type == Signature && begin != noPackage) carried.push_back({begin, static_cast<size_t>(part.end())});
     if (part.type == Signature) begin = noPackage;
   }
   return carried;
