@@ -30,14 +30,6 @@ std::string octal(uint32_t value) {
   return out.str();
 }
 
-Sha256 sha256Of(const std::string& text) {
-  Digest digest(Digest::Sha256);
-  digest.update(text.data(), text.size());
-  Sha256 result{};
-  digest.finish(result.data());
-  return result;
-}
-
 std::string stepLine(const CommitStep& step) {
   switch (step.kind) {
     case StepKind::Remove:

@@ -36,16 +36,6 @@ std::map<std::string, const StagedOp*> entriesByCleanPath(const StagedFiles& sta
   return byPath;
 }
 
-// The device of the nearest directory at or above `path`'s parent that exists.
-bool destinationDevice(Env& env, const std::string& path, uint64_t& device) {
-  return !nearestAncestor(path, [&env, &device](const std::string& directory) {
-            FileStatus info;
-            if (!env.status(directory, info).isOk()) return false;
-            device = info.device;
-            return true;
-          }).empty();
-}
-
 int packageIndex(CommitPlan& plan, const std::string& path) {
   for (size_t i = 0; i < plan.packages.size(); ++i) {
     if (plan.packages[i].path == path) return static_cast<int>(i);
@@ -189,6 +179,23 @@ Status planCommit(const StagedFiles& staged, bool measureFiles, CommitPlan& plan
   }
   order(plan);
   return measureFiles ? measure(env, plan) : Status::ok();
+}
+
+Sha256 sha256Of(const std::string& bytes) {
+  Digest digest(Digest::Sha256);
+  digest.update(bytes.data(), bytes.size());
+  Sha256 result{};
+  digest.finish(result.data());
+  return result;
+}
+
+bool destinationDevice(Env& env, const std::string& path, uint64_t& device) {
+  return !nearestAncestor(path, [&env, &device](const std::string& directory) {
+            FileStatus info;
+            if (!env.status(directory, info).isOk()) return false;
+            device = info.device;
+            return true;
+          }).empty();
 }
 
 }  // namespace installer

@@ -74,4 +74,12 @@ std::string copyDirectory(const std::string& path);
 // when it cannot be read.
 Status measureFile(Env& env, const std::string& path, uint64_t& length, Sha256& digest);
 
+// The SHA-256 of `bytes`.
+Sha256 sha256Of(const std::string& bytes);
+
+// The device of the nearest existing directory at or above `path`'s
+// parent: the file system a file made at `path` lands on. False when none
+// can be found.
+bool destinationDevice(Env& env, const std::string& path, uint64_t& device);
+
 }  // namespace installer

@@ -12,17 +12,6 @@ namespace {
 
 constexpr int64_t reserveBytes = 32768;
 
-// The device of the nearest existing directory at or above `path`'s
-// parent; false when none can be found.
-bool destinationDevice(Env& env, const std::string& path, uint64_t& device) {
-  return !nearestAncestor(path, [&env, &device](const std::string& directory) {
-            FileStatus info;
-            if (!env.status(directory, info).isOk()) return false;
-            device = info.device;
-            return true;
-          }).empty();
-}
-
 // The bytes left on a disk; a disk the work makes fuller keeps a reserve.
 int64_t freeBytesAfter(const DiskSpace& disk) {
   int64_t bytes = disk.freeBlocks * disk.blockSize;

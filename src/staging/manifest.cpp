@@ -72,14 +72,6 @@ LineResult takeLine(StagedFiles& staged, const std::string& line) {
   return LineResult::Taken;
 }
 
-Sha256 sha256Of(const std::string& text) {
-  Digest digest(Digest::Sha256);
-  digest.update(text.data(), text.size());
-  Sha256 result{};
-  digest.finish(result.data());
-  return result;
-}
-
 }  // namespace
 
 std::string manifestDigest(const StagedFiles& staged) { return hexDigest(sha256Of(manifestText(staged.entries))); }
