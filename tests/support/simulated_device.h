@@ -228,6 +228,8 @@ class SimulatedDevice : public Env {
   [[nodiscard]] bool create(const Where& where, FileType type, uint32_t mode, const std::string& data, bool setup,
                             uint64_t& made);
   void commit(Change change, bool setup);
+  // Removes the name at `where` (unlink or rmdir, checked already).
+  void commitUnlink(const Where& where);
   static bool apply(const FileSystem& fs, Names& names, const Change& change);
   static bool inside(const Names& names, uint64_t dir, uint64_t ancestor);
   [[nodiscard]] bool resize(size_t fs, uint64_t inode, uint64_t size);

@@ -231,16 +231,20 @@ bool SimulatedDevice::rawRename(const std::string& from, const std::string& to) 
   return true;
 }
 
-bool SimulatedDevice::rawRemoveFile(const std::string& path) {
-  Where where;
-  if (fails(EnvCall::RemoveFile) || !findExisting(path, false, where)) return false;
-  if (inodeAt(where).type == FileType::Directory) return failWith(EISDIR);
+void SimulatedDevice::commitUnlink(const Where& where) {
   Change change;
   change.fs = where.fs;
   change.inode = where.inode;
   change.fromDir = where.dir;
   change.fromName = where.name;
   commit(change, false);
+}
+
+bool SimulatedDevice::rawRemoveFile(const std::string& path) {
+  Where where;
+  if (fails(EnvCall::RemoveFile) || !findExisting(path, false, where)) return false;
+  if (inodeAt(where).type == FileType::Directory) return failWith(EISDIR);
+  commitUnlink(where);
   return true;
 }
 
@@ -250,12 +254,7 @@ bool SimulatedDevice::rawRemoveDirectory(const std::string& path) {
   if (inodeAt(where).type != FileType::Directory) return failWith(ENOTDIR);
   if (where.dir == 0 || where.components == rootComponents) return failWith(EBUSY);
   if (!fileSystems[where.fs].live[where.inode].empty()) return failWith(ENOTEMPTY);
-  Change change;
-  change.fs = where.fs;
-  change.inode = where.inode;
-  change.fromDir = where.dir;
-  change.fromName = where.name;
-  commit(change, false);
+  commitUnlink(where);
   return true;
 }
 
