@@ -12,8 +12,7 @@ class FaultReadableFile : public ReadableFile {
       : env(owner), file(std::move(opened)), path(std::move(name)) {}
   Status read(char* bytes, size_t n, size_t& count) override {
     count = 0;
-    Status failure = env.fails(EnvCall::Read, path);
-    return failure.isOk() ? file->read(bytes, n, count) : failure;
+    return env.unlessFailing(EnvCall::Read, path, [&] { return file->read(bytes, n, count); });
   }
   Status seek(int64_t offset, int whence, int64_t& position) override { return file->seek(offset, whence, position); }
 
@@ -28,12 +27,10 @@ class FaultWritableFile : public WritableFile {
   FaultWritableFile(FaultEnv& owner, std::unique_ptr<WritableFile> opened, std::string name)
       : env(owner), file(std::move(opened)), path(std::move(name)) {}
   Status append(const char* bytes, size_t n) override {
-    Status failure = env.fails(EnvCall::Write, path);
-    return failure.isOk() ? file->append(bytes, n) : failure;
+    return env.unlessFailing(EnvCall::Write, path, [&] { return file->append(bytes, n); });
   }
   Status sync() override {
-    Status failure = env.fails(EnvCall::Sync, path);
-    return failure.isOk() ? file->sync() : failure;
+    return env.unlessFailing(EnvCall::Sync, path, [&] { return file->sync(); });
   }
   Status close() override { return file->close(); }
 
@@ -89,38 +86,31 @@ Status FaultEnv::createTemporary(const std::string& prefix, std::string& name, s
 }
 
 Status FaultEnv::rename(const std::string& from, const std::string& to) {
-  Status failure = fails(EnvCall::Rename, to);
-  return failure.isOk() ? target().rename(from, to) : failure;
+  return unlessFailing(EnvCall::Rename, to, [&] { return target().rename(from, to); });
 }
 
 Status FaultEnv::removeFile(const std::string& path) {
-  Status failure = fails(EnvCall::RemoveFile, path);
-  return failure.isOk() ? target().removeFile(path) : failure;
+  return unlessFailing(EnvCall::RemoveFile, path, [&] { return target().removeFile(path); });
 }
 
 Status FaultEnv::removeDirectory(const std::string& path) {
-  Status failure = fails(EnvCall::RemoveDirectory, path);
-  return failure.isOk() ? target().removeDirectory(path) : failure;
+  return unlessFailing(EnvCall::RemoveDirectory, path, [&] { return target().removeDirectory(path); });
 }
 
 Status FaultEnv::makeDirectory(const std::string& path, uint32_t mode) {
-  Status failure = fails(EnvCall::MakeDirectory, path);
-  return failure.isOk() ? target().makeDirectory(path, mode) : failure;
+  return unlessFailing(EnvCall::MakeDirectory, path, [&] { return target().makeDirectory(path, mode); });
 }
 
 Status FaultEnv::makeSymlink(const std::string& linkTarget, const std::string& path) {
-  Status failure = fails(EnvCall::Symlink, path);
-  return failure.isOk() ? target().makeSymlink(linkTarget, path) : failure;
+  return unlessFailing(EnvCall::Symlink, path, [&] { return target().makeSymlink(linkTarget, path); });
 }
 
 Status FaultEnv::changeMode(const std::string& path, uint32_t mode) {
-  Status failure = fails(EnvCall::ChangeMode, path);
-  return failure.isOk() ? target().changeMode(path, mode) : failure;
+  return unlessFailing(EnvCall::ChangeMode, path, [&] { return target().changeMode(path, mode); });
 }
 
 Status FaultEnv::syncPath(const std::string& path) {
-  Status failure = fails(EnvCall::Sync, path);
-  return failure.isOk() ? target().syncPath(path) : failure;
+  return unlessFailing(EnvCall::Sync, path, [&] { return target().syncPath(path); });
 }
 
 void FaultEnv::syncAll() {

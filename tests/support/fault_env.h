@@ -44,6 +44,12 @@ class FaultEnv : public EnvWrapper {
   // The failure of the call, when it is to fail now (with the error chosen,
   // on `subject`); ok otherwise. Counts the call.
   Status fails(EnvCall call, const std::string& subject);
+  // The failure of the call when it is to fail now, else what `call` returns.
+  template <class Call>
+  Status unlessFailing(EnvCall kind, const std::string& subject, Call call) {
+    Status failure = fails(kind, subject);
+    return failure.isOk() ? call() : failure;
+  }
 
   Status openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) override;
   Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,

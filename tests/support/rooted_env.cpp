@@ -43,16 +43,14 @@ Status RootedEnv::resolve(const std::string& path, bool followLast, std::string&
 }
 
 Status RootedEnv::openReadable(const std::string& path, const ReadLimits& limits, std::unique_ptr<ReadableFile>& file) {
-  std::string host;
-  Status resolved = resolve(path, limits.followLinks, host);
-  return resolved.isOk() ? target().openReadable(host, limits, file) : resolved;
+  return onHost(path, limits.followLinks,
+                [&](const std::string& host) { return target().openReadable(host, limits, file); });
 }
 
 Status RootedEnv::openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
                                std::unique_ptr<WritableFile>& file) {
-  std::string host;
-  Status resolved = resolve(path, mode != WriteMode::CreateNew, host);
-  return resolved.isOk() ? target().openWritable(host, mode, permissions, file) : resolved;
+  return onHost(path, mode != WriteMode::CreateNew,
+                [&](const std::string& host) { return target().openWritable(host, mode, permissions, file); });
 }
 
 Status RootedEnv::createTemporary(const std::string& prefix, std::string& name, std::unique_ptr<WritableFile>& file) {
@@ -70,27 +68,19 @@ Status RootedEnv::createTemporary(const std::string& prefix, std::string& name, 
 }
 
 Status RootedEnv::status(const std::string& path, FileStatus& out) {
-  std::string host;
-  Status resolved = resolve(path, true, host);
-  return resolved.isOk() ? target().status(host, out) : resolved;
+  return onHost(path, true, [&](const std::string& host) { return target().status(host, out); });
 }
 
 Status RootedEnv::linkStatus(const std::string& path, FileStatus& out) {
-  std::string host;
-  Status resolved = resolve(path, false, host);
-  return resolved.isOk() ? target().linkStatus(host, out) : resolved;
+  return onHost(path, false, [&](const std::string& host) { return target().linkStatus(host, out); });
 }
 
 Status RootedEnv::spaceStatus(const std::string& path, SpaceStatus& out) {
-  std::string host;
-  Status resolved = resolve(path, true, host);
-  return resolved.isOk() ? target().spaceStatus(host, out) : resolved;
+  return onHost(path, true, [&](const std::string& host) { return target().spaceStatus(host, out); });
 }
 
 Status RootedEnv::listDirectory(const std::string& path, std::vector<std::string>& names) {
-  std::string host;
-  Status resolved = resolve(path, true, host);
-  return resolved.isOk() ? target().listDirectory(host, names) : resolved;
+  return onHost(path, true, [&](const std::string& host) { return target().listDirectory(host, names); });
 }
 
 Status RootedEnv::rename(const std::string& from, const std::string& to) {
@@ -101,45 +91,31 @@ Status RootedEnv::rename(const std::string& from, const std::string& to) {
 }
 
 Status RootedEnv::removeFile(const std::string& path) {
-  std::string host;
-  Status resolved = resolve(path, false, host);
-  return resolved.isOk() ? target().removeFile(host) : resolved;
+  return onHost(path, false, [&](const std::string& host) { return target().removeFile(host); });
 }
 
 Status RootedEnv::removeDirectory(const std::string& path) {
-  std::string host;
-  Status resolved = resolve(path, false, host);
-  return resolved.isOk() ? target().removeDirectory(host) : resolved;
+  return onHost(path, false, [&](const std::string& host) { return target().removeDirectory(host); });
 }
 
 Status RootedEnv::makeDirectory(const std::string& path, uint32_t mode) {
-  std::string host;
-  Status resolved = resolve(path, false, host);
-  return resolved.isOk() ? target().makeDirectory(host, mode) : resolved;
+  return onHost(path, false, [&](const std::string& host) { return target().makeDirectory(host, mode); });
 }
 
 Status RootedEnv::makeSymlink(const std::string& linkTarget, const std::string& path) {
-  std::string host;
-  Status resolved = resolve(path, false, host);
-  return resolved.isOk() ? target().makeSymlink(linkTarget, host) : resolved;
+  return onHost(path, false, [&](const std::string& host) { return target().makeSymlink(linkTarget, host); });
 }
 
 Status RootedEnv::readSymlink(const std::string& path, std::string& linkTarget) {
-  std::string host;
-  Status resolved = resolve(path, false, host);
-  return resolved.isOk() ? target().readSymlink(host, linkTarget) : resolved;
+  return onHost(path, false, [&](const std::string& host) { return target().readSymlink(host, linkTarget); });
 }
 
 Status RootedEnv::changeMode(const std::string& path, uint32_t mode) {
-  std::string host;
-  Status resolved = resolve(path, true, host);
-  return resolved.isOk() ? target().changeMode(host, mode) : resolved;
+  return onHost(path, true, [&](const std::string& host) { return target().changeMode(host, mode); });
 }
 
 Status RootedEnv::syncPath(const std::string& path) {
-  std::string host;
-  Status resolved = resolve(path, true, host);
-  return resolved.isOk() ? target().syncPath(host) : resolved;
+  return onHost(path, true, [&](const std::string& host) { return target().syncPath(host); });
 }
 
 Status RootedEnv::changeRoot(const std::string& root) {
@@ -176,9 +152,7 @@ ImageFileResult RootedEnv::findFileInImage(const std::string& packagePath, uint3
 }
 
 Status RootedEnv::lockFile(const std::string& path, std::unique_ptr<FileLock>& lock) {
-  std::string host;
-  Status resolved = resolve(path, false, host);
-  return resolved.isOk() ? target().lockFile(host, lock) : resolved;
+  return onHost(path, false, [&](const std::string& host) { return target().lockFile(host, lock); });
 }
 
 const char* RootedEnv::variable(const char* name) {

@@ -54,6 +54,14 @@ class RootedEnv : public EnvWrapper {
   Status resolve(const std::string& path, bool followLast, std::string& hostPath);
 
  private:
+  // Makes `call` on the host path that `path` leads to.
+  template <class Call>
+  Status onHost(const std::string& path, bool followLast, Call call) {
+    std::string host;
+    Status resolved = resolve(path, followLast, host);
+    return resolved.isOk() ? call(host) : resolved;
+  }
+
   std::string hostRoot;
   std::map<std::string, std::string> variables;
 };
