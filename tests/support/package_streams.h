@@ -60,41 +60,18 @@ inline std::string runScript(std::istream& in, PackageStream& stream, const std:
   for (std::istringstream steps(script); steps >> step;) {
     int n = std::abs(std::atoi(step.c_str() + 1));
     auto from = step[1] == '+' ? std::ios_base::cur : step[1] == '-' ? std::ios_base::end : std::ios_base::beg;
-    switch (step[0]) {
-      case 'g':
-        trace += " " + character(in.get());
-        break;
-      case 'p':
-        trace += " " + character(in.peek());
-        break;
-      case 'u':
-        trace += " " + said(in.unget());
-        break;
-      case 'b':
-        trace += " " + said(in.putback(step[1]));
-        break;
-      case 'r':
-        trace += " " + std::string(buffer, static_cast<size_t>(in.read(buffer, n).gcount()));
-        break;
-      case 'k':
-        in.clear();
-        break;
-      case '?':
-        trace += std::string(" ") + (in.eof() ? "e" : "") + (in.fail() ? "f" : "") + (in.bad() ? "b" : "");
-        break;
-      case 't':
-        trace += " " + std::to_string(in.tellg());
-        break;
-      case 's':
-        trace += " " + said(in.seekg(n, from));
-        break;
-      case 'n':
-        trace += " " + std::to_string(stream.nextPart());
-        break;
-      case 'x':
-        trace += " " + std::to_string(stream.readRaw(reinterpret_cast<uint8_t*>(buffer), n));
-        break;
-    }
+    const char op = step[0];
+    if (op == 'g') trace += " " + character(in.get());
+    if (op == 'p') trace += " " + character(in.peek());
+    if (op == 'u') trace += " " + said(in.unget());
+    if (op == 'b') trace += " " + said(in.putback(step[1]));
+    if (op == 'r') trace += " " + std::string(buffer, static_cast<size_t>(in.read(buffer, n).gcount()));
+    if (op == 'k') in.clear();
+    if (op == '?') trace += std::string(" ") + (in.eof() ? "e" : "") + (in.fail() ? "f" : "") + (in.bad() ? "b" : "");
+    if (op == 't') trace += " " + std::to_string(in.tellg());
+    if (op == 's') trace += " " + said(in.seekg(n, from));
+    if (op == 'n') trace += " " + std::to_string(stream.nextPart());
+    if (op == 'x') trace += " " + std::to_string(stream.readRaw(reinterpret_cast<uint8_t*>(buffer), n));
   }
   return trace;
 }

@@ -9,28 +9,6 @@
 
 namespace installer {
 
-namespace {
-
-void redirect(const std::string& path, int target, int flags) {
-  int descriptor = open(path.c_str(), flags, 0600);
-  if (descriptor < 0) _exit(126);
-  dup2(descriptor, target);
-  close(descriptor);
-}
-
-void execChild(const std::string& program, const std::vector<std::string>& arguments,
-               const std::vector<std::pair<std::string, std::string>>& environment) {
-  for (const auto& variable : environment) setenv(variable.first.c_str(), variable.second.c_str(), 1);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  execv(program.c_str(), argv.data());
-  _exit(127);
-}
-
-}  // namespace
-
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::string& input,
                          const std::vector<std::pair<std::string, std::string>>& environment) {
@@ -38,10 +16,21 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   writeHostFile(io + "/in", input);
   pid_t child = fork();
   if (child == 0) {
-    redirect(io + "/in", 0, O_RDONLY);
-    redirect(io + "/out", 1, O_WRONLY | O_CREAT | O_TRUNC);
-    redirect(io + "/err", 2, O_WRONLY | O_CREAT | O_TRUNC);
-    execChild(program, arguments, environment);
+    // The child's standard streams from and to the files; 126 when that
+    // fails, 127 when the program does not start.
+    const std::pair<const char*, int> streams[] = {
+        {"/in", O_RDONLY}, {"/out", O_WRONLY | O_CREAT | O_TRUNC}, {"/err", O_WRONLY | O_CREAT | O_TRUNC}};
+    for (int target = 0; target < 3; ++target) {
+      int descriptor = open((io + streams[target].first).c_str(), streams[target].second, 0600);
+      if (descriptor < 0 || dup2(descriptor, target) < 0) _exit(126);
+      close(descriptor);
+    }
+    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
   }
   ProcessResult result;
   int status = 0;

@@ -54,26 +54,10 @@ TEST(RootedEnv, BehavesAsAfterChroot) {
   EXPECT_TRUE(failsWith(env.openWritable("/dangling", WriteMode::CreateNew, 0600, file), Status::Kind::Exists));
   EXPECT_TRUE(isOk(env.openWritable("/dangling", WriteMode::Truncate, 0600, file)));
   EXPECT_TRUE(isOk(env.removeFile("/a/rel")));
-  std::vector<std::string> names;
-  SpaceStatus space;
-  auto rewrite = [&env](const char* path, const std::string& contents) {
-    std::unique_ptr<WritableFile> rewritten;
-    return env.openWritable(path, WriteMode::Existing, 0, rewritten).isOk() &&
-           rewritten->append(contents.data(), contents.size()).isOk() && rewritten->close().isOk();
-  };
-  EXPECT_TRUE(isOk(env.makeDirectory("/a/d", 0700)));
-  EXPECT_TRUE(isOk(env.makeSymlink("x", "/a/d/l")));
-  EXPECT_TRUE(isOk(env.rename("/a/d/l", "/a/d/m")));
-  EXPECT_TRUE(isOk(env.listDirectory("/a/d", names)));
-  EXPECT_EQ(names, std::vector<std::string>{"m"});
-  EXPECT_TRUE(isOk(env.removeFile("/a/d/m")));
-  EXPECT_TRUE(isOk(env.removeDirectory("/a/d")));
-  EXPECT_TRUE(rewrite("/a/b/file", "da"));
+  EXPECT_TRUE(isOk(env.makeSymlink("x", "/a/l")));
+  EXPECT_TRUE(isOk(env.rename("/a/l", "/a/m")));
   EXPECT_TRUE(isOk(env.changeMode("/a/b/file", 0600)));
-  EXPECT_TRUE(isOk(env.syncPath("/a/b/file")));
-  EXPECT_TRUE(isOk(env.spaceStatus("/", space)));
-  EXPECT_GT(space.blockSize, 0u);
-  EXPECT_EQ(root.tree("/a"), "/a/b/\n/a/b/abs -> /a\n/a/b/file 600 \"da\"\n/a/up -> ../../../etc\n");
+  EXPECT_EQ(root.tree("/a"), "/a/b/\n/a/b/abs -> /a\n/a/b/file 600 \"data\"\n/a/m -> x\n/a/up -> ../../../etc\n");
   EXPECT_TRUE(root.exists("/none"));
   ASSERT_TRUE(isOk(env.createTemporary("/a/b/abs/t.", name, file)));
   EXPECT_EQ(name.size(), 17u) << name;

@@ -36,19 +36,12 @@ HeadSignatureCallback developmentHeadSigner() { return developmentPackageSigner(
 
 PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files) {
   PackageRecipe recipe;
-  recipe.name = name;
-  recipe.version = version;
-  recipe.buildTime = testBuildTime;
-  recipe.files = std::move(files);
+  recipe.name = name, recipe.version = version, recipe.buildTime = testBuildTime, recipe.files = std::move(files);
   return recipe;
 }
 
 FileEntry fileEntry(const std::string& name, const std::string& data, uint16_t mode) {
-  FileEntry entry;
-  entry.name = name;
-  entry.data = data;
-  entry.mode = mode;
-  return entry;
+  return FileEntry{name, mode, 0, data};
 }
 
 std::string signedPackage(const PackageRecipe& recipe, const FileRecipe& file) {
@@ -66,8 +59,7 @@ DependencyRef ref(const std::string& name, PackageVersion min, PackageVersion ma
 InstalledPackage& addRecord(InstallerState& state, const std::string& name, PackageVersion version,
                             uint32_t buildTime) {
   auto record = std::make_unique<InstalledPackage>(name);
-  record->version = version;
-  record->buildTime = buildTime;
+  record->version = version, record->buildTime = buildTime;
   state.packages.push_back(std::move(record));
   return *state.packages.back();
 }
@@ -79,19 +71,6 @@ std::string enabledOf(const InstallerState& state) {
     text += record->name + (record->disabled ? "-" : "+");
   }
   return text;
-}
-
-void installByMetaFiles(const TestRoot& root, const std::string& name, PackageVersion version,
-                        const std::vector<std::string>& files) {
-  std::string dir = "/flash/var/pdb/" + name + "/";
-  root.write(dir + "version", std::to_string(version) + " 1600000000\n");
-  root.write(dir + "deps", "");
-  std::string list;
-  for (const std::string& path : files) {
-    list += path + "\n";
-    root.write("/flash/" + path, "old " + path + "\n");
-  }
-  root.write(dir + "files", list);
 }
 
 }  // namespace installer

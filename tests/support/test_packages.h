@@ -42,10 +42,4 @@ InstalledPackage& addRecord(InstallerState& state, const std::string& name, Pack
 // joined by spaces.
 std::string enabledOf(const InstallerState& state);
 
-// Records `name` as installed the way the database keeps a package without
-// an image: meta files only, and the files it lists put on flash with
-// contents "old <path>".
-void installByMetaFiles(const TestRoot& root, const std::string& name, PackageVersion version,
-                        const std::vector<std::string>& files);
-
 }  // namespace installer
