@@ -66,8 +66,8 @@ uint64_t inodeOf(TestRoot& root, const std::string& path) {
 }
 
 // The header, `body`, and the digest line that makes the text whole.
-std::string sealed(const std::string& body) {
-  std::string whole = "installer-journal 1\n" + body;
+std::string sealed(const std::string& body, const std::string& header = "installer-journal 1\n") {
+  std::string whole = header + body;
   Digest digest(Digest::Sha256);
   digest.update(whole.data(), whole.size());
   Sha256 result{};
@@ -89,43 +89,43 @@ TEST(CommitJournal, ReadsBackWhatWasWritten) {
 
 // A journal planted or damaged is not acted on, as a whole.
 TEST(CommitJournal, RefusesWhatItWouldNotWrite) {
-  struct Case {
-    std::string body;
+  const std::string whole = journalText(everyKind()), digits(64, '0');
+  std::string flipped = whole;
+  flipped[40] ^= 1;
+  const struct {
+    std::string text;
     const char* why;
   } cases[] = {
-      {"rename 5 /etc/passwd /flash/planted\n", "a change of /etc/passwd"},
-      {"remove 5 /flash/../etc/hosts\n", "a change of /flash/../etc/hosts"},
-      {"remove 5 /flash/./bin\n", "a change of /flash/./bin"},
-      {"remove 5 /flash/\n", "a change of /flash/"},
-      {"rename 5 /flash/var/pdb/.installer-temporaries /flash/x\n",
+      {sealed("rename 5 /etc/passwd /flash/planted\n"), "a change of /etc/passwd"},
+      {sealed("remove 5 /flash/../etc/hosts\n"), "a change of /flash/../etc/hosts"},
+      {sealed("remove 5 /flash/./bin\n"), "a change of /flash/./bin"},
+      {sealed("remove 5 /flash/\n"), "a change of /flash/"},
+      {sealed("rename 5 /flash/var/pdb/.installer-temporaries /flash/x\n"),
        "a change of /flash/var/pdb/.installer-temporaries"},
-      {"rename 5 /flash/x /etc/shadow\n", "a file taken from /etc/shadow"},
-      {"copy 1 644 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/b/tmpQwe456\n",
+      {sealed("rename 5 /flash/x /etc/shadow\n"), "a file taken from /etc/shadow"},
+      {sealed("copy 1 644 " + digits + " - 0 0 /flash/a /ram/tmpAbc123 /flash/b/tmpQwe456\n"),
        "a copy by way of /flash/b/tmpQwe456"},
-      {"copy 1 644 " + std::string(64, '0') + " 0 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n",
+      {sealed("copy 1 644 " + digits + " 0 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n"),
        "a copy from an unknown package file"},
-      {"copy 1 999 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n", "a bad copy line"},
-      {"package 1 " + std::string(64, '0') + " /etc/pkg\n", "a package file at /etc/pkg"},
-      {"link /flash/l\n", "a bad link line"},
-      {"manifest abc\n", "a bad manifest line"},
-      {"copy 1 644 " + std::string(64, '0') + " - 4294967296 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n",
+      {sealed("copy 1 999 " + digits + " - 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n"), "a bad copy line"},
+      {sealed("copy 1 644 " + digits + " - 4294967296 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n"),
        "a bad copy line"},
-      {"move /flash/a /flash/b\n", "unknown line \"move\""},
+      {sealed("package 1 " + digits + " /etc/pkg\n"), "a package file at /etc/pkg"},
+      {sealed("link /flash/l\n"), "a bad link line"},
+      {sealed("manifest abc\n"), "a bad manifest line"},
+      {sealed("move /flash/a /flash/b\n"), "unknown line \"move\""},
+      {whole.substr(0, whole.size() - 2), "it is cut short or damaged"},
+      {flipped, "it is cut short or damaged"},
+      {sealed("", "installer-journal 2\n"), "it is not in the form this installer writes"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [text, reason] : cases) {
+    SCOPED_TRACE(text);
     CommitPlan plan;
     std::string why;
-    EXPECT_EQ(readText(sealed(c.body), plan, why), JournalRead::Refused) << c.body;
-    EXPECT_EQ(why, c.why) << c.body;
+    EXPECT_EQ(readText(text, plan, why), JournalRead::Refused);
+    EXPECT_EQ(why, reason);
     EXPECT_TRUE(plan.steps.empty());
   }
-  CommitPlan plan;
-  std::string why, text = journalText(everyKind());
-  EXPECT_EQ(readText(text.substr(0, text.size() - 2), plan, why), JournalRead::Refused);
-  EXPECT_EQ(why, "it is cut short or damaged");
-  text[40] ^= 1;
-  EXPECT_EQ(readText(text, plan, why), JournalRead::Refused);
-  EXPECT_EQ(readText(sealed("").replace(0, 19, "installer-journal 2"), plan, why), JournalRead::Refused);
 }
 
 // A journal that passes the reading still only acts on what it recorded: a
