@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <sstream>
-
 #include "pdb/database_loader.h"
 #include "support/pdb_records.h"
 #include "support/recorded_output.h"

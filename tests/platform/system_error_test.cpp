@@ -9,8 +9,10 @@ namespace installer {
 namespace {
 
 // Each error the installer decides on has its kind; every other one is an
-// I/O error. The reason is the system's own text, the subject kept.
-TEST(SystemError, MapsEachErrorToItsKind) {
+// I/O error. The reason is the system's own text, the subject kept. A
+// refusal made like the system's keeps its kind and the system's words, an
+// I/O error those of EIO.
+TEST(SystemError, MapsEachErrorToItsKindAndBack) {
   using Kind = Status::Kind;
   const std::pair<int, Kind> table[] = {
       {ENOENT, Kind::NotFound},      {EEXIST, Kind::Exists},
@@ -26,23 +28,12 @@ TEST(SystemError, MapsEachErrorToItsKind) {
     Status status = systemError("/flash/x", code);
     EXPECT_TRUE(status.is(kind)) << code;
     EXPECT_EQ(status.toString(), std::string("/flash/x: ") + std::strerror(code)) << code;
+    Status made = systemError("/d", kind);
+    EXPECT_TRUE(made.is(kind)) << code;
+    EXPECT_EQ(made.reason(), std::strerror(kind == Kind::IoError ? EIO : code)) << code;
   }
   errno = ENOSPC;
   EXPECT_TRUE(systemError("/ram/t").is(Kind::NoSpace));
-}
-
-// A refusal made like the system's keeps its kind and the system's words.
-TEST(SystemError, WordsAKindAsTheSystemWould) {
-  using Kind = Status::Kind;
-  const std::pair<Kind, int> table[] = {
-      {Kind::NotDirectory, ENOTDIR}, {Kind::IsDirectory, EISDIR}, {Kind::NotFound, ENOENT},
-      {Kind::Exists, EEXIST},        {Kind::NoSpace, ENOSPC},     {Kind::IoError, EIO},
-  };
-  for (auto [kind, code] : table) {
-    Status status = systemError("/d", kind);
-    EXPECT_TRUE(status.is(kind));
-    EXPECT_EQ(status.reason(), std::strerror(code));
-  }
 }
 
 }  // namespace

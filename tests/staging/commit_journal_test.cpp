@@ -9,7 +9,6 @@
 #include "platform/device_paths.h"
 #include "staging/staged_commit.h"
 #include "support/recorded_output.h"
-#include "support/staging_env.h"
 #include "support/test_root.h"
 
 namespace installer {
@@ -32,13 +31,8 @@ CommitPlan everyKind() {
                 step(StepKind::Rename, "/flash/bin/x", "/flash/bin/tmpAbc123", 78),
                 step(StepKind::Rename, "/flash/m", "/flash/l")};
   CommitStep copy = step(StepKind::Copy, "/flash/lib/big", "/ram/tmpXyz789");
-  copy.temporary = "/flash/lib/tmpQwe456";
-  copy.size = 65536;
-  copy.mode = 0755;
-  copy.digest = Sha256{9, 9};
-  copy.package = 0;
-  copy.member = 2;
-  copy.record = 41;
+  copy.temporary = "/flash/lib/tmpQwe456", copy.size = 65536, copy.mode = 0755, copy.digest = Sha256{9, 9};
+  copy.package = 0, copy.member = 2, copy.record = 41;
   plan.steps.push_back(copy);
   return plan;
 }
@@ -49,9 +43,26 @@ JournalRead readText(const std::string& text, CommitPlan& plan, std::string& why
   return readJournal(root.env(), paths::commitJournal, plan, why);
 }
 
+// Records `plan` as the journal of an interrupted commit and finishes it,
+// which gives up and takes the journal away: what was said.
+std::string finishGivingUp(TestRoot& root, const CommitPlan& plan, PackageFileContents* contents = nullptr) {
+  root.write(paths::commitJournal, journalText(plan));
+  RecordedOutput output;
+  InstallerState state(root.env(), output);
+  EXPECT_EQ(finishInterruptedCommit(state, contents), InterruptedCommit::GaveUp);
+  EXPECT_FALSE(root.exists(paths::commitJournal));
+  return output.printed;
+}
+
+uint64_t inodeOf(TestRoot& root, const std::string& path) {
+  FileStatus info{};
+  EXPECT_TRUE(root.env().linkStatus(path, info).isOk()) << path;
+  return info.inode;
+}
+
 // The header, `body`, and the digest line that makes the text whole.
-std::string sealed(const std::string& body) {
-  std::string whole = "installer-journal 1\n" + body;
+std::string sealed(const std::string& body, const std::string& header = "installer-journal 1\n") {
+  std::string whole = header + body;
   Digest digest(Digest::Sha256);
   digest.update(whole.data(), whole.size());
   Sha256 result{};
@@ -73,44 +84,43 @@ TEST(CommitJournal, ReadsBackWhatWasWritten) {
 
 // A journal planted or damaged is not acted on, as a whole.
 TEST(CommitJournal, RefusesWhatItWouldNotWrite) {
-  struct Case {
-    std::string body;
+  const std::string whole = journalText(everyKind()), digits(64, '0');
+  std::string flipped = whole;
+  flipped[40] ^= 1;
+  const struct {
+    std::string text;
     const char* why;
   } cases[] = {
-      {"rename 5 /etc/passwd /flash/planted\n", "a change of /etc/passwd"},
-      {"remove 5 /flash/../etc/hosts\n", "a change of /flash/../etc/hosts"},
-      {"remove 5 /etc\n", "a change of /etc"},
-      {"remove 5 /flash/./bin\n", "a change of /flash/./bin"},
-      {"remove 5 /flash/\n", "a change of /flash/"},
-      {"rename 5 /flash/var/pdb/.installer-temporaries /flash/x\n",
+      {sealed("rename 5 /etc/passwd /flash/planted\n"), "a change of /etc/passwd"},
+      {sealed("remove 5 /flash/../etc/hosts\n"), "a change of /flash/../etc/hosts"},
+      {sealed("remove 5 /flash/./bin\n"), "a change of /flash/./bin"},
+      {sealed("remove 5 /flash/\n"), "a change of /flash/"},
+      {sealed("rename 5 /flash/var/pdb/.installer-temporaries /flash/x\n"),
        "a change of /flash/var/pdb/.installer-temporaries"},
-      {"rename 5 /flash/x /etc/shadow\n", "a file taken from /etc/shadow"},
-      {"copy 1 644 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/b/tmpQwe456\n",
+      {sealed("rename 5 /flash/x /etc/shadow\n"), "a file taken from /etc/shadow"},
+      {sealed("copy 1 644 " + digits + " - 0 0 /flash/a /ram/tmpAbc123 /flash/b/tmpQwe456\n"),
        "a copy by way of /flash/b/tmpQwe456"},
-      {"copy 1 644 " + std::string(64, '0') + " 0 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n",
+      {sealed("copy 1 644 " + digits + " 0 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n"),
        "a copy from an unknown package file"},
-      {"copy 1 999 " + std::string(64, '0') + " - 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n", "a bad copy line"},
-      {"package 1 " + std::string(64, '0') + " /etc/pkg\n", "a package file at /etc/pkg"},
-      {"link /flash/l\n", "a bad link line"},
-      {"manifest abc\n", "a bad manifest line"},
-      {"copy 1 644 " + std::string(64, '0') + " - 4294967296 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n",
+      {sealed("copy 1 999 " + digits + " - 0 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n"), "a bad copy line"},
+      {sealed("copy 1 644 " + digits + " - 4294967296 0 /flash/a /ram/tmpAbc123 /flash/tmpQwe456\n"),
        "a bad copy line"},
-      {"move /flash/a /flash/b\n", "unknown line \"move\""},
+      {sealed("package 1 " + digits + " /etc/pkg\n"), "a package file at /etc/pkg"},
+      {sealed("link /flash/l\n"), "a bad link line"},
+      {sealed("manifest abc\n"), "a bad manifest line"},
+      {sealed("move /flash/a /flash/b\n"), "unknown line \"move\""},
+      {whole.substr(0, whole.size() - 2), "it is cut short or damaged"},
+      {flipped, "it is cut short or damaged"},
+      {sealed("", "installer-journal 2\n"), "it is not in the form this installer writes"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [text, reason] : cases) {
+    SCOPED_TRACE(text);
     CommitPlan plan;
     std::string why;
-    EXPECT_EQ(readText(sealed(c.body), plan, why), JournalRead::Refused) << c.body;
-    EXPECT_EQ(why, c.why) << c.body;
+    EXPECT_EQ(readText(text, plan, why), JournalRead::Refused);
+    EXPECT_EQ(why, reason);
     EXPECT_TRUE(plan.steps.empty());
   }
-  CommitPlan plan;
-  std::string why, text = journalText(everyKind());
-  EXPECT_EQ(readText(text.substr(0, text.size() - 2), plan, why), JournalRead::Refused);
-  EXPECT_EQ(why, "it is cut short or damaged");
-  text[40] ^= 1;
-  EXPECT_EQ(readText(text, plan, why), JournalRead::Refused);
-  EXPECT_EQ(readText(sealed("").replace(0, 19, "installer-journal 2"), plan, why), JournalRead::Refused);
 }
 
 // A journal that passes the reading still only acts on what it recorded: a
@@ -120,21 +130,13 @@ TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
   TestRoot root;
   root.write("/flash/var/pdb/pkg/version", "1");
   root.write("/flash/keep", "mine");
-  FileStatus database, keep;
-  ASSERT_TRUE(root.env().linkStatus("/flash/var/pdb", database).isOk() &&
-              root.env().linkStatus("/flash/keep", keep).isOk());
   CommitPlan plan;
-  plan.steps = {step(StepKind::Remove, "/flash/keep", "", keep.inode + 1),
-                step(StepKind::Rename, "/flash/away", "/flash/var/pdb", database.inode)};
-  root.write(paths::commitJournal, journalText(plan));
-  RecordedOutput output;
-  InstallerState state(root.env(), output);
-  EXPECT_EQ(finishInterruptedCommit(state, nullptr), InterruptedCommit::GaveUp);
-  EXPECT_EQ(output.printed,
+  plan.steps = {step(StepKind::Remove, "/flash/keep", "", inodeOf(root, "/flash/keep") + 1),
+                step(StepKind::Rename, "/flash/away", "/flash/var/pdb", inodeOf(root, "/flash/var/pdb"))};
+  EXPECT_EQ(finishGivingUp(root, plan),
             "ERROR: the interrupted commit could not install /flash/away: /flash/var/pdb is not a file\n");
   EXPECT_EQ(root.read("/flash/keep"), "mine");
   EXPECT_EQ(root.read("/flash/var/pdb/pkg/version"), "1");
-  EXPECT_FALSE(root.exists(paths::commitJournal));
 }
 
 // A copy whose source a power cut took, and whose package file is not the
@@ -144,26 +146,19 @@ TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
 TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
   TestRoot root;
   root.write("/rw/pckg/.download/p.kmp", "changed since");
-  FileStatus package;
-  ASSERT_TRUE(root.env().linkStatus("/rw/pckg/.download/p.kmp", package).isOk());
   CommitPlan plan;
   plan.packages.push_back(PackageFileRef{"/rw/pckg/.download/p.kmp", 5, Sha256{}});
   CommitStep copy = step(StepKind::Copy, "/flash/lib/x", "/ram/tmpAbc123");
-  copy.temporary = "/flash/lib/tmpQwe456";
-  copy.package = 0;
-  plan.steps = {copy, step(StepKind::Rename, "/flash/var/pdb/p/image", "/rw/pckg/.download/p.kmp", package.inode)};
-  root.write(paths::commitJournal, journalText(plan));
-  RecordedOutput output;
-  InstallerState state(root.env(), output);
+  copy.temporary = "/flash/lib/tmpQwe456", copy.package = 0;
+  plan.steps = {copy, step(StepKind::Rename, "/flash/var/pdb/p/image", "/rw/pckg/.download/p.kmp",
+                           inodeOf(root, "/rw/pckg/.download/p.kmp"))};
   PackageFileContents contents;
-  EXPECT_EQ(finishInterruptedCommit(state, &contents), InterruptedCommit::GaveUp);
-  EXPECT_EQ(output.printed,
+  EXPECT_EQ(finishGivingUp(root, plan, &contents),
             "ERROR: the interrupted commit could not install /flash/lib/x: its package file "
             "/rw/pckg/.download/p.kmp is gone or changed\n"
             "ERROR: the interrupted commit could not install /flash/var/pdb/p/image: /rw/pckg/.download/p.kmp is "
             "kept where it is, for another try\n");
   EXPECT_EQ(root.read("/rw/pckg/.download/p.kmp"), "changed since");
-  EXPECT_FALSE(root.exists(paths::commitJournal));
 }
 
 }  // namespace

@@ -29,9 +29,6 @@ class Commit : public testing::Test {
     plant(root, files);
     StagedFiles staged(env);
     stageText(staged, entries);
-    return commitSet(staged, options);
-  }
-  std::string commitSet(StagedFiles& staged, CommitOptions options = CommitOptions()) {
     const char* results[] = {"done|", "refused|", "no room|", "failed|"};
     std::string result = results[static_cast<int>(commitStaged(state, staged, options))];
     result += output.take() + "|";
