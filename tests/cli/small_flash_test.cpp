@@ -1,5 +1,6 @@
-// Runs on a flash with little room: the disk space and inode checks of
-// standard-input mode, and the router's usual case, a small flash with one
+// Runs on a flash with little room: what standard-input mode needs of it
+// (space, inodes, a copy of the stream only for an image), and the
+// router's usual case, a small flash with one
 // big system package. Its new version, in the download directory on the
 // same flash, does not fit beside the old one; most of its files are staged
 // in "/ram", and the upgrade still goes through in place, also when the
@@ -54,6 +55,21 @@ std::string flashWithoutLog(const SimulatedDevice& device) {
   return log == std::string::npos ? tree : tree.erase(log, tree.find('\n', log) + 1 - log);
 }
 
+// Bytes that do not compress, so that the stream is as large as the file.
+std::string noise(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t x = 1;
+  for (char& c : bytes) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  return bytes;
+}
+
+BundleRecipe bundleAll(std::vector<PackageRecipe> packages, std::optional<std::string> image = std::nullopt) {
+  BundleRecipe bundle;
+  bundle.name = "all", bundle.version = v(1, 0), bundle.buildTime = testBuildTime, bundle.squashfsImage = image;
+  bundle.packages = std::move(packages);
+  return bundle;
+}
+
 // The installer's own registry of temporary files takes a block of the
 // flash before the check, and counts as gone: with exactly the reserve
 // left once the work is done, the work is done. (The stream's copy is made
@@ -61,37 +77,52 @@ std::string flashWithoutLog(const SimulatedDevice& device) {
 // places, are made in "/ram" and count in full.) The work must also find an
 // inode for every directory, file and link it makes, and the commit one for
 // its journal ("tmpfs -o nr_inodes"). Work that does not fit changes
-// nothing; a package with an image on a full flash cannot have the copy of
-// its stream made, and says so as any file that does not fit.
-TEST(SmallFlashRun, StandardInputWorkThatDoesNotFitIsRefused) {
+// nothing. The stream is copied to flash only for a package or bundle that
+// keeps it, whole, as its image: one without needs no room for the copy,
+// and one with an image on a full flash cannot have it made, and says so
+// as any file that does not fit.
+TEST(StandardInputRun, WhatFitsOnASmallFlash) {
   PackageRecipe image = packageRecipe("kernel", v(1, 0), {fileEntry("boot/k", "k\n")});
+  PackageRecipe big = packageRecipe("big", v(1, 0), {fileEntry("bin/big", noise(512 * 1024))});
   image.squashfsImage = std::string(40000, 'i');
   // The file's 5 blocks, "version" and "files" one each, the new directory one: 8 left of 15.
   const std::string tool =
       signedPackage(packageRecipe("tool", v(1, 0), {fileEntry("bin/tool", std::string(20480, 't'))}));
   const std::string deep = signedPackage(packageRecipe("tool", v(1, 0), {fileEntry("lib/deep/tool", "t")}));
+  const std::string bundle =
+      signedBundle(bundleAll({packageRecipe("tool", v(1, 0), {fileEntry("bin/t", "t\n")})}, "all image"));
   struct Case {
     const char* what;
     uint64_t freeBlocks, freeInodes;
     std::string package;
     int status;
     const char* errors;  // what is printed from the first "ERROR" on
+    const char* keptAs;  // where the whole stream is kept, if it is
   } cases[] = {
-      {"exactly the reserve left", 15, 0, tool, ExitSuccess, ""},
-      {"a block short of it", 14, 0, tool, ExitNoSpace, "ERROR: upgrade failed, free 5 kB of disk space\n"},
-      {"inodes enough", 100, 40, deep, ExitSuccess, ""},
-      {"too few inodes", 100, 8, deep, ExitNoSpace, "ERROR: upgrade failed, free 1 inodes of disk space\n"},
+      {"exactly the reserve left", 15, 0, tool, ExitSuccess, "", nullptr},
+      {"a block short of it", 14, 0, tool, ExitNoSpace, "ERROR: upgrade failed, free 5 kB of disk space\n", nullptr},
+      {"inodes enough", 100, 40, deep, ExitSuccess, "", nullptr},
+      {"too few inodes", 100, 8, deep, ExitNoSpace, "ERROR: upgrade failed, free 1 inodes of disk space\n", nullptr},
       {"an image on a full flash", 4, 0, signedPackage(image), ExitFailure,
-       "ERROR: installation of kernel-1.0 failed: disk is too small\n"},
+       "ERROR: installation of kernel-1.0 failed: disk is too small\n", nullptr},
+      // Room for the file once, not for a copy of the stream beside it.
+      {"a big package without an image", 192, 0, signedPackage(big), ExitSuccess, "", nullptr},
+      {"a bundle of it without an image", 192, 0, signedBundle(bundleAll({big})), ExitSuccess, "", nullptr},
+      {"a package with an image", 100, 0, signedPackage(image), ExitSuccess, "", "/flash/var/pdb/kernel/image"},
+      {"a bundle with an image", 100, 0, bundle, ExitSuccess, "", "/flash/var/pdb/all/image"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::unique_ptr<SimulatedDevice> device = smallFlash(c.freeBlocks, c.freeInodes);
-    std::string before = device->tree("/flash"), out;
+    std::string before = device->tree("/flash"), out, kept;
     EXPECT_EQ(run(*device, {"-"}, c.package, &out), c.status) << out;
     EXPECT_EQ(out.substr(std::min(out.size(), out.find("ERROR"))), c.errors);
     if (c.status != ExitSuccess) {
       EXPECT_EQ(flashWithoutLog(*device), before);
+    }
+    if (c.keptAs != nullptr) {
+      EXPECT_TRUE(device->read(c.keptAs, kept));
+      EXPECT_TRUE(kept == c.package);  // not EXPECT_EQ: it would print all the bytes
     }
   }
 }
