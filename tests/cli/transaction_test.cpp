@@ -24,17 +24,14 @@ namespace {
 using Loss = SimulatedDevice::Loss;
 
 struct RunResult {
-  int status = 0;
+  int status;
   std::string out;
 };
 
 RunResult run(Env& env, const std::vector<std::string>& arguments, const std::string& input = "") {
   std::istringstream stream(input);
   RecordedOutput output;
-  RunResult result;
-  result.status = installerMain(env, output, arguments, stream);
-  result.out = output.printed;
-  return result;
+  return {installerMain(env, output, arguments, stream), output.printed};  // in this order
 }
 
 // What a run leaves for good: the device below "/", without the RAM disk
