@@ -1,14 +1,14 @@
 // Runs on a flash with little room: what standard-input mode needs of it
 // (space, inodes, a copy of the stream only for an image), and the
-// router's usual case, a small flash with one
-// big system package. Its new version, in the download directory on the
-// same flash, does not fit beside the old one; most of its files are staged
-// in "/ram", and the upgrade still goes through in place, also when the
-// power fails in the middle of the commit and "/ram" is lost with the files
-// staged there.
+// router's usual case, a small flash with one big system package. Its new
+// version, in the download directory on the same flash, does not fit
+// beside the old one; most of its files are staged in "/ram", and the
+// upgrade still goes through in place, also when the power fails in the
+// middle of the commit and "/ram" is lost with the files staged there.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "cli/installer_main.h"
@@ -56,10 +56,9 @@ std::string flashWithoutLog(const SimulatedDevice& device) {
 }
 
 // Bytes that do not compress, so that the stream is as large as the file.
-std::string noise(size_t size) {
+std::string noise(size_t size, uint32_t seed = 1) {
   std::string bytes(size, '\0');
-  uint32_t x = 1;
-  for (char& c : bytes) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
   return bytes;
 }
 
@@ -83,8 +82,8 @@ BundleRecipe bundleAll(std::vector<PackageRecipe> packages, std::optional<std::s
 // as any file that does not fit.
 TEST(StandardInputRun, WhatFitsOnASmallFlash) {
   PackageRecipe image = packageRecipe("kernel", v(1, 0), {fileEntry("boot/k", "k\n")});
-  PackageRecipe big = packageRecipe("big", v(1, 0), {fileEntry("bin/big", noise(512 * 1024))});
   image.squashfsImage = std::string(40000, 'i');
+  PackageRecipe big = packageRecipe("big", v(1, 0), {fileEntry("bin/big", noise(512 * 1024))});
   // The file's 5 blocks, "version" and "files" one each, the new directory one: 8 left of 15.
   const std::string tool =
       signedPackage(packageRecipe("tool", v(1, 0), {fileEntry("bin/tool", std::string(20480, 't'))}));
@@ -127,17 +126,11 @@ TEST(StandardInputRun, WhatFitsOnASmallFlash) {
   }
 }
 
-constexpr size_t fileCount = 122;
-
 // 9.0 MB of files that compress to about 36 %.
 std::string routing(PackageVersion version, uint32_t seed) {
   std::vector<FileEntry> files;
-  for (size_t i = 0; i < fileCount; ++i) {
-    std::string data(73770, ' ');
-    for (size_t at = 0; at < data.size() * 9 / 25; ++at) {
-      seed = seed * 1103515245u + 12345u;
-      data[at] = static_cast<char>(seed >> 16);
-    }
+  for (uint32_t i = 0; i < 122; ++i) {
+    std::string data = noise(26557, seed * 1000 + i) + std::string(47213, ' ');  // 36 % of 73770 bytes is noise
     files.push_back(fileEntry("lib/routing/part" + std::to_string(i), data));
   }
   return signedPackage(packageRecipe("routing", version, files));

@@ -293,7 +293,7 @@ TEST(CancelThenCommit, NeverLeavesAHalfUpgrade) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, CommitTransaction, testing::ValuesIn(transactions),
-                         [](const testing::TestParamInfo<Transaction>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Transaction>& run) { return std::string(run.param.name); });
 
 }  // namespace
 }  // namespace installer
