@@ -33,8 +33,7 @@ TEST(Postlog, PreparedLogIsReplacedOtherwiseAppendedTo) {
   for (const Case& c : cases) {
     TestRoot root;
     if (c.existing == "fifo") mkfifo(root.host("/flash/postlog").c_str(), 0644);
-    if (c.existing == "link") root.write("/flash/other", "other\n");
-    if (c.existing == "link") root.symlink("/flash/postlog", "other");
+    if (c.existing == "link") root.write("/flash/other", "other\n"), root.symlink("/flash/postlog", "other");
     if (c.existing != "" && c.existing != "fifo" && c.existing != "link") root.write("/flash/postlog", c.existing);
     std::string before = root.tree();
     RecordedOutput output;

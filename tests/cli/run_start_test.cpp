@@ -47,11 +47,8 @@ TEST(RunStart, SecondRunWaitsThenGivesUp) {
 // The journal of a commit that renames `source` (of inode `inode`) to `path`.
 std::string renameJournal(const std::string& path, const std::string& source, uint64_t inode) {
   CommitPlan plan;
-  plan.steps.emplace_back();
-  plan.steps.back().kind = StepKind::Rename;
-  plan.steps.back().path = path;
-  plan.steps.back().source = source;
-  plan.steps.back().inode = inode;
+  CommitStep& step = plan.steps.emplace_back();
+  step.kind = StepKind::Rename, step.path = path, step.source = source, step.inode = inode;
   return journalText(plan);
 }
 
@@ -88,31 +85,26 @@ TEST(RunStart, FinishesAnInterruptedCommitAndRemovesLeftovers) {
 // nothing is swept.
 TEST(RunStart, OddJournalOrRegistryIsNotRead) {
   const std::string journal = renameJournal("/flash/tool", "/flash/tmpAbc123", 1);
-  for (const char* odd : {"link", "fifo", "long"}) {
+  for (const std::string odd : {"link", "fifo", "long"}) {
     for (const char* path : {paths::commitJournal, paths::temporaryRegistry}) {
+      SCOPED_TRACE(odd + " " + path);
       TestRoot root;
       root.write("/flash/tmpAbc123", "new");
       std::string contents = path == paths::temporaryRegistry ? "/flash/tmpAbc123\n" : journal;
-      if (std::string(odd) == "link") {
-        root.write("/flash/plain", contents);
-        root.symlink(path, "/flash/plain");
-      } else if (std::string(odd) == "fifo") {
-        ASSERT_EQ(mkfifo(root.host(path).c_str(), 0644), 0);
-      } else {
-        root.write(path, contents + std::string(8 << 20, '\n'));
-      }
-      int writer = std::string(odd) == "fifo" ? open(root.host(path).c_str(), O_RDWR) : -1;
+      if (odd == "link") root.write("/flash/plain", contents), root.symlink(path, "/flash/plain");
+      ASSERT_EQ(odd == "fifo" ? mkfifo(root.host(path).c_str(), 0644) : 0, 0);
+      if (odd == "long") root.write(path, contents + std::string(8 << 20, '\n'));
+      int writer = odd == "fifo" ? open(root.host(path).c_str(), O_RDWR) : -1;
       std::string out = runShow(root.env(), ExitSuccess);
       if (writer >= 0) close(writer);
       if (path == paths::commitJournal) {
         EXPECT_EQ(out.substr(0, out.find('\n') + 1),
                   "ERROR: refusing /flash/var/pdb/.installer-journal, nothing of it is done: it is no regular file "
-                  "of at most 8 MiB\n")
-            << odd;
-        EXPECT_FALSE(root.exists(path)) << odd;
+                  "of at most 8 MiB\n");
+        EXPECT_FALSE(root.exists(path));
       }
-      EXPECT_EQ(root.read("/flash/tmpAbc123"), "new") << path << " " << odd;
-      EXPECT_FALSE(root.exists("/flash/tool")) << path << " " << odd;
+      EXPECT_EQ(root.read("/flash/tmpAbc123"), "new");
+      EXPECT_FALSE(root.exists("/flash/tool"));
     }
   }
 }

@@ -1,10 +1,14 @@
-// The router's usual case: a small flash with one big system package. Its
-// new version, in the download directory on the same flash, does not fit
+// Runs on a flash with little room: what standard-input mode needs of it
+// (space, inodes, a copy of the stream only for an image), and the
+// router's usual case, a small flash with one big system package. Its new
+// version, in the download directory on the same flash, does not fit
 // beside the old one; most of its files are staged in "/ram", and the
 // upgrade still goes through in place, also when the power fails in the
 // middle of the commit and "/ram" is lost with the files staged there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <sstream>
 
 #include "cli/installer_main.h"
@@ -16,20 +20,24 @@
 namespace installer {
 namespace {
 
-constexpr size_t fileCount = 122;
+// A flash (the root file system) of `blocks` of 4 KiB and `inodes` (0: no
+// limit), and a RAM disk, laid out as on a device.
+std::unique_ptr<SimulatedDevice> flash(uint64_t blocks, uint64_t inodes = 0) {
+  auto device = std::make_unique<SimulatedDevice>(
+      std::vector<SimulatedDevice::Mount>{{"/", 4096, blocks, inodes, false}, {"/ram", 4096, 1 << 14, 0, true}});
+  for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(device->addDirectories(dir));
+  return device;
+}
 
-// 9.0 MB of files that compress to about 36 %.
-std::string routing(PackageVersion version, uint32_t seed) {
-  std::vector<FileEntry> files;
-  for (size_t i = 0; i < fileCount; ++i) {
-    std::string data(73770, ' ');
-    for (size_t at = 0; at < data.size() * 9 / 25; ++at) {
-      seed = seed * 1103515245u + 12345u;
-      data[at] = static_cast<char>(seed >> 16);
-    }
-    files.push_back(fileEntry("lib/routing/part" + std::to_string(i), data));
-  }
-  return signedPackage(packageRecipe("routing", version, files));
+// The same with `freeBlocks` free on the flash, and as many inodes free as
+// asked (0: no limit).
+std::unique_ptr<SimulatedDevice> smallFlash(uint64_t freeBlocks, uint64_t freeInodes = 0) {
+  std::unique_ptr<SimulatedDevice> probe = flash(1000);
+  SpaceStatus space;
+  EXPECT_TRUE(probe->spaceStatus("/", space).isOk());
+  std::string entries = probe->tree();
+  uint64_t inodes = std::count(entries.begin(), entries.end(), '\n') + 1 + freeInodes;  // 1: the root
+  return flash(1000 - space.freeBlocks + freeBlocks, freeInodes == 0 ? 0 : inodes);
 }
 
 int run(Env& env, const std::vector<std::string>& arguments, const std::string& input, std::string* out = nullptr) {
@@ -38,6 +46,94 @@ int run(Env& env, const std::vector<std::string>& arguments, const std::string& 
   int status = installerMain(env, output, arguments, stream);
   if (out != nullptr) *out = output.printed;
   return status;
+}
+
+// The tree below "/flash" but the post-run log, which every run writes.
+std::string flashWithoutLog(const SimulatedDevice& device) {
+  std::string tree = device.tree("/flash");
+  size_t log = tree.find("/flash/postlog");
+  return log == std::string::npos ? tree : tree.erase(log, tree.find('\n', log) + 1 - log);
+}
+
+// Bytes that do not compress, so that the stream is as large as the file.
+std::string noise(size_t size, uint32_t seed = 1) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+  return bytes;
+}
+
+BundleRecipe bundleAll(std::vector<PackageRecipe> packages, std::optional<std::string> image = std::nullopt) {
+  BundleRecipe bundle;
+  bundle.name = "all", bundle.version = v(1, 0), bundle.buildTime = testBuildTime, bundle.squashfsImage = image;
+  bundle.packages = std::move(packages);
+  return bundle;
+}
+
+// The installer's own registry of temporary files takes a block of the
+// flash before the check, and counts as gone: with exactly the reserve
+// left once the work is done, the work is done. (The stream's copy is made
+// on flash, so the registry is; the files, with no room beside their
+// places, are made in "/ram" and count in full.) The work must also find an
+// inode for every directory, file and link it makes, and the commit one for
+// its journal ("tmpfs -o nr_inodes"). Work that does not fit changes
+// nothing. The stream is copied to flash only for a package or bundle that
+// keeps it, whole, as its image: one without needs no room for the copy,
+// and one with an image on a full flash cannot have it made, and says so
+// as any file that does not fit.
+TEST(StandardInputRun, WhatFitsOnASmallFlash) {
+  PackageRecipe image = packageRecipe("kernel", v(1, 0), {fileEntry("boot/k", "k\n")});
+  image.squashfsImage = std::string(40000, 'i');
+  PackageRecipe big = packageRecipe("big", v(1, 0), {fileEntry("bin/big", noise(512 * 1024))});
+  // The file's 5 blocks, "version" and "files" one each, the new directory one: 8 left of 15.
+  const std::string tool =
+      signedPackage(packageRecipe("tool", v(1, 0), {fileEntry("bin/tool", std::string(20480, 't'))}));
+  const std::string deep = signedPackage(packageRecipe("tool", v(1, 0), {fileEntry("lib/deep/tool", "t")}));
+  const std::string bundle =
+      signedBundle(bundleAll({packageRecipe("tool", v(1, 0), {fileEntry("bin/t", "t\n")})}, "all image"));
+  struct Case {
+    const char* what;
+    uint64_t freeBlocks, freeInodes;
+    std::string package;
+    int status;
+    const char* errors;  // what is printed from the first "ERROR" on
+    const char* keptAs;  // where the whole stream is kept, if it is
+  } cases[] = {
+      {"exactly the reserve left", 15, 0, tool, ExitSuccess, "", nullptr},
+      {"a block short of it", 14, 0, tool, ExitNoSpace, "ERROR: upgrade failed, free 5 kB of disk space\n", nullptr},
+      {"inodes enough", 100, 40, deep, ExitSuccess, "", nullptr},
+      {"too few inodes", 100, 8, deep, ExitNoSpace, "ERROR: upgrade failed, free 1 inodes of disk space\n", nullptr},
+      {"an image on a full flash", 4, 0, signedPackage(image), ExitFailure,
+       "ERROR: installation of kernel-1.0 failed: disk is too small\n", nullptr},
+      // Room for the file once, not for a copy of the stream beside it.
+      {"a big package without an image", 192, 0, signedPackage(big), ExitSuccess, "", nullptr},
+      {"a bundle of it without an image", 192, 0, signedBundle(bundleAll({big})), ExitSuccess, "", nullptr},
+      {"a package with an image", 100, 0, signedPackage(image), ExitSuccess, "", "/flash/var/pdb/kernel/image"},
+      {"a bundle with an image", 100, 0, bundle, ExitSuccess, "", "/flash/var/pdb/all/image"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<SimulatedDevice> device = smallFlash(c.freeBlocks, c.freeInodes);
+    std::string before = device->tree("/flash"), out, kept;
+    EXPECT_EQ(run(*device, {"-"}, c.package, &out), c.status) << out;
+    EXPECT_EQ(out.substr(std::min(out.size(), out.find("ERROR"))), c.errors);
+    if (c.status != ExitSuccess) {
+      EXPECT_EQ(flashWithoutLog(*device), before);
+    }
+    if (c.keptAs != nullptr) {
+      EXPECT_TRUE(device->read(c.keptAs, kept));
+      EXPECT_TRUE(kept == c.package);  // not EXPECT_EQ: it would print all the bytes
+    }
+  }
+}
+
+// 9.0 MB of files that compress to about 36 %.
+std::string routing(PackageVersion version, uint32_t seed) {
+  std::vector<FileEntry> files;
+  for (uint32_t i = 0; i < 122; ++i) {
+    std::string data = noise(26557, seed * 1000 + i) + std::string(47213, ' ');  // 36 % of 73770 bytes is noise
+    files.push_back(fileEntry("lib/routing/part" + std::to_string(i), data));
+  }
+  return signedPackage(packageRecipe("routing", version, files));
 }
 
 class SmallFlash : public testing::Test {
@@ -53,9 +149,7 @@ class SmallFlash : public testing::Test {
 
   // 16 MiB of flash holding routing 7.1, with 7.2 in the download directory.
   std::unique_ptr<SimulatedDevice> device() {
-    auto made = std::make_unique<SimulatedDevice>(
-        std::vector<SimulatedDevice::Mount>{{"/", 4096, 4096, 0, false}, {"/ram", 4096, 1 << 14, 0, true}});
-    for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(made->addDirectories(dir));
+    std::unique_ptr<SimulatedDevice> made = flash(4096);
     EXPECT_EQ(run(*made, {"-q", "-"}, *oldPackage), 0);
     EXPECT_TRUE(made->addFile("/rw/pckg/.download/routing.kmp", *newPackage));
     made->syncAll();
@@ -70,12 +164,6 @@ class SmallFlash : public testing::Test {
 std::string* SmallFlash::oldPackage = nullptr;
 std::string* SmallFlash::newPackage = nullptr;
 
-uint64_t freeBytes(SimulatedDevice& device) {
-  SpaceStatus space;
-  EXPECT_TRUE(device.spaceStatus("/flash", space).isOk());
-  return space.freeBlocks * space.blockSize;
-}
-
 // Every file of the package holds the new version's contents; nothing of
 // the commit is left.
 void expectUpgraded(SimulatedDevice& device) {
@@ -89,8 +177,10 @@ void expectUpgraded(SimulatedDevice& device) {
 
 TEST_F(SmallFlash, BigUpgradeGoesThroughInPlace) {
   std::unique_ptr<SimulatedDevice> flash = device();
-  EXPECT_GT(freeBytes(*flash), 3800000u);
-  EXPECT_LT(freeBytes(*flash), 4200000u);
+  SpaceStatus space;
+  EXPECT_TRUE(flash->spaceStatus("/flash", space).isOk());
+  EXPECT_GT(space.freeBlocks * 4096, 3800000u);
+  EXPECT_LT(space.freeBlocks * 4096, 4200000u);
   std::string out;
   EXPECT_EQ(run(*flash, {}, "", &out), 0) << out;
   EXPECT_NE(out.find("installed routing-7.2\n"), std::string::npos) << out;
@@ -105,12 +195,10 @@ TEST_F(SmallFlash, BigUpgradeGoesThroughInPlace) {
 TEST_F(SmallFlash, FromStandardInputItIsRefusedWithTheFigure) {
   std::unique_ptr<SimulatedDevice> flash = device();
   std::string before = flash->tree("/flash"), out;
-  EXPECT_EQ(run(*flash, {"-"}, *newPackage, &out), 28) << out;
+  EXPECT_EQ(run(*flash, {"-"}, *newPackage, &out), ExitNoSpace) << out;
   EXPECT_NE(out.find("ERROR: upgrade failed, free "), std::string::npos) << out;
   EXPECT_NE(out.find(" kB of disk space\n"), std::string::npos) << out;
-  std::string after = flash->tree("/flash");
-  size_t log = after.find("/flash/postlog");
-  EXPECT_EQ(after.erase(log, after.find('\n', log) + 1 - log), before);
+  EXPECT_EQ(flashWithoutLog(*flash), before);
 }
 
 // The power fails during the commit, after the journal was written: the
@@ -126,9 +214,8 @@ TEST_F(SmallFlash, PowerCutDuringTheCommitIsRolledForward) {
     flash->crashAt(changes * percent / 100);
     run(*flash, {}, "");
     flash->powerCut(SimulatedDevice::Loss::EveryUnsyncedChange);
-    std::string journal;
+    std::string journal, out;
     bool interrupted = flash->read(paths::commitJournal, journal);
-    std::string out;
     EXPECT_EQ(run(*flash, {"--show"}, "", &out), 0) << out;
     if (!interrupted) continue;
     EXPECT_NE(journal.find("\ncopy "), std::string::npos);

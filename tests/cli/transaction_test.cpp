@@ -24,31 +24,14 @@ namespace {
 using Loss = SimulatedDevice::Loss;
 
 struct RunResult {
-  int status = 0;
+  int status;
   std::string out;
 };
 
 RunResult run(Env& env, const std::vector<std::string>& arguments, const std::string& input = "") {
   std::istringstream stream(input);
   RecordedOutput output;
-  RunResult result;
-  result.status = installerMain(env, output, arguments, stream);
-  result.out = output.printed;
-  return result;
-}
-
-// The flash is the root file system ("/flash", "/rw" and "/tmp" lie on it),
-// "/ram" a RAM disk.
-struct Flash {
-  uint64_t blockSize = 4096;
-  uint64_t blocks = 1 << 16;
-};
-
-std::unique_ptr<SimulatedDevice> makeDevice(const Flash& flash) {
-  auto device = std::make_unique<SimulatedDevice>(std::vector<SimulatedDevice::Mount>{
-      {"/", flash.blockSize, flash.blocks, 0, false}, {"/ram", 4096, 1 << 16, 0, true}});
-  for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(device->addDirectories(dir));
-  return device;
+  return {installerMain(env, output, arguments, stream), output.printed};  // in this order
 }
 
 // What a run leaves for good: the device below "/", without the RAM disk
@@ -63,13 +46,15 @@ std::string settledTree(const SimulatedDevice& device) {
   return text;
 }
 
-// One transaction: the device before it, and the run that makes it.
+// One transaction: the device before it, and the run that makes it. The
+// flash is the root file system ("/flash", "/rw" and "/tmp" lie on it),
+// "/ram" a RAM disk.
 struct Transaction {
   const char* name;
   std::function<void(SimulatedDevice&)> prepare;
   std::vector<std::string> arguments;
   std::function<std::string()> input;  // made when needed: keys are read then
-  Flash flash;
+  uint64_t flashBlockSize = 4096, flashBlocks = 1 << 16;
   size_t aloneSamples = 6;  // unsynced changes lost alone, at most, per stop point
 };
 
@@ -104,6 +89,8 @@ std::string extrasBundle(PackageVersion version, std::vector<std::string> member
 void installExtrasOne(SimulatedDevice& device) {
   ASSERT_EQ(run(device, {"-"}, extrasBundle(v(1, 0), {"a", "x"})).status, 0);
 }
+
+std::string extrasTwo() { return extrasBundle(v(2, 0), {"a", "c"}); }
 
 std::string systemPackage(PackageVersion version) {
   return signedPackage(packageRecipe("system", version, {fileEntry("bin/sh", "sh " + std::to_string(version) + "\n")}));
@@ -152,25 +139,21 @@ void offerBigUpgrade(SimulatedDevice& device) {
 void PrintTo(const Transaction& transaction, std::ostream* out) { *out << transaction.name; }
 
 const Transaction transactions[] = {
-    {"StandAloneUpgrade", installHelloOne, {"-"}, helloTwo, Flash()},
-    {"BundleUpgrade",
-     installExtrasOne,
-     {"-"},
-     [] {
-       return extrasBundle(v(2, 0), {"a", "c"});
-     },
-     Flash()},
-    {"UpgradeRunWithBootImage", offerBootImage, {}, nullptr, Flash()},
-    {"CommitOfAManifest", deferUpgrade, {"--commit"}, nullptr, Flash()},
+    {"StandAloneUpgrade", installHelloOne, {"-"}, helloTwo},
+    {"BundleUpgrade", installExtrasOne, {"-"}, extrasTwo},
+    {"UpgradeRunWithBootImage", offerBootImage, {}, nullptr},
+    {"CommitOfAManifest", deferUpgrade, {"--commit"}, nullptr},
     // So full that every new file is made in "/ram", and copied beside its
     // place before the commit.
-    {"CopiesAcrossFileSystems", installHelloOne, {"-"}, helloTwo, Flash{4096, 27}},
-    {"SmallFlashUpgrade", offerBigUpgrade, {}, nullptr, Flash{1024, 360}, 3},
+    {"CopiesAcrossFileSystems", installHelloOne, {"-"}, helloTwo, 4096, 27},
+    {"SmallFlashUpgrade", offerBigUpgrade, {}, nullptr, 1024, 360, 3},
 };
 
 // A device prepared for the transaction, everything durable.
 std::unique_ptr<SimulatedDevice> prepared(const Transaction& t) {
-  std::unique_ptr<SimulatedDevice> device = makeDevice(t.flash);
+  auto device = std::make_unique<SimulatedDevice>(std::vector<SimulatedDevice::Mount>{
+      {"/", t.flashBlockSize, t.flashBlocks, 0, false}, {"/ram", 4096, 1 << 16, 0, true}});
+  for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(device->addDirectories(dir));
   t.prepare(*device);
   device->syncAll();
   device->revive();
@@ -187,23 +170,19 @@ void next(SimulatedDevice& device) { run(device, {"--show"}); }
 // How the first run ends: killed and nothing lost, or a power cut.
 struct Ending {
   bool cut;
-  Loss loss;
-  size_t which;
+  Loss loss = Loss::NothingUnsynced;
+  size_t which = 0;
 };
 
 void end(SimulatedDevice& device, const Ending& ending) {
-  if (ending.cut) {
-    device.powerCut(ending.loss, ending.which);
-  } else {
-    device.revive();
-  }
+  ending.cut ? device.powerCut(ending.loss, ending.which) : device.revive();
 }
 
 class CommitTransaction : public testing::TestWithParam<Transaction> {
  protected:
   void SetUp() override {
     for (bool cut : {false, true}) {
-      Ending ending{cut, Loss::NothingUnsynced, 0};
+      Ending ending{cut};
       std::unique_ptr<SimulatedDevice> before = prepared(GetParam());
       end(*before, ending);
       next(*before);
@@ -250,9 +229,9 @@ TEST_P(CommitTransaction, SurvivesAStopAndPowerCutAtEveryChange) {
   size_t states = 0;
   for (size_t stop = 1; stop <= stopPoints; ++stop) {
     std::string at = "stopped at change " + std::to_string(stop);
-    size_t unsynced = stopAndCheck(stop, Ending{false, Loss::NothingUnsynced, 0}, at + ", killed");
-    stopAndCheck(stop, Ending{true, Loss::NothingUnsynced, 0}, at + ", power cut");
-    stopAndCheck(stop, Ending{true, Loss::EveryUnsyncedChange, 0}, at + ", power cut losing every unsynced change");
+    size_t unsynced = stopAndCheck(stop, Ending{false}, at + ", killed");
+    stopAndCheck(stop, Ending{true}, at + ", power cut");
+    stopAndCheck(stop, Ending{true, Loss::EveryUnsyncedChange}, at + ", power cut losing every unsynced change");
     size_t step = unsynced / GetParam().aloneSamples + 1;
     states += 3;
     for (size_t which = 0; which < unsynced; which += step, ++states) {
@@ -289,12 +268,10 @@ TEST_P(CommitTransaction, FailedWriteSyncOrRenameLosesNothing) {
   }
 }
 
-std::string transactionName(const testing::TestParamInfo<Transaction>& param) { return param.param.name; }
-
 // A --cancel killed at any point, then a --commit: the deferred upgrade is
 // done whole or not at all, never half.
 TEST(CancelThenCommit, NeverLeavesAHalfUpgrade) {
-  Transaction deferred{"Deferred", deferUpgrade, {"--cancel"}, nullptr, Flash()};
+  Transaction deferred{"Deferred", deferUpgrade, {"--cancel"}, nullptr};
   std::unique_ptr<SimulatedDevice> cancelled = prepared(deferred);
   run(*cancelled, {"--cancel"});
   size_t stops = cancelled->changes();
@@ -315,7 +292,8 @@ TEST(CancelThenCommit, NeverLeavesAHalfUpgrade) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, CommitTransaction, testing::ValuesIn(transactions), transactionName);
+INSTANTIATE_TEST_SUITE_P(Runs, CommitTransaction, testing::ValuesIn(transactions),
+                         [](const testing::TestParamInfo<Transaction>& run) { return std::string(run.param.name); });
 
 }  // namespace
 }  // namespace installer
