@@ -48,7 +48,10 @@ TEST(RunStart, SecondRunWaitsThenGivesUp) {
 std::string renameJournal(const std::string& path, const std::string& source, uint64_t inode) {
   CommitPlan plan;
   CommitStep& step = plan.steps.emplace_back();
-  step.kind = StepKind::Rename, step.path = path, step.source = source, step.inode = inode;
+  step.kind = StepKind::Rename;
+  step.path = path;
+  step.source = source;
+  step.inode = inode;
   return journalText(plan);
 }
 

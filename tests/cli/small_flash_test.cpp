@@ -64,7 +64,10 @@ std::string noise(size_t size, uint32_t seed = 1) {
 
 BundleRecipe bundleAll(std::vector<PackageRecipe> packages, std::optional<std::string> image = std::nullopt) {
   BundleRecipe bundle;
-  bundle.name = "all", bundle.version = v(1, 0), bundle.buildTime = testBuildTime, bundle.squashfsImage = image;
+  bundle.name = "all";
+  bundle.version = v(1, 0);
+  bundle.buildTime = testBuildTime;
+  bundle.squashfsImage = image;
   bundle.packages = std::move(packages);
   return bundle;
 }

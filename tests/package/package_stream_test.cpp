@@ -107,7 +107,9 @@ TEST(PackageStream, DeliversEveryPartWhenAskedAndTellsTheFileHeader) {
 // before it, file header included.
 TEST(PackageStream, PassesOverABundleSignaturePartItDoesNotWant) {
   BundleRecipe recipe;
-  recipe.name = "set", recipe.members = std::vector<DependencyRef>{ref("a")}, recipe.architecture = "mipsbe";
+  recipe.name = "set";
+  recipe.members = std::vector<DependencyRef>{ref("a")};
+  recipe.architecture = "mipsbe";
   recipe.packages = {packageRecipe("a", v(1, 0)), packageRecipe("b", v(1, 0))};
   const std::string plain = signedBundle(recipe);
   recipe.headSignature = true;

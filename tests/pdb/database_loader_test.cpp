@@ -20,7 +20,9 @@ std::string package(const std::string& name) { return buildPackage(packageRecipe
 // record to its meta files; a bundle image gives its sub-packages first.
 TEST(DatabaseLoader, Loads) {
   BundleRecipe recipe;
-  recipe.name = "all", recipe.version = v713, recipe.buildTime = 1700000100;
+  recipe.name = "all";
+  recipe.version = v713;
+  recipe.buildTime = 1700000100;
   recipe.packages = {packageRecipe("sys", v713), packageRecipe("wifi", v713)};
   const std::string bundle = buildBundle(recipe);
   auto cut = [&](const std::string& part, size_t extra) { return bundle.substr(0, bundle.find(part) + extra); };

@@ -69,7 +69,9 @@ bool inspectAccepts(const std::string& dir, const std::string& bytes, std::strin
 std::vector<std::string> genuineFiles() {
   PackageRecipe tool = packageRecipe("tool", v(1, 0), {fileEntry("bin/tool", "#!/bin/sh\necho tool\n", 0100755)});
   BundleRecipe bundle;
-  bundle.name = "all", bundle.version = v(1, 0), bundle.members = std::vector<DependencyRef>{ref("extra")};
+  bundle.name = "all";
+  bundle.version = v(1, 0);
+  bundle.members = std::vector<DependencyRef>{ref("extra")};
   bundle.packages = {packageRecipe("base", v(1, 0), {fileEntry("etc/base", "base")}),
                      packageRecipe("extra", v(1, 0), {fileEntry("etc/extra", "extra")})};
   // A member that needs what the file does not carry: inspect takes it to
@@ -111,7 +113,8 @@ TEST(InspectAgreement, InspectAcceptsExactlyWhatTheInstallerAccepts) {
   // One flipped bit makes an unsigned bundle's part 18 a 32-byte part 26:
   // the installer passes over it and installs the member as a package.
   BundleRecipe flipped;
-  flipped.name = "set", flipped.packages = {packageRecipe("a", v(1, 0))};
+  flipped.name = "set";
+  flipped.packages = {packageRecipe("a", v(1, 0))};
   inputs.push_back(signedBundle(flipped));
   inputs.back()[FileHeaderSize] ^= BundleHeader ^ BundleSignature;
   EXPECT_TRUE(installerAccepts(inputs.back()));

@@ -31,8 +31,13 @@ CommitPlan everyKind() {
                 step(StepKind::Rename, "/flash/bin/x", "/flash/bin/tmpAbc123", 78),
                 step(StepKind::Rename, "/flash/m", "/flash/l")};
   CommitStep copy = step(StepKind::Copy, "/flash/lib/big", "/ram/tmpXyz789");
-  copy.temporary = "/flash/lib/tmpQwe456", copy.size = 65536, copy.mode = 0755, copy.digest = Sha256{9, 9};
-  copy.package = 0, copy.member = 2, copy.record = 41;
+  copy.temporary = "/flash/lib/tmpQwe456";
+  copy.size = 65536;
+  copy.mode = 0755;
+  copy.digest = Sha256{9, 9};
+  copy.package = 0;
+  copy.member = 2;
+  copy.record = 41;
   plan.steps.push_back(copy);
   return plan;
 }
@@ -149,7 +154,8 @@ TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
   CommitPlan plan;
   plan.packages.push_back(PackageFileRef{"/rw/pckg/.download/p.kmp", 5, Sha256{}});
   CommitStep copy = step(StepKind::Copy, "/flash/lib/x", "/ram/tmpAbc123");
-  copy.temporary = "/flash/lib/tmpQwe456", copy.package = 0;
+  copy.temporary = "/flash/lib/tmpQwe456";
+  copy.package = 0;
   plan.steps = {copy, step(StepKind::Rename, "/flash/var/pdb/p/image", "/rw/pckg/.download/p.kmp",
                            inodeOf(root, "/rw/pckg/.download/p.kmp"))};
   PackageFileContents contents;

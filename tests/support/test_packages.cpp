@@ -36,7 +36,10 @@ HeadSignatureCallback developmentHeadSigner() { return developmentPackageSigner(
 
 PackageRecipe packageRecipe(const std::string& name, PackageVersion version, std::vector<FileEntry> files) {
   PackageRecipe recipe;
-  recipe.name = name, recipe.version = version, recipe.buildTime = testBuildTime, recipe.files = std::move(files);
+  recipe.name = name;
+  recipe.version = version;
+  recipe.buildTime = testBuildTime;
+  recipe.files = std::move(files);
   return recipe;
 }
 
