@@ -42,10 +42,15 @@ std::string settled(const std::string& tree) {
 // ask for signed bundles.
 InstallerVerdict installerRun(const std::string& bytes, bool required = false) {
   SimulatedDevice device({{"/"}, {"/ram", 4096, 1 << 16, 0, true}});
-  EXPECT_TRUE(device.addFile("/flash/var/pdb/system/version", std::to_string(v(7, 1)) + " 1600000000\n") &&
-              device.addFile("/flash/var/pdb/system/deps", "") && device.addFile("/flash/var/pdb/system/files", "") &&
-              device.addDirectories("/rw") && device.addDirectories("/tmp"));
-  EXPECT_TRUE(!required || device.addFile("/etc/installer/system.conf", "require-signed-bundles 1\n"));
+  const std::string system = "/flash/var/pdb/system/";
+  EXPECT_TRUE(device.addFile(system + "version", std::to_string(v(7, 1)) + " 1600000000\n"));
+  EXPECT_TRUE(device.addFile(system + "deps", ""));
+  EXPECT_TRUE(device.addFile(system + "files", ""));
+  EXPECT_TRUE(device.addDirectories("/rw"));
+  EXPECT_TRUE(device.addDirectories("/tmp"));
+  if (required) {
+    EXPECT_TRUE(device.addFile("/etc/installer/system.conf", "require-signed-bundles 1\n"));
+  }
   std::istringstream input(bytes);
   std::string before = settled(device.tree());
   RecordedOutput output;

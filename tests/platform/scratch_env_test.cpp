@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "support/call_outcome.h"
+#include "support/status_assertions.h"
 
 namespace installer {
 namespace {
@@ -80,6 +81,25 @@ TEST(ScratchEnv, AnswersAsTheSystemCalls) {
     bool done = call();
     EXPECT_EQ(outcome.of(done), CallOutcome::expected(error)) << "row " << row++;
   }
+}
+
+// A reader stops at the end, where a read gives nothing and no error (a
+// count left over would make it read on for ever); a directory gives
+// nothing but its error.
+TEST(ScratchEnv, ReadGivesNothingAtTheEnd) {
+  ScratchEnv env(16);
+  ASSERT_TRUE(isOk(env.addFile("/d/f", "abc")));
+  std::unique_ptr<ReadableFile> file, directory;
+  ASSERT_TRUE(isOk(env.openReadable("/d/f", ReadLimits(), file)));
+  char bytes[8];
+  size_t count = 0;
+  EXPECT_TRUE(isOk(file->read(bytes, sizeof bytes, count)));
+  EXPECT_EQ(std::string(bytes, count), "abc");
+  EXPECT_TRUE(isOk(file->read(bytes, sizeof bytes, count)));
+  EXPECT_EQ(count, 0u);
+  ASSERT_TRUE(isOk(env.openReadable("/d", ReadLimits(), directory)));
+  EXPECT_TRUE(failsWith(directory->read(bytes, sizeof bytes, count), Status::Kind::IsDirectory));
+  EXPECT_EQ(count, 0u);
 }
 
 }  // namespace
