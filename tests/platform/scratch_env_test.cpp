@@ -102,5 +102,15 @@ TEST(ScratchEnv, ReadGivesNothingAtTheEnd) {
   EXPECT_EQ(count, 0u);
 }
 
+// A file closed takes no more writes.
+TEST(ScratchEnv, ClosedFileRefusesWrites) {
+  ScratchEnv env(16);
+  std::unique_ptr<WritableFile> file;
+  ASSERT_TRUE(isOk(env.openWritable("/f", WriteMode::CreateNew, 0644, file)));
+  EXPECT_TRUE(isOk(file->close()));
+  EXPECT_FALSE(file->append("x", 1).isOk());
+  EXPECT_FALSE(file->sync().isOk());
+}
+
 }  // namespace
 }  // namespace installer

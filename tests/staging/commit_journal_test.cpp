@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "install/package_rebuild.h"
 #include "platform/crypto.h"
 #include "platform/device_paths.h"
@@ -36,8 +38,8 @@ CommitPlan everyKind() {
   copy.mode = 0755;
   copy.digest = Sha256{9, 9};
   copy.package = 0;
-  copy.member = 2;
-  copy.record = 41;
+  copy.member = UINT32_MAX;  // the largest a journal may hold
+  copy.record = UINT32_MAX;
   plan.steps.push_back(copy);
   return plan;
 }
