@@ -38,6 +38,7 @@ TEST(ScratchEnv, AnswersAsTheSystemCalls) {
       {[&] { return write("/a/b/file", WriteMode::CreateNew, ""); }, EEXIST},
       {[&] { return write("/a/none/x", WriteMode::Truncate, ""); }, ENOENT},
       {[&] { return write("/a/b/file/x", WriteMode::Truncate, ""); }, ENOTDIR},
+      {[&] { return seen(env.status("/a/b/file/", info)); }, ENOTDIR},
       {[&] { return write("/a/new", WriteMode::Existing, ""); }, ENOENT},
       {[&] { return write("/a/b", WriteMode::Append, ""); }, EISDIR},
       {[&] { return seen(env.openReadable("/a/b", ReadLimits(), in)) && seen(in->read(&byte, 1, count)); }, EISDIR},

@@ -43,6 +43,12 @@ TEST(CommitPlan, PackageFileFeedingCopiesIsRenamedLast) {
   EXPECT_EQ(order,
             "remove /flash/old\nlink /flash/z\nrename /flash/a\ncopy /flash/f/replaced\ncopy /flash/f/new\n"
             "rename /flash/var/pdb/p/image\n");
+  // Both copies name the one package file, measured.
+  ASSERT_EQ(plan.packages.size(), 1u);
+  EXPECT_EQ(plan.packages[0].path, "/flash/pkg.kmp");
+  EXPECT_EQ(plan.packages[0].length, 14u);
+  EXPECT_EQ(plan.steps[3].package, 0);
+  EXPECT_EQ(plan.steps[4].package, 0);
 }
 
 }  // namespace
