@@ -14,30 +14,21 @@
 #include "cli/installer_main.h"
 #include "platform/device_paths.h"
 #include "support/recorded_output.h"
-#include "support/simulated_device.h"
+#include "support/router_device.h"
 #include "support/test_packages.h"
 
 namespace installer {
 namespace {
 
-// A flash (the root file system) of `blocks` of 4 KiB and `inodes` (0: no
-// limit), and a RAM disk, laid out as on a device.
-std::unique_ptr<SimulatedDevice> flash(uint64_t blocks, uint64_t inodes = 0) {
-  auto device = std::make_unique<SimulatedDevice>(
-      std::vector<SimulatedDevice::Mount>{{"/", 4096, blocks, inodes, false}, {"/ram", 4096, 1 << 14, 0, true}});
-  for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(device->addDirectories(dir));
-  return device;
-}
-
-// The same with `freeBlocks` free on the flash, and as many inodes free as
-// asked (0: no limit).
+// A router whose flash (4 KiB blocks) has `freeBlocks` free, and as many
+// inodes free as asked (0: no limit).
 std::unique_ptr<SimulatedDevice> smallFlash(uint64_t freeBlocks, uint64_t freeInodes = 0) {
-  std::unique_ptr<SimulatedDevice> probe = flash(1000);
+  std::unique_ptr<SimulatedDevice> probe = routerDevice(4096, 1000);
   SpaceStatus space;
   EXPECT_TRUE(probe->spaceStatus("/", space).isOk());
   std::string entries = probe->tree();
   uint64_t inodes = std::count(entries.begin(), entries.end(), '\n') + 1 + freeInodes;  // 1: the root
-  return flash(1000 - space.freeBlocks + freeBlocks, freeInodes == 0 ? 0 : inodes);
+  return routerDevice(4096, 1000 - space.freeBlocks + freeBlocks, freeInodes == 0 ? 0 : inodes);
 }
 
 int run(Env& env, const std::vector<std::string>& arguments, const std::string& input, std::string* out = nullptr) {
@@ -46,20 +37,6 @@ int run(Env& env, const std::vector<std::string>& arguments, const std::string& 
   int status = installerMain(env, output, arguments, stream);
   if (out != nullptr) *out = output.printed;
   return status;
-}
-
-// The tree below "/flash" but the post-run log, which every run writes.
-std::string flashWithoutLog(const SimulatedDevice& device) {
-  std::string tree = device.tree("/flash");
-  size_t log = tree.find("/flash/postlog");
-  return log == std::string::npos ? tree : tree.erase(log, tree.find('\n', log) + 1 - log);
-}
-
-// Bytes that do not compress, so that the stream is as large as the file.
-std::string noise(size_t size, uint32_t seed = 1) {
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
-  return bytes;
 }
 
 BundleRecipe bundleAll(std::vector<PackageRecipe> packages, std::optional<std::string> image = std::nullopt) {
@@ -120,7 +97,7 @@ TEST(StandardInputRun, WhatFitsOnASmallFlash) {
     EXPECT_EQ(run(*device, {"-"}, c.package, &out), c.status) << out;
     EXPECT_EQ(out.substr(std::min(out.size(), out.find("ERROR"))), c.errors);
     if (c.status != ExitSuccess) {
-      EXPECT_EQ(flashWithoutLog(*device), before);
+      EXPECT_EQ(settledTree(*device, "/flash"), before);
     }
     if (c.keptAs != nullptr) {
       EXPECT_TRUE(device->read(c.keptAs, kept));
@@ -152,7 +129,7 @@ class SmallFlash : public testing::Test {
 
   // 16 MiB of flash holding routing 7.1, with 7.2 in the download directory.
   std::unique_ptr<SimulatedDevice> device() {
-    std::unique_ptr<SimulatedDevice> made = flash(4096);
+    std::unique_ptr<SimulatedDevice> made = routerDevice(4096, 4096);
     EXPECT_EQ(run(*made, {"-q", "-"}, *oldPackage), 0);
     EXPECT_TRUE(made->addFile("/rw/pckg/.download/routing.kmp", *newPackage));
     made->syncAll();
@@ -201,7 +178,7 @@ TEST_F(SmallFlash, FromStandardInputItIsRefusedWithTheFigure) {
   EXPECT_EQ(run(*flash, {"-"}, *newPackage, &out), ExitNoSpace) << out;
   EXPECT_NE(out.find("ERROR: upgrade failed, free "), std::string::npos) << out;
   EXPECT_NE(out.find(" kB of disk space\n"), std::string::npos) << out;
-  EXPECT_EQ(flashWithoutLog(*flash), before);
+  EXPECT_EQ(settledTree(*flash, "/flash"), before);
 }
 
 // The power fails during the commit, after the journal was written: the

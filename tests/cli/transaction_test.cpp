@@ -15,7 +15,7 @@
 
 #include "cli/installer_main.h"
 #include "support/recorded_output.h"
-#include "support/simulated_device.h"
+#include "support/router_device.h"
 #include "support/test_packages.h"
 
 namespace installer {
@@ -32,18 +32,6 @@ RunResult run(Env& env, const std::vector<std::string>& arguments, const std::st
   std::istringstream stream(input);
   RecordedOutput output;
   return {installerMain(env, output, arguments, stream), output.printed};  // in this order
-}
-
-// What a run leaves for good: the device below "/", without the RAM disk
-// and the post-run log, which every run rewrites.
-std::string settledTree(const SimulatedDevice& device) {
-  std::istringstream lines(device.tree());
-  std::string text, line;
-  while (std::getline(lines, line)) {
-    if (line.rfind("/ram/", 0) == 0 || line.rfind("/flash/postlog ", 0) == 0) continue;
-    text += line + "\n";
-  }
-  return text;
 }
 
 // One transaction: the device before it, and the run that makes it. The
@@ -112,16 +100,6 @@ void deferUpgrade(SimulatedDevice& device) {
   ASSERT_EQ(run(device, {"--safe"}).status, 0);
 }
 
-// Contents that do not compress, so that a package file is as big as its files.
-std::string noise(size_t size, uint32_t seed) {
-  std::string bytes(size, '\0');
-  for (char& byte : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    byte = static_cast<char>(seed >> 16);
-  }
-  return bytes;
-}
-
 std::string routingPackage(PackageVersion version, uint32_t seed) {
   std::vector<FileEntry> files;
   for (int i = 0; i < 12; ++i) files.push_back(fileEntry("lib/part" + std::to_string(i), noise(8192, seed + i)));
@@ -151,9 +129,7 @@ const Transaction transactions[] = {
 
 // A device prepared for the transaction, everything durable.
 std::unique_ptr<SimulatedDevice> prepared(const Transaction& t) {
-  auto device = std::make_unique<SimulatedDevice>(std::vector<SimulatedDevice::Mount>{
-      {"/", t.flashBlockSize, t.flashBlocks, 0, false}, {"/ram", 4096, 1 << 16, 0, true}});
-  for (const char* dir : {"/flash/var/pdb", "/rw/pckg/.download", "/tmp"}) EXPECT_TRUE(device->addDirectories(dir));
+  std::unique_ptr<SimulatedDevice> device = routerDevice(t.flashBlockSize, t.flashBlocks);
   t.prepare(*device);
   device->syncAll();
   device->revive();

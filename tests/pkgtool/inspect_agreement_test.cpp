@@ -14,7 +14,7 @@
 #include "platform/system_library.h"
 #include "support/member_swaps.h"
 #include "support/recorded_output.h"
-#include "support/simulated_device.h"
+#include "support/router_device.h"
 #include "support/test_packages.h"
 #include "support/test_root.h"
 
@@ -26,15 +26,6 @@ struct InstallerVerdict {
   bool changed = false;  // the device's tree, the post-run log and the RAM disk aside
   std::string after;
 };
-
-std::string settled(const std::string& tree) {
-  std::istringstream lines(tree);
-  std::string text;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("/ram/", 0) != 0 && line.rfind("/flash/postlog ", 0) != 0) text += line + "\n";
-  }
-  return text;
-}
 
 // `installer -` on a simulated device (no syncs to wait for) with the
 // system package, which the corpus packages require, recorded as the
@@ -52,9 +43,9 @@ InstallerVerdict installerRun(const std::string& bytes, bool required = false) {
     EXPECT_TRUE(device.addFile("/etc/installer/system.conf", "require-signed-bundles 1\n"));
   }
   std::istringstream input(bytes);
-  std::string before = settled(device.tree());
+  std::string before = settledTree(device);
   RecordedOutput output;
-  InstallerVerdict verdict{installerMain(device, output, {"-"}, input), false, settled(device.tree())};
+  InstallerVerdict verdict{installerMain(device, output, {"-"}, input), false, settledTree(device)};
   verdict.changed = verdict.after != before;
   // The library keeps what the run opened it with, the device among it.
   openSystemLibrary(Env::posix(), SystemSettings());
