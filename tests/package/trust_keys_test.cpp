@@ -52,5 +52,46 @@ TEST(TrustKeys, TellTheDevelopmentKey) {
   removeHostTree(directory);
 }
 
+// The build reads the trust file with cmake/TrustFile.cmake, pkgtool with
+// its own reader: both must take and refuse the same files, or a key file
+// that pkgtool signs with could be refused by the build, or the other way.
+TEST(TrustKeys, BuildAndPkgtoolTakeTheSameFiles) {
+  struct Row {
+    const char* name;
+    std::string text;
+    bool valid;
+  };
+  const std::string development = readHostFile(SOURCE_DIR "/keys/development.trust");
+  const std::string key = development.substr(development.find("ed25519-public-key"), 19 + 64);
+  auto ivSeparatedBy = [&](const std::string& blank) {
+    std::string text = development;
+    size_t iv = text.find(' ', text.find("legacy-hash-iv ") + 15);
+    return text.replace(iv, 1, blank);
+  };
+  std::string crlf;
+  for (char c : development) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  const Row rows[] = {
+      {"bracket in a comment", "# [\n" + key + "\n# ]\n", true},
+      {"comment ending in a backslash", "# \\\n" + key + "\n", true},
+      {"CRLF lines", crlf, true},
+      {"words apart by blanks and tabs", ivSeparatedBy(" \t "), true},
+      {"vertical tab alone", key + "\n\v\n", false},
+      {"vertical tab after the key", key + "\v\n", false},
+      {"words apart by a vertical tab", ivSeparatedBy("\v"), false},
+      {"words apart by a carriage return", ivSeparatedBy("\r"), false},
+      {"words apart by a semicolon", ivSeparatedBy(";"), false},
+  };
+  std::string directory = makeHostTempDir();
+  for (const Row& row : rows) {
+    writeHostFile(directory + "/test.trust", row.text);
+    TrustKeys keys;
+    EXPECT_EQ(readTrustFile(directory + "/test.trust", keys).isOk(), row.valid) << row.name;
+    std::string command = "cd " + directory + " && cmake -DINSTALLER_TRUST_FILE=test.trust -P ";
+    ProcessResult result = runProcess("/bin/sh", {"-c", command + SOURCE_DIR "/cmake/TrustFile.cmake"});
+    EXPECT_EQ(result.exitStatus == 0, row.valid) << row.name << ": " << result.err;
+  }
+  removeHostTree(directory);
+}
+
 }  // namespace
 }  // namespace installer

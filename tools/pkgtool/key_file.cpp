@@ -1,9 +1,9 @@
 #include "key_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
-#include <sstream>
 
 #include "hex_text.h"
 #include "legacy_signer.h"
@@ -147,14 +147,18 @@ Status parseFile(Env& env, const std::string& path, ParsedKeys& parsed, bool pri
 }  // namespace
 
 bool parseHashWords(const std::string& text, uint32_t* words, size_t count) {
-  std::istringstream in(text);
-  std::string word;
+  // Words are separated by blanks (spaces and tabs) only, as the build's
+  // reader of the trust file has them.
+  const char* blanks = " \t";
   size_t found = 0;
-  while (in >> word) {
+  for (size_t start = text.find_first_not_of(blanks); start != std::string::npos;
+       start = text.find_first_not_of(blanks, start)) {
+    size_t end = std::min(text.find_first_of(blanks, start), text.size());
     uint8_t bytes[4];
-    if (found == count || !parseHexBytes(word, bytes, sizeof bytes)) return false;
+    if (found == count || !parseHexBytes(text.substr(start, end - start), bytes, sizeof bytes)) return false;
     words[found++] = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
                      static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+    start = end;
   }
   return found == count;
 }
