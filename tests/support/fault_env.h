@@ -14,23 +14,9 @@
 #include <memory>
 
 #include "platform/env.h"
+#include "support/simulated_device.h"  // EnvCall
 
 namespace installer {
-
-enum class EnvCall {
-  OpenRead,
-  Read,
-  OpenWrite,  // openWritable and createTemporary
-  Write,
-  Sync,  // WritableFile::sync, syncPath and syncAll
-  Rename,
-  RemoveFile,
-  RemoveDirectory,
-  MakeDirectory,
-  Symlink,
-  ChangeMode,
-  Count,  // the number of kinds, not a kind
-};
 
 class FaultEnv : public EnvWrapper {
  public:

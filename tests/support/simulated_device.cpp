@@ -12,7 +12,7 @@ namespace installer {
 
 namespace {
 
-constexpr uint32_t regularBits = 0100000, directoryBits = 040000, linkBits = 0120000;
+constexpr uint32_t regularBits = 0100000, directoryBits = 040000, linkBits = 0120000, fifoBits = 010000;
 // Files up to this size show their contents in a tree; longer ones a digest.
 constexpr size_t shownBytes = 64;
 
@@ -43,7 +43,9 @@ std::string joined(const std::vector<std::string>& components) {
   return path.empty() ? "/" : path;
 }
 
+// A special file is made a FIFO, the only kind the tests plant.
 uint32_t typeBits(FileType type) {
+  if (type == FileType::Other) return fifoBits;
   return type == FileType::Directory ? directoryBits : type == FileType::Symlink ? linkBits : regularBits;
 }
 
@@ -227,15 +229,23 @@ void SimulatedDevice::fill(const Where& where, FileStatus& out) const {
   out.mode = typeBits(node.type) | node.mode;
   out.size = node.type == FileType::Directory ? fs.mount.blockSize : node.data.size();
   out.device = where.fs + 1;
-  out.links = node.type == FileType::Directory ? 2 : 1;
+  out.links = node.type == FileType::Directory ? 2 : namesOf(fs, where.inode);
   out.inode = where.inode;
+}
+
+size_t SimulatedDevice::namesOf(const FileSystem& fs, uint64_t inode) {
+  size_t names = 0;
+  for (const auto& directory : fs.live) {
+    for (const auto& entry : directory.second) names += entry.second == inode ? 1 : 0;
+  }
+  return names;
 }
 
 // ---- Space
 
 uint64_t SimulatedDevice::blocksOf(const FileSystem& fs, const Inode& node) {
   if (node.type == FileType::Directory) return 1;
-  if (node.type == FileType::Symlink) return 0;
+  if (node.type == FileType::Symlink || node.type == FileType::Other) return 0;
   return (node.data.size() + fs.mount.blockSize - 1) / fs.mount.blockSize;
 }
 
@@ -285,11 +295,13 @@ bool SimulatedDevice::create(const Where& where, FileType type, uint32_t mode, c
 }
 
 // REQUIRES: the change can be made on the live tree.
+// A file with another name left (a hard link) keeps its space.
 void SimulatedDevice::commit(Change change, bool setup) {
   FileSystem& fs = fileSystems[change.fs];
-  if (change.replaced != 0) count(fs, fs.inodes[change.replaced], false);
-  if (change.fromDir == 0 || change.toDir == 0) count(fs, fs.inodes[change.inode], change.fromDir == 0);
+  if (change.fromDir == 0) count(fs, fs.inodes[change.inode], true);
   apply(fs, fs.live, change);
+  if (change.replaced != 0 && namesOf(fs, change.replaced) == 0) count(fs, fs.inodes[change.replaced], false);
+  if (change.toDir == 0 && namesOf(fs, change.inode) == 0) count(fs, fs.inodes[change.inode], false);
   if (fs.mount.volatileStorage) return;  // lost at a cut whatever happens
   if (!setup) {
     change.waitsFor.push_back(change.fromDir != 0 ? change.fromDir : change.toDir);
@@ -515,6 +527,60 @@ bool SimulatedDevice::addSymlink(const std::string& path, const std::string& tar
   return create(where, FileType::Symlink, 0777, target, true, made);
 }
 
+bool SimulatedDevice::addSpecial(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !addDirectories(path.substr(0, slash))) return false;
+  Where where;
+  uint64_t made;
+  if (!resolveFrom({}, path, false, where)) return false;
+  if (where.inode != 0) return failWith(EEXIST);
+  return create(where, FileType::Other, 0644, "", true, made);
+}
+
+bool SimulatedDevice::addHardLink(const std::string& path, const std::string& existing) {
+  Where from, to;
+  if (!resolveFrom({}, existing, false, from) || !resolveFrom({}, path, false, to)) return false;
+  if (from.inode == 0) return failWith(ENOENT);
+  if (to.inode != 0) return failWith(EEXIST);
+  if (to.dir == 0) return failWith(ENOENT);
+  if (inodeAt(from).type == FileType::Directory) return failWith(EPERM);
+  if (to.fs != from.fs) return failWith(EXDEV);
+  Change change;
+  change.fs = to.fs;
+  change.inode = from.inode;
+  change.toDir = to.dir;
+  change.toName = to.name;
+  commit(change, true);
+  return true;
+}
+
+bool SimulatedDevice::removeTree(const std::string& path) {
+  Where where;
+  if (!resolveFrom({}, path, false, where)) return errno == ENOENT;  // no directory above: nothing there
+  if (where.inode == 0) return true;
+  if (where.dir == 0 || mountBelow(where.components)) return failWith(EBUSY);
+  if (inodeAt(where).type == FileType::Directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fileSystems[where.fs].live[where.inode]) names.push_back(entry.first);
+    for (const std::string& name : names) {
+      if (!removeTree(joined(where.components) + "/" + name)) return false;
+    }
+  }
+  Change change;
+  change.fs = where.fs;
+  change.inode = where.inode;
+  change.fromDir = where.dir;
+  change.fromName = where.name;
+  commit(change, true);
+  return true;
+}
+
+void SimulatedDevice::leaveFree(const std::string& mountPrefix, uint64_t blocks) {
+  for (FileSystem& fs : fileSystems) {
+    if (fs.mount.prefix == mountPrefix) fs.mount.blocks = fs.usedBlocks + blocks;
+  }
+}
+
 bool SimulatedDevice::read(const std::string& path, std::string& contents) const {
   Where where;
   if (!resolveFrom({}, path, true, where) || where.inode == 0) return false;
@@ -559,6 +625,7 @@ void SimulatedDevice::collect(size_t fsIndex, uint64_t dir, const std::string& p
     if (node.type == FileType::Directory) lines[child] = child + "/ " + mode;
     if (node.type == FileType::Symlink) lines[child] = child + " -> " + node.data;
     if (node.type == FileType::Regular) lines[child] = child + " " + mode + " " + shown(node.data);
+    if (node.type == FileType::Other) lines[child] = child + " special";
     if (node.type == FileType::Directory) collect(where.fs, where.inode, child, lines);
   }
 }

@@ -47,9 +47,24 @@
 #include <vector>
 
 #include "platform/env.h"
-#include "support/fault_env.h"
 
 namespace installer {
+
+// The kinds of call failAt() counts, each on its own.
+enum class EnvCall {
+  OpenRead,
+  Read,
+  OpenWrite,  // openWritable and createTemporary
+  Write,
+  Sync,  // WritableFile::sync, syncPath and syncAll
+  Rename,
+  RemoveFile,
+  RemoveDirectory,
+  MakeDirectory,
+  Symlink,
+  ChangeMode,
+  Count,  // the number of kinds, not a kind
+};
 
 class SimulatedDevice : public Env {
  public:
@@ -74,6 +89,18 @@ class SimulatedDevice : public Env {
   [[nodiscard]] bool addFile(const std::string& path, const std::string& contents, uint32_t mode = 0644);
   [[nodiscard]] bool addDirectories(const std::string& path);
   [[nodiscard]] bool addSymlink(const std::string& path, const std::string& target);
+  // A second name for the file at `existing` (no links followed), on its
+  // file system; its directory must exist.
+  [[nodiscard]] bool addHardLink(const std::string& path, const std::string& existing);
+  // A FIFO, which a reader of regular files must not open.
+  [[nodiscard]] bool addSpecial(const std::string& path);
+  // Removes what is at `path` (no link followed), a directory with all
+  // below it; nothing there (nor above) is fine. False (EBUSY) for a mount point or a
+  // directory above one.
+  [[nodiscard]] bool removeTree(const std::string& path);
+  // Sets the capacity of the mount at `mountPrefix` so that exactly
+  // `blocks` blocks are free now.
+  void leaveFree(const std::string& mountPrefix, uint64_t blocks);
   void setVariable(const std::string& name, const std::string& value) { variables[name] = value; }
   void unsetVariable(const std::string& name) { variables.erase(name); }
 
@@ -81,6 +108,7 @@ class SimulatedDevice : public Env {
   //   a directory  "PATH/ MODE"
   //   a link       "PATH -> TARGET"
   //   a file       "PATH MODE CONTENTS"
+  //   a FIFO       "PATH special"
   // MODE is the permissions in octal ("644"); CONTENTS the file in quotes
   // with C escapes when it has at most 64 bytes, else "<N bytes sha256:X>"
   // with the first 16 hex digits of its SHA-256. `under` is taken as
@@ -91,7 +119,9 @@ class SimulatedDevice : public Env {
   // Whether something, a dangling link too, is at `path`.
   bool has(const std::string& path) const;
 
-  // Faults, counted as FaultEnv counts them.
+  // Faults. The n-th call of `call` (1 is the first of the run) fails with
+  // the errno value `error`; 0 fails none. Writes, syncs and reads through
+  // the files the device handed out count as calls too.
   void failAt(EnvCall call, size_t n, int error);
   size_t calls(EnvCall call) const { return counts[static_cast<size_t>(call)]; }
   void crashAt(size_t n) { crashPoint = n; }
@@ -235,8 +265,10 @@ class SimulatedDevice : public Env {
   [[nodiscard]] bool resize(size_t fs, uint64_t inode, uint64_t size);
   static uint64_t blocksOf(const FileSystem& fs, const Inode& node);
   static uint64_t freeBlocks(const FileSystem& fs);
+  // The names the inode has in the live tree.
+  static size_t namesOf(const FileSystem& fs, uint64_t inode);
   void count(FileSystem& fs, Inode& node, bool linked);
-  std::unique_ptr<WritableFile> openFile(const Where& where);
+  std::unique_ptr<WritableFile> openFile(const Where& where, const std::string& path);
 
   // Durability.
   void makeDurable(size_t fs, uint64_t inode);

@@ -1,6 +1,8 @@
 // The Env calls of SimulatedDevice, and the files and locks it hands out:
 // each call fails as the system call would, or changes the live tree
 // through the model in simulated_device.cpp.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -26,19 +28,20 @@ std::nullptr_t noFile(int error) {
 }  // namespace
 
 // A file open for writing. It writes to the inode, whatever its names
-// become; once its run is over it fails with EIO.
+// become; once its run is over it fails with EIO. Its failures name the
+// path it was opened by, as the device's own files do.
 class SimulatedDevice::Writer : public WritableFile {
  public:
-  Writer(SimulatedDevice& owner, size_t fs, uint64_t inode)
-      : device(owner), fsIndex(fs), number(inode), run(owner.generation) {}
+  Writer(SimulatedDevice& owner, size_t fs, uint64_t inode, std::string opened)
+      : device(owner), fsIndex(fs), number(inode), run(owner.generation), path(std::move(opened)) {}
   Status append(const char* bytes, size_t n) override {
-    if (!usable() || device.fails(EnvCall::Write)) return systemError("", errno);
-    if (!device.resize(fsIndex, number, node().data.size() + n)) return systemError("", errno);
+    if (!usable() || device.fails(EnvCall::Write)) return systemError(path, errno);
+    if (!device.resize(fsIndex, number, node().data.size() + n)) return systemError(path, errno);
     node().data.append(bytes, n);
     return Status::ok();
   }
   Status sync() override {
-    if (!usable() || device.fails(EnvCall::Sync)) return systemError("", errno);
+    if (!usable() || device.fails(EnvCall::Sync)) return systemError(path, errno);
     device.makeDurable(fsIndex, number);
     return Status::ok();
   }
@@ -58,6 +61,7 @@ class SimulatedDevice::Writer : public WritableFile {
   size_t fsIndex;
   uint64_t number;
   uint64_t run;
+  std::string path;
   bool closed = false;
 };
 
@@ -73,6 +77,11 @@ class SimulatedDevice::Reader : public ReadableFile {
     }
     const Inode& node = device.fileSystems[fsIndex].inodes[number];
     if (node.type == FileType::Directory) return systemError("", EISDIR);
+    if (node.type == FileType::Other) {
+      // A FIFO no one writes to: the read would wait for ever.
+      ADD_FAILURE() << "a read of a FIFO, which would block for ever";
+      return systemError("", EAGAIN);
+    }
     if (position >= node.data.size()) return Status::ok();
     count = std::min(n, node.data.size() - static_cast<size_t>(position));
     node.data.copy(bytes, count, static_cast<size_t>(position));
@@ -117,8 +126,8 @@ class SimulatedDevice::Lock : public FileLock {
   uint64_t run;
 };
 
-std::unique_ptr<WritableFile> SimulatedDevice::openFile(const Where& where) {
-  return std::make_unique<Writer>(*this, where.fs, where.inode);
+std::unique_ptr<WritableFile> SimulatedDevice::openFile(const Where& where, const std::string& path) {
+  return std::make_unique<Writer>(*this, where.fs, where.inode, path);
 }
 
 std::unique_ptr<ReadableFile> SimulatedDevice::rawOpenReadable(const std::string& path, const ReadLimits& limits) {
@@ -140,13 +149,13 @@ std::unique_ptr<WritableFile> SimulatedDevice::rawOpenWritable(const std::string
     if (endsWithSlash(path)) return noFile(EISDIR);
     uint32_t applied = mode == WriteMode::CreateNew ? permissions : permissions & ~creationMask();
     if (!create(where, FileType::Regular, applied, "", false, where.inode)) return nullptr;
-    return openFile(where);
+    return openFile(where, path);
   }
   if (mode == WriteMode::CreateNew) return noFile(EEXIST);
   Inode& node = fileSystems[where.fs].inodes[where.inode];
   if (node.type == FileType::Directory) return noFile(EISDIR);
   if (mode != WriteMode::Append && resize(where.fs, where.inode, 0)) node.data.clear();
-  return openFile(where);
+  return openFile(where, path);
 }
 
 std::unique_ptr<WritableFile> SimulatedDevice::rawCreateTemporary(const std::string& prefix, std::string& name) {
@@ -163,7 +172,7 @@ std::unique_ptr<WritableFile> SimulatedDevice::rawCreateTemporary(const std::str
     if (where.inode != 0) continue;
     if (!create(where, FileType::Regular, 0600, "", false, where.inode)) return nullptr;
     name = candidate;
-    return openFile(where);
+    return openFile(where, candidate);
   }
   return noFile(EEXIST);
 }

@@ -1,5 +1,6 @@
 #include "support/simulated_device.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -233,6 +234,45 @@ TEST_F(SimulatedDeviceTest, AnswersAsTheSystemCalls) {
   std::string tree = "/flash/d/ 755\n/flash/d/f 644 <101 bytes sha256:d06037706d43db64>\n/flash/d/lock 600 \"\"\n";
   tree += name + " 600 \"\"\n/flash/l -> d/f\n/flash/loop -> loop\n/flash/x 777 \"\"\n";
   EXPECT_EQ(device.tree("/flash"), tree + "/flash/y 644 \"\\\"\\t\\001\"\n");
+}
+
+// What the tests plant beside plain files: a FIFO (refused to a reader of
+// regular files; a read of it, which would block, fails the test), a
+// second name of a file (its space kept while a name is left), a tree
+// removed whole, and a mount left with a chosen number of free blocks. A
+// write that fails names its file.
+TEST_F(SimulatedDeviceTest, PlantsFifosHardLinksAndFreeSpace) {
+  FileStatus info;
+  SpaceStatus space;
+  std::unique_ptr<ReadableFile> in;
+  std::unique_ptr<WritableFile> out;
+  ASSERT_TRUE(device.addSpecial("/flash/fifo") && device.addFile("/flash/d/a", "1234") &&
+              device.addHardLink("/flash/d/b", "/flash/d/a"));
+  EXPECT_FALSE(device.addHardLink("/ram/c", "/flash/d/a"));
+  EXPECT_EQ(errno, EXDEV);
+  ASSERT_TRUE(device.linkStatus("/flash/fifo", info).isOk());
+  EXPECT_EQ(info.mode, 010644u);
+  EXPECT_EQ(device.openReadable("/flash/fifo", ReadLimits{true, true, 100}, in).reason(), std::strerror(EINVAL));
+  ASSERT_TRUE(device.openReadable("/flash/fifo", ReadLimits{true, false, 100}, in).isOk());
+  char byte;
+  size_t count;
+  EXPECT_NONFATAL_FAILURE(static_cast<void>(in->read(&byte, 1, count)), "block for ever");
+  ASSERT_TRUE(device.status("/flash/d/b", info).isOk());
+  EXPECT_EQ(info.links, 2u);
+  device.leaveFree("/flash", 10);
+  ASSERT_TRUE(device.removeFile("/flash/d/a").isOk() && device.status("/flash/d/b", info).isOk());
+  EXPECT_EQ(info.links, 1u);
+  ASSERT_TRUE(device.spaceStatus("/flash", space).isOk());
+  EXPECT_EQ(space.freeBlocks, 10u);  // "b" still holds the data
+  ASSERT_TRUE(device.removeFile("/flash/d/b").isOk() && device.spaceStatus("/flash", space).isOk());
+  EXPECT_EQ(space.freeBlocks, 11u);
+  EXPECT_EQ(device.tree("/flash"), "/flash/d/ 755\n/flash/fifo special\n");
+  ASSERT_TRUE(device.addFile("/flash/d/e/f", "") && device.removeTree("/flash/d") && device.removeTree("/none/x"));
+  EXPECT_FALSE(device.removeTree("/ram"));
+  EXPECT_EQ(device.tree("/flash"), "/flash/fifo special\n");
+  device.failAt(EnvCall::Write, 1, ENOSPC);
+  ASSERT_TRUE(device.openWritable("/flash/w", WriteMode::Truncate, 0644, out).isOk());
+  EXPECT_EQ(out->append("x", 1).subject(), "/flash/w");
 }
 
 }  // namespace
