@@ -1,9 +1,6 @@
 // What every run does first: keep to itself, finish what an interrupted run
 // left, clear away the temporary files of runs that did not finish.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <sstream>
 
@@ -11,8 +8,8 @@
 #include "platform/device_paths.h"
 #include "staging/commit_journal.h"
 #include "support/recorded_output.h"
+#include "support/router_device.h"
 #include "support/staging_env.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {
@@ -25,6 +22,12 @@ class NoWaitEnv : public EnvWrapper {
   unsigned waited = 0;
 };
 
+std::string contentsOf(const SimulatedDevice& device, const std::string& path) {
+  std::string contents;
+  EXPECT_TRUE(device.read(path, contents)) << path;
+  return contents;
+}
+
 std::string runShow(Env& env, int expected) {
   std::istringstream input;
   RecordedOutput output;
@@ -34,10 +37,10 @@ std::string runShow(Env& env, int expected) {
 
 // A second run waits for the first a while, then gives up.
 TEST(RunStart, SecondRunWaitsThenGivesUp) {
-  TestRoot root;
-  NoWaitEnv env(root.env());
+  auto device = routerDevice(4096, 1 << 20);
+  NoWaitEnv env(*device);
   std::unique_ptr<FileLock> first;
-  ASSERT_TRUE(root.env().lockFile(paths::runLock, first).isOk());
+  ASSERT_TRUE(device->lockFile(paths::runLock, first).isOk());
   EXPECT_EQ(runShow(env, ExitFailure), "ERROR: another installer run is in progress, giving up\n");
   EXPECT_EQ(env.waited, 10000u);
   first.reset();
@@ -60,30 +63,31 @@ std::string renameJournal(const std::string& path, const std::string& source, ui
 // their full names go, except those a pending manifest names. A file that
 // only looks like one ("etc/tmpconfig") is never touched.
 TEST(RunStart, FinishesAnInterruptedCommitAndRemovesLeftovers) {
-  TestRoot root;
-  plant(root, "/flash/tmpAbc123=new /flash/tmpXyz789=left /ram/tmpKeep01=kept /flash/etc/tmpconfig=mine");
-  root.write("/ram/MANIFEST", "M /flash/later /ram/tmpKeep01\n");
+  auto device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& root = *device;
+  ASSERT_TRUE(plant(root, "/flash/tmpAbc123=new /flash/tmpXyz789=left /ram/tmpKeep01=kept /flash/etc/tmpconfig=mine"));
   FileStatus info;
-  ASSERT_TRUE(root.env().linkStatus("/flash/tmpAbc123", info).isOk());
-  root.write(paths::commitJournal, renameJournal("/flash/tool", "/flash/tmpAbc123", info.inode));
-  root.write(paths::temporaryRegistry, "/flash/tmpXyz789\n/flash/etc/../tmpQwe456\n/flash/gone00\n");
-  root.write(paths::volatileTemporaryRegistry, "/ram/tmpKeep01\n");
-  std::string out = runShow(root.env(), ExitSuccess);
+  ASSERT_TRUE(root.linkStatus("/flash/tmpAbc123", info).isOk());
+  ASSERT_TRUE(root.addFile("/ram/MANIFEST", "M /flash/later /ram/tmpKeep01\n") &&
+              root.addFile(paths::commitJournal, renameJournal("/flash/tool", "/flash/tmpAbc123", info.inode)) &&
+              root.addFile(paths::temporaryRegistry, "/flash/tmpXyz789\n/flash/etc/../tmpQwe456\n/flash/gone00\n") &&
+              root.addFile(paths::volatileTemporaryRegistry, "/ram/tmpKeep01\n"));
+  std::string out = runShow(root, ExitSuccess);
   EXPECT_EQ(out.substr(0, out.find('\n') + 1), "finished the commit of an interrupted run\n");
   EXPECT_EQ(root.tree("/flash"),
-            "/flash/etc/\n/flash/etc/tmpconfig 644 \"mine\"\n"
+            "/flash/etc/ 755\n/flash/etc/tmpconfig 644 \"mine\"\n"
             "/flash/postlog 644 \"finished the commit of an interrupted run\\n\"\n"
-            "/flash/tool 644 \"new\"\n/flash/var/\n/flash/var/pdb/\n");
-  EXPECT_EQ(root.read(paths::volatileTemporaryRegistry), "/ram/tmpKeep01\n");
-  root.write("/ram/MANIFEST", "");
-  runShow(root.env(), ExitSuccess);
-  EXPECT_FALSE(root.exists("/ram/tmpKeep01"));
-  EXPECT_FALSE(root.exists(paths::volatileTemporaryRegistry));
+            "/flash/tool 644 \"new\"\n/flash/var/ 755\n/flash/var/pdb/ 755\n");
+  EXPECT_EQ(contentsOf(root, paths::volatileTemporaryRegistry), "/ram/tmpKeep01\n");
+  ASSERT_TRUE(root.addFile("/ram/MANIFEST", ""));
+  runShow(root, ExitSuccess);
+  EXPECT_FALSE(root.has("/ram/tmpKeep01"));
+  EXPECT_FALSE(root.has(paths::volatileTemporaryRegistry));
 }
 
 // The journal and the registries are the installer's own plain files: a
-// link, a FIFO with a writer that never writes, or one past its bound is
-// not read. Such a journal is refused with a clear message, removed, and
+// link, a FIFO (which the device fails a read of, as it would block), or
+// one past its bound is not read. Such a journal is refused with a clear message, removed, and
 // nothing moves, and the run goes on; such a registry names no file, so
 // nothing is swept.
 TEST(RunStart, OddJournalOrRegistryIsNotRead) {
@@ -91,23 +95,22 @@ TEST(RunStart, OddJournalOrRegistryIsNotRead) {
   for (const std::string odd : {"link", "fifo", "long"}) {
     for (const char* path : {paths::commitJournal, paths::temporaryRegistry}) {
       SCOPED_TRACE(odd + " " + path);
-      TestRoot root;
-      root.write("/flash/tmpAbc123", "new");
+      auto device = routerDevice(4096, 1 << 20);
+      SimulatedDevice& root = *device;
+      ASSERT_TRUE(root.addFile("/flash/tmpAbc123", "new"));
       std::string contents = path == paths::temporaryRegistry ? "/flash/tmpAbc123\n" : journal;
-      if (odd == "link") root.write("/flash/plain", contents), root.symlink(path, "/flash/plain");
-      ASSERT_EQ(odd == "fifo" ? mkfifo(root.host(path).c_str(), 0644) : 0, 0);
-      if (odd == "long") root.write(path, contents + std::string(8 << 20, '\n'));
-      int writer = odd == "fifo" ? open(root.host(path).c_str(), O_RDWR) : -1;
-      std::string out = runShow(root.env(), ExitSuccess);
-      if (writer >= 0) close(writer);
+      ASSERT_TRUE(odd != "link" || (root.addFile("/flash/plain", contents) && root.addSymlink(path, "/flash/plain")));
+      ASSERT_TRUE(odd != "fifo" || root.addSpecial(path));
+      ASSERT_TRUE(odd != "long" || root.addFile(path, contents + std::string(8 << 20, '\n')));
+      std::string out = runShow(root, ExitSuccess);
       if (path == paths::commitJournal) {
         EXPECT_EQ(out.substr(0, out.find('\n') + 1),
                   "ERROR: refusing /flash/var/pdb/.installer-journal, nothing of it is done: it is no regular file "
                   "of at most 8 MiB\n");
-        EXPECT_FALSE(root.exists(path));
+        EXPECT_FALSE(root.has(path));
       }
-      EXPECT_EQ(root.read("/flash/tmpAbc123"), "new");
-      EXPECT_FALSE(root.exists("/flash/tool"));
+      EXPECT_EQ(contentsOf(root, "/flash/tmpAbc123"), "new");
+      EXPECT_FALSE(root.has("/flash/tool"));
     }
   }
 }

@@ -11,7 +11,7 @@
 #include "platform/device_paths.h"
 #include "staging/staged_commit.h"
 #include "support/recorded_output.h"
-#include "support/test_root.h"
+#include "support/router_device.h"
 
 namespace installer {
 namespace {
@@ -45,26 +45,32 @@ CommitPlan everyKind() {
 }
 
 JournalRead readText(const std::string& text, CommitPlan& plan, std::string& why) {
-  TestRoot root;
-  root.write(paths::commitJournal, text);
-  return readJournal(root.env(), paths::commitJournal, plan, why);
+  auto device = routerDevice(4096, 1 << 20);
+  EXPECT_TRUE(device->addFile(paths::commitJournal, text));
+  return readJournal(*device, paths::commitJournal, plan, why);
 }
 
 // Records `plan` as the journal of an interrupted commit and finishes it,
 // which gives up and takes the journal away: what was said.
-std::string finishGivingUp(TestRoot& root, const CommitPlan& plan, PackageFileContents* contents = nullptr) {
-  root.write(paths::commitJournal, journalText(plan));
+std::string finishGivingUp(SimulatedDevice& device, const CommitPlan& plan, PackageFileContents* contents = nullptr) {
+  EXPECT_TRUE(device.addFile(paths::commitJournal, journalText(plan)));
   RecordedOutput output;
-  InstallerState state(root.env(), output);
+  InstallerState state(device, output);
   EXPECT_EQ(finishInterruptedCommit(state, contents), InterruptedCommit::GaveUp);
-  EXPECT_FALSE(root.exists(paths::commitJournal));
+  EXPECT_FALSE(device.has(paths::commitJournal));
   return output.printed;
 }
 
-uint64_t inodeOf(TestRoot& root, const std::string& path) {
+uint64_t inodeOf(SimulatedDevice& device, const std::string& path) {
   FileStatus info{};
-  EXPECT_TRUE(root.env().linkStatus(path, info).isOk()) << path;
+  EXPECT_TRUE(device.linkStatus(path, info).isOk()) << path;
   return info.inode;
+}
+
+std::string contentsOf(const SimulatedDevice& device, const std::string& path) {
+  std::string contents;
+  EXPECT_TRUE(device.read(path, contents)) << path;
+  return contents;
 }
 
 // The header, `body`, and the digest line that makes the text whole.
@@ -85,8 +91,8 @@ TEST(CommitJournal, ReadsBackWhatWasWritten) {
   EXPECT_EQ(journalText(read), text);
   EXPECT_NE(text.find("rename - /flash/m /flash/l\n"), std::string::npos);
   EXPECT_NE(text.find("link /flash/l ../x\\040y\n"), std::string::npos);
-  TestRoot root;
-  EXPECT_EQ(readJournal(root.env(), paths::commitJournal, read, why), JournalRead::Absent);
+  auto device = routerDevice(4096, 1 << 20);
+  EXPECT_EQ(readJournal(*device, paths::commitJournal, read, why), JournalRead::Absent);
 }
 
 // A journal planted or damaged is not acted on, as a whole.
@@ -134,16 +140,16 @@ TEST(CommitJournal, RefusesWhatItWouldNotWrite) {
 // rename of a directory (the database, say) is refused at the step, the
 // other steps are done, and the run carries on.
 TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
-  TestRoot root;
-  root.write("/flash/var/pdb/pkg/version", "1");
-  root.write("/flash/keep", "mine");
+  auto device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& root = *device;
+  ASSERT_TRUE(root.addFile("/flash/var/pdb/pkg/version", "1") && root.addFile("/flash/keep", "mine"));
   CommitPlan plan;
   plan.steps = {step(StepKind::Remove, "/flash/keep", "", inodeOf(root, "/flash/keep") + 1),
                 step(StepKind::Rename, "/flash/away", "/flash/var/pdb", inodeOf(root, "/flash/var/pdb"))};
   EXPECT_EQ(finishGivingUp(root, plan),
             "ERROR: the interrupted commit could not install /flash/away: /flash/var/pdb is not a file\n");
-  EXPECT_EQ(root.read("/flash/keep"), "mine");
-  EXPECT_EQ(root.read("/flash/var/pdb/pkg/version"), "1");
+  EXPECT_EQ(contentsOf(root, "/flash/keep"), "mine");
+  EXPECT_EQ(contentsOf(root, "/flash/var/pdb/pkg/version"), "1");
 }
 
 // A copy whose source a power cut took, and whose package file is not the
@@ -151,8 +157,9 @@ TEST(CommitJournal, StepsActOnlyOnWhatWasRecorded) {
 // package file stays where it was instead of moving into the database, for
 // another try.
 TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
-  TestRoot root;
-  root.write("/rw/pckg/.download/p.kmp", "changed since");
+  auto device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& root = *device;
+  ASSERT_TRUE(root.addFile("/rw/pckg/.download/p.kmp", "changed since"));
   CommitPlan plan;
   plan.packages.push_back(PackageFileRef{"/rw/pckg/.download/p.kmp", 5, Sha256{}});
   CommitStep copy = step(StepKind::Copy, "/flash/lib/x", "/ram/tmpAbc123");
@@ -166,7 +173,7 @@ TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
             "/rw/pckg/.download/p.kmp is gone or changed\n"
             "ERROR: the interrupted commit could not install /flash/var/pdb/p/image: /rw/pckg/.download/p.kmp is "
             "kept where it is, for another try\n");
-  EXPECT_EQ(root.read("/rw/pckg/.download/p.kmp"), "changed since");
+  EXPECT_EQ(contentsOf(root, "/rw/pckg/.download/p.kmp"), "changed since");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "support/simulated_device.h"
 #include "support/staging_env.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {
@@ -37,12 +36,13 @@ TEST(CheckDiskSpace, Table) {
       {2, "/ram/t:245760 /ram/u:245760", "W /flash/boot/kernel /ram/t|W /flash/new /ram/u", false, Main, -20 * B - R}};
   // clang-format on
   for (const Case& c : cases) {
-    TestRoot root;
-    if (c.bootDisk) root.makeDirs("/flash/boot");
-    plant(root, c.files);
-    std::vector<DiskEnv::Disk> disks = {{"/flash", 1, B, 100}};
-    if (c.bootDisk != 2) disks.push_back({"/flash/boot", 2, B, 10});
-    DiskEnv env(root.env(), disks);
+    std::vector<SimulatedDevice::Mount> mounts = {{"/"}, {"/flash", B}, {"/ram"}};
+    if (c.bootDisk == 1) mounts.push_back({"/flash/boot", B});
+    SimulatedDevice env(mounts);
+    ASSERT_TRUE(!c.bootDisk || env.addDirectories("/flash/boot"));
+    ASSERT_TRUE(plant(env, c.files));
+    env.leaveFree("/flash", 100);
+    env.leaveFree("/flash/boot", 10);
     StagedFiles staged(env);
     stageText(staged, c.entries);
     int64_t kernel = 0, main = 0;

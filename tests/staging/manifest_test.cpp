@@ -3,11 +3,9 @@
 #include "staging/manifest.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include "support/fault_env.h"
+#include "support/router_device.h"
 #include "support/staging_env.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {
@@ -35,16 +33,16 @@ TEST(Manifest, WriteReplacesTheFileWholeOrNotAtAll) {
   const char* written =  // the tree shows the contents quoted
       "/ram/MANIFEST 644 \"M /a\\\\134b /ram/tmp\\nL /l lib\\\\001x\\nU /p/\\nM /p/i /i\\n\"\n/ram/tmp 644 \"\"\n";
   for (auto [call, n] : faults) {
-    TestRoot root;
-    plant(root, "/ram/MANIFEST:500@600 /ram/tmp=");
-    FaultEnv env(root.env());
+    auto device = routerDevice(4096, 1 << 20);
+    SimulatedDevice& env = *device;
+    ASSERT_TRUE(plant(env, "/ram/MANIFEST:500@600 /ram/tmp="));
     env.failAt(call, n, ENOSPC);
     auto staged = std::make_unique<StagedFiles>(env);
     stageText(*staged, "M /p/i /i|U /p/|L /l lib\x01x|C /c /ram/t|W /a\\b /ram/tmp");
     Status result = writeManifest(*staged, "/ram/MANIFEST");
     EXPECT_EQ(result.isOk() || !result.is(Status::Kind::NoSpace), n == 2) << static_cast<int>(call);
     staged.reset();
-    EXPECT_EQ(root.tree("/ram"), n == 2 ? written : "/ram/MANIFEST 600 <500 bytes>\n");
+    EXPECT_EQ(env.tree("/ram"), n == 2 ? written : "/ram/MANIFEST 600 <500 bytes sha256:c38c2bf3055c516a>\n");
   }
 }
 
@@ -58,20 +56,18 @@ TEST(Manifest, Read) {
       {"U /a\nL /link\nU /b\n", false, "U /a"},           // a missing field fails, keeping what came before
       {"U /a\nU\n", false, "U /a"}};
   // clang-format on
-  TestRoot root;
+  auto device = routerDevice(4096, 1 << 20);
   for (const Case& c : cases) {
-    root.write("/ram/MANIFEST", c.text);
-    StagedFiles staged(root.env());
+    ASSERT_TRUE(device->addFile("/ram/MANIFEST", c.text));
+    StagedFiles staged(*device);
     EXPECT_EQ(readManifest(staged, "/ram/MANIFEST").isOk(), c.ok) << c.text;
     EXPECT_EQ(entriesText(staged), c.entries) << c.text;
   }
   // Only a regular file read to its end is a manifest: a directory reads as
   // empty, a fifo would block, and a read error is no end.
-  ASSERT_EQ(mkfifo(root.host("/ram/fifo").c_str(), 0600), 0);
-  root.write("/ram/MANIFEST", "U /a\n");
-  FaultEnv faults(root.env());
-  faults.failAt(EnvCall::Read, 1, EIO);
-  StagedFiles staged(faults);
+  ASSERT_TRUE(device->addSpecial("/ram/fifo") && device->addFile("/ram/MANIFEST", "U /a\n"));
+  device->failAt(EnvCall::Read, device->calls(EnvCall::Read) + 1, EIO);
+  StagedFiles staged(*device);
   for (const char* path : {"/ram/none", "/ram", "/ram/fifo", "/ram/MANIFEST"}) {
     EXPECT_FALSE(readManifest(staged, path).isOk()) << path;
   }

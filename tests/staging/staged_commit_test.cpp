@@ -6,10 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/device_paths.h"
-#include "support/fault_env.h"
 #include "support/recorded_output.h"
+#include "support/router_device.h"
 #include "support/staging_env.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {
@@ -18,15 +17,14 @@ namespace {
 // crosses file systems.
 class Commit : public testing::Test {
  protected:
-  TestRoot root;
-  DiskEnv disks{root.env(), {{"/ram", 1, 4096, 100}}};
-  FaultEnv env{disks};
+  std::unique_ptr<SimulatedDevice> device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& env = *device;
   RecordedOutput output;
   InstallerState state{env, output};
 
   // Plants `files`, commits `entries` and gives "RESULT|STDOUT|STDERR".
   std::string commit(const char* files, const char* entries, CommitOptions options = CommitOptions()) {
-    plant(root, files);
+    EXPECT_TRUE(plant(env, files)) << files;
     StagedFiles staged(env);
     stageText(staged, entries);
     const char* results[] = {"done|", "refused|", "no room|", "failed|"};
@@ -38,7 +36,12 @@ class Commit : public testing::Test {
     EXPECT_EQ(finishInterruptedCommit(state, nullptr), expected);
     return output.take();
   }
-  std::string tree() { return root.tree("/flash/f") + root.tree("/ram"); }
+  std::string tree() { return env.tree("/flash/f") + env.tree("/ram"); }
+  std::string read(const std::string& path) {
+    std::string contents;
+    EXPECT_TRUE(env.read(path, contents)) << path;
+    return contents;
+  }
 };
 
 // Removals and links come before renames: "/flash/f/b" is renamed over the
@@ -55,11 +58,11 @@ TEST_F(Commit, RemovalsAndLinksComeBeforeRenames) {
                    "L /flash/f/i/image /bootimage|W /flash/f/u/c /flash/f/t3"),
             "done||");
   EXPECT_EQ(tree(),
-            "/flash/f/a 644 \"a\"\n/flash/f/b -> payload\n/flash/f/bin/\n/flash/f/bin/x 755 \"2\"\n"
-            "/flash/f/d/\n/flash/f/d/.h 644 \"\"\n/flash/f/d/s/\n/flash/f/d/s/f 644 \"\"\n/flash/f/i/\n"
-            "/flash/f/i/image -> /bootimage\n/flash/f/lib 644 \"1\"\n/flash/f/u/\n/flash/f/u/c 644 \"3\"\n"
+            "/flash/f/a 644 \"a\"\n/flash/f/b -> payload\n/flash/f/bin/ 755\n/flash/f/bin/x 755 \"2\"\n"
+            "/flash/f/d/ 755\n/flash/f/d/.h 644 \"\"\n/flash/f/d/s/ 755\n/flash/f/d/s/f 644 \"\"\n/flash/f/i/ 755\n"
+            "/flash/f/i/image -> /bootimage\n/flash/f/lib 644 \"1\"\n/flash/f/u/ 755\n/flash/f/u/c 644 \"3\"\n"
             "/flash/f/y 644 \"0\"\n");
-  EXPECT_EQ(root.tree("/flash/var"), "/flash/var/pdb/\n");
+  EXPECT_EQ(env.tree("/flash/var"), "/flash/var/pdb/ 755\n");
 }
 
 // A step the plan's own earlier steps make impossible is refused before
@@ -79,17 +82,17 @@ TEST_F(Commit, StepsAreCheckedInOrderBeforeAnyChange) {
       commit("/flash/t=t", "M /flash/var/pdb/.installer-journal /flash/t"),
       "refused|ERROR: cannot install /flash/var/pdb/.installer-journal: a name the installer keeps for itself\n|");
   // Nothing changed; the set's own temporary files are gone.
-  EXPECT_EQ(root.tree("/flash"), "/flash/b 644 \"b\"\n/flash/t 644 \"t\"\n/flash/var/\n/flash/var/pdb/\n");
+  EXPECT_EQ(env.tree("/flash"), "/flash/b 644 \"b\"\n/flash/t 644 \"t\"\n/flash/var/ 755\n/flash/var/pdb/ 755\n");
   // A link the first pass puts in an empty directory keeps it from giving
   // way to a file.
-  root.makeDirs("/flash/e");
+  ASSERT_TRUE(env.addDirectories("/flash/e"));
   EXPECT_EQ(commit("/flash/t=t", "L /flash/e/x target|M /flash/e /flash/t"),
             "refused|ERROR: cannot install /flash/e: /flash/e is in the way\n|");
-  removeHostTree(root.host("/flash/e"));
+  ASSERT_TRUE(env.removeDirectory("/flash/e").isOk());
   EXPECT_EQ(commit("", "L /flash/l target|M /flash/m /flash/l"), "done||");
-  EXPECT_EQ(root.tree("/flash"),
-            "/flash/b 644 \"b\"\n/flash/m -> target\n/flash/t 644 \"t\"\n/flash/var/\n"
-            "/flash/var/pdb/\n");
+  EXPECT_EQ(env.tree("/flash"),
+            "/flash/b 644 \"b\"\n/flash/m -> target\n/flash/t 644 \"t\"\n/flash/var/ 755\n"
+            "/flash/var/pdb/ 755\n");
 }
 
 // A file in "/ram" that no package file can make again is copied beside its
@@ -107,7 +110,8 @@ TEST_F(Commit, FilesInRamAreCopiedBesideFirst) {
              spinning),
       "done||\b/\b-\b\\\b||");
   EXPECT_EQ(tree(),
-            "/flash/f/image 644 \"i\"\n/flash/f/new/\n/flash/f/new/file 775 \"2\"\n/flash/f/tool 640 <40000 bytes>\n"
+            "/flash/f/image 644 \"i\"\n/flash/f/new/ 755\n/flash/f/new/file 775 \"2\"\n/flash/f/tool 640 <40000 bytes "
+            "sha256:6285332e3072b27e>\n"
             "/flash/f/v 644 \"v\"\n/flash/f/x 600 \"3\"\n/ram/image 644 \"i\"\n");
   // A copy that does not fit changes nothing. (The first write records the
   // copy's name among the temporary files, the next is the copy.)
@@ -115,8 +119,8 @@ TEST_F(Commit, FilesInRamAreCopiedBesideFirst) {
   EXPECT_EQ(commit("/flash/f/old=o /ram/t4=4", "U /flash/f/old|W /flash/f/more /ram/t4"),
             "refused|ERROR: cannot install /flash/f/more: No space left on device\n| write failed: No space left on "
             "device\n");
-  EXPECT_EQ(root.read("/flash/f/old"), "o");
-  EXPECT_FALSE(root.exists("/ram/t4"));
+  EXPECT_EQ(read("/flash/f/old"), "o");
+  EXPECT_FALSE(env.has("/ram/t4"));
 }
 
 // A step that fails after the journal was written leaves the journal; the
@@ -127,25 +131,25 @@ TEST_F(Commit, InterruptedCommitIsFinishedOrGivenUp) {
   env.failAt(EnvCall::Rename, env.calls(EnvCall::Rename) + 3, EIO);  // the journal's rename, then the moves
   EXPECT_EQ(commit("/flash/t1=1 /flash/t2=2", "W /flash/one /flash/t1|W /flash/two /flash/t2"),
             "failed|ERROR: cannot install /flash/two: Input/output error\n|rename: Input/output error\n");
-  EXPECT_TRUE(root.exists(paths::commitJournal));
+  EXPECT_TRUE(env.has(paths::commitJournal));
   EXPECT_EQ(finish(InterruptedCommit::Finished), "finished the commit of an interrupted run\n");
-  EXPECT_EQ(root.read("/flash/one") + root.read("/flash/two"), "12");
+  EXPECT_EQ(read("/flash/one") + read("/flash/two"), "12");
   EXPECT_EQ(finish(InterruptedCommit::None), "");
 
   env.failAt(EnvCall::Rename, env.calls(EnvCall::Rename) + 2, EIO);
   EXPECT_EQ(commit("/flash/t3=3 /flash/t4=4", "W /flash/three /flash/t3|W /flash/four /flash/t4").substr(0, 7),
             "failed|");
-  removeHostTree(root.host("/flash/t4"));
+  ASSERT_TRUE(env.removeFile("/flash/t4").isOk());
   EXPECT_EQ(finish(InterruptedCommit::GaveUp),
             "ERROR: the interrupted commit could not install /flash/four: /flash/t4 is gone\n");
-  EXPECT_EQ(root.read("/flash/three"), "3");
-  EXPECT_FALSE(root.exists(paths::commitJournal));
+  EXPECT_EQ(read("/flash/three"), "3");
+  EXPECT_FALSE(env.has(paths::commitJournal));
 
-  root.write(paths::commitJournal, "installer-journal 1\nrename 5 /etc/passwd /flash/planted\n");
+  ASSERT_TRUE(env.addFile(paths::commitJournal, "installer-journal 1\nrename 5 /etc/passwd /flash/planted\n"));
   EXPECT_EQ(finish(InterruptedCommit::Refused),
             "ERROR: refusing /flash/var/pdb/.installer-journal, nothing of it is "
             "done: it is cut short or damaged\n");
-  EXPECT_FALSE(root.exists(paths::commitJournal));
+  EXPECT_FALSE(env.has(paths::commitJournal));
 }
 
 }  // namespace

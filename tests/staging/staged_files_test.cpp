@@ -2,10 +2,9 @@
 #include "staging/staged_files.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include "support/router_device.h"
 #include "support/staging_env.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {
@@ -15,16 +14,16 @@ namespace {
 // something is (stat follows links: a dangling one is nothing); elsewhere
 // it drops the path's entry and temporary file. No temporary file is left.
 TEST(StagedFiles, EntriesAndTheirTemporaryFiles) {
-  TestRoot root;
-  plant(root, "/d/old=o /d/link>old /d/dangling>/nowhere");
-  StagedFiles staged(root.env());
+  auto device = routerDevice(4096, 1 << 20);
+  ASSERT_TRUE(plant(*device, "/d/old=o /d/link>old /d/dangling>/nowhere"));
+  StagedFiles staged(*device);
   for (const char* path : {"/d/a", "/d/a", "/d/new", "/d/old"}) ASSERT_TRUE(stageEmptyFile(staged, path).isOk());
   stageMove(staged, "/d/old", "/d/a");
   stageSymlink(staged, "text", "/d/a");
   stageSymlink(staged, "x", "/d/dangling");
   for (const char* path : {"/d/new", "/d/old", "/d/link", "/d/dangling"}) stageDelete(staged, path);
   EXPECT_EQ(entriesText(staged), "L /d/a text|U /d/link|U /d/old");
-  EXPECT_EQ(root.tree("/d") + root.tree("/ram"), "/d/dangling -> /nowhere\n/d/link -> old\n/d/old 644 \"o\"\n");
+  EXPECT_EQ(device->tree("/d") + device->tree("/ram"), "/d/dangling -> /nowhere\n/d/link -> old\n/d/old 644 \"o\"\n");
 }
 
 // The temporary file goes beside the destination when its file system has
@@ -41,9 +40,11 @@ TEST(StagedFiles, TemporaryFiles) {
       {true, 1000, 0, 1000 + 65536, "/ram/tmp", Destroyed}, {false, 1000, 0, 0, "none", Destroyed}};
   // clang-format on
   for (const Case& c : cases) {
-    TestRoot root;
-    if (!c.ram) rmdir(root.host("/ram").c_str());
-    DiskEnv env(root.env(), {{"/flash", 1, 1, c.flashFree}});
+    std::vector<SimulatedDevice::Mount> mounts = {{"/"}, {"/flash", 1}};
+    if (c.ram) mounts.push_back({"/ram"});
+    SimulatedDevice env(mounts);
+    ASSERT_TRUE(env.addDirectories("/tmp"));
+    env.leaveFree("/flash", c.flashFree);
     auto staged = std::make_unique<StagedFiles>(env);
     FileStatus info{};
     std::unique_ptr<WritableFile> file;
@@ -57,7 +58,7 @@ TEST(StagedFiles, TemporaryFiles) {
     if (c.end == Cancelled) cancelStaged(*staged);
     EXPECT_EQ(staged->size(), made && c.end != Cancelled ? 1u : 0u);
     staged.reset();
-    EXPECT_EQ(root.exists(name), c.end == Released);
+    EXPECT_EQ(env.has(name), c.end == Released);
   }
 }
 
@@ -66,10 +67,10 @@ TEST(StagedFiles, TemporaryFiles) {
 // no other name links to it.
 TEST(StagedFiles, PackageRemoval) {
   for (int boot = 0; boot < 3; ++boot) {  // owned, owned but linked twice, not owned
-    TestRoot root;
-    plant(root, "/flash/bin/tool=x /flash/lib/lib.so=x /flash/var/pdb/pkg/image=x /flash/bootimage=x");
-    ASSERT_TRUE(boot != 1 || link(root.host("/flash/bootimage").c_str(), root.host("/flash/other").c_str()) == 0);
-    StagedFiles staged(root.env());
+    auto device = routerDevice(4096, 1 << 20);
+    ASSERT_TRUE(plant(*device, "/flash/bin/tool=x /flash/lib/lib.so=x /flash/var/pdb/pkg/image=x /flash/bootimage=x"));
+    ASSERT_TRUE(boot != 1 || device->addHardLink("/flash/other", "/flash/bootimage"));
+    StagedFiles staged(*device);
     InstalledPackage package("pkg");
     package.files = {"/bin/tool", "lib/lib.so", "/lib/missing"};
     package.headerFlags = boot == 2 ? 0 : OwnsBootImage;

@@ -1,63 +1,15 @@
-// Helpers for the staging tests: file systems of their own simulated on one
-// host directory, a staged set written as text, and files planted from a
-// one-line description.
+// Helpers for the staging tests: a staged set written as text, and files
+// planted on a simulated device from a one-line description.
 #pragma once
 
-#include <cerrno>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/env.h"
-#include "platform/system_error.h"
 #include "staging/staged_files.h"
-#include "support/test_root.h"
+#include "support/simulated_device.h"
 
 namespace installer {
-
-// Each disk makes the paths at and below its prefix ("/flash") a file
-// system of its own: statfs reports its figures and stat its device, and a
-// rename between two disks fails (CrossDevice), as the kernel's would. Paths
-// below no prefix lie on device 0 with the host's figures; of nested
-// disks, list the outer one first. The clock moves 20 ticks per look.
-class DiskEnv : public EnvWrapper {
- public:
-  // clang-format off
-  struct Disk { std::string prefix; uint64_t device, blockSize, freeBlocks; };
-  // clang-format on
-  explicit DiskEnv(Env& target, std::vector<Disk> list = {}) : EnvWrapper(target), disks(std::move(list)) {}
-  std::vector<Disk> disks;
-  uint32_t now = 30000;
-
-  const Disk* diskOf(const std::string& path) const {
-    const Disk* found = nullptr;
-    for (const Disk& d : disks)
-      if ((path + "/").rfind(d.prefix + "/", 0) == 0) found = &d;
-    return found;
-  }
-  uint64_t deviceOf(const std::string& path) const { return diskOf(path) ? diskOf(path)->device : 0; }
-
-  Status spaceStatus(const std::string& path, SpaceStatus& out) override {
-    Status found = EnvWrapper::spaceStatus(path, out);
-    if (!found.isOk()) return found;
-    if (const Disk* d = diskOf(path)) out = {d->blockSize, d->freeBlocks};
-    return Status::ok();
-  }
-  Status status(const std::string& path, FileStatus& out) override {
-    Status found = EnvWrapper::status(path, out);
-    if (found.isOk()) out.device = deviceOf(path);
-    return found;
-  }
-  Status linkStatus(const std::string& path, FileStatus& out) override {
-    Status found = EnvWrapper::linkStatus(path, out);
-    if (found.isOk()) out.device = deviceOf(path);
-    return found;
-  }
-  Status rename(const std::string& from, const std::string& to) override {
-    return deviceOf(from) == deviceOf(to) ? EnvWrapper::rename(from, to) : systemError(to, EXDEV);
-  }
-  uint32_t ticks() override { return now += 20; }
-};
 
 // A staged set as text, "U /a|L /b text|M /c /d" in path order: the
 // manifest's letters for Delete, Symlink and Move, "W" for Write and "C"
@@ -83,15 +35,17 @@ inline void stageText(StagedFiles& staged, const std::string& text) {
 // Makes the files a list of items separated by spaces describes: "PATH=TEXT"
 // holds the text, "PATH:SIZE" that many bytes "x", and "PATH>TARGET" is a
 // symbolic link. A file item may end in "@MODE" (octal; 0644 by default).
-inline void plant(const TestRoot& root, const std::string& items) {
+// False when one cannot be made.
+[[nodiscard]] inline bool plant(SimulatedDevice& device, const std::string& items) {
   std::istringstream in(items);
   for (std::string item; in >> item;) {
     size_t split = item.find_first_of("=:>"), at = item.find('@');
     std::string path = item.substr(0, split), value = item.substr(split + 1, at - split - 1);
-    unsigned mode = at == std::string::npos ? 0644 : std::stoul(item.substr(at + 1), nullptr, 8);
-    if (item[split] == '>') root.symlink(path, value);
-    if (item[split] != '>') root.write(path, item[split] == '=' ? value : std::string(std::stoul(value), 'x'), mode);
+    auto mode = static_cast<uint32_t>(at == std::string::npos ? 0644 : std::stoul(item.substr(at + 1), nullptr, 8));
+    std::string contents = item[split] == '=' ? value : item[split] == ':' ? std::string(std::stoul(value), 'x') : "";
+    if (!(item[split] == '>' ? device.addSymlink(path, value) : device.addFile(path, contents, mode))) return false;
   }
+  return true;
 }
 
 }  // namespace installer
