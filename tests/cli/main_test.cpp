@@ -4,6 +4,7 @@
 
 #include "support/process_runner.h"
 #include "support/test_packages.h"
+#include "support/test_root.h"
 
 namespace installer {
 namespace {

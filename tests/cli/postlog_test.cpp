@@ -1,10 +1,9 @@
 #include "cli/postlog.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "support/recorded_output.h"
-#include "support/test_root.h"
+#include "support/router_device.h"
 
 namespace installer {
 namespace {
@@ -31,19 +30,27 @@ TEST(Postlog, PreparedLogIsReplacedOtherwiseAppendedTo) {
       {std::string(1 << 20, '\n') + "\n", true, {"said"}, {"said"}, "said\n"},
   };
   for (const Case& c : cases) {
-    TestRoot root;
-    if (c.existing == "fifo") mkfifo(root.host("/flash/postlog").c_str(), 0644);
-    if (c.existing == "link") root.write("/flash/other", "other\n"), root.symlink("/flash/postlog", "other");
-    if (c.existing != "" && c.existing != "fifo" && c.existing != "link") root.write("/flash/postlog", c.existing);
+    auto device = routerDevice(4096, 1 << 20);
+    SimulatedDevice& root = *device;
+    bool plain = c.existing != "" && c.existing != "fifo" && c.existing != "link";
+    ASSERT_TRUE(c.existing != "fifo" || root.addSpecial("/flash/postlog"));
+    ASSERT_TRUE(c.existing != "link" ||
+                (root.addFile("/flash/other", "other\n") && root.addSymlink("/flash/postlog", "other")));
+    ASSERT_TRUE(!plain || root.addFile("/flash/postlog", c.existing));
     std::string before = root.tree();
+    auto log = [&root] {
+      std::string contents;
+      EXPECT_TRUE(root.read("/flash/postlog", contents));
+      return contents;
+    };
     RecordedOutput output;
-    InstallerState state(root.env(), output);
+    InstallerState state(root, output);
     state.messages = c.said;
     if (c.prepare) preparePostlog(state);
     EXPECT_EQ(state.messages, c.prepare ? c.loaded : c.said);
-    EXPECT_TRUE(!c.prepare || !c.log || root.read("/flash/postlog") == zeros);  // the space is reserved
+    EXPECT_TRUE(!c.prepare || !c.log || log() == zeros);  // the space is reserved
     EXPECT_EQ(writePostlog(state).isOk(), c.log != nullptr || (!c.prepare && c.existing != "link"));
-    EXPECT_EQ(c.log ? root.read("/flash/postlog") : root.tree(), c.log ? c.log : before) << c.existing.substr(0, 9);
+    EXPECT_EQ(c.log ? log() : root.tree(), c.log ? c.log : before) << c.existing.substr(0, 9);
   }
 }
 

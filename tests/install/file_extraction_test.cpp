@@ -7,9 +7,9 @@
 #include <cstdlib>
 
 #include "platform/system_library.h"
-#include "support/fault_env.h"
 #include "support/package_streams.h"
 #include "support/recorded_output.h"
+#include "support/router_device.h"
 
 namespace installer {
 namespace {
@@ -49,8 +49,8 @@ int registerVariant() {
 // unless they are the start of `big`), then what failed after "| ".
 std::string extract(const std::string& payload, uint32_t pvr = 0, bool disabled = false,
                     EnvCall failing = EnvCall::Read, size_t nth = 0, int error = 0) {
-  TestRoot root;
-  FaultEnv env(root.env());
+  auto device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& env = *device;
   env.failAt(failing, nth, error);
   openSystemLibrary(env, SystemSettings{false, false, {}, 0, true, pvr});  // the processor version only
   RecordedOutput output;
@@ -70,7 +70,9 @@ std::string extract(const std::string& payload, uint32_t pvr = 0, bool disabled 
     FileStatus status;
     if (op == nullptr || op->kind != StagedKind::Write || !env.status(op->target, status).isOk())
       return trace + " lost";
-    std::string contents = root.read(op->target), n = std::to_string(contents.size());
+    std::string contents;
+    EXPECT_TRUE(env.read(op->target, contents)) << op->target;
+    std::string n = std::to_string(contents.size());
     char mode[8];
     std::snprintf(mode, sizeof mode, ":%o=", status.mode & 0777);
     trace += " " + path + mode + (n.size() < 3 ? contents : (big.compare(0, contents.size(), contents) ? "?" : "") + n);

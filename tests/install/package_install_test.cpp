@@ -51,15 +51,17 @@ TEST_F(PackageInstall, WhatIsInstalledAndHow) {
   };
   // clang-format on
   for (const auto& [bytes, flags, choices, bootimage, expected] : cases) {
-    state.packages.clear(), state.messages.clear(), cancelStaged(staged), removeHostTree(root.host("/rw/CONVERT"));
+    state.packages.clear(), state.messages.clear(), cancelStaged(staged);
+    ASSERT_TRUE(root.removeTree("/rw/CONVERT"));
     InstalledPackage& hello = addRecord(state, "hello", v(1, 0), testBuildTime);  // first: replaced at index 0
     hello.files = {"/bin/old"}, hello.headerFlags = OwnsBootImage;
     addRecord(state, "rival", v(1, 0)).conflicts = {ref("hello", v(3, 0))};
-    root.write("/flash/bin/old", ""), root.write("/flash/var/pdb/blocked", ""), root.makeDirs("/flash/var/pdb/hello");
-    bootimage ? root.env().setVariable("bootimage", "") : root.env().unsetVariable("bootimage");
+    ASSERT_TRUE(root.addFile("/flash/bin/old", "") && root.addFile("/flash/var/pdb/blocked", "") &&
+                root.addDirectories("/flash/var/pdb/hello"));
+    bootimage ? root.setVariable("bootimage", "") : root.unsetVariable("bootimage");
     StreamInstallResult result = run(bytes, flags, choices);
     std::string marks = (result.imageDirectory.empty() ? "" : " " + result.imageDirectory) +
-                        (result.bootImage ? " boot" : "") + (root.exists("/rw/CONVERT") ? " /rw/CONVERT" : "");
+                        (result.bootImage ? " boot" : "") + (root.has("/rw/CONVERT") ? " /rw/CONVERT" : "");
     EXPECT_EQ(std::to_string(result.status) + marks + " " + summary(), expected);
   }
 }

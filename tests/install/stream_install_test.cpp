@@ -84,7 +84,8 @@ TEST_F(StreamInstall, BundleMembers) {
   EXPECT_EQ(run(signedBundle(suite(v(1, 0), {"a", "b", "c"}, {"a", "b", "c"})), Upgrade, {{"a", 1}, {"b", 0}}).record.name, "suite");
   EXPECT_EQ(summary(), "suite+ + a- b+ c- | b=b var/pdb/a/disabled=user\n var/pdb/a/version var/pdb/b/enabled=user\n var/pdb/b/version "
                        "var/pdb/c/disabled=auto\n var/pdb/c/version var/pdb/suite/version x/a/a=a x/c/c=c");
-  cancelStaged(staged), root.makeDirs("/flash/var/pdb/c");
+  cancelStaged(staged);
+  ASSERT_TRUE(root.addDirectories("/flash/var/pdb/c"));
   EXPECT_EQ(run(signedBundle(suite(v(2, 0), {"a", "b"}))).status, ExitSuccess);
   EXPECT_EQ(summary(), "+ suite+ a+ b+ | a=a b=b var/pdb/a/version var/pdb/b/version var/pdb/c/:delete var/pdb/suite/version");
   // clang-format on
@@ -113,7 +114,7 @@ class BundleSignatures : public StreamInstall {
   void requireSignedBundles(bool on) {
     SystemSettings settings = systemLibrarySettings();
     settings.requireSignedBundles = on;
-    openSystemLibrary(root.env(), settings);
+    openSystemLibrary(root, settings);
   }
   ExitStatus runAfresh(const std::string& bytes) {
     state.packages.clear(), state.messages.clear(), cancelStaged(staged);
@@ -180,7 +181,8 @@ TEST_F(BundleSignatures, RefuseAForgedHeaderAroundAGenuineMember) {
   for (const auto& [bytes, required, status, said] : cases) {
     requireSignedBundles(required);
     state.packages.clear(), state.messages.clear(), cancelStaged(staged);
-    addRecord(state, "firewall", v(1, 0), testBuildTime).files = {"bin/fw"}, root.write("/flash/bin/fw", "fw");
+    addRecord(state, "firewall", v(1, 0), testBuildTime).files = {"bin/fw"};
+    ASSERT_TRUE(root.addFile("/flash/bin/fw", "fw"));
     EXPECT_EQ(run(bytes).status, status);
     EXPECT_EQ(summary(), status == ExitSuccess
                              ? "firewall- + a- | bin/fw:delete var/pdb/a/disabled=auto\n var/pdb/a/version "

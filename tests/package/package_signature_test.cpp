@@ -7,6 +7,7 @@
 #include "package_signer.h"
 #include "platform/device_paths.h"
 #include "support/package_streams.h"
+#include "support/router_device.h"
 
 namespace installer {
 namespace {
@@ -39,8 +40,8 @@ std::string verify(Env& env, SignatureKind kind, PackageVersion version, uint32_
 }
 
 TEST(VerifyPackageSignature, VerdictsAndLegacyWindows) {
-  TestRoot root;
-  Env& env = root.env();
+  auto device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& env = *device;
   EXPECT_EQ(verify(env, SignatureKind::Ed25519, 0x07056603), "accepted left 0");
   EXPECT_EQ(verify(env, SignatureKind::Legacy, inWindow), "accepted left 0");
   EXPECT_EQ(verify(env, SignatureKind::Legacy, outside), "refused left 0");
@@ -57,7 +58,7 @@ TEST(VerifyPackageSignature, VerdictsAndLegacyWindows) {
     verdicts += legacyAllowed(env, tool) ? "+" : legacyAllowed(env, branding) ? "b" : "-";
   }
   EXPECT_EQ(verdicts, "++b++b++bb");
-  root.write(paths::secureMarker, "");
+  ASSERT_TRUE(env.addFile(paths::secureMarker, ""));
   EXPECT_EQ(verify(env, SignatureKind::Legacy, inWindow, 0, 999, "branding"), "refused left 0");
 }
 

@@ -6,6 +6,7 @@
 
 #include "support/pdb_records.h"
 #include "support/recorded_output.h"
+#include "support/simulated_device.h"
 
 namespace installer {
 namespace {
@@ -69,11 +70,10 @@ TEST(DatabaseLoader, Loads) {
 }
 
 TEST(DatabaseLoader, WarnsWhenTheDatabaseCannotBeOpened) {
-  TestRoot root;
-  root.write(repo + "p", package("p"));
-  removeHostTree(root.host(pdb));
+  SimulatedDevice device({{"/"}});  // no database directory
+  ASSERT_TRUE(device.addFile(repo + "p", package("p")));
   RecordedOutput output;
-  InstallerState state(root.env(), output);
+  InstallerState state(device, output);
   loadDatabase(state, false, "arm64");
   EXPECT_EQ(output.printed + describeRecords(state), "WARNING: could not open repo\n");
   EXPECT_EQ(state.architecture, "arm64");

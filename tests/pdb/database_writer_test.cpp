@@ -6,9 +6,9 @@
 
 #include <cerrno>
 
-#include "support/fault_env.h"
 #include "support/pdb_records.h"
 #include "support/recorded_output.h"
+#include "support/router_device.h"
 
 namespace installer {
 namespace {
@@ -54,24 +54,24 @@ TEST(DatabaseWriter, WritePackageMeta) {
       {"p user", 5, true, failure("p-1.0", "enabled")},
   };
   for (const auto& [record, failing, result, expected] : cases) {
-    TestRoot root;
-    writeFiles(root, "/flash/var/pdb/p/", "provides=;conflicts=;bundle=;disabled=;enabled=;files=");
-    FaultEnv env(root.env());
+    auto device = routerDevice(4096, 1 << 20);
+    SimulatedDevice& env = *device;
+    writeFiles(env, "/flash/var/pdb/p/", "provides=;conflicts=;bundle=;disabled=;enabled=;files=");
     env.failAt(EnvCall::OpenWrite, failing, EROFS);  // the first open records the directory
     RecordedOutput output;
     InstallerState state(env, output);
     StagedFiles staged(env);
     addRecords(state, record);
     EXPECT_EQ(writePackageMeta(state, *state.packages[0], staged), result) << record;
-    EXPECT_EQ(failing == 0 ? stagedOf(root, staged) : output.printed, expected) << record;
+    EXPECT_EQ(failing == 0 ? stagedOf(env, staged) : output.printed, expected) << record;
   }
 }
 
 // markEnabled settles the record even when its state file fails, and says
 // whether the file was written.
 TEST(DatabaseWriter, MarkEnabled) {
-  TestRoot root;
-  FaultEnv env(root.env());
+  auto device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& env = *device;
   env.failAt(EnvCall::OpenWrite, 2, ENOSPC);  // the first records the directory among the temporary ones
   RecordedOutput output;
   InstallerState state(env, output);

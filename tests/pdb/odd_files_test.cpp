@@ -1,24 +1,22 @@
 // Every file of a package's database directory and its schedule is read
-// only when it is a regular file within its size bound: a link, a FIFO with
-// a writer that never writes, or an overlong file reads as no file at all,
-// and the load neither hangs nor grows.
-#include <fcntl.h>
+// only when it is a regular file within its size bound: a link, a FIFO (a
+// read of which the device fails the test on, as it would block) or an
+// overlong file reads as no file at all, and the load neither hangs nor
+// grows.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "pdb/database_loader.h"
 #include "support/pdb_records.h"
 #include "support/recorded_output.h"
-#include "support/test_root.h"
+#include "support/router_device.h"
 
 namespace installer {
 namespace {
 
 // The records as loaded, with what the load said.
-std::string loaded(TestRoot& root) {
+std::string loaded(SimulatedDevice& device) {
   RecordedOutput output;
-  InstallerState state(root.env(), output);
+  InstallerState state(device, output);
   loadDatabase(state, false, "i386");
   return describeRecords(state) + output.printed;
 }
@@ -26,7 +24,7 @@ std::string loaded(TestRoot& root) {
 // An installed package with every file the load reads; the one at
 // `oddPath` is left out ("missing"), as it is ("plain"), made odd ("link",
 // "fifo", "long") or holds `odd` itself.
-void layOut(TestRoot& root, const std::string& oddPath, const std::string& odd, size_t bound) {
+void layOut(SimulatedDevice& device, const std::string& oddPath, const std::string& odd, size_t bound) {
   const std::pair<const char*, std::string> files[] = {
       {"/flash/var/pdb/p/version", "117532163 1700000000\n"},
       {"/flash/var/pdb/p/files", "bin/p\n"},
@@ -35,20 +33,19 @@ void layOut(TestRoot& root, const std::string& oddPath, const std::string& odd, 
       {"/ram/pdb/p/schedule", "uninstall\n"},
   };
   for (const auto& [path, contents] : files) {
+    std::string name = std::string(path).substr(std::string(path).rfind('/') + 1);
     if (path != oddPath || odd == "plain") {
-      root.write(path, contents);
+      ASSERT_TRUE(device.addFile(path, contents));
     } else if (odd == "link") {
-      root.write(path + std::string(".real"), contents);
-      root.symlink(path, std::string(path).substr(std::string(path).rfind('/') + 1) + ".real");
+      ASSERT_TRUE(device.addFile(path + std::string(".real"), contents) && device.addSymlink(path, name + ".real"));
     } else if (odd == "fifo") {
-      root.makeDirs(std::string(path).substr(0, std::string(path).rfind('/')));
-      ASSERT_EQ(mkfifo(root.host(path).c_str(), 0644), 0);
+      ASSERT_TRUE(device.addSpecial(path));
     } else if (odd == "long") {
       // What it held, padded to one byte over the bound: read whole, it
       // would still say the same.
-      root.write(path, contents + std::string(bound + 1 - contents.size(), '\n'));
+      ASSERT_TRUE(device.addFile(path, contents + std::string(bound + 1 - contents.size(), '\n')));
     } else if (odd != "missing") {
-      root.write(path, odd);
+      ASSERT_TRUE(device.addFile(path, odd));
     }
   }
 }
@@ -71,22 +68,19 @@ TEST(OddFiles, ReadAsUnreadable) {
       {"/ram/pdb/p/schedule", 4096, "missing", "missing"},
   };
   for (const auto& c : cases) {
-    TestRoot plain;
-    layOut(plain, c.path, "plain", c.bound);
-    std::string asPlain = loaded(plain);
+    auto plain = routerDevice(4096, 1 << 20);
+    layOut(*plain, c.path, "plain", c.bound);
+    std::string asPlain = loaded(*plain);
     for (const char* odd : {"link", "fifo", "long"}) {
       std::string as = std::string(odd) == "link" ? c.linkAs : c.oddAs;
-      TestRoot reference;
-      layOut(reference, c.path, as == "dir" ? "missing" : as, c.bound);
-      if (as == "dir") reference.makeDirs(c.path);
-      std::string expected = loaded(reference);
+      auto reference = routerDevice(4096, 1 << 20);
+      layOut(*reference, c.path, as == "dir" ? "missing" : as, c.bound);
+      ASSERT_TRUE(as != "dir" || reference->addDirectories(c.path));
+      std::string expected = loaded(*reference);
       EXPECT_NE(expected, asPlain) << c.path << " " << odd << ": the file must show in the records";
-      TestRoot root;
-      layOut(root, c.path, odd, c.bound);
-      // A writer that never writes: a read of the FIFO would wait for ever.
-      int writer = std::string(odd) == "fifo" ? open(root.host(c.path).c_str(), O_RDWR) : -1;
-      EXPECT_EQ(loaded(root), expected) << c.path << " " << odd;
-      if (writer >= 0) close(writer);
+      auto device = routerDevice(4096, 1 << 20);
+      layOut(*device, c.path, odd, c.bound);
+      EXPECT_EQ(loaded(*device), expected) << c.path << " " << odd;
     }
   }
 }

@@ -6,6 +6,7 @@
 
 #include "support/pdb_records.h"
 #include "support/recorded_output.h"
+#include "support/router_device.h"
 
 namespace installer {
 namespace {
@@ -56,10 +57,10 @@ TEST(ApplyPendingActions, Resolutions) {
        "uninstalled E-1.0 | disabled B-1.0 | disabled m-1.0 | => m- n- B- k+"},
   };
   for (const auto& [records, changed, expected] : cases) {
-    TestRoot root;
+    auto device = routerDevice(4096, 1 << 20);
     RecordedOutput output;
-    InstallerState state(root.env(), output);
-    StagedFiles staged(root.env());
+    InstallerState state(*device, output);
+    StagedFiles staged(*device);
     addRecords(state, records);
     EXPECT_EQ(applyPendingActions(state, staged, Verbosity::Verbose), changed) << records;
     std::string outcome;
@@ -85,15 +86,15 @@ TEST(ApplyPendingActions, OutputByVerbosity) {
       {Verbosity::Verbose, normal + shown("uninstalling u-1.0...", "uninstalled u-1.0") + enabled},
   };
   for (const auto& [verbosity, shownText] : cases) {
-    TestRoot root;
-    writeFiles(root, "/flash/var/pdb/", "u/image=;/flash/bin/u=;d/enabled=user|;e/disabled=auto|");
+    auto device = routerDevice(4096, 1 << 20);
+    writeFiles(*device, "/flash/var/pdb/", "u/image=;/flash/bin/u=;d/enabled=user|;e/disabled=auto|");
     RecordedOutput output;
-    InstallerState state(root.env(), output);
-    StagedFiles staged(root.env());
+    InstallerState state(*device, output);
+    StagedFiles staged(*device);
     addRecords(state, "u uninstall file=/bin/u; d disable; e off enable user; l uninstall; a needs=l");
     EXPECT_TRUE(applyPendingActions(state, staged, verbosity));
     EXPECT_EQ(output.printed, shownText);
-    EXPECT_EQ(stagedOf(root, staged),
+    EXPECT_EQ(stagedOf(*device, staged),
               "-/flash/bin/u d/disabled=auto| -d/enabled -e/disabled e/enabled=user| -u/ -u/image");
   }
 }

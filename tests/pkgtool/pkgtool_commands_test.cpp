@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "support/fault_env.h"
+#include "support/simulated_device.h"
 #include "support/test_root.h"
 
 namespace installer {
@@ -69,15 +69,15 @@ TEST(Pkgtool, RefusesBadArgumentsAndUnreadableFiles) {
 }
 
 // Names the files opened for writing, how, and with what permissions.
-class OpenRecorder : public FaultEnv {
+class OpenRecorder : public EnvWrapper {
  public:
-  using FaultEnv::FaultEnv;
+  using EnvWrapper::EnvWrapper;
   Status openWritable(const std::string& path, WriteMode mode, uint32_t permissions,
                       std::unique_ptr<WritableFile>& file) override {
     char said[64];
     std::snprintf(said, sizeof said, "%s %o", mode == WriteMode::CreateNew ? "new" : "other", permissions);
     opened.push_back(path.substr(path.rfind('/') + 1) + " " + said);
-    return FaultEnv::openWritable(path, mode, permissions, file);
+    return EnvWrapper::openWritable(path, mode, permissions, file);
   }
   std::vector<std::string> opened;
 };
@@ -86,23 +86,24 @@ class OpenRecorder : public FaultEnv {
 // fact, and never over a file (or a link) standing there; a pair that
 // cannot be written whole leaves neither file.
 TEST(Pkgtool, KeygenCreatesNewFilesPrivateFromTheStart) {
-  std::string dir = makeHostTempDir();
-  OpenRecorder files(Env::posix());
+  const std::string dir = "/keys";
+  SimulatedDevice device({{"/"}});
+  ASSERT_TRUE(device.addDirectories(dir));
+  OpenRecorder files(device);
   std::ostringstream out, err;
   ASSERT_EQ(keygenCommand({dir + "/k"}, out, err, files), 0);
   EXPECT_EQ(files.opened, (std::vector<std::string>{"k.key new 600", "k.trust new 644"}));
-  EXPECT_EQ(files.calls(EnvCall::ChangeMode) + files.calls(EnvCall::Rename), 0u);
-  ASSERT_EQ(symlink("nowhere", (dir + "/j.key").c_str()), 0);
+  EXPECT_EQ(device.calls(EnvCall::ChangeMode) + device.calls(EnvCall::Rename), 0u);
+  ASSERT_TRUE(device.addSymlink(dir + "/j.key", "nowhere"));
   EXPECT_EQ(keygenCommand({dir + "/j"}, out, err, files), 1);
   EXPECT_EQ(keygenCommand({dir + "/k"}, out, err, files), 1);
-  files.failAt(EnvCall::Write, files.calls(EnvCall::Write) + 2, ENOSPC);
+  device.failAt(EnvCall::Write, device.calls(EnvCall::Write) + 2, ENOSPC);
   EXPECT_EQ(keygenCommand({dir + "/m"}, out, err, files), 1);
   EXPECT_EQ(err.str(), "pkgtool: " + dir + "/j.key or " + dir + "/j.trust exists already; not overwriting keys\n" +
                            "pkgtool: " + dir + "/k.key or " + dir + "/k.trust exists already; not overwriting keys\n" +
                            "pkgtool: " + dir + "/m.trust: cannot write: No space left on device\n");
   EXPECT_EQ(files.opened.size(), 4u);
-  EXPECT_EQ(describeTree(dir, "").find("/m."), std::string::npos);
-  removeHostTree(dir);
+  EXPECT_EQ(device.tree(dir).find("/m."), std::string::npos);
 }
 
 }  // namespace

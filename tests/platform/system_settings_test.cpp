@@ -4,8 +4,7 @@
 
 #include <sstream>
 
-#include "support/fault_env.h"
-#include "support/test_root.h"
+#include "support/simulated_device.h"
 
 namespace installer {
 namespace {
@@ -35,9 +34,8 @@ TEST(SystemSettings, ParsesAndLoadsNamingWhatIsWrong) {
             std::vector<int64_t>({1, 1, 1, 1, 1, 0, 1, 0x07016600, 0x0701FFFF, 10, 20, 7, 10, 0xFFFFFFFF, INT32_MIN}));
   // A missing file means the defaults, silently; one that is there but cannot
   // be read gets one line and the defaults.
-  TestRoot root;
-  root.write("/etc/conf", "flagged 1\n");
-  FaultEnv env(root.env());
+  SimulatedDevice env({{"/"}});
+  ASSERT_TRUE(env.addFile("/etc/conf", "flagged 1\n") && env.addDirectories("/flash"));
   env.failAt(EnvCall::OpenRead, 1, EACCES);
   std::string said[3];
   EXPECT_FALSE(loadSystemSettings(env, "/etc/conf", said[0]).flagged ||

@@ -60,7 +60,7 @@ TEST_F(Acceptance, ReasonsAndTheOneMessageSaid) {
   for (const auto& [name, version, buildTime, architecture, deps, flags, flagged, secure, said, mask] : cases) {
     SCOPED_TRACE(std::string(name) + "-" + formatVersion(version) + " flags " + std::to_string(flags));
     state.flagged = flagged;
-    secure ? root.write("/ram/SECURE", "") : removeHostTree(root.host("/ram/SECURE"));
+    ASSERT_TRUE(secure ? root.addFile("/ram/SECURE", "") : root.removeTree("/ram/SECURE"));
     InstalledPackage package(name);
     package.version = version, package.buildTime = buildTime, package.architecture = architecture, package.deps = deps;
     EXPECT_EQ(checkAcceptance(state, package, flags), mask);

@@ -1,7 +1,6 @@
 #include "rules/candidate_scan.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "support/install_run.h"
 
@@ -53,10 +52,10 @@ TEST_F(CandidateScan, WhichFilesAreTaken) {
   // clang-format on
   for (const auto& [file, bytes, device, said] : cases) {
     SCOPED_TRACE(std::string(file) + " " + said);
-    for (const char* path : {dir, "/pckg", "/sys", "/ram/SECURE"}) removeHostTree(root.host(path));
-    if (!device.first.empty()) root.write(device.first, device.second);
-    bytes == "fifo" ? root.makeDirs(dir) : root.write(dir + std::string(file), bytes);
-    ASSERT_EQ(bytes == "fifo" ? mkfifo(root.host(dir + std::string(file)).c_str(), 0644) : 0, 0);
+    for (const char* path : {dir, "/pckg", "/sys", "/ram/SECURE"}) ASSERT_TRUE(root.removeTree(path));
+    ASSERT_TRUE(device.first.empty() || root.addFile(device.first, device.second));
+    ASSERT_TRUE(bytes == "fifo" ? root.addSpecial(dir + std::string(file))
+                                : root.addFile(dir + std::string(file), bytes));
     std::vector<std::unique_ptr<PackageCandidate>> found;
     scanPackageDirectory(state, dir, found);
     std::string text = output.take();  // what is said, then the files taken

@@ -12,6 +12,7 @@
 #include "platform/system_library.h"
 #include "rules/acceptance.h"
 #include "support/recorded_output.h"
+#include "support/router_device.h"
 #include "support/test_packages.h"
 
 namespace installer {
@@ -41,9 +42,9 @@ class InstallRun : public testing::Test {
   // Settings: not flagged; device mode: no system package but one of 7.0 to 7.5; minimum system 7.2.
   InstallRun() {
     state.architecture = "i386";
-    openSystemLibrary(root.env(), {false, false, {{v(7, 0), v(7, 5), 0, 0xFFFFFFFF, 0}}, v(7, 2)});
+    openSystemLibrary(root, {false, false, {{v(7, 0), v(7, 5), 0, 0xFFFFFFFF, 0}}, v(7, 2)});
   }
-  // The library must not keep the root's Env once the root is gone.
+  // The library must not keep the device once it is gone.
   ~InstallRun() override { openSystemLibrary(Env::posix(), SystemSettings()); }
 
   // Installs `bytes` as one stream; what it prints (the progress bar among
@@ -63,17 +64,22 @@ class InstallRun : public testing::Test {
       std::string shown = path.substr(7), name = shown.substr(shown.rfind('/') + 1);
       if (shown.rfind("var/pdb/", 0) == 0 && (name == "deps" || name == "files" || name == "bundle")) continue;
       text += " " + shown;
-      if (name != "version") text += op.kind == StagedKind::Delete ? ":delete" : "=" + root.read(op.target);
+      std::string contents;
+      if (op.kind != StagedKind::Delete) {
+        EXPECT_TRUE(root.read(op.target, contents)) << op.target;
+      }
+      if (name != "version") text += op.kind == StagedKind::Delete ? ":delete" : "=" + contents;
     }
     for (const std::string& message : state.messages) text += "\n" + message;
     return text;
   }
 
-  TestRoot root;
-  ImageEnv env{root.env()};
+  std::unique_ptr<SimulatedDevice> storage = routerDevice(4096, 1 << 20);
+  SimulatedDevice& root = *storage;
+  ImageEnv env{root};
   RecordedOutput output;
   InstallerState state{env, output};
-  StagedFiles staged{root.env()};
+  StagedFiles staged{root};
 };
 
 }  // namespace installer

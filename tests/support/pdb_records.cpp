@@ -1,7 +1,6 @@
 #include "support/pdb_records.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +9,7 @@
 #include "model/installed_files.h"
 #include "pdb/database_loader.h"
 #include "support/recorded_output.h"
+#include "support/router_device.h"
 
 namespace installer {
 
@@ -92,38 +92,39 @@ std::string describeRecords(InstallerState& state) {
   return out;
 }
 
-void writeFiles(const TestRoot& root, const std::string& dir, const std::string& files) {
+void writeFiles(SimulatedDevice& device, const std::string& dir, const std::string& files) {
   std::stringstream entries(files);
   std::string entry;
   while (std::getline(entries, entry, ';')) {
     size_t eq = entry.find('=');
     std::string contents = entry.substr(eq + 1);
     std::replace(contents.begin(), contents.end(), '|', '\n');
-    root.write(entry[0] == '/' ? entry.substr(0, eq) : dir + entry.substr(0, eq), contents);
+    std::string path = entry[0] == '/' ? entry.substr(0, eq) : dir + entry.substr(0, eq);
+    EXPECT_TRUE(device.addFile(path, contents)) << path;
   }
 }
 
 std::string loadedFrom(const std::string& files, const Images& images) {
-  TestRoot root;
-  writeFiles(root, paths::databaseDir, files);
-  for (const auto& [path, bytes] : images) root.write(path, bytes);
-  ReverseListing env(root.env());
+  auto device = routerDevice(4096, 1 << 20);
+  writeFiles(*device, paths::databaseDir, files);
+  for (const auto& [path, bytes] : images) EXPECT_TRUE(device->addFile(path, bytes)) << path;
+  ReverseListing env(*device);
   RecordedOutput output;
   InstallerState state(env, output);
   loadDatabase(state, false, "i386");
   return describeRecords(state) + output.printed;
 }
 
-std::string stagedOf(const TestRoot& root, const StagedFiles& staged) {
+std::string stagedOf(SimulatedDevice& device, const StagedFiles& staged) {
   const std::string db = paths::databaseDir;
   std::string out;
   for (const auto& [path, op] : staged.entries) {
     std::string shown = path.rfind(db, 0) == 0 ? path.substr(db.size()) : path;
     if (op.kind == StagedKind::Delete) shown = "-" + shown;
-    if (op.kind == StagedKind::Write) shown += "=" + root.read(op.target);
-    struct stat info;
-    if (op.kind == StagedKind::Write && stat(root.host(op.target).c_str(), &info) == 0 &&
-        (info.st_mode & 07777) != 0600) {
+    std::string contents;
+    if (op.kind == StagedKind::Write) shown += "=" + (device.read(op.target, contents) ? contents : "");
+    FileStatus info{};
+    if (op.kind == StagedKind::Write && device.status(op.target, info).isOk() && (info.mode & 07777) != 0600) {
       shown += "(not 0600)";
     }
     out += (out.empty() ? "" : " ") + shown;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "staging/staged_files.h"
+#include "support/simulated_device.h"
 #include "support/test_packages.h"
 
 namespace installer {
@@ -32,7 +33,7 @@ std::string describeRecords(InstallerState& state);
 // Writes files below the directory `dir` from "name=contents" entries
 // separated by ";", each "|" a newline: "p/version=1 2|;p/files=". A name
 // beginning with "/" is a whole device path.
-void writeFiles(const TestRoot& root, const std::string& dir, const std::string& files);
+void writeFiles(SimulatedDevice& device, const std::string& dir, const std::string& files);
 
 using Images = std::vector<std::pair<std::string, std::string>>;  // device path, bytes
 
@@ -45,6 +46,6 @@ std::string loadedFrom(const std::string& files, const Images& images = {});
 // "/flash/var/pdb/" when in it: "-path" for a removal, "path=CONTENTS" for
 // a written file (each newline shown as "|"), followed by "(not 0600)"
 // when the temporary file has other permissions.
-std::string stagedOf(const TestRoot& root, const StagedFiles& staged);
+std::string stagedOf(SimulatedDevice& device, const StagedFiles& staged);
 
 }  // namespace installer

@@ -8,7 +8,6 @@
 
 #include "model/installer_state.h"
 #include "package_builder.h"
-#include "support/test_root.h"
 
 namespace installer {
 
