@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
@@ -15,12 +16,15 @@
 #include "cli/installer_main.h"
 #include "pkgtool_commands.h"
 #include "support/recorded_output.h"
+#include "support/simulated_device.h"
 #include "support/test_packages.h"
-#include "support/test_root.h"
+#include "support/test_root.h"  // the host work directory
 
 namespace installer {
 
 namespace {
+
+constexpr size_t shownBytes = 96;
 
 struct Command {
   size_t line = 0;  // index of the command's line
@@ -94,7 +98,9 @@ std::string joinLines(const std::vector<std::string>& lines) {
 
 class Runner {
  public:
-  explicit Runner(std::string file) : path(std::move(file)), work(makeHostTempDir()) {}
+  explicit Runner(std::string file) : path(std::move(file)), work(makeHostTempDir()) {
+    for (const char* dir : {"/flash/var/pdb", "/ram", "/rw", "/tmp"}) setUp(device.addDirectories(dir), dir);
+  }
   ~Runner() { removeHostTree(work); }
 
   std::vector<std::string> run() {
@@ -150,6 +156,11 @@ class Runner {
     failures.push_back(path + ":" + std::to_string(command.line + 1) + ": " + what);
   }
 
+  // A setting-up call on the device that did not work.
+  void setUp(bool done, const std::string& what) {
+    if (!done) failures.push_back(path + ": cannot set up " + what + ": " + std::strerror(errno));
+  }
+
   void expect(const Command& command, const std::string& expected, const std::string& actual) {
     if (expected != actual) fail(command, command.words[0] + ": expected\n" + expected + "\nbut got\n" + actual);
   }
@@ -169,21 +180,22 @@ class Runner {
       writeWorkFile(word(command, 1), word(command, 2));
     } else if (name == "put") {
       std::string mode = word(command, 3);
-      root.write(word(command, 1), contentsOf(word(command, 2)),
-                 mode.empty() ? 0644 : static_cast<unsigned>(std::strtoul(mode.c_str(), nullptr, 8)));
+      setUp(device.addFile(word(command, 1), contentsOf(word(command, 2)),
+                           mode.empty() ? 0644 : static_cast<uint32_t>(std::strtoul(mode.c_str(), nullptr, 8))),
+            word(command, 1));
     } else if (name == "mkdir") {
-      for (size_t i = 1; i < command.words.size(); ++i) root.makeDirs(command.words[i]);
+      for (size_t i = 1; i < command.words.size(); ++i) setUp(device.addDirectories(command.words[i]), command.words[i]);
     } else if (name == "symlink") {
-      root.symlink(word(command, 1), word(command, 2));
+      setUp(device.addSymlink(word(command, 1), word(command, 2)), word(command, 1));
     } else if (name == "rm") {
-      removeHostTree(root.host(word(command, 1)));
+      setUp(device.removeTree(word(command, 1)), word(command, 1));
     } else if (name == "fifo") {
-      if (mkfifo(root.host(word(command, 1)).c_str(), 0644) != 0) fail(command, "mkfifo failed");
+      setUp(device.addSpecial(word(command, 1)), word(command, 1));
     } else if (name == "env") {
       if (command.words.size() > 2) {
-        variables[word(command, 1)] = word(command, 2);
+        device.setVariable(word(command, 1), word(command, 2));
       } else {
-        variables.erase(word(command, 1));
+        device.unsetVariable(word(command, 1));
       }
     } else if (name == "installed") {
       installRecord(command);
@@ -232,11 +244,11 @@ class Runner {
     if (!parseVersion(word(command, 2), version)) fail(command, "not a version");
     for (size_t i = 3; i < command.words.size(); ++i) {
       list += command.words[i] + "\n";
-      root.write("/flash/" + command.words[i], command.words[i] + "\n");
+      setUp(device.addFile("/flash/" + command.words[i], command.words[i] + "\n"), command.words[i]);
     }
-    root.write(dir + "version", std::to_string(version) + " 0\n", 0600);
-    root.write(dir + "deps", "", 0600);
-    root.write(dir + "files", list, 0600);
+    setUp(device.addFile(dir + "version", std::to_string(version) + " 0\n", 0600) &&
+              device.addFile(dir + "deps", "", 0600) && device.addFile(dir + "files", list, 0600),
+          dir);
   }
 
   void runInstaller(const Command& command) {
@@ -251,15 +263,12 @@ class Runner {
       }
     }
     treeBefore = treeWithWorkFiles("/");
-    env = std::make_unique<RootedEnv>(root.path());
-    for (const auto& variable : variables) env->setVariable(variable.first, variable.second);
     std::istringstream stream(input);
-    mode_t oldMask = umask(022);
     RecordedOutput output;
-    status = installerMain(*env, output, arguments, stream);
+    status = installerMain(device, output, arguments, stream);
     out = output.printed;
     err = output.errors;
-    umask(oldMask);
+    device.revive();  // the run is over: its root and its locks go with it
   }
 
   // A pkgtool run must succeed, or with "!" before it fail.
@@ -285,21 +294,26 @@ class Runner {
     if ((status != 0) != mustFail) fail(command, "pkgtool exited with " + std::to_string(status) + ": " + err);
   }
 
-  // describeTree, with "@FILE" for a long file that equals a work file,
-  // and without the run lock, which every run leaves.
+  // The device's tree, with the contents of a file up to shownBytes long
+  // quoted (the post-run log's lines read whole), "@FILE" for a longer one
+  // that equals a work file, and without the run lock, which every run
+  // leaves.
   std::string treeWithWorkFiles(const std::string& shown) {
     std::string text;
-    for (const std::string& line : linesOf(root.tree(shown))) {
+    for (const std::string& line : linesOf(device.tree(shown))) {
       if (line.rfind("/ram/installer.lock ", 0) == 0) continue;
-      size_t marker = line.rfind(" bytes>");
-      if (marker == std::string::npos || marker + 7 != line.size()) {
+      size_t marker = line.rfind(" <");
+      std::string devicePath = line.substr(0, line.find(' ')), contents;
+      if (marker == std::string::npos || line.back() != '>' || !device.read(devicePath, contents)) {
         text += line + "\n";
         continue;
       }
-      size_t space = line.rfind(' ', line.rfind(" <"));
-      std::string devicePath = line.substr(0, line.find(' '));
-      std::string match = workFileEqualTo(root.read(devicePath));
-      text += (match.empty() ? line : line.substr(0, space) + " @" + match) + "\n";
+      std::string match = contents.size() <= shownBytes ? "" : workFileEqualTo(contents);
+      if (contents.size() <= shownBytes) {
+        text += line.substr(0, marker) + " " + installer::quoted(contents) + "\n";
+      } else {
+        text += (match.empty() ? line : line.substr(0, marker) + " @" + match) + "\n";
+      }
     }
     return text;
   }
@@ -332,10 +346,8 @@ class Runner {
 
   std::string path;
   std::string work;
-  TestRoot root;
+  SimulatedDevice device{{{"/"}}};
   std::vector<std::string> lines;
-  std::map<std::string, std::string> variables;
-  std::unique_ptr<RootedEnv> env;
   int status = 0;
   std::string out, err, treeBefore;
   std::vector<std::string> failures;

@@ -2,7 +2,9 @@
 // files, run by one runner (tests/cli/scenario_test.cpp).
 //
 // A scenario is a list of commands, one per line, run in order on a fresh
-// device root (a TestRoot) and a work directory for package files. Words
+// simulated device (tests/support/simulated_device.h; "/flash/var/pdb",
+// "/ram", "/rw" and "/tmp" made) and a host work directory for package
+// files. Words
 // are separated by blanks; a word in double quotes may hold blanks and the
 // escapes \n \t \\ \" \xHH; $KEY stands for the development key file.
 // Lines starting with "#" are comments. Lines indented by two spaces after
@@ -17,7 +19,7 @@
 //   installed NAME VERSION [FILE...]   a package installed without an image:
 //                              its meta files and its files on flash
 //   env NAME [VALUE]           sets (or unsets) a variable for the installer
-//   installer ARGS... [<FILE]  runs the installer on the device root, with
+//   installer ARGS... [<FILE]  runs the installer on the device, with
 //                              the work file FILE (or nothing) on standard input
 //   status N                   the exit status of the last run
 //   stdout / stderr            what the last run printed, as a terminal shows
@@ -29,8 +31,9 @@
 //                              (in pkgtool's standard output the checkout's
 //                              directory reads "$SOURCE")
 //   tree [PATH]                the device tree below PATH (default "/"): one
-//                              block line per entry, as describeTree writes
-//                              them; a file equal to a work file shows "@FILE";
+//                              block line per entry, as the device's tree()
+//                              writes them; a long file equal to a work file
+//                              shows "@FILE" in place of its size and digest;
 //                              the run lock "/ram/installer.lock" is left out
 //   changes                    what the last installer run changed in the
 //                              device tree: "+ LINE" for each tree line that
