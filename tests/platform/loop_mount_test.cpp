@@ -3,6 +3,8 @@
 #include "platform/loop_mount.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -30,16 +32,17 @@ bool mounted(const std::string& path) {
 TEST(LoopMount, LooksIntoTheImageAndTakesEverythingDown) {
   SKIP_UNLESS_ROOT("attaches loop devices and mounts");
   if (std::system("command -v mksquashfs >/dev/null") != 0) GTEST_SKIP() << "needs mksquashfs (squashfs-tools)";
-  TestRoot root;
-  root.write("/src/FORCE_DEFCONF_ON_RESET", "");
-  root.symlink("/src/link", "/etc/hostname");  // leads out of the image: never the file itself
-  std::string build = "mksquashfs " + root.host("/src") + " " + root.host("/image") + " -quiet -noappend >/dev/null";
+  std::string root = makeHostTempDir(), mountPoint = root + "/branding";
+  ASSERT_EQ(mkdir((root + "/src").c_str(), 0755) | mkdir(mountPoint.c_str(), 0755), 0);
+  writeHostFile(root + "/src/FORCE_DEFCONF_ON_RESET", "");
+  // Leads out of the image: never the file itself.
+  ASSERT_EQ(symlink("/etc/hostname", (root + "/src/link").c_str()), 0);
+  std::string build = "mksquashfs " + root + "/src " + root + "/image -quiet -noappend >/dev/null";
   ASSERT_EQ(std::system(build.c_str()), 0);
-  root.write("/pkg", std::string(offset, 'P') + root.read("/image") + std::string(300, 'T'));
-  std::string mountPoint = root.host("/ram/branding");
+  writeHostFile(root + "/pkg", std::string(offset, 'P') + readHostFile(root + "/image") + std::string(300, 'T'));
   Status failure;
   auto look = [&](const char* file, uint32_t at) {
-    return lookIntoImage(root.host("/pkg"), at, mountPoint, mountPoint + "/" + file, failure);
+    return lookIntoImage(root + "/pkg", at, mountPoint, mountPoint + "/" + file, failure);
   };
   EXPECT_EQ(look("FORCE_DEFCONF_ON_RESET", offset), ImageFileResult::Present);
   EXPECT_EQ(look("missing", offset), ImageFileResult::Absent);
@@ -48,6 +51,7 @@ TEST(LoopMount, LooksIntoTheImageAndTakesEverythingDown) {
   EXPECT_EQ(look("FORCE_DEFCONF_ON_RESET", offset + 1), ImageFileResult::Failed);
   EXPECT_EQ(failure.subject(), "mount squash");
   EXPECT_FALSE(mounted(mountPoint));
+  removeHostTree(root);
 }
 
 }  // namespace

@@ -3,10 +3,9 @@
 #include "platform/system_facts.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "platform/system_library.h"
-#include "support/test_root.h"
+#include "support/simulated_device.h"
 
 namespace installer {
 namespace {
@@ -15,10 +14,10 @@ namespace {
 // safe range, with no range, or with the any-system flag. Only a regular file
 // has contents to give. The stand-in is process-wide: the test leaves defaults.
 TEST(SystemFacts, AnswerFromWhatTheLibraryWasOpenedWith) {
-  TestRoot root;
-  root.write("/big", std::string(9999, 'x') + "z");  // more than one read's worth
-  ASSERT_EQ(mkfifo(root.host("/fifo").c_str(), 0600), 0);
-  openSystemLibrary(root.env(), {true, false, {{10, 20, 100, 200, 0}, {30, 30, 0, 0, 0}}, 0x07016600});
+  SimulatedDevice root({{"/"}});
+  ASSERT_TRUE(root.addFile("/big", std::string(9999, 'x') + "z"));  // more than one read's worth
+  ASSERT_TRUE(root.addSpecial("/fifo"));
+  openSystemLibrary(root, {true, false, {{10, 20, 100, 200, 0}, {30, 30, 0, 0, 0}}, 0x07016600});
   EXPECT_TRUE(routerInFlaggedState());
   EXPECT_EQ(minimumSystemVersion(), 0x07016600u);
   EXPECT_EQ(tq::readFile("/big", 3, 9998), "xz");
@@ -33,7 +32,7 @@ TEST(SystemFacts, AnswerFromWhatTheLibraryWasOpenedWith) {
                         {15, 99, false}, {15, 201, false}, {30, 0, true}};
   for (auto [version, buildTime, allowed] : cases)
     EXPECT_EQ(deviceModeAllowsSystem(version, buildTime), allowed) << version << "/" << buildTime;
-  openSystemLibrary(root.env(), {false, true, {{10, 20, 100, 200, 0}}});
+  openSystemLibrary(root, {false, true, {{10, 20, 100, 200, 0}}});
   EXPECT_TRUE(deviceModeAllowsSystem(9, 150)) << "any system package";
   openSystemLibrary(Env::posix(), SystemSettings());
   EXPECT_FALSE(routerInFlaggedState());

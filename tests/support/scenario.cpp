@@ -184,7 +184,8 @@ class Runner {
                            mode.empty() ? 0644 : static_cast<uint32_t>(std::strtoul(mode.c_str(), nullptr, 8))),
             word(command, 1));
     } else if (name == "mkdir") {
-      for (size_t i = 1; i < command.words.size(); ++i) setUp(device.addDirectories(command.words[i]), command.words[i]);
+      for (size_t i = 1; i < command.words.size(); ++i)
+        setUp(device.addDirectories(command.words[i]), command.words[i]);
     } else if (name == "symlink") {
       setUp(device.addSymlink(word(command, 1), word(command, 2)), word(command, 1));
     } else if (name == "rm") {

@@ -236,6 +236,42 @@ TEST_F(SimulatedDeviceTest, AnswersAsTheSystemCalls) {
   EXPECT_EQ(device.tree("/flash"), tree + "/flash/y 644 \"\\\"\\t\\001\"\n");
 }
 
+// Paths lead where the kernel's lead after chroot: absolute link targets
+// start again at the root, relative ones at the link's directory, ".."
+// stops at the root; the last component is followed where the call would
+// follow it. Variables are the device's own, and a changed root leaves the
+// old one out of reach.
+TEST_F(SimulatedDeviceTest, ResolvesPathsAsTheKernelDoesAfterChroot) {
+  ASSERT_TRUE(device.addFile("/a/b/file", "data") && device.addFile("/etc/passwd", "root") &&
+              device.addSymlink("/a/rel", "b/file") && device.addSymlink("/a/b/abs", "/a") &&
+              device.addSymlink("/a/up", "../../../etc") && device.addSymlink("/dangling", "/none"));
+  std::string text, name;
+  FileStatus info, link;
+  std::unique_ptr<WritableFile> file;
+  ASSERT_TRUE(device.status("/a/b/abs/rel", info).isOk());
+  EXPECT_EQ(info.size, 4u) << "the file, by an absolute link and then a relative one";
+  EXPECT_TRUE(device.readSymlink("a/b/abs", text).isOk() && text == "/a") << "a relative path starts at the root";
+  ASSERT_TRUE(device.status("/a/up/passwd", info).isOk() && device.linkStatus("/a/rel", link).isOk());
+  EXPECT_EQ(info.size, 4u) << "\"..\" stops at the root";
+  EXPECT_EQ(link.size, 6u) << "the link itself";
+  EXPECT_EQ(device.openWritable("/dangling", WriteMode::CreateNew, 0600, file).reason(), std::strerror(EEXIST));
+  ASSERT_TRUE(device.openWritable("/dangling", WriteMode::Truncate, 0600, file).isOk());
+  EXPECT_TRUE(device.has("/none")) << "made where the link leads";
+  ASSERT_TRUE(device.createTemporary("/a/b/abs/t.", name, file).isOk());
+  EXPECT_TRUE(device.has("/a/" + name.substr(9))) << name;
+  device.setVariable("HOME", "/flash");
+  EXPECT_EQ(device.variable("PATH"), nullptr) << "not the host's";
+  EXPECT_STREQ(device.variable("HOME"), "/flash");
+  EXPECT_TRUE(device.changeRoot("/missing").is(Status::Kind::NotFound));
+  EXPECT_TRUE(device.changeRoot("/a/b/file").is(Status::Kind::NotDirectory));
+  ASSERT_TRUE(device.changeRoot("/a/b/").isOk());
+  EXPECT_TRUE(device.changeDirectory("/").isOk());
+  EXPECT_FALSE(device.changeDirectory("/file").isOk()) << "a file is no directory";
+  EXPECT_TRUE(device.status("/file", info).isOk() && info.size == 4);
+  EXPECT_FALSE(device.status("/abs/b/file", info).isOk()) << "the old root is out of reach";
+  EXPECT_FALSE(device.status("/../etc/passwd", info).isOk());
+}
+
 // What the tests plant beside plain files: a FIFO (refused to a reader of
 // regular files; a read of it, which would block, fails the test), a
 // second name of a file (its space kept while a name is left), a tree

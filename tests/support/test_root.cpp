@@ -90,7 +90,7 @@ std::string makeHostTempDir() {
   return pattern;
 }
 
-TestRoot::TestRoot() : hostRoot(makeHostTempDir()), rooted(hostRoot) {
+TestRoot::TestRoot() : hostRoot(makeHostTempDir()) {
   for (const char* dir : {"/flash/var/pdb", "/ram", "/rw", "/tmp"}) makeDirs(dir);
 }
 
@@ -108,18 +108,7 @@ void TestRoot::write(const std::string& devicePath, const std::string& contents,
   chmod(host(devicePath).c_str(), mode);
 }
 
-void TestRoot::symlink(const std::string& devicePath, const std::string& target) const {
-  size_t slash = devicePath.rfind('/');
-  if (slash != std::string::npos && slash > 0) makeDirs(devicePath.substr(0, slash));
-  if (::symlink(target.c_str(), host(devicePath).c_str()) != 0) std::abort();
-}
-
 std::string TestRoot::read(const std::string& devicePath) const { return readHostFile(host(devicePath)); }
-
-bool TestRoot::exists(const std::string& devicePath) const {
-  struct stat info;
-  return lstat(host(devicePath).c_str(), &info) == 0;
-}
 
 std::string TestRoot::tree(const std::string& devicePath) const {
   return describeTree(devicePath == "/" ? hostRoot : host(devicePath), devicePath);

@@ -1,11 +1,11 @@
-// A throw-away device root for a test: a host directory that the test's
-// RootedEnv leads the device's paths into, so that the installer's code runs
-// on it as a normal user. Removed with everything in it.
+// Host files for the tests that need the real system: a throw-away device
+// root in a host directory, for the built program run as a process (which
+// may chroot into it), and plain host files and directories for the tools
+// run in a work directory. Everything else runs on the simulated device
+// (support/simulated_device.h).
 #pragma once
 
 #include <string>
-
-#include "support/rooted_env.h"
 
 namespace installer {
 
@@ -17,22 +17,19 @@ class TestRoot {
   TestRoot(const TestRoot&) = delete;
   TestRoot& operator=(const TestRoot&) = delete;
 
-  RootedEnv& env() { return rooted; }
   const std::string& path() const { return hostRoot; }
   std::string host(const std::string& devicePath) const { return hostRoot + devicePath; }
 
-  void makeDirs(const std::string& devicePath) const;
   // Writes a file, making its directories, with exactly this mode.
   void write(const std::string& devicePath, const std::string& contents, unsigned mode = 0644) const;
-  void symlink(const std::string& devicePath, const std::string& target) const;
   std::string read(const std::string& devicePath) const;
-  bool exists(const std::string& devicePath) const;
   // Every entry below `devicePath`, one line each, sorted (see describeTree).
   std::string tree(const std::string& devicePath = "/") const;
 
  private:
+  void makeDirs(const std::string& devicePath) const;
+
   std::string hostRoot;
-  RootedEnv rooted;
 };
 
 // One line per entry below `hostDirectory`, sorted by path, the paths shown
