@@ -2,9 +2,11 @@
 // at its start, its exit status, the emulator board, and chroot.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "support/host_files.h"
 #include "support/process_runner.h"
 #include "support/test_packages.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {
@@ -15,30 +17,42 @@ ProcessResult runInstaller(const std::vector<std::string>& arguments, const std:
                     {{"INSTALLER_SYSTEM_CONF", settings}, {"board", board}, {"ASAN_OPTIONS", "detect_leaks=0"}});
 }
 
+// A device root in a host directory, laid out as a device, for the program
+// to chroot into.
+std::string hostDeviceRoot() {
+  std::string root = makeHostTempDir();
+  std::error_code error;
+  for (const char* dir : {"/flash/var/pdb", "/ram", "/rw", "/tmp"})
+    std::filesystem::create_directories(root + dir, error);
+  return root;
+}
+
 TEST(InstallerProgram, UsageSettingsDiagnosticsAndTheEmulatorBoard) {
-  TestRoot root;
-  root.write("/system.conf", "flagged 1\nwhatever 3\n");
-  const std::string usage = "usage: installer [-q] [-r <root>] [-]\n", conf = root.host("/system.conf");
+  const std::string root = hostDeviceRoot(), conf = root + "/system.conf";
+  writeHostFile(conf, "flagged 1\nwhatever 3\n");
+  const std::string usage = "usage: installer [-q] [-r <root>] [-]\n";
   ProcessResult result = runInstaller({"--reinstall", "--bogus", "--reinstall"}, "qemu_p9x", conf);
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out, "\nResuming upgrade...\n" + usage);
   EXPECT_EQ(result.err, conf + ":2: unknown setting \"whatever\", line ignored\n");
   // The emulator reads no option and touches nothing.
-  std::string before = root.tree();
-  result = runInstaller({"--bogus", "-r", root.path()}, "qemu_p9");
+  std::string before = describeTree(root, "/");
+  result = runInstaller({"--bogus", "-r", root}, "qemu_p9");
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.out + result.err, "");
-  EXPECT_EQ(root.tree(), before);
+  EXPECT_EQ(describeTree(root, "/"), before);
+  removeHostTree(root);
 }
 
 TEST(InstallerProgram, InstallsIntoTheRootItChangesTo) {
   SKIP_UNLESS_ROOT("-r chroots");
-  TestRoot root;
+  const std::string root = hostDeviceRoot();
   std::string hello = signedPackage(packageRecipe("hello", v(1, 0), {fileEntry("bin/hello", "hi\n")}));
-  ProcessResult result = runInstaller({"-q", "-r", root.path(), "-"}, "", "/nonexistent", hello);
+  ProcessResult result = runInstaller({"-q", "-r", root, "-"}, "", "/nonexistent", hello);
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(root.read("/flash/bin/hello"), "hi\n");
+  EXPECT_EQ(readHostFile(root + "/flash/bin/hello"), "hi\n");
+  removeHostTree(root);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "key_file.h"
+#include "support/host_files.h"
 #include "support/process_runner.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {

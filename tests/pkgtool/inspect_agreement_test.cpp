@@ -12,11 +12,11 @@
 #include "cli/installer_main.h"
 #include "package_inspector.h"
 #include "platform/system_library.h"
+#include "support/host_files.h"
 #include "support/member_swaps.h"
 #include "support/recorded_output.h"
 #include "support/router_device.h"
 #include "support/test_packages.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {

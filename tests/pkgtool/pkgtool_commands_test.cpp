@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include "support/host_files.h"
 #include "support/simulated_device.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {

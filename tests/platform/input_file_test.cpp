@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/test_root.h"
+#include "support/host_files.h"
 
 namespace installer {
 namespace {

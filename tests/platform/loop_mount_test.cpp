@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/host_files.h"
 #include "support/process_runner.h"
-#include "support/test_root.h"
 
 namespace installer {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "support/test_root.h"
+#include "support/host_files.h"
 
 namespace installer {
 

@@ -15,10 +15,10 @@
 #include "base/package_version.h"
 #include "cli/installer_main.h"
 #include "pkgtool_commands.h"
+#include "support/host_files.h"  // the host work directory
 #include "support/recorded_output.h"
 #include "support/simulated_device.h"
 #include "support/test_packages.h"
-#include "support/test_root.h"  // the host work directory
 
 namespace installer {
 

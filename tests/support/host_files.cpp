@@ -1,4 +1,4 @@
-#include "support/test_root.h"
+#include "support/host_files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,30 +88,6 @@ std::string makeHostTempDir() {
   char pattern[] = "/tmp/installer-test-XXXXXX";
   if (mkdtemp(pattern) == nullptr) std::abort();
   return pattern;
-}
-
-TestRoot::TestRoot() : hostRoot(makeHostTempDir()) {
-  for (const char* dir : {"/flash/var/pdb", "/ram", "/rw", "/tmp"}) makeDirs(dir);
-}
-
-TestRoot::~TestRoot() { removeHostTree(hostRoot); }
-
-void TestRoot::makeDirs(const std::string& devicePath) const {
-  std::error_code error;
-  std::filesystem::create_directories(host(devicePath), error);
-}
-
-void TestRoot::write(const std::string& devicePath, const std::string& contents, unsigned mode) const {
-  size_t slash = devicePath.rfind('/');
-  if (slash != std::string::npos && slash > 0) makeDirs(devicePath.substr(0, slash));
-  writeHostFile(host(devicePath), contents);
-  chmod(host(devicePath).c_str(), mode);
-}
-
-std::string TestRoot::read(const std::string& devicePath) const { return readHostFile(host(devicePath)); }
-
-std::string TestRoot::tree(const std::string& devicePath) const {
-  return describeTree(devicePath == "/" ? hostRoot : host(devicePath), devicePath);
 }
 
 }  // namespace installer
