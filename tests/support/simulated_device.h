@@ -8,7 +8,8 @@
 // size in whole blocks, a directory one block, a link none, and each one
 // inode: a write that does not fit fails with ENOSPC and writes nothing, as
 // does a new name with no inode left or a directory with no block left. A
-// file unlinked while open no longer counts. A RAM disk mount loses
+// file unlinked while open no longer counts; one with another name left (a
+// hard link) still does. A RAM disk mount loses
 // everything below its mount point at a power cut.
 //
 // What survives a power cut follows a flash file system's rules, no
@@ -95,8 +96,8 @@ class SimulatedDevice : public Env {
   // A FIFO, which a reader of regular files must not open.
   [[nodiscard]] bool addSpecial(const std::string& path);
   // Removes what is at `path` (no link followed), a directory with all
-  // below it; nothing there (nor above) is fine. False (EBUSY) for a mount point or a
-  // directory above one.
+  // below it; nothing there (nor above) is fine. False (EBUSY) for a mount
+  // point or a directory above one.
   [[nodiscard]] bool removeTree(const std::string& path);
   // Sets the capacity of the mount at `mountPrefix` so that exactly
   // `blocks` blocks are free now.
