@@ -12,6 +12,7 @@
 #include "staging/staged_commit.h"
 #include "support/recorded_output.h"
 #include "support/router_device.h"
+#include "support/test_packages.h"
 
 namespace installer {
 namespace {
@@ -174,6 +175,30 @@ TEST(CommitJournal, PackageFileStaysWhenItsCopiesCannotBeMade) {
             "ERROR: the interrupted commit could not install /flash/var/pdb/p/image: /rw/pckg/.download/p.kmp is "
             "kept where it is, for another try\n");
   EXPECT_EQ(contentsOf(root, "/rw/pckg/.download/p.kmp"), "changed since");
+}
+
+// The package file recorded is still there, unchanged, but its copy cannot
+// be made from it: its signature no longer verifies (the keys changed). The
+// reason is the package's, not a mismatch with what was staged.
+TEST(CommitJournal, CopiesFromAPackageThatNoLongerVerifiesAreGivenUp) {
+  auto device = routerDevice(4096, 1 << 20);
+  SimulatedDevice& root = *device;
+  ASSERT_TRUE(
+      root.addFile("/rw/pckg/.download/p.kmp", signedPackage(packageRecipe("p", v(1, 0), {fileEntry("lib/x", "x")}))));
+  CommitPlan plan;
+  plan.packages.resize(1);
+  plan.packages[0].path = "/rw/pckg/.download/p.kmp";
+  ASSERT_TRUE(measureFile(root, plan.packages[0].path, plan.packages[0].length, plan.packages[0].digest).isOk());
+  CommitStep copy = step(StepKind::Copy, "/flash/lib/x", "/ram/tmpAbc123");
+  copy.temporary = "/flash/lib/tmpQwe456";
+  copy.package = 0;
+  plan.steps = {copy};
+  TrustKeys otherKeys{};
+  PackageFileContents contents(&otherKeys);
+  EXPECT_EQ(finishGivingUp(root, plan, &contents),
+            "ERROR: the interrupted commit could not install /flash/lib/x: cannot be made again from "
+            "/rw/pckg/.download/p.kmp: its package 0 does not verify\n");
+  EXPECT_FALSE(root.has("/flash/lib/x"));
 }
 
 }  // namespace
