@@ -2,9 +2,9 @@
 //
 // Everything the installer does to files, directories, links, mounts and the
 // process's root goes through an Env, so that the same code runs on the
-// device (Env::posix(), the plain system calls), on a test's own directory
-// tree as a normal user (RootedEnv), and with faults injected at any call
-// (FaultEnv). Paths are always the device's paths ("/flash/var/pdb/...");
+// device (Env::posix(), the plain system calls) and on the tests' simulated
+// device (in memory, with power cuts and faults injected at any call, run
+// as a normal user). Paths are always the device's paths ("/flash/var/pdb/...");
 // an Env decides where they lead.
 //
 // Every call that can fail returns a Status, made where the system call
