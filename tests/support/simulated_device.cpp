@@ -566,12 +566,7 @@ bool SimulatedDevice::removeTree(const std::string& path) {
       if (!removeTree(joined(where.components) + "/" + name)) return false;
     }
   }
-  Change change;
-  change.fs = where.fs;
-  change.inode = where.inode;
-  change.fromDir = where.dir;
-  change.fromName = where.name;
-  commit(change, true);
+  commitUnlink(where, true);
   return true;
 }
 

@@ -260,7 +260,7 @@ class SimulatedDevice : public Env {
                             uint64_t& made);
   void commit(Change change, bool setup);
   // Removes the name at `where` (unlink or rmdir, checked already).
-  void commitUnlink(const Where& where);
+  void commitUnlink(const Where& where, bool setup = false);
   static bool apply(const FileSystem& fs, Names& names, const Change& change);
   static bool inside(const Names& names, uint64_t dir, uint64_t ancestor);
   [[nodiscard]] bool resize(size_t fs, uint64_t inode, uint64_t size);

@@ -240,13 +240,13 @@ bool SimulatedDevice::rawRename(const std::string& from, const std::string& to) 
   return true;
 }
 
-void SimulatedDevice::commitUnlink(const Where& where) {
+void SimulatedDevice::commitUnlink(const Where& where, bool setup) {
   Change change;
   change.fs = where.fs;
   change.inode = where.inode;
   change.fromDir = where.dir;
   change.fromName = where.name;
-  commit(change, false);
+  commit(change, setup);
 }
 
 bool SimulatedDevice::rawRemoveFile(const std::string& path) {
